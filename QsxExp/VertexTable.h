@@ -1,0 +1,68 @@
+// Which texture vertices each mesh vertex is used with, and the output vertex
+// numbers that follow from that. A slot keeps its first two texture vertices
+// inline and chains any further ones through a shared pool, so a table costs
+// a few words per vertex however many texture vertices a vertex carries.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qsx {
+
+struct VertexSlot {
+    int32_t first = 0;  // output vertices of this mesh before this vertex's first one
+    int32_t count = 0;  // distinct texture vertices used with this vertex
+    int32_t texVerts[2] = {0, 0};
+    int32_t more = -1;  // pool index of the third entry, or -1
+};
+
+// Entry of the overflow pool: one texture vertex and the next entry of its slot.
+struct VertexSlotLink {
+    int32_t texVert;
+    int32_t next;
+};
+
+class VertexTable {
+public:
+    VertexTable() = default;
+    VertexTable(const VertexTable&) = delete;
+    VertexTable& operator=(const VertexTable&) = delete;
+    ~VertexTable() { Free(); }
+
+    // Allocates nV slots and nT used-flags, all cleared. False on lack of memory
+    // (whatever was allocated is released again).
+    bool Allocate(size_t nV, size_t nT);
+    void Free();
+    bool Empty() const { return slots_ == nullptr; }
+
+    VertexSlot& Slot(size_t v) { return slots_[v]; }
+    const VertexSlot& Slot(size_t v) const { return slots_[v]; }
+    size_t SlotCount() const { return nV_; }
+
+    // Position of t among slot v's entries, or -1.
+    int32_t Find(size_t v, int32_t t) const;
+    // Appends t to slot v; false on lack of memory.
+    bool Append(size_t v, int32_t t);
+    // Entry k of slot v, k < count.
+    int32_t Entry(size_t v, int32_t k) const;
+
+    uint8_t* texVertUsed() { return used_; }
+    size_t TexVertCount() const { return nT_; }
+    void FreeTexVertUsed();
+
+private:
+    VertexSlot* slots_ = nullptr;
+    size_t nV_ = 0;
+    uint8_t* used_ = nullptr;
+    size_t nT_ = 0;
+    VertexSlotLink* pool_ = nullptr;
+    int32_t poolSize_ = 0;
+    int32_t poolCap_ = 0;
+};
+
+// Test seam: the allocation number k (1-based, counted from the last reset)
+// made for vertex tables fails; 0 disables. Answers the count so far.
+void FailTableAllocationAt(long k);
+long TableAllocationCount();
+
+}  // namespace qsx
