@@ -1,0 +1,30 @@
+// A scene loaded from a file, offering what the host application object
+// answers about a scene: its root node, animation range and frame length.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "host/Scene.h"
+
+namespace qsxhost {
+
+struct SceneStats {
+    int64_t nodes = 0;
+    int64_t meshes = 0;  // nodes with a mesh
+    int64_t vertices = 0;
+    int64_t faces = 0;
+    int64_t materials = 0;
+};
+
+class SceneSource {
+public:
+    virtual ~SceneSource() = default;
+    // The scene root: IsRootNode() answers true, its children are the top-level nodes.
+    virtual host::INode* GetRootNode() = 0;
+    virtual host::Interval GetAnimRange() const = 0;
+    virtual int GetTicksPerFrame() const = 0;
+    virtual SceneStats Stats() const = 0;
+};
+
+}  // namespace qsxhost
