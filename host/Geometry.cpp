@@ -79,11 +79,12 @@ Matrix3 Inverse(const Matrix3& m) {
 }
 
 void MakeMatrix(const Quat& qin, Matrix3& out) {
-    // Worked in double and rounded once, so that a quaternion such as a 90 degree
-    // turn gives exactly 0 and 1 where they belong.
+    // Worked in double and rounded once. A quaternion that is unit to float
+    // precision is taken as it is: normalising it again would only stir the
+    // last bits (and the signs of entries that should be zero).
     double x = qin.x, y = qin.y, z = qin.z, w = qin.w;
     const double len = std::sqrt(x * x + y * y + z * z + w * w);
-    if (len > 0.0) {
+    if (len > 0.0 && std::fabs(len - 1.0) > 1e-6) {
         x /= len;
         y /= len;
         z /= len;

@@ -1,0 +1,24 @@
+#include "qsxhost/Messages.h"
+
+#include <cstdio>
+
+namespace qsxhost {
+
+std::string FormatMessage(std::string_view file, std::string_view what) {
+    std::string s = kProgramName;
+    s += ": ";
+    if (!file.empty()) {
+        s += file;
+        s += ": ";
+    }
+    s += what;
+    return s;
+}
+
+void PrintMessage(std::string_view file, std::string_view what) {
+    std::string s = FormatMessage(file, what);
+    s += '\n';
+    std::fwrite(s.data(), 1, s.size(), stderr);
+}
+
+}  // namespace qsxhost
