@@ -101,7 +101,10 @@ public:
     bool cancelled = false;  // the last DoExport ended at the dialog's Cancel
 
 private:
-    std::string line_;  // formatting scratch, reused for every line
+    std::string line_;      // formatting scratch, reused for every line
+    bool textured_ = false;  // the mesh being written has texture vertices and faces
+    int64_t nodesTotal_ = 0;
+    int64_t nodesWritten_ = 0;
 };
 
 }  // namespace qsx
