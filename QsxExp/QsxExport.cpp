@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <exception>
 
 #include "QsxExp/NumberFormat.h"
 #include "QsxExp/OptionsDialog.h"
@@ -112,7 +113,22 @@ void QsxExport::FinishFile(const std::string& path) {
     }
 }
 
-int QsxExport::DoExport(const char* name, void*, host::Interface* hostIp, int) {
+int QsxExport::DoExport(const char* name, void* ei, host::Interface* hostIp, int suppressPrompts) {
+    // Nothing may leave the library as an exception: it becomes a failed export.
+    try {
+        return RunExport(name, ei, hostIp, suppressPrompts);
+    } catch (const std::exception& e) {
+        writer.Close();
+        failures.push_back({name ? name : "", std::string("export stopped: ") + e.what()});
+    } catch (...) {
+        writer.Close();
+        failures.push_back({name ? name : "", "export stopped by an unexpected error"});
+    }
+    if (hostIp) hostIp->FileFailure(failures.back().path, failures.back().reason);
+    return 0;
+}
+
+int QsxExport::RunExport(const char* name, void*, host::Interface* hostIp, int) {
     ip = hostIp;
     failures.clear();
     cancelled = false;

@@ -138,7 +138,9 @@ TEST(VertexLines, MoreThanFiftyTextureVerticesOnOneVertexKeepsThemAll) {
     }
     const auto lines = MeshBlock(h);
     for (const auto& l : lines) {
-        if (l.rfind("Triangle", 0) == 0) EXPECT_EQ(l.find("-1"), std::string::npos) << l;
+        if (l.rfind("Triangle", 0) == 0) {
+            EXPECT_EQ(l.find("-1"), std::string::npos) << l;
+        }
     }
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Vertex", 0) == 0; }),
               3 * fans);
