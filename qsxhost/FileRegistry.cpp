@@ -363,9 +363,9 @@ public:
         fd_ = -1;
         return fd;
     }
-    void Reset() {
+    void Reset(int fd = -1) {
         if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
+        fd_ = fd;
     }
 
 private:
@@ -498,8 +498,14 @@ bool Commit(const std::string& path, const std::string& key, const std::vector<V
     std::string lockPath = path + ".lock";
     Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (lock.Get() < 0) {
-        error = ErrorText("cannot lock", lockPath, errno);
-        return false;
+        // A lock file that exists serves even where it cannot be written;
+        // where it cannot be made, the settings file cannot be written either.
+        int err = errno;
+        lock.Reset(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC));
+        if (lock.Get() < 0) {
+            error = ErrorText("cannot write", path, err);
+            return false;
+        }
     }
     while (::flock(lock.Get(), LOCK_EX) != 0) {
         if (errno != EINTR) {
