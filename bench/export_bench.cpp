@@ -1,0 +1,532 @@
+// What an export costs, against the limits of the machine: the exporter core
+// writing a generated in-memory scene to a file and to memory, one large write
+// of the same bytes (the physical limit), the same numbers formatted with plain
+// snprintf (the naive way) and with the exporter's formatter, and loading the
+// scene from its JSON file.
+//
+//   export_bench [--scenes=heavy,wide] [--scale=F] [--json-dir=DIR] [benchmark flags]
+//   export_bench --write=FILE [--scenes=heavy] [--scale=F]   the script of the first scene, then exit
+//   (--hierarchy=0..2 and --hints=0..2 set those options for every export)
+//   export_bench --memory=heavy|FILE.json|FILE.glb [--scale=F] resident memory of loading and exporting
+//
+// Built twice: export_bench with the exporter's own number formatting, and
+// export_ref (QSX_BENCH_REFERENCE) with every number printed by snprintf; the
+// memory export's label carries a checksum of the script so that the two can be
+// compared byte for byte.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "QsxExp/FileSink.h"
+#include "QsxExp/NumberFormat.h"
+#include "QsxExp/QsxExport.h"
+#include "bench/bench_scene.h"
+#include "host/Interface.h"
+
+#if !defined(QSX_BENCH_REFERENCE) && __has_include("qsxhost/JsonScene.h")
+#include "qsxhost/JsonScene.h"
+#define QSX_BENCH_JSON 1
+#endif
+#if !defined(QSX_BENCH_REFERENCE) && __has_include("qsxhost/AssimpScene.h")
+#include "qsxhost/AssimpScene.h"
+#define QSX_BENCH_ASSIMP 1
+#endif
+
+namespace {
+
+// ---------------------------------------------------------------- host and sinks
+
+class NullRegistry final : public host::Registry {
+public:
+    std::unique_ptr<host::RegistryKey> CreateKey(const char*) override { return nullptr; }
+    std::unique_ptr<host::RegistryKey> OpenKey(const char*) override { return nullptr; }
+};
+
+// The options every export of this run uses: the defaults, or what --hierarchy
+// and --hints ask for (the byte-for-byte checks cover every mode).
+qsx::ExportOptions gOptions;
+
+// A host whose dialog answers OK with gOptions.
+class Host final : public host::Interface {
+public:
+    Host(host::INode* root, host::Interval range, int ticksPerFrame)
+        : root_(root), range_(range), ticksPerFrame_(ticksPerFrame) {}
+    host::Interval GetAnimRange() override { return range_; }
+    host::INode* GetRootNode() override { return root_; }
+    int GetTicksPerFrame() override { return ticksPerFrame_; }
+    void Assert1(int, const char*) override { ++asserts; }
+    void Warning(std::string_view) override {}
+    void FileFailure(std::string_view, std::string_view) override { ++failures; }
+    intptr_t DialogBoxParam(const host::DialogTemplate&, host::DlgProc, intptr_t param) override {
+        reinterpret_cast<qsx::QsxExport*>(param)->options = gOptions;
+        return 1;
+    }
+    intptr_t SetWaitCursor() override { return 0; }
+    void RestoreCursor(intptr_t) override {}
+    void Progress(std::string_view, int64_t, int64_t) override {}
+    host::Registry* GetRegistry() override { return &registry_; }
+
+    int asserts = 0;
+    int failures = 0;
+
+private:
+    host::INode* root_;
+    host::Interval range_;
+    int ticksPerFrame_;
+    NullRegistry registry_;
+};
+
+// One growing buffer, kept between runs so that its capacity is paid once.
+class BufferFileSystem final : public qsx::FileSystem {
+public:
+    std::string data;
+    std::unique_ptr<qsx::OutputFile> Open(const std::string&, std::string*) override {
+        data.clear();
+        return std::make_unique<File>(&data);
+    }
+    void Remove(const std::string&) override {}
+
+private:
+    class File final : public qsx::OutputFile {
+    public:
+        explicit File(std::string* d) : d_(d) {}
+        bool Write(const char* p, size_t n) override {
+            d_->append(p, n);
+            return true;
+        }
+        bool Close() override { return true; }
+        std::string Error() const override { return {}; }
+
+    private:
+        std::string* d_;
+    };
+};
+
+int Export(host::INode* root, qsx::FileSystem* fs, const std::string& path, int* asserts = nullptr) {
+    Host h(root, {0, 0}, 160);
+    qsx::QsxExport e;
+    if (fs) e.writer.SetFileSystem(fs);
+    const int r = e.DoExport(path.c_str(), nullptr, &h, 1);
+    if (asserts) *asserts = h.asserts;
+    return r == 1 && h.failures == 0 ? 1 : 0;
+}
+
+uint64_t Fnv1a(const std::string& s) {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return h;
+}
+
+std::string TempDir() {
+    const char* t = std::getenv("TMPDIR");
+    return t && *t ? t : "/tmp";
+}
+
+// ---------------------------------------------------------------- the numbers of a script
+
+enum class NumKind : uint8_t { Fixed6, G4, Int };
+struct Number {
+    NumKind kind;
+    double value;
+    long integer;
+};
+
+// Every number of the script with the format that printed it: "Vertex" and
+// "Transform" lines hold "% 4.6f" values, material colours "%4g", "Tag" and
+// "Triangle" lines integers. Fixed values are read back to the float they came
+// from, near enough for timing.
+std::vector<Number> NumbersOf(const std::string& script) {
+    std::vector<Number> out;
+    size_t pos = 0;
+    while (pos < script.size()) {
+        size_t end = script.find("\r\n", pos);
+        if (end == std::string::npos) end = script.size();
+        std::istringstream line(script.substr(pos, end - pos));
+        pos = end + 2;
+        std::string word;
+        if (!(line >> word)) continue;
+        NumKind kind;
+        if (word == "Vertex" || word == "Transform") kind = NumKind::Fixed6;
+        else if (word == "Ambient" || word == "Color" || word == "Diffuse" || word == "Specular" || word == "Opacity")
+            kind = NumKind::G4;
+        else if (word == "Triangle" || word == "Tag") kind = NumKind::Int;
+        else continue;
+        std::string tok;
+        while (line >> tok) {
+            if (tok == "UV" || tok == "0.0") continue;  // "Color 0.0 0.0 0.0" is literal text
+            Number n{kind, 0.0, 0};
+            if (kind == NumKind::Int) {
+                std::from_chars(tok.data(), tok.data() + tok.size(), n.integer);
+            } else {
+                std::from_chars(tok.data(), tok.data() + tok.size(), n.value);
+                n.value = static_cast<float>(n.value);
+            }
+            out.push_back(n);
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------- the prepared scenes
+
+struct Prepared {
+    std::string name;
+    std::unique_ptr<bench::Scene> scene;
+    std::string script;       // the script as the exporter writes it
+    int64_t outputVertices = 0;
+    std::vector<Number> numbers;
+    std::string jsonPath;     // its JSON scene file, once written
+    bool jsonTemporary = false;
+};
+
+std::vector<std::unique_ptr<Prepared>> gScenes;
+double gScale = 1.0;
+std::string gJsonDir;
+
+void SetCounters(benchmark::State& state, const Prepared& p) {
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(p.script.size()));
+    state.counters["script_MB"] = static_cast<double>(p.script.size()) / 1e6;
+    // Seconds per output vertex (shown with an SI prefix: "52n" is 52 ns).
+    state.counters["per_vertex"] = benchmark::Counter(static_cast<double>(p.outputVertices),
+                                                      benchmark::Counter::kIsIterationInvariantRate |
+                                                          benchmark::Counter::kInvert);
+}
+
+void BM_ExportToFile(benchmark::State& state, Prepared* p) {
+    const std::string path = TempDir() + "/qsx_bench_" + std::to_string(getpid()) + ".QSX";
+    for (auto _ : state) {
+        if (!Export(&p->scene->root, nullptr, path)) {
+            state.SkipWithError("the export failed");
+            break;
+        }
+    }
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0 || static_cast<size_t>(st.st_size) != p->script.size())
+        state.SkipWithError("the file on disk is not the script");
+    ::unlink(path.c_str());
+    SetCounters(state, *p);
+}
+
+void BM_ExportToMemory(benchmark::State& state, Prepared* p) {
+    BufferFileSystem fs;
+    fs.data.reserve(p->script.size());
+    for (auto _ : state) {
+        if (!Export(&p->scene->root, &fs, "scene.QSX")) {
+            state.SkipWithError("the export failed");
+            break;
+        }
+        benchmark::DoNotOptimize(fs.data.data());
+    }
+    char label[40];
+    std::snprintf(label, sizeof label, "fnv1a=%016" PRIx64, Fnv1a(fs.data));
+    state.SetLabel(label);
+    SetCounters(state, *p);
+}
+
+#ifndef QSX_BENCH_REFERENCE
+// The physical limit: the script's bytes, already in memory, in one write.
+void BM_OneWrite(benchmark::State& state, Prepared* p) {
+    const std::string path = TempDir() + "/qsx_bench_one_" + std::to_string(getpid()) + ".QSX";
+    for (auto _ : state) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        const char* d = p->script.data();
+        size_t left = p->script.size();
+        while (fd >= 0 && left > 0) {
+            const ssize_t n = ::write(fd, d, left);
+            if (n <= 0) break;
+            d += n;
+            left -= static_cast<size_t>(n);
+        }
+        if (fd < 0 || left != 0 || ::close(fd) != 0) {
+            state.SkipWithError("the write failed");
+            break;
+        }
+    }
+    ::unlink(path.c_str());
+    SetCounters(state, *p);
+}
+
+// The naive way: each number of the script through snprintf, into one buffer.
+// (The process keeps the "C" locale: nothing here calls setlocale.)
+void BM_NumbersSnprintf(benchmark::State& state, Prepared* p) {
+    std::vector<char> buf(p->numbers.size() * 24 + 4096);
+    for (auto _ : state) {
+        char* o = buf.data();
+        for (const Number& n : p->numbers) {
+            switch (n.kind) {
+                case NumKind::Fixed6: o += std::snprintf(o, 400, "% 4.6f", n.value); break;
+                case NumKind::G4: o += std::snprintf(o, 24, "%4g", n.value); break;
+                case NumKind::Int: o += std::snprintf(o, 24, "%ld", n.integer); break;
+            }
+            if (o > buf.data() + buf.size() - 512) o = buf.data();
+        }
+        benchmark::DoNotOptimize(o);
+        benchmark::ClobberMemory();
+    }
+    SetCounters(state, *p);
+    state.counters["numbers"] = static_cast<double>(p->numbers.size());
+}
+
+// The same numbers through the exporter's formatter: its share of the core.
+void BM_NumbersFast(benchmark::State& state, Prepared* p) {
+    std::vector<char> buf(p->numbers.size() * 24 + 4096);
+    for (auto _ : state) {
+        char* o = buf.data();
+        for (const Number& n : p->numbers) {
+            switch (n.kind) {
+                case NumKind::Fixed6: o = qsx::AppendFixed6(o, n.value); break;
+                case NumKind::G4: o = qsx::AppendG4(o, n.value); break;
+                case NumKind::Int: o = qsx::AppendInt(o, n.integer); break;
+            }
+            if (o > buf.data() + buf.size() - 512) o = buf.data();
+        }
+        benchmark::DoNotOptimize(o);
+        benchmark::ClobberMemory();
+    }
+    SetCounters(state, *p);
+}
+
+[[maybe_unused]] size_t FileSize(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
+}
+
+[[maybe_unused]] void EnsureJson(Prepared& p) {
+    if (!p.jsonPath.empty()) return;
+    char scale[32];
+    std::snprintf(scale, sizeof scale, "%g", gScale);
+    if (!gJsonDir.empty()) {
+        const std::string given = gJsonDir + "/" + p.name + (gScale == 1.0 ? "" : std::string("_x") + scale) + ".json";
+        if (FileSize(given) > 0) {
+            p.jsonPath = given;
+            return;
+        }
+    }
+    p.jsonPath = TempDir() + "/qsx_bench_" + std::to_string(getpid()) + "_" + p.name + ".json";
+    std::string error;
+    if (!bench::WriteJson(*p.scene, p.jsonPath, &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        p.jsonPath.clear();
+        return;
+    }
+    p.jsonTemporary = true;
+}
+
+#ifdef QSX_BENCH_JSON
+void BM_JsonLoad(benchmark::State& state, Prepared* p) {
+    EnsureJson(*p);
+    const size_t bytes = FileSize(p->jsonPath);
+    for (auto _ : state) {
+        std::string error;
+        auto scene = qsxhost::LoadJsonScene(p->jsonPath, &error);
+        if (!scene) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(scene.get());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
+    state.counters["json_MB"] = static_cast<double>(bytes) / 1e6;
+}
+#endif
+#endif  // QSX_BENCH_REFERENCE
+
+// ---------------------------------------------------------------- resident memory
+
+long StatusKb(const char* field) {
+    std::ifstream f("/proc/self/status");
+    std::string line;
+    const size_t n = std::strlen(field);
+    while (std::getline(f, line))
+        if (line.compare(0, n, field) == 0) return std::strtol(line.c_str() + n + 1, nullptr, 10);
+    return -1;
+}
+
+// Resident memory once the scene is in memory, and the peak while it is
+// exported to disk (the peak counter is reset after loading, so the loader's
+// own transient peak does not hide the export's).
+int MeasureMemory(const std::string& what) {
+    const long before = StatusKb("VmRSS:");
+    std::unique_ptr<bench::Scene> generated;
+    host::INode* root = nullptr;
+    int64_t largestV = 0, largestT = 0;
+#if defined(QSX_BENCH_JSON) || defined(QSX_BENCH_ASSIMP)
+    std::unique_ptr<qsxhost::SceneSource> loaded;
+#endif
+    bench::Kind kind;
+    if (bench::ParseKind(what, &kind)) {
+        generated = bench::Generate(kind, gScale);
+        root = &generated->root;
+        const bench::Stats s = generated->Measure();
+        largestV = s.largestMeshVertices;
+        largestT = s.largestMeshTexVertices;
+    } else {
+#if defined(QSX_BENCH_JSON) || defined(QSX_BENCH_ASSIMP)
+        std::string error;
+        const bool glb = what.size() > 4 && what.compare(what.size() - 4, 4, ".glb") == 0;
+#ifdef QSX_BENCH_ASSIMP
+        if (glb) loaded = qsxhost::LoadAssimpScene(what, qsxhost::AssimpOptions{}, &error);
+#endif
+#ifdef QSX_BENCH_JSON
+        if (!glb) loaded = qsxhost::LoadJsonScene(what, &error);
+#endif
+        if (!loaded) {
+            std::fprintf(stderr, "%s: %s\n", what.c_str(), error.empty() ? "cannot be loaded" : error.c_str());
+            return 1;
+        }
+        root = loaded->GetRootNode();
+        // The largest mesh, by walking the tree.
+        std::vector<host::INode*> stack{root};
+        while (!stack.empty()) {
+            host::INode* n = stack.back();
+            stack.pop_back();
+            if (host::Object* o = n->EvalWorldState(0, 1)) {
+                if (host::TriObject* t = o->ConvertToType(0, host::TRIOBJ_CLASS_ID)) {
+                    const host::Mesh& m = t->GetMesh();
+                    if (static_cast<int64_t>(m.verts.size()) > largestV) {
+                        largestV = static_cast<int64_t>(m.verts.size());
+                        largestT = static_cast<int64_t>(m.tVerts.size());
+                    }
+                    if (static_cast<host::Object*>(t) != o) t->DeleteThis();
+                }
+            }
+            for (int i = 0; i < n->NumberOfChildren(); ++i) stack.push_back(n->GetChildNode(i));
+        }
+#else
+        std::fprintf(stderr, "%s: no loader for this file in this build\n", what.c_str());
+        return 1;
+#endif
+    }
+    const long loadedKb = StatusKb("VmRSS:");
+    {
+        std::ofstream reset("/proc/self/clear_refs");
+        reset << "5";  // resets the peak resident size to the current one
+    }
+    const std::string path = TempDir() + "/qsx_bench_mem_" + std::to_string(getpid()) + ".QSX";
+    int asserts = 0;
+    const int ok = Export(root, nullptr, path, &asserts);
+    const long peakKb = StatusKb("VmHWM:");
+    ::unlink(path.c_str());
+    // A vertex table: one slot per mesh vertex, one used-flag per texture vertex,
+    // and (at most) one overflow link per texture vertex.
+    const int64_t tableBytes = largestV * static_cast<int64_t>(sizeof(qsx::VertexSlot)) + largestT +
+                               largestT * static_cast<int64_t>(sizeof(qsx::VertexSlotLink));
+    std::printf("memory %s: before_kB=%ld loaded_kB=%ld export_peak_kB=%ld added_kB=%ld largest_table_kB=%lld ok=%d\n",
+                what.c_str(), before, loadedKb, peakKb, peakKb - loadedKb,
+                static_cast<long long>((tableBytes + 1023) / 1024), ok);
+    return ok ? 0 : 1;
+}
+
+// ---------------------------------------------------------------- main
+
+std::vector<std::string> Split(const std::string& s) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start <= s.size()) {
+        const size_t comma = s.find(',', start);
+        const std::string item = s.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (!item.empty()) out.push_back(item);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return out;
+}
+
+bool Option(const char* arg, const char* name, std::string* value) {
+    const size_t n = std::strlen(name);
+    if (std::strncmp(arg, name, n) != 0 || arg[n] != '=') return false;
+    *value = arg + n + 1;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> names{"heavy", "wide"};
+    std::string write, memory, value;
+    std::vector<char*> rest{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        if (Option(argv[i], "--scenes", &value)) {
+            names = Split(value);
+        } else if (Option(argv[i], "--scale", &value)) {
+            if (std::from_chars(value.data(), value.data() + value.size(), gScale).ptr != value.data() + value.size() ||
+                !(gScale > 0 && gScale <= 64)) {
+                std::fprintf(stderr, "--scale takes a factor above 0, at most 64\n");
+                return 2;
+            }
+        } else if (Option(argv[i], "--hierarchy", &value)) {
+            gOptions.hierarchyType = std::atoi(value.c_str());
+        } else if (Option(argv[i], "--hints", &value)) {
+            gOptions.hints = std::atoi(value.c_str());
+        } else if (Option(argv[i], "--json-dir", &value)) {
+            gJsonDir = value;
+        } else if (Option(argv[i], "--write", &value)) {
+            write = value;
+        } else if (Option(argv[i], "--memory", &value)) {
+            memory = value;
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
+    if (!memory.empty()) return MeasureMemory(memory);
+
+    for (const std::string& n : names) {
+        bench::Kind kind;
+        if (!bench::ParseKind(n, &kind)) {
+            std::fprintf(stderr, "unknown scene %s (heavy, wide)\n", n.c_str());
+            return 2;
+        }
+        auto p = std::make_unique<Prepared>();
+        p->name = n;
+        p->scene = bench::Generate(kind, gScale);
+        BufferFileSystem fs;
+        int asserts = 0;
+        if (!Export(&p->scene->root, &fs, "scene.QSX", &asserts) || asserts != 0) {
+            std::fprintf(stderr, "the %s scene does not export cleanly (%d consistency reports)\n", n.c_str(), asserts);
+            return 1;
+        }
+        p->script = std::move(fs.data);
+        if (!write.empty()) {
+            std::ofstream f(write, std::ios::binary);
+            f.write(p->script.data(), static_cast<std::streamsize>(p->script.size()));
+            return f.good() ? 0 : 1;
+        }
+        p->numbers = NumbersOf(p->script);
+        for (size_t pos = 0; (pos = p->script.find("Vertex ", pos)) != std::string::npos; pos += 7) ++p->outputVertices;
+        gScenes.push_back(std::move(p));
+    }
+
+    for (auto& up : gScenes) {
+        Prepared* p = up.get();
+        const std::string& n = p->name;
+        benchmark::RegisterBenchmark(("export_file/" + n).c_str(), BM_ExportToFile, p)->UseRealTime()->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("export_memory/" + n).c_str(), BM_ExportToMemory, p)->UseRealTime()->Unit(benchmark::kMillisecond);
+#ifndef QSX_BENCH_REFERENCE
+        benchmark::RegisterBenchmark(("one_write/" + n).c_str(), BM_OneWrite, p)->UseRealTime()->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("numbers_snprintf/" + n).c_str(), BM_NumbersSnprintf, p)->UseRealTime()->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("numbers_fast/" + n).c_str(), BM_NumbersFast, p)->UseRealTime()->Unit(benchmark::kMillisecond);
+#ifdef QSX_BENCH_JSON
+        benchmark::RegisterBenchmark(("json_load/" + n).c_str(), BM_JsonLoad, p)->UseRealTime()->Unit(benchmark::kMillisecond);
+#endif
+#endif
+    }
+    int bargc = static_cast<int>(rest.size());
+    benchmark::Initialize(&bargc, rest.data());
+    if (benchmark::ReportUnrecognizedArguments(bargc, rest.data())) return 2;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    for (auto& p : gScenes)
+        if (p->jsonTemporary) ::unlink(p->jsonPath.c_str());
+    return 0;
+}
