@@ -5,7 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace qsx {
 namespace {
@@ -16,17 +16,18 @@ std::string ErrnoText(int err) { return std::strerror(err); }
 // failure (write, flush or close) is seen and kept.
 class DiskFile final : public OutputFile {
 public:
-    explicit DiskFile(int fd) : fd_(fd) { buffer_.reserve(kBufferSize); }
+    explicit DiskFile(int fd) : fd_(fd), buffer_(new char[kBufferSize]) {}
     ~DiskFile() override {
         if (fd_ >= 0) ::close(fd_);
     }
 
     bool Write(const char* data, size_t size) override {
-        if (buffer_.size() + size > kBufferSize) {
+        if (size > kBufferSize - used_) {
             if (!Flush()) return false;
             if (size > kBufferSize) return WriteAll(data, size);
         }
-        buffer_.insert(buffer_.end(), data, data + size);
+        std::memcpy(buffer_.get() + used_, data, size);
+        used_ += size;
         return true;
     }
 
@@ -48,9 +49,9 @@ private:
     static constexpr size_t kBufferSize = 1 << 20;
 
     bool Flush() {
-        if (buffer_.empty()) return true;
-        bool ok = WriteAll(buffer_.data(), buffer_.size());
-        buffer_.clear();
+        if (used_ == 0) return true;
+        bool ok = WriteAll(buffer_.get(), used_);
+        used_ = 0;
         return ok;
     }
 
@@ -73,7 +74,8 @@ private:
     }
 
     int fd_;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;
+    size_t used_ = 0;
     std::string error_;
 };
 

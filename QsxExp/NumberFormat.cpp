@@ -134,6 +134,25 @@ char* AppendFixed6(char* out, double value) {
     // nearest, ties to even, which is what happens below. Integers from 2^63 up go to to_chars.
     if (d.exponent > 10) return detail::AppendFixed6ToChars(out, value);
 
+    // Few significant bits, as every float widened to double has: with the trailing zero bits dropped the
+    // mantissa is below 2^44, so mantissa * 10^6 stays below 2^64 and value * 10^6 rounds in 64 bits alone.
+    if (d.mantissa != 0 && d.exponent < 0) {
+        const int tz = std::countr_zero(d.mantissa);
+        const uint64_t m = d.mantissa >> tz;
+        const int shift = -(d.exponent + tz);
+        if (m < (uint64_t{1} << 44) && shift > 0 && shift < 64) {
+            const uint64_t scaled = m * 1000000u;
+            uint64_t n = scaled >> shift;
+            const uint64_t remainder = scaled & ((uint64_t{1} << shift) - 1);
+            const uint64_t half = uint64_t{1} << (shift - 1);
+            if (remainder > half || (remainder == half && (n & 1) != 0)) ++n;
+            *out++ = d.negative ? '-' : ' ';
+            out = WriteUnsigned(out, n / 1000000);
+            *out++ = '.';
+            return WriteSixDigits(out, static_cast<uint32_t>(n % 1000000));
+        }
+    }
+
     uint64_t whole = 0;
     uint32_t micros = 0;
     if (d.exponent >= 0) {

@@ -39,17 +39,46 @@ void AppendNumber(std::string& s, long value) {
     s.append(buf, AppendInt(buf, value));
 }
 
-void AppendFixed(std::string& s, double value) {
-    char buf[kMaxFixed6];
-    s.push_back(' ');
-    s.append(buf, AppendFixed6(buf, value));
-}
+// Room a line needs for its parts; Line writes them straight into the
+// writer's line buffer, which BeginLine has made at least that large.
+constexpr size_t kRoomFixed = 1 + kMaxFixed6;  // " " and "% 4.6f"
+constexpr size_t kRoomG = 1 + kMaxG4;          // " " and "%4g"
+constexpr size_t kRoomInt = 24;                // "%ld", a blank before it included
 
-void AppendG(std::string& s, double value) {
-    char buf[kMaxG4];
-    s.push_back(' ');
-    s.append(buf, AppendG4(buf, value));
-}
+class Line {
+public:
+    Line(ScriptWriter& w, size_t room) : w_(w), p_(w.BeginLine(room)) {}
+    Line& Text(std::string_view s) {
+        if (!s.empty()) std::memcpy(p_, s.data(), s.size());
+        p_ += s.size();
+        return *this;
+    }
+    Line& Char(char c) {
+        *p_++ = c;
+        return *this;
+    }
+    Line& Fixed(double v) {
+        *p_++ = ' ';
+        p_ = AppendFixed6(p_, v);
+        return *this;
+    }
+    Line& G(double v) {
+        *p_++ = ' ';
+        p_ = AppendG4(p_, v);
+        return *this;
+    }
+    Line& Int(long v) {
+        p_ = AppendInt(p_, v);
+        return *this;
+    }
+    char* Pos() const { return p_; }
+    void SetPos(char* p) { p_ = p; }
+    int End() { return w_.EndLine(p_); }
+
+private:
+    ScriptWriter& w_;
+    char* p_;
+};
 
 bool IsClass(const Mtl* m, host::Class_ID id) { return m && m->ClassID() == id; }
 
@@ -282,9 +311,8 @@ int QsxExport::WriteNode(INode* node) {
         BeginModel();
     }
 
-    line_.assign("# ");
-    line_.append(node->GetName());
-    w.WriteLine(line_);
+    const std::string_view name = node->GetName();
+    Line(w, 2 + name.size()).Text("# ").Text(name).End();
     w.WriteLine("");
 
     Matrix3 W = ComposeNodeTransform(node->GetNodeTM(exportTime));
@@ -301,23 +329,18 @@ int QsxExport::WriteNode(INode* node) {
 
     w.WriteLine("TransformBegin");
     w.indent += 4;
-    line_.assign("Transform");
-    for (int row = 0; row < 4; ++row) {
-        AppendFixed(line_, W[row].x);
-        AppendFixed(line_, W[row].y);
-        AppendFixed(line_, W[row].z);
-        AppendFixed(line_, row == 3 ? 1.0 : 0.0);
-    }
-    w.WriteLine(line_);
+    Line transform(w, 9 + 16 * kRoomFixed);
+    transform.Text("Transform");
+    for (int row = 0; row < 4; ++row)
+        transform.Fixed(W[row].x).Fixed(W[row].y).Fixed(W[row].z).Fixed(row == 3 ? 1.0 : 0.0);
+    transform.End();
     w.WriteLine("");
 
     if (mode != HIER_FLAT_SINGLE) {
         w.WriteLine("ClumpBegin");
         w.indent += 4;
         ++tagCounter;
-        line_.assign("Tag ");
-        AppendNumber(line_, tagCounter);
-        w.WriteLine(line_);
+        Line(w, 4 + kRoomInt).Text("Tag ").Int(tagCounter).End();
     }
     w.WriteLine(options.hints == 1 ? "Hints HS" : options.hints == 2 ? "Hints HS Editable" : "Hints NULL");
 
@@ -431,31 +454,34 @@ void QsxExport::WriteVertices(const host::Mesh& mesh, Point3 offset) {
 
     ScriptWriter& w = writer;
     const size_t nV = mesh.verts.size();
+    constexpr size_t kRoomVertex = 6 + 3 * kRoomFixed + 3 + 2 * kRoomFixed;
+    // The position part of a vertex that has several texture vertices is
+    // formatted once and copied into each of its lines.
+    char position[6 + 3 * kRoomFixed];
     for (size_t i = 0; i < nV; ++i) {
         const Point3& v = mesh.verts[i];
         const Point3 p{v.x + offset.x, v.y + offset.y, v.z + offset.z};
         const Point3 q = p * normaliseTM;
         if (!textured_) {
-            line_.assign("Vertex");
-            AppendFixed(line_, q.x);
-            AppendFixed(line_, q.y);
-            AppendFixed(line_, q.z);
-            w.WriteLine(line_);
+            Line(w, kRoomVertex).Text("Vertex").Fixed(q.x).Fixed(q.y).Fixed(q.z).End();
             continue;
         }
         const VertexSlot& s = vertexTable.Slot(i);
+        size_t positionSize = 0;
         for (int32_t k = 0; k < s.count; ++k) {
             const Point3& tv = mesh.tVerts[static_cast<size_t>(vertexTable.Entry(i, k))];
             const float U = ReduceTo32(uShift + tv.x);
             const float V = ReduceTo32(vShift - tv.y);
-            line_.assign("Vertex");
-            AppendFixed(line_, q.x);
-            AppendFixed(line_, q.y);
-            AppendFixed(line_, q.z);
-            line_.append(" UV");
-            AppendFixed(line_, U);
-            AppendFixed(line_, V);
-            w.WriteLine(line_);
+            Line line(w, kRoomVertex);
+            if (k == 0) {
+                char* const start = line.Pos();
+                line.Text("Vertex").Fixed(q.x).Fixed(q.y).Fixed(q.z);
+                positionSize = static_cast<size_t>(line.Pos() - start);
+                if (s.count > 1) std::memcpy(position, start, positionSize);
+            } else {
+                line.Text(std::string_view(position, positionSize));
+            }
+            line.Text(" UV").Fixed(U).Fixed(V).End();
         }
     }
     w.WriteLine("");
@@ -503,13 +529,7 @@ void QsxExport::WriteTriangles(const host::Mesh& mesh, Mtl* material) {
                 current = sub;
             }
         }
-        line_.assign("Triangle ");
-        AppendNumber(line_, out[0]);
-        line_.push_back(' ');
-        AppendNumber(line_, out[1]);
-        line_.push_back(' ');
-        AppendNumber(line_, out[2]);
-        w.WriteLine(line_);
+        Line(w, 9 + 3 * kRoomInt).Text("Triangle ").Int(out[0]).Char(' ').Int(out[1]).Char(' ').Int(out[2]).End();
     }
     if (options.hierarchyType == HIER_FLAT_SINGLE) {
         if (!textured_) {
@@ -550,20 +570,12 @@ void QsxExport::WriteMaterial(Mtl* m) {
     w.WriteLine(m->GetWire() ? "GeometrySampling WireFrame" : "GeometrySampling Solid");
     w.WriteLine(m->GetShading() == 0 ? "LightSampling Facet" : "LightSampling Vertex");
     const float op = m->GetOpacity(exportTime);
-    if (op < 1.0f) {
-        line_.assign("Opacity");
-        AppendG(line_, op);
-        w.WriteLine(line_);
-    }
+    if (op < 1.0f) Line(w, 7 + kRoomG).Text("Opacity").G(op).End();
     Point3 amb = m->GetAmbient(exportTime);
     for (int k = 0; k < 3; ++k)
         if (amb[k] < 0.1f) amb[k] = 0.1f;
-    auto colourLine = [&](const char* keyword, const Point3& c) {
-        line_.assign(keyword);
-        AppendG(line_, c.x);
-        AppendG(line_, c.y);
-        AppendG(line_, c.z);
-        w.WriteLine(line_);
+    auto colourLine = [&](std::string_view keyword, const Point3& c) {
+        Line(w, keyword.size() + 3 * kRoomG).Text(keyword).G(c.x).G(c.y).G(c.z).End();
     };
     colourLine("Ambient", amb);
     const Point3 dif = m->GetDiffuse(exportTime);
@@ -613,11 +625,8 @@ int QsxExport::WriteHeaderNode(INode* node) {
     if (!obj || !obj->IsRenderable()) return writer.failed ? 0 : 1;
     const int n = node->NumberOfChildren();
     ++tagCounter;
-    line_.assign("#define TAG_");
-    line_.append(node->GetName());
-    line_.push_back(' ');
-    AppendNumber(line_, tagCounter);
-    writer.WriteLine(line_);
+    const std::string_view name = node->GetName();
+    Line(writer, 12 + name.size() + 1 + kRoomInt).Text("#define TAG_").Text(name).Char(' ').Int(tagCounter).End();
     for (int i = 0; i < n; ++i) WriteHeaderNode(node->GetChildNode(i));
     return writer.failed ? 0 : 1;
 }
@@ -649,9 +658,7 @@ int QsxExport::WriteAnimation(std::string& path, host::Interface* hostIp) {
     for (int64_t i = 0; i < frameCount; ++i) {
         const auto t = static_cast<host::TimeValue>(range.start + i * ticksPerFrame);
         tagCounter = 0;
-        line_.assign("Frame ");
-        AppendNumber(line_, static_cast<long>(i));
-        writer.WriteLine(line_);
+        Line(writer, 6 + kRoomInt).Text("Frame ").Int(static_cast<long>(i)).End();
         WriteAnimationNodes(root, t);
         hostIp->Progress("Writing animation", i + 1, frameCount);
     }
@@ -678,14 +685,10 @@ int QsxExport::WriteAnimationTransform(INode* node, host::TimeValue t) {
         INode* parent = node->GetParentNode();
         if (parent && !parent->IsRootNode()) m = m * host::Inverse(ComposeNodeTransform(parent->GetNodeTM(t)));
     }
-    line_.assign("Transform ");
-    AppendNumber(line_, tagCounter);
-    for (int row = 0; row < 4; ++row) {
-        AppendFixed(line_, m[row].x);
-        AppendFixed(line_, m[row].y);
-        AppendFixed(line_, m[row].z);
-    }
-    writer.WriteLine(line_);
+    Line line(writer, 10 + kRoomInt + 12 * kRoomFixed);
+    line.Text("Transform ").Int(tagCounter);
+    for (int row = 0; row < 4; ++row) line.Fixed(m[row].x).Fixed(m[row].y).Fixed(m[row].z);
+    line.End();
     return 1;
 }
 

@@ -1,5 +1,7 @@
 #include "QsxExp/ScriptWriter.h"
 
+#include <cstring>
+
 namespace qsx {
 
 bool ScriptWriter::Open(const std::string& path) {
@@ -24,13 +26,34 @@ void ScriptWriter::Fail(const std::string& why) {
 }
 
 int ScriptWriter::WriteLine(std::string_view text) {
+    char* p = BeginLine(text.size());
+    if (!text.empty()) std::memcpy(p, text.data(), text.size());
+    return EndLine(p + text.size());
+}
+
+char* ScriptWriter::BeginLine(size_t room) {
+    // The blanks of the indentation stay in the buffer from line to line; only
+    // a deeper indentation than any text has left alone needs new ones.
+    const size_t ind = static_cast<size_t>(indent > 0 ? indent : 0);
+    const size_t need = ind + room + 2;
+    if (line_.size() < need) line_.resize(need < 2 * line_.size() ? 2 * line_.size() : need);
+    if (spaces_ < ind) {
+        std::memset(line_.data() + spaces_, ' ', ind - spaces_);
+        spaces_ = ind;
+    }
+    lineIndent_ = ind;
+    return line_.data() + ind;
+}
+
+int ScriptWriter::EndLine(char* end) {
     // One write per line: the indentation, the text and CR LF on every platform.
-    line_.assign(static_cast<size_t>(indent > 0 ? indent : 0), ' ');
-    line_.append(text);
-    line_.append("\r\n", 2);
+    end[0] = '\r';
+    end[1] = '\n';
+    const size_t size = static_cast<size_t>(end + 2 - line_.data());
+    spaces_ = lineIndent_;  // the text overwrote whatever stood after the indentation
     if (!outFile) {
         Fail("no file is open");
-    } else if (!outFile->Write(line_.data(), line_.size())) {
+    } else if (!outFile->Write(line_.data(), size)) {
         Fail(outFile->Error());
     }
     return failed ? 0 : 1;

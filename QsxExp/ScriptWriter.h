@@ -26,6 +26,13 @@ public:
     // indent spaces, the text, CR LF. Answers 1 while failed is clear.
     int WriteLine(std::string_view text);
 
+    // The same line built in place, without a copy of its text: BeginLine
+    // answers where the text goes, after the indentation, with room for at
+    // least `room` chars; EndLine(end) writes the line whose text ends at end.
+    // Nothing else may write through this writer in between.
+    char* BeginLine(size_t room);
+    int EndLine(char* end);
+
     // Opening and closing lines of a script file; wrapper adds the untagged
     // clump that holds several top-level nodes.
     int BeginModel(bool wrapper);
@@ -41,7 +48,9 @@ public:
 
 private:
     FileSystem* fs_;
-    std::string line_;
+    std::string line_;       // the line being built; grows, never shrinks
+    size_t spaces_ = 0;      // leading chars of line_ known to be blanks
+    size_t lineIndent_ = 0;  // indentation of the line being built
 };
 
 }  // namespace qsx

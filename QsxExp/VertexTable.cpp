@@ -59,11 +59,7 @@ void VertexTable::Free() {
     poolSize_ = poolCap_ = 0;
 }
 
-int32_t VertexTable::Find(size_t v, int32_t t) const {
-    const VertexSlot& s = slots_[v];
-    const int32_t inlineCount = s.count < 2 ? s.count : 2;
-    for (int32_t k = 0; k < inlineCount; ++k)
-        if (s.texVerts[k] == t) return k;
+int32_t VertexTable::FindInPool(const VertexSlot& s, int32_t t) const {
     int32_t k = 2;
     for (int32_t i = s.more; i >= 0; i = pool_[i].next, ++k)
         if (pool_[i].texVert == t) return k;
@@ -97,9 +93,7 @@ bool VertexTable::Append(size_t v, int32_t t) {
     return true;
 }
 
-int32_t VertexTable::Entry(size_t v, int32_t k) const {
-    const VertexSlot& s = slots_[v];
-    if (k < 2) return s.texVerts[k];
+int32_t VertexTable::PoolEntry(const VertexSlot& s, int32_t k) const {
     int32_t i = s.more;
     for (int32_t j = 2; j < k; ++j) i = pool_[i].next;
     return pool_[i].texVert;

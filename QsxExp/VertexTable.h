@@ -39,18 +39,30 @@ public:
     const VertexSlot& Slot(size_t v) const { return slots_[v]; }
     size_t SlotCount() const { return nV_; }
 
-    // Position of t among slot v's entries, or -1.
-    int32_t Find(size_t v, int32_t t) const;
+    // Position of t among slot v's entries, from the first, or -1. The two
+    // inline entries are searched here, at the call; the chain out of line.
+    int32_t Find(size_t v, int32_t t) const {
+        const VertexSlot& s = slots_[v];
+        if (s.count > 0 && s.texVerts[0] == t) return 0;
+        if (s.count > 1 && s.texVerts[1] == t) return 1;
+        return s.count > 2 ? FindInPool(s, t) : -1;
+    }
     // Appends t to slot v; false on lack of memory.
     bool Append(size_t v, int32_t t);
     // Entry k of slot v, k < count.
-    int32_t Entry(size_t v, int32_t k) const;
+    int32_t Entry(size_t v, int32_t k) const {
+        const VertexSlot& s = slots_[v];
+        return k < 2 ? s.texVerts[k] : PoolEntry(s, k);
+    }
 
     uint8_t* texVertUsed() { return used_; }
     size_t TexVertCount() const { return nT_; }
     void FreeTexVertUsed();
 
 private:
+    int32_t FindInPool(const VertexSlot& s, int32_t t) const;
+    int32_t PoolEntry(const VertexSlot& s, int32_t k) const;
+
     VertexSlot* slots_ = nullptr;
     size_t nV_ = 0;
     uint8_t* used_ = nullptr;
