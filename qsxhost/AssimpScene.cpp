@@ -378,9 +378,10 @@ bool AssimpSceneSource::UsableMesh(unsigned index) const {
 // directories), else textureN with the format hint as extension; a texture
 // stored as raw texels is written as a TGA file.
 void AssimpSceneSource::NameEmbeddedTextures() {
+    if (!scene_->mTextures) return;
     std::unordered_set<std::string> used;
     for (unsigned i = 0; i < scene_->mNumTextures; ++i) {
-        const aiTexture* tex = scene_->mTextures ? scene_->mTextures[i] : nullptr;
+        const aiTexture* tex = scene_->mTextures[i];
         std::string ext;
         std::string base;
         if (tex) {
@@ -401,7 +402,8 @@ void AssimpSceneSource::NameEmbeddedTextures() {
                 else if (dot == std::string::npos) base += "." + ext;
             }
         }
-        const std::string fallback = "texture" + std::to_string(i) + "." + (ext.empty() ? "bin" : ext);
+        if (ext.empty()) ext = "bin";
+        const std::string fallback = "texture" + std::to_string(i) + "." + ext;
         std::string name = base.empty() || used.count(Lower(base)) ? fallback : base;
         if (used.count(Lower(name))) name = "texture" + std::to_string(i) + "_" + std::to_string(used.size()) + "." + ext;
         used.insert(Lower(name));
@@ -422,13 +424,13 @@ host::Texmap* AssimpSceneSource::MapFor(const aiString& path) {
             const unsigned long idx = std::stoul(digits);
             if (idx < embeddedNames_.size()) name = embeddedNames_[idx];
         }
-    } else if (scene_->mTextures) {
+    } else if (!embeddedNames_.empty()) {
         const auto shortName = [](const std::string& s) {
             const size_t cut = s.find_last_of("/\\");
             return cut == std::string::npos ? s : s.substr(cut + 1);
         };
         const std::string mine = shortName(name);
-        for (unsigned i = 0; i < scene_->mNumTextures; ++i) {
+        for (unsigned i = 0; i < embeddedNames_.size(); ++i) {
             const aiTexture* tex = scene_->mTextures[i];
             if (tex && tex->mFilename.length > 0 && shortName(ToString(tex->mFilename)) == mine) {
                 name = embeddedNames_[i];
@@ -444,7 +446,7 @@ host::Texmap* AssimpSceneSource::MapFor(const aiString& path) {
 }
 
 host::Mtl* AssimpSceneSource::StandardFor(unsigned index) {
-    if (!scene_->mMaterials || index >= scene_->mNumMaterials || !scene_->mMaterials[index]) return nullptr;
+    if (index >= standardBuilt_.size() || !scene_->mMaterials[index]) return nullptr;
     if (standardBuilt_[index]) return standardByIndex_[index];
     const aiMaterial& m = *scene_->mMaterials[index];
     StandardValues v;
@@ -628,9 +630,10 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
     range_.end = static_cast<host::TimeValue>(std::llround(std::min(latest, static_cast<double>(INT32_MAX))));
 
     NameEmbeddedTextures();
-    standardByIndex_.assign(sc.mNumMaterials, nullptr);
-    standardBuilt_.assign(sc.mNumMaterials, false);
-    stats_.materials = sc.mMaterials ? sc.mNumMaterials : 0;
+    const unsigned numMaterials = sc.mMaterials ? sc.mNumMaterials : 0;
+    standardByIndex_.assign(numMaterials, nullptr);
+    standardBuilt_.assign(numMaterials, false);
+    stats_.materials = numMaterials;
 
     // The tree, in pre-order, parents before children.
     std::vector<std::vector<unsigned>> ownMeshes;  // per node, parallel to nodes_
@@ -823,6 +826,10 @@ bool ExtractEmbeddedTextures(SceneSource& scene, const std::string& outputDir, s
         bool ok;
         if (tex->mHeight == 0) {
             ok = WriteFile(path, tex->pcData, tex->mWidth, error);
+        } else if (tex->mWidth > 0xFFFF || tex->mHeight > 0xFFFF) {
+            *error = path + ": a texture of " + std::to_string(tex->mWidth) + " by " + std::to_string(tex->mHeight) +
+                     " texels is too large to write";
+            ok = false;
         } else {
             const std::vector<unsigned char> tga = RawTextureAsTga(*tex);
             ok = WriteFile(path, tga.data(), tga.size(), error);

@@ -548,7 +548,7 @@ TEST_F(AssimpSceneTest, RefusedFilesAndOptionsSayWhy) {
         {Write("broken.gltf", R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
                               R"("nodes":[{"mesh":0}],"meshes":[{"primitives":[{"attributes":{"POSITION":7}}]}]})"),
          30, 0},
-        {Write("garbage.obj", std::string("\0\1\2\3 not a model", 18)), 30, 0},
+        {Write("garbage.obj", std::string("\0\1\2\3 not a model", 16)), 30, 0},
         {dir_ + "/absent.obj", 30, 0},
         {obj, 30, 1},   // the file has no animation
         {box, 30, 1},   // it has one, index 0
