@@ -579,6 +579,27 @@ TEST_F(AssimpSceneTest, ProgressRunsToOne) {
     EXPECT_EQ(seen.back(), 1.0f);
 }
 
+// The bundled example: the robot's body carries its head, both animated.
+TEST(AssimpExample, RobotKeepsItsHierarchyTextureAndAnimation) {
+    std::string error;
+    auto scene = LoadAssimpScene(std::string(QSX_SOURCE_DIR) + "/examples/robot.gltf", {}, &error);
+    ASSERT_TRUE(scene) << error;
+    EXPECT_EQ(scene->GetAnimRange().end, 4800);
+    INode* root = scene->GetRootNode();
+    ASSERT_EQ(root->NumberOfChildren(), 1);
+    INode* body = root->GetChildNode(0);
+    ASSERT_EQ(body->GetName(), "Body");
+    ASSERT_EQ(body->NumberOfChildren(), 1);
+    INode* head = body->GetChildNode(0);
+    EXPECT_EQ(head->GetName(), "Head");
+    ASSERT_TRUE(body->GetMtl() && body->GetMtl()->GetSubTexmap(host::ID_DI));
+    EXPECT_EQ(body->GetMtl()->GetSubTexmap(host::ID_DI)->GetMapName(), "robot.png");
+    EXPECT_TRUE(MeshOf(body)->hasTVFaces());
+    ExpectNear(Point3{} * head->GetNodeTM(0), {0, 0, 3.5f}, "head at rest");
+    ExpectNear(Point3{} * head->GetNodeTM(2400), {0, 0, 4.0f}, "head lifted by the body");
+    ExpectNear(Point3{1, 0, 0} * head->GetNodeTM(2400) - Point3{0, 0, 4.0f}, {0, 1, 0}, "head turned");
+}
+
 TEST(AssimpFormats, ExtensionListIsSortedWordsOfTheImporter) {
     const std::string list = qsxhost::AssimpInputExtensions();
     std::istringstream in(list);
