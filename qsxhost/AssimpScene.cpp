@@ -405,7 +405,8 @@ void AssimpSceneSource::NameEmbeddedTextures() {
         if (ext.empty()) ext = "bin";
         const std::string fallback = "texture" + std::to_string(i) + "." + ext;
         std::string name = base.empty() || used.count(Lower(base)) ? fallback : base;
-        if (used.count(Lower(name))) name = "texture" + std::to_string(i) + "_" + std::to_string(used.size()) + "." + ext;
+        if (used.count(Lower(name)))
+            name = "texture" + std::to_string(i) + "_" + std::to_string(used.size()) + "." + ext;
         used.insert(Lower(name));
         embeddedNames_.push_back(name);
     }
@@ -647,9 +648,10 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
     const auto setup = [&](AssimpNode* node, const aiNode* src) {
         node->name = ToString(src->mName);
         node->localRow = ToHost(src->mTransformation);
-        src->mTransformation.Decompose(node->baseScaling, node->baseRotation, node->basePosition);
         auto ch = channelByName.find(node->name);
         if (ch != channelByName.end()) node->track = TrackFor(ch->second);
+        // What a channel leaves without keys keeps the node's own value.
+        if (node->track) src->mTransformation.Decompose(node->baseScaling, node->baseRotation, node->basePosition);
     };
 
     AssimpNode* root = NewNode(nullptr);
@@ -755,6 +757,44 @@ std::vector<unsigned char> RawTextureAsTga(const aiTexture& tex) {
 
 }  // namespace
 
+namespace {
+
+std::unique_ptr<SceneSource> Load(const std::string& path, const AssimpOptions& options, std::string* error) {
+    Assimp::Importer importer;
+    importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
+    // A file without meshes stays without: no stand-in skeleton geometry.
+    importer.SetPropertyInteger(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, 1);
+    ProgressBridge progress(options.progress);
+    // The importer deletes the handler it holds when it goes; this one is
+    // ours, so it gets its own default back first, whichever way we leave.
+    struct HandlerRelease {
+        Assimp::Importer& importer;
+        ~HandlerRelease() { importer.SetProgressHandler(nullptr); }
+    } release{importer};
+    importer.SetProgressHandler(&progress);
+
+    const unsigned flags = aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType |
+                           aiProcess_ValidateDataStructure;
+    const aiScene* read = importer.ReadFile(path, flags);
+    if (!read) {
+        const char* why = importer.GetErrorString();
+        *error = why && *why ? why : "Assimp could not import the file";
+        return nullptr;
+    }
+    const bool fbx = IsFbxImport(importer);
+    std::unique_ptr<aiScene> scene(importer.GetOrphanedScene());
+    if (!scene) {
+        *error = "Assimp gave no scene";
+        return nullptr;
+    }
+    auto source = std::make_unique<AssimpSceneSource>(std::move(scene), kHostTicksPerSecond / options.fps);
+    if (!source->Build(options, fbx, error)) return nullptr;
+    if (options.progress) options.progress(1.0f);
+    return source;
+}
+
+}  // namespace
+
 std::unique_ptr<SceneSource> LoadAssimpScene(const std::string& path, const AssimpOptions& options,
                                              std::string* error) {
     std::string scratch;
@@ -764,28 +804,15 @@ std::unique_ptr<SceneSource> LoadAssimpScene(const std::string& path, const Assi
                  std::to_string(kHostTicksPerSecond);
         return nullptr;
     }
-    Assimp::Importer importer;
-    importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
-    // A file without meshes stays without: no stand-in skeleton geometry.
-    importer.SetPropertyInteger(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, 1);
-    ProgressBridge progress(options.progress);
-    importer.SetProgressHandler(&progress);
-    const unsigned flags = aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType |
-                           aiProcess_ValidateDataStructure;
-    const aiScene* read = importer.ReadFile(path, flags);
-    const bool fbx = read && IsFbxImport(importer);
-    std::unique_ptr<aiScene> scene(read ? importer.GetOrphanedScene() : nullptr);
-    // The handler is ours: hand the importer back its own before it goes.
-    importer.SetProgressHandler(nullptr);
-    if (!scene) {
-        const char* why = importer.GetErrorString();
-        *error = why && *why ? why : "Assimp could not import the file";
-        return nullptr;
+    // Errors leave here as values, never as exceptions.
+    try {
+        return Load(path, options, error);
+    } catch (const std::exception& e) {
+        *error = e.what();
+    } catch (...) {
+        *error = "import failed";
     }
-    auto source = std::make_unique<AssimpSceneSource>(std::move(scene), kHostTicksPerSecond / options.fps);
-    if (!source->Build(options, fbx, error)) return nullptr;
-    if (options.progress) options.progress(1.0f);
-    return source;
+    return nullptr;
 }
 
 std::string AssimpInputExtensions() {
@@ -815,29 +842,34 @@ bool ExtractEmbeddedTextures(SceneSource& scene, const std::string& outputDir, s
     if (!error) error = &scratch;
     const auto* source = dynamic_cast<const AssimpSceneSource*>(&scene);
     if (!source) return true;
-    const aiScene& sc = source->Scene();
-    const std::vector<std::string>& names = source->EmbeddedNames();
-    std::string dir = outputDir.empty() ? "." : outputDir;
-    if (dir.back() != '/') dir += '/';
-    for (unsigned i = 0; i < sc.mNumTextures && i < names.size(); ++i) {
-        const aiTexture* tex = sc.mTextures ? sc.mTextures[i] : nullptr;
-        if (!tex || !tex->pcData) continue;
-        const std::string path = dir + names[i];
-        bool ok;
-        if (tex->mHeight == 0) {
-            ok = WriteFile(path, tex->pcData, tex->mWidth, error);
-        } else if (tex->mWidth > 0xFFFF || tex->mHeight > 0xFFFF) {
-            *error = path + ": a texture of " + std::to_string(tex->mWidth) + " by " + std::to_string(tex->mHeight) +
-                     " texels is too large to write";
-            ok = false;
-        } else {
-            const std::vector<unsigned char> tga = RawTextureAsTga(*tex);
-            ok = WriteFile(path, tga.data(), tga.size(), error);
+    try {
+        const aiScene& sc = source->Scene();
+        const std::vector<std::string>& names = source->EmbeddedNames();
+        std::string dir = outputDir.empty() ? "." : outputDir;
+        if (dir.back() != '/') dir += '/';
+        for (unsigned i = 0; i < sc.mNumTextures && i < names.size(); ++i) {
+            const aiTexture* tex = sc.mTextures ? sc.mTextures[i] : nullptr;
+            if (!tex || !tex->pcData) continue;
+            const std::string path = dir + names[i];
+            bool ok;
+            if (tex->mHeight == 0) {
+                ok = WriteFile(path, tex->pcData, tex->mWidth, error);
+            } else if (tex->mWidth > 0xFFFF || tex->mHeight > 0xFFFF) {
+                *error = path + ": a texture of " + std::to_string(tex->mWidth) + " by " +
+                         std::to_string(tex->mHeight) + " texels is too large to write";
+                ok = false;
+            } else {
+                const std::vector<unsigned char> tga = RawTextureAsTga(*tex);
+                ok = WriteFile(path, tga.data(), tga.size(), error);
+            }
+            if (!ok) return false;
+            if (written) written->push_back(path);
         }
-        if (!ok) return false;
-        if (written) written->push_back(path);
+        return true;
+    } catch (const std::exception& e) {
+        *error = e.what();
+        return false;
     }
-    return true;
 }
 
 }  // namespace qsxhost

@@ -111,7 +111,9 @@ struct Gltf {
         std::ostringstream a;
         a << R"({"bufferView":)" << accessors.size() << R"(,"byteOffset":0,"componentType":)" << componentType
           << R"(,"count":)" << count << R"(,"type":")" << type << '"';
-        if (componentType == 5126 && std::strcmp(type, "VEC3") == 0) a << R"(,"min":[-1e9,-1e9,-1e9],"max":[1e9,1e9,1e9])";
+        // Positions and key times must state bounds; wide ones do.
+        if (componentType == 5126 && std::strcmp(type, "VEC3") == 0)
+            a << R"(,"min":[-1e9,-1e9,-1e9],"max":[1e9,1e9,1e9])";
         if (componentType == 5126 && std::strcmp(type, "SCALAR") == 0) a << R"(,"min":[-1e9],"max":[1e9])";
         a << "}";
         accessors.push_back(a.str());
