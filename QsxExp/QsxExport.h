@@ -101,7 +101,12 @@ public:
     bool cancelled = false;  // the last DoExport ended at the dialog's Cancel
 
 private:
-    std::string line_;  // formatting scratch, reused for every line
+    int RunExport(const char* name, void* expInterface, host::Interface* ip, int suppressPrompts);
+
+    std::string line_;      // formatting scratch, reused for every line
+    bool textured_ = false;  // the mesh being written has texture vertices and faces
+    int64_t nodesTotal_ = 0;
+    int64_t nodesWritten_ = 0;
 };
 
 }  // namespace qsx

@@ -1,0 +1,100 @@
+#include "QsxExp/FileSink.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace qsx {
+namespace {
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+// A file written through one large buffer: few system calls, and every
+// failure (write, flush or close) is seen and kept.
+class DiskFile final : public OutputFile {
+public:
+    explicit DiskFile(int fd) : fd_(fd) { buffer_.reserve(kBufferSize); }
+    ~DiskFile() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    bool Write(const char* data, size_t size) override {
+        if (buffer_.size() + size > kBufferSize) {
+            if (!Flush()) return false;
+            if (size > kBufferSize) return WriteAll(data, size);
+        }
+        buffer_.insert(buffer_.end(), data, data + size);
+        return true;
+    }
+
+    bool Close() override {
+        bool ok = Flush();
+        if (fd_ >= 0) {
+            if (::close(fd_) != 0 && ok) {
+                error_ = ErrnoText(errno);
+                ok = false;
+            }
+            fd_ = -1;
+        }
+        return ok;
+    }
+
+    std::string Error() const override { return error_; }
+
+private:
+    static constexpr size_t kBufferSize = 1 << 20;
+
+    bool Flush() {
+        if (buffer_.empty()) return true;
+        bool ok = WriteAll(buffer_.data(), buffer_.size());
+        buffer_.clear();
+        return ok;
+    }
+
+    bool WriteAll(const char* data, size_t size) {
+        while (size > 0) {
+            ssize_t n = ::write(fd_, data, size);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                error_ = ErrnoText(errno);
+                return false;
+            }
+            if (n == 0) {
+                error_ = ErrnoText(ENOSPC);
+                return false;
+            }
+            data += n;
+            size -= static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    int fd_;
+    std::vector<char> buffer_;
+    std::string error_;
+};
+
+class DiskFileSystemImpl final : public FileSystem {
+public:
+    std::unique_ptr<OutputFile> Open(const std::string& path, std::string* error) override {
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (error) *error = ErrnoText(errno);
+            return nullptr;
+        }
+        return std::make_unique<DiskFile>(fd);
+    }
+    void Remove(const std::string& path) override { ::unlink(path.c_str()); }
+};
+
+}  // namespace
+
+FileSystem& DiskFileSystem() {
+    static DiskFileSystemImpl fs;
+    return fs;
+}
+
+}  // namespace qsx

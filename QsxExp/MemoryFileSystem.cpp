@@ -1,0 +1,36 @@
+#include "QsxExp/MemoryFileSystem.h"
+
+namespace qsx {
+
+class MemoryFile final : public OutputFile {
+public:
+    MemoryFile(MemoryFileSystem* fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+    bool Write(const char* data, size_t size) override {
+        ++fs_->writes;
+        if (fs_->failWriteAt_ != 0 && fs_->writes == fs_->failWriteAt_) {
+            error_ = "No space left on device";
+            return false;
+        }
+        fs_->files[path_].append(data, size);
+        return true;
+    }
+    bool Close() override { return error_.empty(); }
+    std::string Error() const override { return error_; }
+
+private:
+    MemoryFileSystem* fs_;
+    std::string path_;
+    std::string error_;
+};
+
+std::unique_ptr<OutputFile> MemoryFileSystem::Open(const std::string& path, std::string* error) {
+    ++opens;
+    if (failOpenAt_ != 0 && opens == failOpenAt_) {
+        if (error) *error = "Permission denied";
+        return nullptr;
+    }
+    files[path].clear();
+    return std::make_unique<MemoryFile>(this, path);
+}
+
+}  // namespace qsx

@@ -1,0 +1,31 @@
+// Files kept in memory, with faults on demand: the k-th open or the k-th
+// write (counted over all files) fails. Used by tests, fuzzing and benchmarks.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "QsxExp/FileSink.h"
+
+namespace qsx {
+
+class MemoryFileSystem final : public FileSystem {
+public:
+    std::unique_ptr<OutputFile> Open(const std::string& path, std::string* error) override;
+    void Remove(const std::string& path) override { files.erase(path); }
+
+    // 0 disables; counters restart with each call.
+    void FailOpenAt(long k) { failOpenAt_ = k; opens = 0; }
+    void FailWriteAt(long k) { failWriteAt_ = k; writes = 0; }
+
+    std::map<std::string, std::string> files;
+    long opens = 0;
+    long writes = 0;
+
+private:
+    friend class MemoryFile;
+    long failOpenAt_ = 0;
+    long failWriteAt_ = 0;
+};
+
+}  // namespace qsx

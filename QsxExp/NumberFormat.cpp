@@ -1,0 +1,240 @@
+#include "QsxExp/NumberFormat.h"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace qsx {
+namespace {
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+constexpr uint64_t kPow10[20] = {1ull,
+                                 10ull,
+                                 100ull,
+                                 1000ull,
+                                 10000ull,
+                                 100000ull,
+                                 1000000ull,
+                                 10000000ull,
+                                 100000000ull,
+                                 1000000000ull,
+                                 10000000000ull,
+                                 100000000000ull,
+                                 1000000000000ull,
+                                 10000000000000ull,
+                                 100000000000000ull,
+                                 1000000000000000ull,
+                                 10000000000000000ull,
+                                 100000000000000000ull,
+                                 1000000000000000000ull,
+                                 10000000000000000000ull};
+
+int CountDigits(uint64_t v) {
+    // 1233/4096 ~ log10(2): a guess that is exact or one too small, fixed by one comparison. Setting the low
+    // bit gives 0 its one digit and moves no other value across a power of ten.
+    const uint64_t w = v | 1;
+    const int t = (std::bit_width(w) * 1233) >> 12;
+    return t + (w >= kPow10[t] ? 1 : 0);
+}
+
+void PutPair(char* p, uint64_t twoDigits) { std::memcpy(p, kDigitPairs + 2 * twoDigits, 2); }
+
+char* WriteUnsigned(char* out, uint64_t v) {
+    char* const end = out + CountDigits(v);
+    char* p = end;
+    while (v >= 100) {
+        p -= 2;
+        PutPair(p, v % 100);
+        v /= 100;
+    }
+    if (v >= 10) {
+        PutPair(p - 2, v);
+    } else {
+        p[-1] = static_cast<char>('0' + v);
+    }
+    return end;
+}
+
+// Exactly six digits, leading zeros kept; v < 10^6.
+char* WriteSixDigits(char* out, uint32_t v) {
+    PutPair(out, v / 10000);
+    PutPair(out + 2, v / 100 % 100);
+    PutPair(out + 4, v % 100);
+    return out + 6;
+}
+
+// glibc spells the non-finite values in lower case and shows the sign bit of a NaN too; both formats pad
+// them to the same four columns (the blank flag of "% 4.6f" and the width of "%4g" agree here).
+char* AppendNonFinite(char* out, bool negative, bool isNan) {
+    out[0] = negative ? '-' : ' ';
+    std::memcpy(out + 1, isNan ? "nan" : "inf", 3);
+    return out + 4;
+}
+
+struct Decomposed {
+    bool negative;
+    bool finite;
+    bool isNan;
+    uint64_t mantissa;  // value = mantissa * 2^exponent exactly (for finite values)
+    int exponent;
+};
+
+Decomposed Decompose(double value) {
+    const auto bits = std::bit_cast<uint64_t>(value);
+    const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+    const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
+    Decomposed d{};
+    d.negative = (bits >> 63) != 0;
+    d.finite = biased != 0x7ff;
+    d.isNan = !d.finite && fraction != 0;
+    if (biased == 0) {
+        d.mantissa = fraction;
+        d.exponent = -1074;
+    } else {
+        d.mantissa = fraction | (uint64_t{1} << 52);
+        d.exponent = biased - 1075;
+    }
+    return d;
+}
+
+}  // namespace
+
+namespace detail {
+
+char* AppendFixed6ToChars(char* out, double value) {
+    if (!std::isfinite(value)) return AppendNonFinite(out, std::signbit(value), std::isnan(value));
+    if (!std::signbit(value)) *out++ = ' ';  // to_chars writes the '-' itself, including for -0.0
+    // Cannot fail: kMaxFixed6 covers the 309 integer digits of DBL_MAX plus sign, point and decimals.
+    return std::to_chars(out, out + (kMaxFixed6 - 1), value, std::chars_format::fixed, 6).ptr;
+}
+
+char* AppendG4ToChars(char* out, double value) {
+    if (!std::isfinite(value)) return AppendNonFinite(out, std::signbit(value), std::isnan(value));
+    char buf[kMaxG4];
+    // %.6g of a double is at most 13 chars ("-1.23457e-308").
+    const char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 6).ptr;
+    const auto len = static_cast<int>(end - buf);
+    for (int i = len; i < 4; ++i) *out++ = ' ';
+    std::memcpy(out, buf, static_cast<size_t>(len));
+    return out + len;
+}
+
+}  // namespace detail
+
+char* AppendFixed6(char* out, double value) {
+    const Decomposed d = Decompose(value);
+    if (!d.finite) return AppendNonFinite(out, d.negative, d.isNan);
+    // The binary value is exact, so value * 10^6 can be rounded in integers: glibc rounds the exact value to
+    // nearest, ties to even, which is what happens below. Integers from 2^63 up go to to_chars.
+    if (d.exponent > 10) return detail::AppendFixed6ToChars(out, value);
+
+    uint64_t whole = 0;
+    uint32_t micros = 0;
+    if (d.exponent >= 0) {
+        whole = d.mantissa << d.exponent;
+    } else if (d.exponent >= -74) {
+        // Below 2^-74 the value times 10^6 is under 2^53 * 2^-74 * 2^20 = 2^-1 and rounds to zero.
+        const int shift = -d.exponent;
+        uint64_t fractionBits = d.mantissa;
+        if (shift < 64) {
+            whole = d.mantissa >> shift;
+            fractionBits = d.mantissa & ((uint64_t{1} << shift) - 1);
+        }
+        // fractionBits < 2^53 and 10^6 < 2^20, so the product and every shift below stay within 128 bits.
+        using U128 = unsigned __int128;
+        const U128 scaled = static_cast<U128>(fractionBits) * 1000000u;
+        const U128 quotient = scaled >> shift;  // < 10^6 because fractionBits < 2^shift
+        const U128 remainder = scaled - (quotient << shift);
+        const U128 half = U128{1} << (shift - 1);
+        micros = static_cast<uint32_t>(quotient);
+        if (remainder > half || (remainder == half && (micros & 1) != 0)) ++micros;
+        if (micros == 1000000) {
+            micros = 0;
+            ++whole;
+        }
+    }
+    *out++ = d.negative ? '-' : ' ';
+    out = WriteUnsigned(out, whole);
+    *out++ = '.';
+    return WriteSixDigits(out, micros);
+}
+
+char* AppendG4(char* out, double value) {
+    const Decomposed d = Decompose(value);
+    if (!d.finite) return AppendNonFinite(out, d.negative, d.isNan);
+    if (d.mantissa == 0) {
+        std::memcpy(out, d.negative ? "  -0" : "   0", 4);
+        return out + 4;
+    }
+    // The integer route covers [1e-4, 1e6), where %g prints positional digits and never an exponent. Outside
+    // it, and for values just under 1e-4 that might round up to 0.0001, to_chars does the work.
+    const double magnitude = std::fabs(value);
+    if (!(magnitude >= 1e-4 && magnitude < 1e6)) return detail::AppendG4ToChars(out, value);
+
+    // Decimal exponent X of the value: floor(log2) * log10(2) is X or X - 1; the exact check is in integers.
+    const int log2 = std::bit_width(d.mantissa) - 1 + d.exponent;
+    int decimalExp = (log2 * 78913) >> 18;  // floor(log2 * log10(2)) for this range
+    using U128 = unsigned __int128;
+    const int shift = d.exponent < 0 ? -d.exponent : 0;  // <= 66 here since value >= 1e-4
+    const uint64_t integerMantissa = d.exponent < 0 ? d.mantissa : d.mantissa << d.exponent;  // < 1e6 if shifted
+    // value * 10^(5 - X) lies in [10^5, 10^6) for the right X; below 2^83, so 128 bits suffice.
+    U128 scaled = static_cast<U128>(integerMantissa) * kPow10[5 - decimalExp];
+    if ((scaled >> shift) >= 1000000) {
+        ++decimalExp;
+        scaled = static_cast<U128>(integerMantissa) * kPow10[5 - decimalExp];
+    }
+    uint32_t digits = static_cast<uint32_t>(scaled >> shift);
+    if (shift > 0) {
+        // Round the exact value to nearest, ties to even, like glibc.
+        const U128 remainder = scaled - (static_cast<U128>(digits) << shift);
+        const U128 half = U128{1} << (shift - 1);
+        if (remainder > half || (remainder == half && (digits & 1) != 0)) ++digits;
+    }
+    if (digits == 1000000) {
+        digits = 100000;
+        ++decimalExp;
+        if (decimalExp == 6) return detail::AppendG4ToChars(out, value);  // 999999.5 and up print "1e+06"
+    }
+
+    char six[6];
+    WriteSixDigits(six, digits);
+    int significant = 6;
+    while (six[significant - 1] == '0') --significant;  // digits >= 10^5, so the first digit stays
+
+    char buf[kMaxG4];
+    char* p = buf;
+    if (d.negative) *p++ = '-';
+    if (decimalExp >= 0) {
+        const int intDigits = decimalExp + 1;
+        std::memcpy(p, six, static_cast<size_t>(intDigits));
+        p += intDigits;
+        if (significant > intDigits) {
+            *p++ = '.';
+            std::memcpy(p, six + intDigits, static_cast<size_t>(significant - intDigits));
+            p += significant - intDigits;
+        }
+    } else {
+        *p++ = '0';
+        *p++ = '.';
+        for (int i = decimalExp + 1; i < 0; ++i) *p++ = '0';
+        std::memcpy(p, six, static_cast<size_t>(significant));
+        p += significant;
+    }
+    const auto len = static_cast<int>(p - buf);
+    for (int i = len; i < 4; ++i) *out++ = ' ';
+    std::memcpy(out, buf, static_cast<size_t>(len));
+    return out + len;
+}
+
+char* AppendInt(char* out, long value) {
+    // 20 chars hold LONG_MIN.
+    return std::to_chars(out, out + 20, value).ptr;
+}
+
+}  // namespace qsx

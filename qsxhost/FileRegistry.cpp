@@ -1,0 +1,659 @@
+#include "qsxhost/FileRegistry.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qsxhost {
+
+struct FileRegistry::Shared {
+    std::string path;
+    bool readOnly = false;
+    std::string lastError;
+};
+
+namespace {
+
+constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kUserRoot = "HKEY_CURRENT_USER";
+// A settings file is a few hundred bytes; anything this large is not one.
+constexpr size_t kMaxFileSize = size_t(64) << 20;
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i])) return false;
+    return true;
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && EqualNoCase(s.substr(0, prefix.size()), prefix);
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+std::string_view TrimRight(std::string_view s) {
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::string ErrorText(const std::string& what, const std::string& file, int err) {
+    return what + " " + file + ": " + std::strerror(err);
+}
+
+// Paths without a root are below HKEY_CURRENT_USER.
+std::string NormaliseKeyPath(std::string_view path) {
+    while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
+    while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+    std::string out;
+    if (EqualNoCase(path, "HKCU") || StartsWithNoCase(path, "HKCU\\")) {
+        out = kUserRoot;
+        out += path.substr(4);
+    } else if (StartsWithNoCase(path, "HKEY_")) {
+        out = path;
+    } else {
+        out = kUserRoot;
+        if (!path.empty()) {
+            out += '\\';
+            out += path;
+        }
+    }
+    return out;
+}
+
+struct Value {
+    std::string name;
+    uint32_t type = 0;
+    std::string data;
+};
+
+// One value line of a key, with the continuation lines of a hex value.
+struct Entry {
+    std::vector<std::string> raw;  // as read; empty once set here
+    bool named = false;
+    bool readable = false;  // a REG_DWORD or REG_SZ in a form understood here
+    bool hexForm = false;
+    Value value;
+};
+
+struct Section {
+    std::string header;  // the line as read or written
+    std::string path;
+    std::vector<Entry> entries;
+};
+
+struct Document {
+    std::vector<Section> sections;
+};
+
+bool ParseQuoted(std::string_view s, size_t& pos, std::string& out) {
+    if (pos >= s.size() || s[pos] != '"') return false;
+    ++pos;
+    while (pos < s.size()) {
+        char c = s[pos];
+        if (c == '"') {
+            ++pos;
+            return true;
+        }
+        if (c == '\\' && pos + 1 < s.size() && (s[pos + 1] == '\\' || s[pos + 1] == '"')) {
+            out += s[pos + 1];
+            pos += 2;
+        } else {
+            out += c;
+            ++pos;
+        }
+    }
+    return false;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = Lower(c);
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool ParseDword(std::string_view s, uint32_t& v) {
+    if (s.size() != 8) return false;
+    v = 0;
+    for (char c : s) {
+        int d = HexDigit(c);
+        if (d < 0) return false;
+        v = v << 4 | uint32_t(d);
+    }
+    return true;
+}
+
+void SkipSpaces(std::string_view s, size_t& pos) {
+    while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t')) ++pos;
+}
+
+Entry ParseEntry(std::string_view line) {
+    Entry e;
+    std::string_view s = TrimRight(line);
+    size_t pos = 0;
+    std::string name;
+    if (!s.empty() && s[0] == '@') {
+        pos = 1;
+    } else if (!ParseQuoted(s, pos, name)) {
+        return e;
+    }
+    SkipSpaces(s, pos);
+    if (pos >= s.size() || s[pos] != '=') return e;
+    ++pos;
+    SkipSpaces(s, pos);
+    e.named = true;
+    e.value.name = std::move(name);
+    std::string_view data = s.substr(pos);
+    if (StartsWithNoCase(data, "dword:")) {
+        uint32_t v = 0;
+        if (!ParseDword(data.substr(6), v)) return e;
+        e.value.type = host::REG_DWORD;
+        e.value.data = {char(v & 0xff), char(v >> 8 & 0xff), char(v >> 16 & 0xff), char(v >> 24 & 0xff)};
+        e.readable = true;
+    } else if (!data.empty() && data[0] == '"') {
+        size_t p = 0;
+        std::string text;
+        if (!ParseQuoted(data, p, text) || p != data.size()) return e;
+        e.value.type = host::REG_SZ;
+        e.value.data = std::move(text);
+        e.value.data += '\0';
+        e.readable = true;
+    } else {
+        e.hexForm = StartsWithNoCase(data, "hex");
+    }
+    return e;
+}
+
+// Lines that cannot be read are kept as they are (and skipped when looking
+// values up); blank lines and anything before the first key are not kept.
+Document Parse(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        size_t nl = text.find('\n');
+        std::string_view line = text.substr(0, nl);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+        if (nl == std::string_view::npos) break;
+        text.remove_prefix(nl + 1);
+    }
+
+    Document doc;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string_view line = lines[i];
+        std::string_view trimmed = TrimRight(line);
+        if (trimmed.find_first_not_of(" \t") == std::string_view::npos) continue;
+        if (trimmed.front() == '[' && trimmed.back() == ']' && trimmed.size() >= 2) {
+            doc.sections.push_back({std::string(trimmed), std::string(trimmed.substr(1, trimmed.size() - 2)), {}});
+            continue;
+        }
+        if (doc.sections.empty()) continue;
+        Entry e = ParseEntry(line);
+        e.raw.emplace_back(line);
+        // A hex value goes on over indented lines while its line ends in a backslash.
+        if (e.hexForm) {
+            while (!TrimRight(e.raw.back()).empty() && TrimRight(e.raw.back()).back() == '\\' &&
+                   i + 1 < lines.size() && !lines[i + 1].empty() && (lines[i + 1][0] == ' ' || lines[i + 1][0] == '\t'))
+                e.raw.emplace_back(lines[++i]);
+        }
+        doc.sections.back().entries.push_back(std::move(e));
+    }
+    return doc;
+}
+
+std::string Escape(std::string_view s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+std::string FormatEntry(const Value& v) {
+    std::string out = v.name.empty() ? "@" : "\"" + Escape(v.name) + "\"";
+    out += '=';
+    if (v.type == host::REG_DWORD) {
+        uint32_t d = uint32_t(uint8_t(v.data[0])) | uint32_t(uint8_t(v.data[1])) << 8 |
+                     uint32_t(uint8_t(v.data[2])) << 16 | uint32_t(uint8_t(v.data[3])) << 24;
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "dword:%08x", d);
+        out += buf;
+    } else {
+        std::string_view text = v.data;
+        if (!text.empty() && text.back() == '\0') text.remove_suffix(1);
+        out += '"';
+        out += Escape(text);
+        out += '"';
+    }
+    return out;
+}
+
+std::string Serialize(const Document& doc) {
+    std::string out(kHeader);
+    out += "\r\n\r\n";
+    for (const Section& s : doc.sections) {
+        out += s.header;
+        out += "\r\n";
+        for (const Entry& e : s.entries) {
+            if (e.raw.empty()) {
+                out += FormatEntry(e.value);
+                out += "\r\n";
+            }
+            for (const std::string& line : e.raw) {
+                out += line;
+                out += "\r\n";
+            }
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool KeyExists(const Document& doc, const std::string& key) {
+    for (const Section& s : doc.sections) {
+        if (EqualNoCase(s.path, key)) return true;
+        if (s.path.size() > key.size() && s.path[key.size()] == '\\' && StartsWithNoCase(s.path, key)) return true;
+    }
+    return false;
+}
+
+// As an import would leave them: a later line for the same name wins, and a
+// value in a form not understood here hides earlier ones.
+std::vector<Value> ValuesOf(const Document& doc, const std::string& key) {
+    std::vector<std::pair<bool, Value>> found;
+    for (const Section& s : doc.sections) {
+        if (!EqualNoCase(s.path, key)) continue;
+        for (const Entry& e : s.entries) {
+            if (!e.named) continue;
+            bool replaced = false;
+            for (auto& f : found) {
+                if (EqualNoCase(f.second.name, e.value.name)) {
+                    f = {e.readable, e.value};
+                    replaced = true;
+                    break;
+                }
+            }
+            if (!replaced) found.emplace_back(e.readable, e.value);
+        }
+    }
+    std::vector<Value> values;
+    for (auto& f : found)
+        if (f.first) values.push_back(std::move(f.second));
+    return values;
+}
+
+// A value that already exists keeps its place and the spelling of its name;
+// a new one goes to the end of the key.
+void Apply(Document& doc, const std::string& key, const std::vector<Value>& changes) {
+    size_t first = doc.sections.size();
+    for (size_t i = 0; i < doc.sections.size() && first == doc.sections.size(); ++i)
+        if (EqualNoCase(doc.sections[i].path, key)) first = i;
+    if (first == doc.sections.size()) doc.sections.push_back({"[" + key + "]", key, {}});
+
+    for (const Value& change : changes) {
+        bool placed = false;
+        for (size_t si = first; si < doc.sections.size(); ++si) {
+            Section& s = doc.sections[si];
+            if (!EqualNoCase(s.path, key)) continue;
+            for (size_t ei = 0; ei < s.entries.size();) {
+                Entry& e = s.entries[ei];
+                if (!e.named || !EqualNoCase(e.value.name, change.name)) {
+                    ++ei;
+                } else if (!placed) {
+                    std::string name = std::move(e.value.name);
+                    e = Entry{};
+                    e.named = e.readable = true;
+                    e.value = change;
+                    e.value.name = std::move(name);
+                    placed = true;
+                    ++ei;
+                } else {
+                    s.entries.erase(s.entries.begin() + ptrdiff_t(ei));
+                }
+            }
+        }
+        if (!placed) {
+            Entry e;
+            e.named = e.readable = true;
+            e.value = change;
+            doc.sections[first].entries.push_back(std::move(e));
+        }
+    }
+}
+
+const Value* Find(const std::vector<Value>& values, std::string_view name) {
+    for (const Value& v : values)
+        if (EqualNoCase(v.name, name)) return &v;
+    return nullptr;
+}
+
+bool Query(const Value* v, uint32_t* type, void* data, uint32_t* size) {
+    if (!v) return false;
+    if (data) {
+        if (!size || v->data.size() > *size) return false;
+        std::memcpy(data, v->data.data(), v->data.size());
+    }
+    if (size) *size = static_cast<uint32_t>(v->data.size());
+    if (type) *type = v->type;
+    return true;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { Reset(); }
+    int Get() const { return fd_; }
+    int Release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void Reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+enum class ReadState { Absent, Read, Failed };
+
+ReadState ReadWholeFile(const std::string& path, std::string& out, std::string& error, mode_t* mode = nullptr) {
+    out.clear();
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0) {
+        if (errno == ENOENT) return ReadState::Absent;
+        error = ErrorText("cannot read", path, errno);
+        return ReadState::Failed;
+    }
+    struct stat st;
+    if (::fstat(fd.Get(), &st) != 0) {
+        error = ErrorText("cannot read", path, errno);
+        return ReadState::Failed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "cannot read " + path + ": not a regular file";
+        return ReadState::Failed;
+    }
+    if (mode) *mode = st.st_mode & 07777;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.Get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = ErrorText("cannot read", path, errno);
+            return ReadState::Failed;
+        }
+        if (n == 0) break;
+        if (out.size() + size_t(n) > kMaxFileSize) {
+            error = "cannot read " + path + ": file too large for a settings file";
+            return ReadState::Failed;
+        }
+        out.append(buf, size_t(n));
+    }
+    return ReadState::Read;
+}
+
+std::string DirName(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+bool MakeDirs(const std::string& dir, std::string& error) {
+    struct stat st;
+    if (::stat(dir.c_str(), &st) == 0) return true;
+    for (size_t pos = 1; pos <= dir.size(); ++pos) {
+        if (pos != dir.size() && dir[pos] != '/') continue;
+        std::string part = dir.substr(0, pos);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = ErrorText("cannot create directory", part, errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The file a symbolic link at path points to is replaced rather than the link.
+std::string WriteTarget(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            std::string target = real;
+            std::free(real);
+            return target;
+        }
+    }
+    return path;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(size_t(n));
+    }
+    return true;
+}
+
+// The new contents go to a fresh file in the same directory, which replaces
+// the old one only once it is completely on disk.
+bool ReplaceFile(const std::string& target, std::string_view text, const mode_t* mode, std::string& error) {
+    std::string tmp = target + ".XXXXXX";
+    Fd fd(::mkostemp(tmp.data(), O_CLOEXEC));
+    if (fd.Get() < 0) {
+        error = ErrorText("cannot write", target, errno);
+        return false;
+    }
+    if (mode) (void)::fchmod(fd.Get(), *mode);
+    bool ok = WriteAll(fd.Get(), text) && ::fsync(fd.Get()) == 0;
+    int err = errno;
+    if (ok && ::close(fd.Release()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        fd.Reset();
+        ::unlink(tmp.c_str());
+        error = ErrorText("cannot write", target, err);
+        return false;
+    }
+    Fd dir(::open(DirName(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() >= 0) (void)::fsync(dir.Get());
+    return true;
+}
+
+// Merges the key's changes into the file as it is now, under the lock that
+// every writer of the file takes.
+bool Commit(const std::string& path, const std::string& key, const std::vector<Value>& changes, std::string& error) {
+    if (path.empty()) {
+        error = "cannot write the settings: no home directory to keep them in";
+        return false;
+    }
+    if (!MakeDirs(DirName(path), error)) return false;
+    std::string lockPath = path + ".lock";
+    Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (lock.Get() < 0) {
+        // A lock file that exists serves even where it cannot be written;
+        // where it cannot be made, the settings file cannot be written either.
+        int err = errno;
+        lock.Reset(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC));
+        if (lock.Get() < 0) {
+            error = ErrorText("cannot write", path, err);
+            return false;
+        }
+    }
+    while (::flock(lock.Get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            error = ErrorText("cannot lock", lockPath, errno);
+            return false;
+        }
+    }
+    std::string target = WriteTarget(path);
+    std::string old;
+    mode_t mode = 0;
+    ReadState state = ReadWholeFile(target, old, error, &mode);
+    if (state == ReadState::Failed) return false;
+    Document doc = Parse(old);
+    Apply(doc, key, changes);
+    std::string text = Serialize(doc);
+    if (state == ReadState::Read && text == old) return true;
+    return ReplaceFile(target, text, state == ReadState::Read ? &mode : nullptr, error);
+}
+
+class SnapshotKey : public host::RegistryKey {
+public:
+    explicit SnapshotKey(std::vector<Value> values) : values_(std::move(values)) {}
+    bool SetValue(const char*, uint32_t, const void*, uint32_t) override { return false; }
+    bool QueryValue(const char* name, uint32_t* type, void* data, uint32_t* size) const override {
+        return Query(Find(values_, name ? name : ""), type, data, size);
+    }
+    bool Close() override { return true; }
+
+private:
+    std::vector<Value> values_;
+};
+
+class WriteKey : public host::RegistryKey {
+public:
+    WriteKey(std::shared_ptr<FileRegistry::Shared> shared, std::string key, std::vector<Value> base)
+        : shared_(std::move(shared)), key_(std::move(key)), base_(std::move(base)) {}
+
+    bool SetValue(const char* name, uint32_t type, const void* data, uint32_t size) override {
+        std::string n = name ? name : "";
+        if (closed_) return Refuse(n, "the key is closed");
+        if (n.find_first_of("\r\n") != std::string::npos) return Refuse(n, "the name holds a line break");
+        if (size && !data) return Refuse(n, "no data");
+        const char* bytes = static_cast<const char*>(data);
+        Value v{n, type, {}};
+        if (type == host::REG_DWORD) {
+            if (size != 4) return Refuse(n, "a number must be 4 bytes");
+            v.data.assign(bytes, 4);
+        } else if (type == host::REG_SZ) {
+            const void* nul = size ? std::memchr(bytes, 0, size) : nullptr;
+            v.data.assign(bytes, nul ? static_cast<const char*>(nul) - bytes : size);
+            if (v.data.find_first_of("\r\n") != std::string::npos) return Refuse(n, "the text holds a line break");
+            v.data += '\0';
+        } else {
+            return Refuse(n, "only numbers and texts can be stored");
+        }
+        changes_.push_back(std::move(v));
+        return true;
+    }
+
+    bool QueryValue(const char* name, uint32_t* type, void* data, uint32_t* size) const override {
+        std::string_view n = name ? name : "";
+        for (auto it = changes_.rbegin(); it != changes_.rend(); ++it)
+            if (EqualNoCase(it->name, n)) return Query(&*it, type, data, size);
+        return Query(Find(base_, n), type, data, size);
+    }
+
+    bool Close() override {
+        if (closed_) return result_;
+        closed_ = true;
+        if (shared_->readOnly) return result_ = true;
+        std::string error;
+        result_ = Commit(shared_->path, key_, changes_, error);
+        if (!result_) shared_->lastError = error;
+        return result_;
+    }
+
+private:
+    bool Refuse(const std::string& name, const char* why) {
+        shared_->lastError = "cannot store \"" + name + "\" in " + shared_->path + ": " + why;
+        return false;
+    }
+
+    std::shared_ptr<FileRegistry::Shared> shared_;
+    std::string key_;
+    std::vector<Value> base_;
+    std::vector<Value> changes_;
+    bool closed_ = false;
+    bool result_ = false;
+};
+
+}  // namespace
+
+FileRegistry::FileRegistry(std::string filePath) : shared_(std::make_shared<Shared>()) {
+    shared_->path = std::move(filePath);
+}
+
+std::string FileRegistry::DefaultPath() {
+    std::string base;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        std::string dir = home ? home : "";
+        if (dir.empty()) {
+            long max = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+            std::vector<char> buf(max > 0 ? size_t(max) : 16384);
+            struct passwd pw;
+            struct passwd* found = nullptr;
+            if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
+                dir = found->pw_dir;
+        }
+        if (dir.empty()) return {};
+        base = dir + "/.config";
+    }
+    return base + "/qsxexport/settings.reg";
+}
+
+std::unique_ptr<host::RegistryKey> FileRegistry::CreateKey(const char* path) {
+    std::string key = NormaliseKeyPath(path ? path : "");
+    std::string text;
+    std::string error;
+    std::vector<Value> base;
+    ReadState state = ReadWholeFile(shared_->path, text, error);
+    if (state == ReadState::Failed && !shared_->readOnly) {
+        shared_->lastError = error;
+        return nullptr;
+    }
+    if (state == ReadState::Read) base = ValuesOf(Parse(text), key);
+    return std::make_unique<WriteKey>(shared_, std::move(key), std::move(base));
+}
+
+std::unique_ptr<host::RegistryKey> FileRegistry::OpenKey(const char* path) {
+    std::string key = NormaliseKeyPath(path ? path : "");
+    std::string text;
+    std::string error;
+    ReadState state = ReadWholeFile(shared_->path, text, error);
+    if (state == ReadState::Failed) shared_->lastError = error;
+    if (state != ReadState::Read) return nullptr;
+    Document doc = Parse(text);
+    if (!KeyExists(doc, key)) return nullptr;
+    return std::make_unique<SnapshotKey>(ValuesOf(doc, key));
+}
+
+void FileRegistry::SetReadOnly(bool readOnly) { shared_->readOnly = readOnly; }
+
+std::string FileRegistry::LastError() const { return shared_->lastError; }
+
+const std::string& FileRegistry::Path() const { return shared_->path; }
+
+}  // namespace qsxhost

@@ -1,0 +1,159 @@
+// The export run around the nodes: side-file names, the model frame and its
+// wrapper clump, cancel, and what a failed write leaves behind.
+#include <gtest/gtest.h>
+
+#include "fake_scene.h"
+
+using fake::Lines;
+using qsx::QsxExport;
+
+namespace {
+
+TEST(SideFileName, CutsAtTheLastDotOfTheLastComponent) {
+    struct Case {
+        const char* path;
+        const char* header;
+        const char* animation;
+    } cases[] = {
+        {"C:\\models\\scene.QSX", "C:\\models\\scene.qsh", "C:\\models\\scene.qsv"},
+        {"a.b.QSX", "a.b.qsh", "a.b.qsv"},
+        {"out/scene", "out/scene.qsh", "out/scene.qsv"},
+        {"models.old/scene", "models.old/scene.qsh", "models.old/scene.qsv"},
+        {"models.old/scene.QSX", "models.old/scene.qsh", "models.old/scene.qsv"},
+        {"/a.b/c.d/e", "/a.b/c.d/e.qsh", "/a.b/c.d/e.qsv"},
+        {".hidden", ".qsh", ".qsv"},
+        {"", ".qsh", ".qsv"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(QsxExport::SideFileName(c.path, ".qsh"), c.header) << c.path;
+        EXPECT_EQ(QsxExport::SideFileName(c.path, ".qsv"), c.animation) << c.path;
+    }
+}
+
+TEST(SideFileName, PathsOfAnyLength) {
+    std::string dir(3000, 'd');
+    std::string path = dir + ".x/" + std::string(5000, 'n') + ".QSX";
+    EXPECT_EQ(QsxExport::SideFileName(path, ".qsh"), dir + ".x/" + std::string(5000, 'n') + ".qsh");
+}
+
+struct FrameCase {
+    const char* name;
+    int hierarchy;
+    int meshes;       // renderable top-level nodes
+    int lights;       // top-level nodes without an object
+    std::vector<std::string> expected;  // only the frame lines (no nodes written)
+};
+
+TEST(ModelFrame, WrapperClumpCountsEveryTopLevelChild) {
+    const std::string c = "# Output from 3DSMax Quorvantis File Export plug-in V1.0";
+    const FrameCase cases[] = {
+        {"empty root, preserve", 0, 0, 0, {c, "ModelBegin", "ModelEnd"}},
+        {"empty root, single clump", 1, 0, 0, {c, "ModelBegin", "    ClumpBegin", "    ClumpEnd", "ModelEnd"}},
+        {"two lights, preserve", 0, 0, 2, {c, "ModelBegin", "    ClumpBegin", "    ClumpEnd", "ModelEnd"}},
+        {"one light, multiple clumps", 2, 0, 1, {c, "ModelBegin", "ModelEnd"}},
+    };
+    for (const FrameCase& fc : cases) {
+        fake::Host h;
+        h.preset.hierarchyType = fc.hierarchy;
+        for (int i = 0; i < fc.lights; ++i) h.root.Add("Light" + std::to_string(i));
+        fake::Run r;
+        EXPECT_EQ(r.Export(h), 1) << fc.name;
+        EXPECT_EQ(Lines(r.File("out/scene.QSX")), fc.expected) << fc.name;
+    }
+}
+
+TEST(ModelFrame, NodeStatementsStartAtFourOrEight) {
+    for (int lights : {0, 1}) {
+        fake::Host h;
+        fake::Fan(h.root.Add("Box")->MakeMesh(), 3);
+        if (lights) h.root.Add("Light");
+        fake::Run r;
+        r.Export(h);
+        const auto lines = Lines(r.File("out/scene.QSX"));
+        const std::string indent(lights ? 8 : 4, ' ');
+        ASSERT_GE(lines.size(), 4u);
+        EXPECT_EQ(lines[lights ? 3 : 2], indent + "# Box");
+        EXPECT_EQ(lines[lights ? 4 : 3], indent) << "blank lines carry the indentation";
+        EXPECT_EQ(lines.back(), "ModelEnd");
+    }
+}
+
+TEST(ModelFrame, EveryLineEndsWithCrLf) {
+    fake::Host h;
+    fake::Fan(h.root.Add("Box")->MakeMesh(), 4);
+    h.preset.saveHeader = 1;
+    h.preset.saveAnimation = 1;
+    h.range = {0, 320};
+    fake::Run r;
+    r.Export(h);
+    for (const auto& [path, text] : r.fs.files) {
+        ASSERT_FALSE(text.empty()) << path;
+        EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << path;
+        size_t lf = 0, crlf = 0;
+        for (size_t i = 0; i < text.size(); ++i)
+            if (text[i] == '\n') {
+                ++lf;
+                if (i > 0 && text[i - 1] == '\r') ++crlf;
+            }
+        EXPECT_EQ(lf, crlf) << path;
+    }
+    EXPECT_EQ(r.fs.files.size(), 3u);
+}
+
+TEST(ExportRun, SeparateClumpsWithoutTopLevelNodesWritesNothing) {
+    fake::Host h;
+    h.preset.hierarchyType = 3;
+    fake::Run r;
+    EXPECT_EQ(r.Export(h), 1);
+    EXPECT_TRUE(r.fs.files.empty());
+    EXPECT_EQ(r.fs.opens, 0);
+}
+
+TEST(ExportRun, CancelWritesNothing) {
+    fake::Host h;
+    fake::Fan(h.root.Add("Box")->MakeMesh(), 3);
+    h.preset.saveHeader = h.preset.saveAnimation = 1;
+    h.cancel = true;
+    fake::Run r;
+    EXPECT_EQ(r.Export(h), 1);
+    EXPECT_TRUE(r.exporter.cancelled);
+    EXPECT_EQ(r.fs.opens, 0);
+}
+
+TEST(ExportRun, FailedScriptIsDeletedAndHeaderStillWritten) {
+    fake::Host h;
+    fake::Fan(h.root.Add("A")->MakeMesh(), 4);
+    fake::Fan(h.root.Add("B")->MakeMesh(), 4);
+    h.preset.saveHeader = 1;
+    fake::Run r;
+    r.fs.FailWriteAt(5);
+    EXPECT_EQ(r.Export(h), 0);
+    EXPECT_EQ(r.fs.files.count("out/scene.QSX"), 0u);
+    ASSERT_EQ(r.exporter.Failures().size(), 1u);
+    EXPECT_EQ(r.exporter.Failures()[0].path, "out/scene.QSX");
+    EXPECT_EQ(r.exporter.Failures()[0].reason, "No space left on device");
+    EXPECT_EQ(Lines(r.File("out/scene.qsh")),
+              (std::vector<std::string>{"// Quorvantis(tm) script header file",
+                                        "// Output from 3DSMax Quorvantis file export plug-in", "",
+                                        "#define TAG_A 1", "#define TAG_B 2"}));
+    // The failure stopped the pass: B was never started.
+    EXPECT_EQ(h.fileFailures, std::vector<std::string>{"out/scene.QSX"});
+}
+
+TEST(ExportRun, FileThatDoesNotOpenIsAFailureButLaterPassesRun) {
+    fake::Host h;
+    fake::Fan(h.root.Add("A")->MakeMesh(), 3);
+    h.preset.saveHeader = 1;
+    h.preset.saveAnimation = 1;
+    h.range = {0, 160};
+    fake::Run r;
+    r.fs.FailOpenAt(1);
+    EXPECT_EQ(r.Export(h), 0);
+    EXPECT_EQ(r.fs.files.count("out/scene.QSX"), 0u);
+    EXPECT_EQ(r.fs.files.count("out/scene.qsh"), 1u);
+    EXPECT_EQ(r.fs.files.count("out/scene.qsv"), 1u);
+    ASSERT_EQ(r.exporter.Failures().size(), 1u);
+    EXPECT_EQ(r.exporter.Failures()[0].reason, "Permission denied");
+}
+
+}  // namespace

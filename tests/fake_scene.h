@@ -1,0 +1,210 @@
+// An in-memory scene and host for the exporter's tests: nodes, meshes and
+// materials built in code, output captured in memory.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "QsxExp/MemoryFileSystem.h"
+#include "QsxExp/QsxExport.h"
+#include "host/Interface.h"
+
+namespace fake {
+
+using host::Matrix3;
+using host::Point3;
+
+struct Texmap : host::Texmap {
+    host::Class_ID cls = host::BITMAP_TEXTURE_CLASS_ID;
+    std::string file;
+    host::Class_ID ClassID() const override { return cls; }
+    std::string_view GetMapName() const override { return file; }
+};
+
+struct Mtl : host::Mtl {
+    host::Class_ID cls = host::STANDARD_MATERIAL_CLASS_ID;
+    std::vector<host::Mtl*> subs;
+    bool twoSided = false, wire = false;
+    int shading = 1;
+    float opacity = 1.0f;
+    Point3 ambient, diffuse, specular;
+    host::Texmap* maps[7] = {};
+    bool enabled[7] = {};
+    host::Class_ID ClassID() const override { return cls; }
+    int NumSubMtls() const override { return static_cast<int>(subs.size()); }
+    host::Mtl* GetSubMtl(int i) const override { return subs.at(static_cast<size_t>(i)); }
+    bool MapEnabled(int ch) const override { return enabled[ch]; }
+    host::Texmap* GetSubTexmap(int ch) const override { return maps[ch]; }
+    bool GetTwoSided() const override { return twoSided; }
+    bool GetWire() const override { return wire; }
+    int GetShading() const override { return shading; }
+    float GetOpacity(host::TimeValue) const override { return opacity; }
+    Point3 GetAmbient(host::TimeValue) const override { return ambient; }
+    Point3 GetDiffuse(host::TimeValue) const override { return diffuse; }
+    Point3 GetSpecular(host::TimeValue) const override { return specular; }
+};
+
+// A converted copy that counts its own disposal.
+struct TriCopy : host::TriObject {
+    host::Mesh mesh;
+    int* disposed;
+    TriCopy(const host::Mesh& m, int* d) : mesh(m), disposed(d) {}
+    bool IsRenderable() const override { return true; }
+    void GetDeformBBox(host::TimeValue, host::Box3&, const Matrix3*, int) const override {}
+    host::TriObject* ConvertToType(host::TimeValue, host::Class_ID) override { return this; }
+    const host::Mesh& GetMesh() const override { return mesh; }
+    void DeleteThis() override {
+        ++*disposed;
+        delete this;
+    }
+};
+
+struct Object : host::TriObject {
+    bool renderable = true;
+    bool convertsToCopy = false;
+    int disposed = 0;
+    host::TimeValue lastConvertTime = -1;
+    host::Mesh mesh;
+    bool IsRenderable() const override { return renderable; }
+    void GetDeformBBox(host::TimeValue, host::Box3& box, const Matrix3* tm, int) const override {
+        for (const Point3& v : mesh.verts) box += tm ? v * *tm : v;
+    }
+    host::TriObject* ConvertToType(host::TimeValue t, host::Class_ID) override {
+        lastConvertTime = t;
+        if (convertsToCopy) return new TriCopy(mesh, &disposed);
+        return this;
+    }
+    const host::Mesh& GetMesh() const override { return mesh; }
+};
+
+struct Node : host::INode {
+    std::string name;
+    Node* parent = nullptr;
+    std::vector<std::unique_ptr<Node>> children;
+    std::unique_ptr<Object> object;
+    std::map<host::TimeValue, Matrix3> keys;  // held: last key at or before t
+    Point3 offsetPos;
+    host::Quat offsetRot;
+    host::Mtl* mtl = nullptr;
+    bool root = false;
+
+    std::string_view GetName() const override { return name; }
+    int NumberOfChildren() const override { return static_cast<int>(children.size()); }
+    host::INode* GetChildNode(int i) const override { return children.at(static_cast<size_t>(i)).get(); }
+    host::INode* GetParentNode() const override { return parent; }
+    bool IsRootNode() const override { return root; }
+    host::Object* EvalWorldState(host::TimeValue, int) const override { return object.get(); }
+    Matrix3 GetNodeTM(host::TimeValue t) const override {
+        if (keys.empty()) return Matrix3{};
+        auto it = keys.upper_bound(t);
+        if (it == keys.begin()) return it->second;
+        return std::prev(it)->second;
+    }
+    Point3 GetObjOffsetPos() const override { return offsetPos; }
+    host::Quat GetObjOffsetRot() const override { return offsetRot; }
+    host::Mtl* GetMtl() const override { return mtl; }
+
+    Node* Add(const std::string& childName) {
+        auto n = std::make_unique<Node>();
+        n->name = childName;
+        n->parent = this;
+        children.push_back(std::move(n));
+        return children.back().get();
+    }
+    // A renderable mesh object.
+    host::Mesh& MakeMesh() {
+        object = std::make_unique<Object>();
+        return object->mesh;
+    }
+    void SetTM(const Matrix3& m) { keys[0] = m; }
+};
+
+inline Matrix3 Translation(float x, float y, float z) {
+    Matrix3 m;
+    m.SetTrans({x, y, z});
+    return m;
+}
+
+// A unit-ish triangle mesh of n vertices on a fan (no texture vertices).
+inline void Fan(host::Mesh& m, int n) {
+    for (int i = 0; i < n; ++i) m.verts.push_back({static_cast<float>(i), static_cast<float>(i % 2), 0});
+    for (int i = 1; i + 1 < n; ++i) {
+        host::Face f;
+        f.v[0] = 0;
+        f.v[1] = static_cast<uint32_t>(i);
+        f.v[2] = static_cast<uint32_t>(i + 1);
+        m.faces.push_back(f);
+    }
+}
+
+class Registry : public host::Registry {
+public:
+    std::unique_ptr<host::RegistryKey> CreateKey(const char*) override { return nullptr; }
+    std::unique_ptr<host::RegistryKey> OpenKey(const char*) override { return nullptr; }
+};
+
+// A host whose dialog answers "OK" with preset options (or Cancel).
+class Host : public host::Interface {
+public:
+    Node root;
+    host::Interval range{0, 0};
+    int ticksPerFrame = 160;
+    qsx::ExportOptions preset;
+    bool cancel = false;
+    std::vector<std::pair<int, std::string>> asserts;
+    std::vector<std::string> warnings;
+    std::vector<std::string> fileFailures;
+    Registry registry;
+
+    Host() {
+        root.root = true;
+        preset.textureFlags = qsx::TEX_SHOW;
+    }
+    host::Interval GetAnimRange() override { return range; }
+    host::INode* GetRootNode() override { return &root; }
+    int GetTicksPerFrame() override { return ticksPerFrame; }
+    void Assert1(int line, const char* file) override { asserts.emplace_back(line, file); }
+    void Warning(std::string_view m) override { warnings.emplace_back(m); }
+    void FileFailure(std::string_view path, std::string_view) override { fileFailures.emplace_back(path); }
+    intptr_t DialogBoxParam(const host::DialogTemplate&, host::DlgProc, intptr_t param) override {
+        if (cancel) return 0;
+        reinterpret_cast<qsx::QsxExport*>(param)->options = preset;
+        return 1;
+    }
+    intptr_t SetWaitCursor() override { return 7; }
+    void RestoreCursor(intptr_t) override {}
+    void Progress(std::string_view, int64_t, int64_t) override {}
+    host::Registry* GetRegistry() override { return &registry; }
+};
+
+struct Run {
+    qsx::MemoryFileSystem fs;
+    qsx::QsxExport exporter;
+    int result = -1;
+    Run() { exporter.writer.SetFileSystem(&fs); }
+    int Export(Host& h, const std::string& path = "out/scene.QSX") {
+        result = exporter.DoExport(path.c_str(), nullptr, &h, 0);
+        return result;
+    }
+    const std::string& File(const std::string& path) { return fs.files.at(path); }
+};
+
+// Lines of a CR LF file, without their line ends.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos) {
+            out.push_back(text.substr(pos) + "<no CRLF>");
+            break;
+        }
+        out.push_back(text.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return out;
+}
+
+}  // namespace fake
