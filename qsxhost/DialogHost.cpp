@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <clocale>
 #include <cmath>
+#include <functional>
 #include <map>
-#include <memory>
-#include <string_view>
 
 #include <final/final.h>
 
