@@ -6,7 +6,20 @@
 #include <functional>
 #include <map>
 
-#include <final/final.h>
+// The toolkit's umbrella header pulls in its list view, which clang 14 cannot
+// compile; take only the widgets used here, as the umbrella header would.
+#define USE_FINAL_H
+#include <final/fapplication.h>
+#include <final/fevent.h>
+#include <final/fwidget_functions.h>
+#include <final/fwidgetcolors.h>
+#include <final/dialog/fdialog.h>
+#include <final/dialog/fmessagebox.h>
+#include <final/widget/fbutton.h>
+#include <final/widget/fcheckbox.h>
+#include <final/widget/fcombobox.h>
+#include <final/widget/flineedit.h>
+#undef USE_FINAL_H
 
 #include "qsxhost/MemoryDialog.h"
 
