@@ -209,6 +209,9 @@ int QsxExport::RunExport(const char* name, void*, host::Interface* hostIp, int) 
             topLevelCount = root->NumberOfChildren();
             writer.failed = 0;
             writer.errorText.clear();
+            // A script pass stopped by a failed write can leave the indentation
+            // raised; the header's lines always start in the first column.
+            writer.indent = 0;
             tagCounter = 0;
             if (BeginHeader()) {
                 for (int i = 0; i < topLevelCount && !writer.failed; ++i) WriteHeaderNode(root->GetChildNode(i));
