@@ -46,7 +46,7 @@ public:
     std::string Error() const override { return error_; }
 
 private:
-    static constexpr size_t kBufferSize = 1 << 20;
+    static constexpr size_t kBufferSize = kDiskFileBufferSize;
 
     bool Flush() {
         if (used_ == 0) return true;

@@ -26,7 +26,9 @@ public:
     virtual void Remove(const std::string& path) = 0;
 };
 
-// Buffered files on disk.
+// Buffered files on disk. The buffer: as fast here as larger ones (under a
+// thousand writes for 200 MB of script), and small beside any scene.
+inline constexpr size_t kDiskFileBufferSize = size_t{1} << 18;
 FileSystem& DiskFileSystem();
 
 }  // namespace qsx

@@ -5,6 +5,7 @@
 // scene from its JSON file.
 //
 //   export_bench [--scenes=heavy,wide] [--scale=F] [--json-dir=DIR] [benchmark flags]
+//   (the JSON load reads DIR/<scene>_x<F>.json when it exists, else writes one to $TMPDIR)
 //   export_bench --write=FILE [--scenes=heavy] [--scale=F]   the script of the first scene, then exit
 //   (--hierarchy=0..2 and --hints=0..2 set those options for every export)
 //   export_bench --memory=heavy|FILE.json|FILE.glb [--scale=F] resident memory of loading and exporting
@@ -194,27 +195,58 @@ std::vector<std::unique_ptr<Prepared>> gScenes;
 double gScale = 1.0;
 std::string gJsonDir;
 
-void SetCounters(benchmark::State& state, const Prepared& p) {
+// Every benchmark carries the same counters (the CSV report needs one set of
+// columns): bytes per second of script, and seconds per output vertex (shown
+// with an SI prefix: "52n" is 52 ns); input_MB is the JSON file's size where
+// one is read.
+void SetCounters(benchmark::State& state, const Prepared& p, double inputBytes = 0) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(p.script.size()));
     state.counters["script_MB"] = static_cast<double>(p.script.size()) / 1e6;
-    // Seconds per output vertex (shown with an SI prefix: "52n" is 52 ns).
+    state.counters["input_MB"] = inputBytes / 1e6;
+    state.counters["numbers"] = static_cast<double>(p.numbers.size());
+    state.counters["vertices"] = static_cast<double>(p.outputVertices);
     state.counters["per_vertex"] = benchmark::Counter(static_cast<double>(p.outputVertices),
                                                       benchmark::Counter::kIsIterationInvariantRate |
                                                           benchmark::Counter::kInvert);
 }
 
+// Each run writes a new file, and the last one is removed outside the timing:
+// truncating or removing a file whose pages are still being written back
+// waits for the disk, which is not the writer's cost.
+class ScratchFiles {
+public:
+    explicit ScratchFiles(const char* tag) : base_(TempDir() + "/qsx_bench_" + tag + std::to_string(getpid()) + "_") {}
+    ~ScratchFiles() { Drop(); }
+    const std::string& Next() {
+        Drop();
+        path_ = base_ + std::to_string(n_++) + ".QSX";
+        return path_;
+    }
+    const std::string& Last() const { return path_; }
+    void Drop() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+        path_.clear();
+    }
+
+private:
+    std::string base_, path_;
+    long n_ = 0;
+};
+
 void BM_ExportToFile(benchmark::State& state, Prepared* p) {
-    const std::string path = TempDir() + "/qsx_bench_" + std::to_string(getpid()) + ".QSX";
+    ScratchFiles files("file");
     for (auto _ : state) {
+        state.PauseTiming();
+        const std::string path = files.Next();
+        state.ResumeTiming();
         if (!Export(&p->scene->root, nullptr, path)) {
             state.SkipWithError("the export failed");
             break;
         }
     }
     struct stat st{};
-    if (::stat(path.c_str(), &st) != 0 || static_cast<size_t>(st.st_size) != p->script.size())
+    if (::stat(files.Last().c_str(), &st) != 0 || static_cast<size_t>(st.st_size) != p->script.size())
         state.SkipWithError("the file on disk is not the script");
-    ::unlink(path.c_str());
     SetCounters(state, *p);
 }
 
@@ -237,8 +269,11 @@ void BM_ExportToMemory(benchmark::State& state, Prepared* p) {
 #ifndef QSX_BENCH_REFERENCE
 // The physical limit: the script's bytes, already in memory, in one write.
 void BM_OneWrite(benchmark::State& state, Prepared* p) {
-    const std::string path = TempDir() + "/qsx_bench_one_" + std::to_string(getpid()) + ".QSX";
+    ScratchFiles files("one");
     for (auto _ : state) {
+        state.PauseTiming();
+        const std::string path = files.Next();
+        state.ResumeTiming();
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         const char* d = p->script.data();
         size_t left = p->script.size();
@@ -253,7 +288,6 @@ void BM_OneWrite(benchmark::State& state, Prepared* p) {
             break;
         }
     }
-    ::unlink(path.c_str());
     SetCounters(state, *p);
 }
 
@@ -275,7 +309,6 @@ void BM_NumbersSnprintf(benchmark::State& state, Prepared* p) {
         benchmark::ClobberMemory();
     }
     SetCounters(state, *p);
-    state.counters["numbers"] = static_cast<double>(p->numbers.size());
 }
 
 // The same numbers through the exporter's formatter: its share of the core.
@@ -307,7 +340,7 @@ void BM_NumbersFast(benchmark::State& state, Prepared* p) {
     char scale[32];
     std::snprintf(scale, sizeof scale, "%g", gScale);
     if (!gJsonDir.empty()) {
-        const std::string given = gJsonDir + "/" + p.name + (gScale == 1.0 ? "" : std::string("_x") + scale) + ".json";
+        const std::string given = gJsonDir + "/" + p.name + "_x" + scale + ".json";
         if (FileSize(given) > 0) {
             p.jsonPath = given;
             return;
@@ -327,17 +360,22 @@ void BM_NumbersFast(benchmark::State& state, Prepared* p) {
 void BM_JsonLoad(benchmark::State& state, Prepared* p) {
     EnsureJson(*p);
     const size_t bytes = FileSize(p->jsonPath);
+    std::unique_ptr<qsxhost::SceneSource> scene;
     for (auto _ : state) {
+        // Freeing the previous scene is not part of a load.
+        state.PauseTiming();
+        scene.reset();
+        state.ResumeTiming();
         std::string error;
-        auto scene = qsxhost::LoadJsonScene(p->jsonPath, &error);
+        scene = qsxhost::LoadJsonScene(p->jsonPath, &error);
         if (!scene) {
             state.SkipWithError(error.c_str());
             break;
         }
         benchmark::DoNotOptimize(scene.get());
     }
+    SetCounters(state, *p, static_cast<double>(bytes));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
-    state.counters["json_MB"] = static_cast<double>(bytes) / 1e6;
 }
 #endif
 #endif  // QSX_BENCH_REFERENCE
@@ -355,8 +393,30 @@ long StatusKb(const char* field) {
 
 // Resident memory once the scene is in memory, and the peak while it is
 // exported to disk (the peak counter is reset after loading, so the loader's
-// own transient peak does not hide the export's).
+// own transient peak does not hide the export's); and, first, what the export
+// of a one-triangle scene adds (the writer's buffers, the exporter): the part
+// of any export that does not grow with the scene.
 int MeasureMemory(const std::string& what) {
+    const std::string path = TempDir() + "/qsx_bench_mem_" + std::to_string(getpid()) + ".QSX";
+    auto resetPeak = [] {
+        std::ofstream reset("/proc/self/clear_refs");
+        reset << "5";  // resets the peak resident size to the current one
+    };
+    // What any export costs, whatever the scene: one node of one box.
+    long fixedKb = 0;
+    {
+        bench::Scene one;
+        bench::Node* n = one.root.Add("Box");
+        n->object = std::make_unique<bench::Object>();
+        n->object->mesh.verts = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+        n->object->mesh.faces.resize(1);
+        n->object->mesh.faces[0].v[1] = 1;
+        n->object->mesh.faces[0].v[2] = 2;
+        const long rss = StatusKb("VmRSS:");
+        resetPeak();
+        Export(&one.root, nullptr, path);
+        fixedKb = StatusKb("VmHWM:") - rss;
+    }
     const long before = StatusKb("VmRSS:");
     std::unique_ptr<bench::Scene> generated;
     host::INode* root = nullptr;
@@ -409,11 +469,7 @@ int MeasureMemory(const std::string& what) {
 #endif
     }
     const long loadedKb = StatusKb("VmRSS:");
-    {
-        std::ofstream reset("/proc/self/clear_refs");
-        reset << "5";  // resets the peak resident size to the current one
-    }
-    const std::string path = TempDir() + "/qsx_bench_mem_" + std::to_string(getpid()) + ".QSX";
+    resetPeak();
     int asserts = 0;
     const int ok = Export(root, nullptr, path, &asserts);
     const long peakKb = StatusKb("VmHWM:");
@@ -422,9 +478,10 @@ int MeasureMemory(const std::string& what) {
     // and (at most) one overflow link per texture vertex.
     const int64_t tableBytes = largestV * static_cast<int64_t>(sizeof(qsx::VertexSlot)) + largestT +
                                largestT * static_cast<int64_t>(sizeof(qsx::VertexSlotLink));
-    std::printf("memory %s: before_kB=%ld loaded_kB=%ld export_peak_kB=%ld added_kB=%ld largest_table_kB=%lld ok=%d\n",
-                what.c_str(), before, loadedKb, peakKb, peakKb - loadedKb,
-                static_cast<long long>((tableBytes + 1023) / 1024), ok);
+    std::printf("memory %s: before_kB=%ld loaded_kB=%ld export_peak_kB=%ld added_kB=%ld fixed_kB=%ld "
+                "largest_table_kB=%lld file_buffer_kB=%zu ok=%d\n",
+                what.c_str(), before, loadedKb, peakKb, peakKb - loadedKb, fixedKb,
+                static_cast<long long>((tableBytes + 1023) / 1024), qsx::kDiskFileBufferSize / 1024, ok);
     return ok ? 0 : 1;
 }
 
