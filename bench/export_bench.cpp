@@ -25,7 +25,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -147,34 +146,39 @@ struct Number {
 // "Transform" lines hold "% 4.6f" values, material colours "%4g", "Tag" and
 // "Triangle" lines integers. Fixed values are read back to the float they came
 // from, near enough for timing.
-std::vector<Number> NumbersOf(const std::string& script) {
+[[maybe_unused]] std::vector<Number> NumbersOf(const std::string& script) {
     std::vector<Number> out;
-    size_t pos = 0;
-    while (pos < script.size()) {
-        size_t end = script.find("\r\n", pos);
-        if (end == std::string::npos) end = script.size();
-        std::istringstream line(script.substr(pos, end - pos));
-        pos = end + 2;
-        std::string word;
-        if (!(line >> word)) continue;
-        NumKind kind;
-        if (word == "Vertex" || word == "Transform") kind = NumKind::Fixed6;
-        else if (word == "Ambient" || word == "Color" || word == "Diffuse" || word == "Specular" || word == "Opacity")
-            kind = NumKind::G4;
-        else if (word == "Triangle" || word == "Tag") kind = NumKind::Int;
-        else continue;
-        std::string tok;
-        while (line >> tok) {
-            if (tok == "UV" || tok == "0.0") continue;  // "Color 0.0 0.0 0.0" is literal text
-            Number n{kind, 0.0, 0};
-            if (kind == NumKind::Int) {
-                std::from_chars(tok.data(), tok.data() + tok.size(), n.integer);
-            } else {
-                std::from_chars(tok.data(), tok.data() + tok.size(), n.value);
-                n.value = static_cast<float>(n.value);
+    const char* p = script.data();
+    const char* const end = p + script.size();
+    auto word = [&](std::string_view& w) {
+        while (p < end && *p == ' ') ++p;
+        const char* s = p;
+        while (p < end && *p != ' ' && *p != '\r') ++p;
+        w = std::string_view(s, static_cast<size_t>(p - s));
+        return !w.empty();
+    };
+    while (p < end) {
+        std::string_view w;
+        if (word(w)) {
+            int kind = -1;
+            if (w == "Vertex" || w == "Transform") kind = 0;
+            else if (w == "Ambient" || w == "Color" || w == "Diffuse" || w == "Specular" || w == "Opacity") kind = 1;
+            else if (w == "Triangle" || w == "Tag") kind = 2;
+            std::string_view tok;
+            while (kind >= 0 && word(tok)) {
+                if (tok == "UV" || tok == "0.0") continue;  // "Color 0.0 0.0 0.0" is literal text
+                Number n{static_cast<NumKind>(kind), 0.0, 0};
+                if (n.kind == NumKind::Int) {
+                    std::from_chars(tok.data(), tok.data() + tok.size(), n.integer);
+                } else {
+                    std::from_chars(tok.data(), tok.data() + tok.size(), n.value);
+                    n.value = static_cast<float>(n.value);
+                }
+                out.push_back(n);
             }
-            out.push_back(n);
         }
+        while (p < end && *p != '\n') ++p;
+        ++p;
     }
     return out;
 }
@@ -291,13 +295,20 @@ void BM_OneWrite(benchmark::State& state, Prepared* p) {
     SetCounters(state, *p);
 }
 
+// The numbers are read from the script when a benchmark first needs them.
+const std::vector<Number>& NumbersFor(Prepared& p) {
+    if (p.numbers.empty()) p.numbers = NumbersOf(p.script);
+    return p.numbers;
+}
+
 // The naive way: each number of the script through snprintf, into one buffer.
 // (The process keeps the "C" locale: nothing here calls setlocale.)
 void BM_NumbersSnprintf(benchmark::State& state, Prepared* p) {
-    std::vector<char> buf(p->numbers.size() * 24 + 4096);
+    const std::vector<Number>& numbers = NumbersFor(*p);
+    std::vector<char> buf(1 << 20);
     for (auto _ : state) {
         char* o = buf.data();
-        for (const Number& n : p->numbers) {
+        for (const Number& n : numbers) {
             switch (n.kind) {
                 case NumKind::Fixed6: o += std::snprintf(o, 400, "% 4.6f", n.value); break;
                 case NumKind::G4: o += std::snprintf(o, 24, "%4g", n.value); break;
@@ -313,10 +324,11 @@ void BM_NumbersSnprintf(benchmark::State& state, Prepared* p) {
 
 // The same numbers through the exporter's formatter: its share of the core.
 void BM_NumbersFast(benchmark::State& state, Prepared* p) {
-    std::vector<char> buf(p->numbers.size() * 24 + 4096);
+    const std::vector<Number>& numbers = NumbersFor(*p);
+    std::vector<char> buf(1 << 20);
     for (auto _ : state) {
         char* o = buf.data();
-        for (const Number& n : p->numbers) {
+        for (const Number& n : numbers) {
             switch (n.kind) {
                 case NumKind::Fixed6: o = qsx::AppendFixed6(o, n.value); break;
                 case NumKind::G4: o = qsx::AppendG4(o, n.value); break;
@@ -559,7 +571,6 @@ int main(int argc, char** argv) {
             f.write(p->script.data(), static_cast<std::streamsize>(p->script.size()));
             return f.good() ? 0 : 1;
         }
-        p->numbers = NumbersOf(p->script);
         for (size_t pos = 0; (pos = p->script.find("Vertex ", pos)) != std::string::npos; pos += 7) ++p->outputVertices;
         gScenes.push_back(std::move(p));
     }

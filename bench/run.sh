@@ -57,7 +57,7 @@ gen wide "$BASE"
 for s in "${SCALES[@]:1}"; do gen heavy "$s"; done
 
 # ---------------------------------------------------------------- core benchmarks
-BMFLAGS=(--benchmark_repetitions=$REPS --benchmark_min_time=$MINTIME --benchmark_report_aggregates_only=true
+BMFLAGS=(--benchmark_repetitions=$REPS --benchmark_min_time=$MINTIME --benchmark_display_aggregates_only=true
          --benchmark_out_format=csv)
 say "== core benchmark (heavy, wide at x$BASE)"
 "$BUILD/bench/export_bench" --scenes=heavy,wide --scale="$BASE" --json-dir="$DATA" "${BMFLAGS[@]}" \
@@ -101,6 +101,10 @@ QSX_GLB_BYTES=$(stat -c %s "$WORK/out_glb.QSX")
 
 say "== peak resident memory"
 rss() { /usr/bin/time -f '%M' -o "$WORK/rss" "$@" >/dev/null 2>&1; cat "$WORK/rss"; }
+# The command's own footprint: loading and exporting a one-triangle scene.
+printf '%s\n' '{"qsxScene":1,"nodes":[{"name":"Tri","object":{"mesh":{"vertices":[[0,0,0],[1,0,0],[0,1,0]],"faces":[[0,1,2]]}}}]}' \
+    > "$WORK/one.json"
+RSS_QSX_BASE=$(rss "$QSX" --batch "$WORK/one.json" "$WORK/m.QSX")
 RSS_QSX_GLB=$(rss "$QSX" --batch "$GLB" "$WORK/m.QSX")
 RSS_ASSIMP=$(rss assimp export "$GLB" "$WORK/m.obj")
 RSS_QSX_JSON=$(rss "$QSX" --batch "$DATA/heavy_x$BASE.json" "$WORK/m.QSX")
@@ -118,7 +122,7 @@ awk -v quick="$QUICK" -v base="$BASE" -v scales="${SCALES[*]}" -v load="$LOAD" -
     -v size_heavy="$SIZE_HEAVY" -v size_wide="$SIZE_WIDE" \
     -v check_heavy="$CHECK_HEAVY" -v check_wide="$CHECK_WIDE" -v check_cmd="$CHECK_CMD" \
     -v sum_heavy="$SUM_HEAVY" -v sum_wide="$SUM_WIDE" \
-    -v rss_qsx_glb="$RSS_QSX_GLB" -v rss_assimp="$RSS_ASSIMP" -v rss_qsx_json="$RSS_QSX_JSON" \
+    -v rss_qsx_base="$RSS_QSX_BASE" -v rss_qsx_glb="$RSS_QSX_GLB" -v rss_assimp="$RSS_ASSIMP" -v rss_qsx_json="$RSS_QSX_JSON" \
     -v mem_gen_heavy="$MEM_GEN_HEAVY" -v mem_gen_wide="$MEM_GEN_WIDE" -v mem_json="$MEM_JSON" -v mem_glb="$MEM_GLB" \
     -v obj_bytes="$OBJ_BYTES" -v qsx_glb_bytes="$QSX_GLB_BYTES" \
     -v core="$WORK/core.csv" -v ref="$WORK/ref.csv" -v e2e="$WORK/e2e.csv" -v lin="$WORK/lin.csv" \
