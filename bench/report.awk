@@ -104,7 +104,7 @@ function core_block(scene, check, sum,    f, m, one, sn, fast, ref, cpu_mbs, ok)
         row("  whole export, snprintf build -> file", fmt_mbs(mbs(ref, "cpu")), fmt_mbs(mbs(ref, "real")),
             "core speed / snprintf build's speed", sprintf("%.1fx", B[ref, "cpu"] / B[f, "cpu"]), "", "")
     row("  same numbers through the core's formatter", fmt_mbs(mbs(fast, "cpu")), fmt_mbs(mbs(fast, "real")),
-        "share of the core's time (cpu)", sprintf("%.0f%%", 100 * B[fast, "cpu"] / B[f, "cpu"]), "", "")
+        "its time / the core's time (cpu)", sprintf("%.0f%%", 100 * B[fast, "cpu"] / B[f, "cpu"]), "", "")
     ok = check == "same" && B[m, "label"] == B["ref:export_memory/" scene, "label"]
     row("  script bytes vs snprintf build", check, "", "sha256 " sum ", " B[m, "label"], "", "identical", yesno(ok))
     all_ok = all_ok && ok
