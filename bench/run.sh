@@ -89,18 +89,22 @@ rm -f "$WORK"/*.QSX
 # ---------------------------------------------------------------- whole commands
 GLB=$DATA/heavy_x$BASE.glb
 say "== whole commands (hyperfine, $RUNS runs each)"
+# Each run writes a new file: truncating the last run's output (still being
+# written back) is the file system's cost, and it grows faster than the file.
+OUTS="$WORK/out_glb.QSX $WORK/out.obj $WORK/out.mtl $WORK/out_json.QSX $WORK/out_lin.QSX"
 hyperfine -N --style basic --runs "$RUNS" --export-csv "$WORK/e2e.csv" \
+    --prepare "rm -f $WORK/out_glb.QSX" --prepare "rm -f $WORK/out.obj $WORK/out.mtl" --prepare "rm -f $WORK/out_json.QSX" \
     -n qsx_glb "$QSX --batch $GLB $WORK/out_glb.QSX" \
     -n assimp_obj "assimp export $GLB $WORK/out.obj" \
     -n qsx_json "$QSX --batch $DATA/heavy_x$BASE.json $WORK/out_json.QSX" >&2
-LIN_CMDS=()
-for s in "${SCALES[@]}"; do LIN_CMDS+=(-n "json_x$s" "$QSX --batch $DATA/heavy_x$s.json $WORK/out_lin.QSX"); done
-hyperfine -N --style basic --runs "$RUNS" --export-csv "$WORK/lin.csv" "${LIN_CMDS[@]}" >&2
 OBJ_BYTES=$(stat -c %s "$WORK/out.obj")
 QSX_GLB_BYTES=$(stat -c %s "$WORK/out_glb.QSX")
+LIN_CMDS=()
+for s in "${SCALES[@]}"; do LIN_CMDS+=(-n "json_x$s" "$QSX --batch $DATA/heavy_x$s.json $WORK/out_lin.QSX"); done
+hyperfine -N --style basic --runs "$RUNS" --prepare "rm -f $WORK/out_lin.QSX" --export-csv "$WORK/lin.csv" "${LIN_CMDS[@]}" >&2
 
 say "== peak resident memory"
-rss() { /usr/bin/time -f '%M' -o "$WORK/rss" "$@" >/dev/null 2>&1; cat "$WORK/rss"; }
+rss() { rm -f $OUTS "$WORK/m.QSX" "$WORK/m.obj"; /usr/bin/time -f '%M' -o "$WORK/rss" "$@" >/dev/null 2>&1; cat "$WORK/rss"; }
 # The command's own footprint: loading and exporting a one-triangle scene.
 printf '%s\n' '{"qsxScene":1,"nodes":[{"name":"Tri","object":{"mesh":{"vertices":[[0,0,0],[1,0,0],[0,1,0]],"faces":[[0,1,2]]}}}]}' \
     > "$WORK/one.json"
