@@ -31,6 +31,12 @@ constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 constexpr int64_t kUint32Max = std::numeric_limits<uint32_t>::max();
 constexpr int64_t kInt64Min = std::numeric_limits<int64_t>::min();
 constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
+constexpr double kHalfAboveFloatMax = 0x1.ffffffp127;  // FLT_MAX plus half its last place
+
+// A double exactly halfway between two floats has its 29 bits below float
+// precision set to 1000...0 (fewer in the subnormal range, with more zeros
+// below); so low 28 bits of zero are needed for it, and rare otherwise.
+bool MayBeHalfway(double d) { return (std::bit_cast<uint64_t>(d) & 0x0FFFFFFFu) == 0; }
 
 // Nesting allowed in a document. Each node level costs two (the node object and
 // its "children" array), so node hierarchies may be about 50,000 deep. Nothing
@@ -248,39 +254,8 @@ std::string Count(int64_t n, const char* one, const char* many) {
     return std::to_string(n) + ' ' + (n == 1 ? one : many);
 }
 
-// A growing array of plain values on malloc/realloc: large blocks grow by
-// remapping pages rather than copying them, which std::vector cannot do.
-template <class T>
-class GrowBuf {
-    static_assert(std::is_trivially_copyable_v<T>);
-
-public:
-    GrowBuf() = default;
-    GrowBuf(const GrowBuf&) = delete;
-    GrowBuf& operator=(const GrowBuf&) = delete;
-    ~GrowBuf() { std::free(p_); }
-    // A new zeroed element.
-    T* Add() {
-        if (n_ == cap_) {
-            const size_t ncap = cap_ ? cap_ * 2 : 64;
-            T* np = static_cast<T*>(std::realloc(p_, ncap * sizeof(T)));
-            if (!np) throw std::bad_alloc();
-            p_ = np;
-            cap_ = ncap;
-        }
-        return new (p_ + n_++) T();
-    }
-    void MoveTo(std::vector<T>& out) {
-        out.assign(p_, p_ + n_);
-        std::free(p_);
-        p_ = nullptr;
-        n_ = cap_ = 0;
-    }
-
-private:
-    T* p_ = nullptr;
-    size_t n_ = 0, cap_ = 0;
-};
+uint32_t* Corners(host::Face& f) { return f.v; }
+uint32_t* Corners(host::TVFace& f) { return f.t; }
 
 // Known members seen in one object, so that a repeated one is refused rather than
 // silently choosing one of the two.
@@ -382,8 +357,36 @@ private:
     // Integers must be written as integers: a number with a fraction or an
     // exponent is refused even when its value is whole (3.0, 1e2), since a count
     // or an index written that way is more likely a mistake than an intention.
-    bool Int(od::value& v, const Where& w, int64_t lo, int64_t hi, int64_t& out);
-    bool Float(od::value& v, const Where& w, float& out);
+    bool Int(od::value& v, const Where& w, int64_t lo, int64_t hi, int64_t& out) {
+        int64_t n = 0;
+        const error_code e = v.get_int64().get(n);
+        if (!e && n >= lo && n <= hi) [[likely]] {
+            out = n;
+            return true;
+        }
+        IntFault(v, w, lo, hi, e, n);
+        return false;
+    }
+    // After get_int64 answered `e` and `n`, not an integer from lo to hi: records why.
+    [[gnu::noinline]] void IntFault(od::value& v, const Where& w, int64_t lo, int64_t hi, error_code e, int64_t n);
+    // Rounded once from the decimal text to float. Going through double rounds
+    // twice, which differs only when the double lands exactly halfway between two
+    // floats; that case (rare, and cheap to spot) is read again from the text.
+    bool Float(od::value& v, const Where& w, float& out) {
+        double d = 0;
+        const error_code e = v.get_double().get(d);
+        if (!e && std::fabs(d) < kHalfAboveFloatMax) [[likely]] {
+            const float f = static_cast<float>(d);
+            if (static_cast<double>(f) == d || !MayBeHalfway(d)) [[likely]] {
+                out = f;
+                return true;
+            }
+        }
+        return FloatRare(v, w, e, d, out);
+    }
+    // After get_double answered `e` (and `d`): a halfway case, a number beyond the
+    // float range, or not a number at all.
+    [[gnu::noinline]] bool FloatRare(od::value& v, const Where& w, error_code e, double d, float& out);
     // An array of minN..maxN numbers into out[0..n).
     bool Floats(od::value& v, const Where& w, float* out, int minN, int maxN);
     bool Point(od::value& v, const Where& w, host::Point3& out) {
@@ -401,6 +404,19 @@ private:
                  const char* kind, host::Class_ID& out);
     template <class F>
     bool ForEach(od::value& v, const Where& w, F&& f);
+    // The member's name, unescaped. A name without a backslash (any name this
+    // reader knows) is its own text, used in place; only others are unescaped.
+    bool MemberName(od::field& fld, const Where& w, std::string_view& out) {
+        const char* p = fld.key().raw();
+        size_t n = 0;
+        while (p[n] != '"' && p[n] != '\\') ++n;  // the string is known to be closed
+        if (p[n] == '"') [[likely]] {
+            out = std::string_view(p, n);
+            return true;
+        }
+        if (error_code e = fld.unescaped_key().get(out)) return JsonFail(e, w);
+        return true;
+    }
     // Runs f(key, value) for each member; keys are unescaped.
     template <class F>
     bool Members(od::object& obj, const Where& w, F&& f);
@@ -425,9 +441,15 @@ private:
     bool Keys(od::value& v, const Where& w, JsonNode& node);
     bool EvalObject(od::value& v, const Where& w, JsonNode& node);
     bool MeshOf(od::value& v, const Where& w, host::Mesh& mesh);
+    bool Points(od::value& v, const Where& w, int minN, std::vector<host::Point3>& out);
     template <class T>
-    bool Triples(od::value& v, const Where& w, std::vector<T>& out, uint32_t* (*corners)(T&), int64_t limit,
+    bool Triples(od::value& v, const Where& w, std::vector<T>& list, std::vector<T>& out, int64_t limit,
                  const char* what, const char* whats);
+    template <class T>
+    bool PerFace(od::value& v, const Where& w, int64_t hi, std::vector<T>& list);
+    // Empties a list kept for the next mesh, or gives its memory back when large.
+    template <class T>
+    static void KeepOrFree(std::vector<T>& list);
     bool Resolve();
 
     JsonNode* NewNode(JsonNode* parent, int64_t index) {
@@ -437,7 +459,19 @@ private:
         return &n;
     }
 
+    // Mesh lists are read into these, kept from mesh to mesh, and copied out at
+    // their final size: counting first would cost a second pass over the text.
+    struct Scratch {
+        std::vector<host::Point3> points;
+        std::vector<host::Face> faces;
+        std::vector<host::TVFace> tfaces;
+        std::vector<uint16_t> ids;
+        std::vector<uint32_t> smoothing;
+    };
+    static constexpr size_t kScratchKeepBytes = 1 << 20;
+
     JsonScene& scene_;
+    Scratch scratch_;
     std::string error_;
     const char* base_;
     od::document& doc_;
@@ -446,37 +480,36 @@ private:
     bool retryLookingAhead_ = false;
 };
 
-bool Loader::Int(od::value& v, const Where& w, int64_t lo, int64_t hi, int64_t& out) {
-    error_code e = v.get_int64().get(out);
+void Loader::IntFault(od::value& v, const Where& w, int64_t lo, int64_t hi, error_code e, int64_t n) {
     if (!e) {
-        if (out < lo || out > hi)
-            return Fail(w, "integer " + std::to_string(out) + " out of range (" + std::to_string(lo) + " to " +
-                               std::to_string(hi) + ")");
-        return true;
+        Fail(w, "integer " + std::to_string(n) + " out of range (" + std::to_string(lo) + " to " + std::to_string(hi) +
+                    ")");
+        return;
     }
-    if (e != simdjson::INCORRECT_TYPE && e != simdjson::NUMBER_OUT_OF_RANGE &&
-        e != simdjson::NUMBER_ERROR)
-        return JsonFail(e, w);
+    if (e != simdjson::INCORRECT_TYPE && e != simdjson::NUMBER_OUT_OF_RANGE && e != simdjson::NUMBER_ERROR) {
+        JsonFail(e, w);
+        return;
+    }
     od::json_type t;
-    if (error_code te = v.type().get(t)) return JsonFail(te, w);
-    if (t != od::json_type::number) return Fail(w, std::string("expected an integer, found ") + TypeName(t));
-    // Not a valid number at all ("01", "-") is a JSON fault, not a range fault.
-    double d;
-    if (error_code de = v.get_double().get(d)) return Mismatch(de, v, w, od::json_type::number, "a number");
-    const std::string token(Trim(v.raw_json_token()));
-    if (IsIntegerToken(token))
-        return Fail(w, "integer " + token + " out of range (" + std::to_string(lo) + " to " + std::to_string(hi) + ")");
-    return Fail(w, "expected an integer, found " + token);
+    if (error_code te = v.type().get(t)) {
+        JsonFail(te, w);
+    } else if (t != od::json_type::number) {
+        Fail(w, std::string("expected an integer, found ") + TypeName(t));
+    } else if (double d; error_code de = v.get_double().get(d)) {
+        // Not a valid number at all ("01", "-") is a JSON fault, not a range fault.
+        Mismatch(de, v, w, od::json_type::number, "a number");
+    } else {
+        const std::string token(Trim(v.raw_json_token()));
+        if (IsIntegerToken(token))
+            Fail(w, "integer " + token + " out of range (" + std::to_string(lo) + " to " + std::to_string(hi) + ")");
+        else
+            Fail(w, "expected an integer, found " + token);
+    }
 }
 
-bool Loader::Float(od::value& v, const Where& w, float& out) {
-    // Rounded once from the decimal text to float. Going through double rounds
-    // twice, which differs only when the double lands exactly halfway between two
-    // floats; that case (rare, and cheap to spot) is read again from the text.
+bool Loader::FloatRare(od::value& v, const Where& w, error_code e, double d, float& out) {
+    if (e) return Mismatch(e, v, w, od::json_type::number, "a number");
     // (The value's text stays reachable after it is read.)
-    constexpr double kHalfAboveMax = 0x1.ffffffp127;  // FLT_MAX plus half its last place
-    double d;
-    if (error_code e = v.get_double().get(d)) return Mismatch(e, v, w, od::json_type::number, "a number");
     auto fromText = [&v](float& f) {
         const std::string_view t = Trim(v.raw_json_token());
         float g;
@@ -484,12 +517,12 @@ bool Loader::Float(od::value& v, const Where& w, float& out) {
         if (r.ec == std::errc() && r.ptr == t.data() + t.size()) f = g;
     };
     float f;
-    if (std::fabs(d) < kHalfAboveMax) {
+    if (std::fabs(d) < kHalfAboveFloatMax) {
         f = static_cast<float>(d);
-        if (static_cast<double>(f) != d && (std::bit_cast<uint64_t>(d) & 0x0FFFFFFFu) == 0) fromText(f);
+        if (static_cast<double>(f) != d && MayBeHalfway(d)) fromText(f);
     } else {
         f = std::numeric_limits<float>::infinity();
-        if (std::fabs(d) == kHalfAboveMax) fromText(f);
+        if (std::fabs(d) == kHalfAboveFloatMax) fromText(f);
     }
     if (std::isinf(f))
         return Fail(w, "number " + std::string(Trim(v.raw_json_token())) + " out of the range of a 32-bit float");
@@ -612,7 +645,7 @@ bool Loader::Members(od::object& obj, const Where& w, F&& f) {
         od::field fld;
         if (error_code e = std::move(r).get(fld)) return JsonFail(e, w);
         std::string_view key;
-        if (error_code e = fld.unescaped_key().get(key)) return JsonFail(e, w);
+        if (!MemberName(fld, w, key)) return false;
         if (!f(key, fld.value())) return false;
     }
     return true;
@@ -683,7 +716,7 @@ bool Loader::Skip(od::value& v, const Where& w) {
                 od::field fld;
                 if (error_code e = (*f.oi).get(fld)) return JsonFail(e, w);
                 std::string_view key;
-                if (error_code e = fld.unescaped_key().get(key)) return JsonFail(e, w);
+                if (!MemberName(fld, w, key)) return false;
                 x = fld.value();
             }
         }
@@ -916,7 +949,7 @@ bool Loader::Nodes(od::value& v, const Where& w) {
                 od::field fld;
                 if (error_code e = (*f.it).get(fld)) return JsonFail(e, nw);
                 std::string_view key;
-                if (error_code e = fld.unescaped_key().get(key)) return JsonFail(e, nw);
+                if (!MemberName(fld, nw, key)) return false;
                 if (key == "children") {
                     if (!f.seen.First(31)) return Duplicate(nw, key);
                     od::array a;
@@ -1046,14 +1079,39 @@ bool Loader::EvalObject(od::value& v, const Where& w, JsonNode& node) {
     return true;
 }
 
-// Lists of three indices (faces, texture faces), read straight into the mesh.
-// A limit already known is checked as read; otherwise the caller checks once it is.
 template <class T>
-bool Loader::Triples(od::value& v, const Where& w, std::vector<T>& out, uint32_t* (*corners)(T&), int64_t limit,
+void Loader::KeepOrFree(std::vector<T>& list) {
+    list.clear();
+    if (list.capacity() * sizeof(T) > kScratchKeepBytes) std::vector<T>().swap(list);
+}
+
+bool Loader::Points(od::value& v, const Where& w, int minN, std::vector<host::Point3>& out) {
+    od::array a;
+    if (!Array(v, w, a)) return false;
+    std::vector<host::Point3>& list = scratch_.points;
+    int64_t i = 0;
+    for (auto r : a) {
+        const Where ew = Element(w, i);
+        if (i == kInt32Max) return Fail(ew, "too many entries (at most " + std::to_string(kInt32Max) + ")");
+        od::value y;
+        if (error_code e = std::move(r).get(y)) return JsonFail(e, ew);
+        float f[3] = {0, 0, 0};  // w of a texture vertex defaults to 0
+        if (!Floats(y, ew, f, minN, 3)) return false;
+        list.push_back({f[0], f[1], f[2]});
+        ++i;
+    }
+    out.assign(list.begin(), list.end());
+    KeepOrFree(list);
+    return true;
+}
+
+// Lists of three indices (faces, texture faces). A limit already known is
+// checked as read; otherwise the caller checks once it is.
+template <class T>
+bool Loader::Triples(od::value& v, const Where& w, std::vector<T>& list, std::vector<T>& out, int64_t limit,
                      const char* what, const char* whats) {
     od::array a;
     if (!Array(v, w, a)) return false;
-    GrowBuf<T> buf;
     int64_t i = 0;
     for (auto r : a) {
         const Where ew = Element(w, i);
@@ -1062,16 +1120,18 @@ bool Loader::Triples(od::value& v, const Where& w, std::vector<T>& out, uint32_t
         if (error_code e = std::move(r).get(x)) return JsonFail(e, ew);
         od::array t;
         if (!Array(x, ew, t)) return false;
-        uint32_t* idx = corners(*buf.Add());
+        uint32_t* idx = Corners(list.emplace_back());
         int c = 0;
         for (auto rr : t) {
             od::value y;
             if (error_code e = std::move(rr).get(y)) return JsonFail(e, Element(ew, c));
             if (c < 3) {
-                int64_t n;
-                if (y.get_int64().get(n) != simdjson::SUCCESS && !Int(y, Element(ew, c), 0, kUint32Max, n))
+                int64_t n = 0;
+                if (error_code e = y.get_int64().get(n)) {
+                    IntFault(y, Element(ew, c), 0, kUint32Max, e, n);
                     return false;
-                if (n < 0 || n > kUint32Max || (limit >= 0 && n >= limit)) {
+                }
+                if (n < 0 || n > kUint32Max || (limit >= 0 && n >= limit)) [[unlikely]] {
                     std::string msg = std::string(what) + " index " + std::to_string(n) + " out of range";
                     if (limit >= 0) msg += " (mesh has " + Count(limit, what, whats) + ")";
                     return Fail(ew, msg);
@@ -1083,82 +1143,72 @@ bool Loader::Triples(od::value& v, const Where& w, std::vector<T>& out, uint32_t
         if (c != 3) return Fail(ew, "expected 3 indices, found " + std::to_string(c));
         ++i;
     }
-    buf.MoveTo(out);
+    out.assign(list.begin(), list.end());
+    KeepOrFree(list);
+    return true;
+}
+
+// Integers in a range, one per face.
+template <class T>
+bool Loader::PerFace(od::value& v, const Where& w, int64_t hi, std::vector<T>& list) {
+    od::array a;
+    if (!Array(v, w, a)) return false;
+    int64_t i = 0;
+    for (auto r : a) {
+        const Where ew = Element(w, i);
+        od::value y;
+        if (error_code e = std::move(r).get(y)) return JsonFail(e, ew);
+        int64_t n;
+        if (!Int(y, ew, 0, hi, n)) return false;
+        list.push_back(static_cast<T>(n));
+        ++i;
+    }
     return true;
 }
 
 bool Loader::MeshOf(od::value& v, const Where& w, host::Mesh& mesh) {
     od::object obj;
     if (!Object(v, w, obj)) return false;
-    std::vector<uint32_t> smoothing;
-    std::vector<uint16_t> ids;
+    std::vector<uint16_t>& ids = scratch_.ids;
+    std::vector<uint32_t>& smoothing = scratch_.smoothing;
+    ids.clear();
+    smoothing.clear();
     Seen seen;
     int64_t nVerts = -1, nTVerts = -1;
     bool facesChecked = false, tfacesChecked = false;  // against a vertex count known while reading
     const Where facesW = Member(w, "faces"), tfacesW = Member(w, "tfaces");
     const Where idsW = Member(w, "materialIds"), smW = Member(w, "smoothing");
-    auto points = [&](od::value& x, const Where& pw, std::vector<host::Point3>& out, int minN) {
-        od::array a;
-        if (!Array(x, pw, a)) return false;
-        // Grown as read and copied once to its exact size: counting first would
-        // cost a second pass over the text, dearer than the copy.
-        GrowBuf<host::Point3> buf;
-        int64_t i = 0;
-        for (auto r : a) {
-            const Where ew = Element(pw, i);
-            if (i == kInt32Max) return Fail(ew, "too many entries (at most " + std::to_string(kInt32Max) + ")");
-            od::value y;
-            if (error_code e = std::move(r).get(y)) return JsonFail(e, ew);
-            float f[3] = {0, 0, 0};  // w of a texture vertex defaults to 0
-            if (!Floats(y, ew, f, minN, 3)) return false;
-            *buf.Add() = {f[0], f[1], f[2]};
-            ++i;
-        }
-        buf.MoveTo(out);
-        return true;
-    };
-    auto faceCorners = +[](host::Face& f) { return f.v; };
-    auto tfaceCorners = +[](host::TVFace& f) { return f.t; };
     if (!Members(obj, w, [&](std::string_view key, od::value& x) {
             if (key == "vertices") {
                 if (!seen.First(0)) return Duplicate(w, key);
-                if (!points(x, Member(w, "vertices"), mesh.verts, 3)) return false;
+                if (!Points(x, Member(w, "vertices"), 3, mesh.verts)) return false;
                 nVerts = static_cast<int64_t>(mesh.verts.size());
                 return true;
             }
             if (key == "faces") {
                 facesChecked = nVerts >= 0;
                 return (seen.First(1) || Duplicate(w, key)) &&
-                       Triples(x, facesW, mesh.faces, faceCorners, nVerts, "vertex", "vertices");
+                       Triples(x, facesW, scratch_.faces, mesh.faces, nVerts, "vertex", "vertices");
             }
             if (key == "materialIds") {
                 if (!seen.First(2)) return Duplicate(w, key);
-                return ForEach(x, idsW, [&](od::value& y, const Where& ew, int64_t) {
-                    int64_t n;
-                    if (!Int(y, ew, 0, 65535, n)) return false;
-                    ids.push_back(static_cast<uint16_t>(n));
-                    return true;
-                });
+                return PerFace(x, idsW, 65535, ids);
             }
             if (key == "smoothing") {
                 if (!seen.First(3)) return Duplicate(w, key);
-                return ForEach(x, smW, [&](od::value& y, const Where& ew, int64_t) {
-                    int64_t n;
-                    if (!Int(y, ew, 0, kUint32Max, n)) return false;
-                    smoothing.push_back(static_cast<uint32_t>(n));
-                    return true;
-                });
+                return PerFace(x, smW, kUint32Max, smoothing);
             }
             if (key == "tverts") {
                 if (!seen.First(4)) return Duplicate(w, key);
-                if (!points(x, Member(w, "tverts"), mesh.tVerts, 2)) return false;
+                if (!Points(x, Member(w, "tverts"), 2, mesh.tVerts)) return false;
                 nTVerts = static_cast<int64_t>(mesh.tVerts.size());
                 return true;
             }
             if (key == "tfaces") {
                 tfacesChecked = nTVerts >= 0;
                 return (seen.First(5) || Duplicate(w, key)) &&
-                       Triples(x, tfacesW, mesh.tvFaces, tfaceCorners, nTVerts, "texture vertex", "texture vertices");
+                       Triples(x, tfacesW, scratch_.tfaces, mesh.tvFaces, nTVerts, "texture vertex",
+                               "texture vertices");
             }
             return Skip(x, Member(w, std::string(key).c_str()));
         }))
@@ -1174,9 +1224,9 @@ bool Loader::MeshOf(od::value& v, const Where& w, host::Mesh& mesh) {
         !sameLength(mesh.tvFaces.size(), seen.Has(5), tfacesW))
         return false;
     // Indices read before their lists were known are checked now.
-    auto inRange = [&](auto& list, auto corners, size_t limit, const Where& lw, const char* what, const char* whats) {
+    auto inRange = [&](auto& list, size_t limit, const Where& lw, const char* what, const char* whats) {
         for (size_t k = 0; k < list.size(); ++k) {
-            const uint32_t* idx = corners(list[k]);
+            const uint32_t* idx = Corners(list[k]);
             for (int c = 0; c < 3; ++c) {
                 if (idx[c] >= limit)
                     return Fail(Element(lw, static_cast<int64_t>(k)),
@@ -1186,12 +1236,14 @@ bool Loader::MeshOf(od::value& v, const Where& w, host::Mesh& mesh) {
         }
         return true;
     };
-    if ((!facesChecked && !inRange(mesh.faces, faceCorners, mesh.verts.size(), facesW, "vertex", "vertices")) ||
-        (!tfacesChecked && !inRange(mesh.tvFaces, tfaceCorners, mesh.tVerts.size(), tfacesW, "texture vertex",
-                                 "texture vertices")))
+    if ((!facesChecked && !inRange(mesh.faces, mesh.verts.size(), facesW, "vertex", "vertices")) ||
+        (!tfacesChecked &&
+         !inRange(mesh.tvFaces, mesh.tVerts.size(), tfacesW, "texture vertex", "texture vertices")))
         return false;
     for (size_t k = 0; k < ids.size(); ++k) mesh.faces[k].flags = static_cast<uint32_t>(ids[k]) << 16;
     for (size_t k = 0; k < smoothing.size(); ++k) mesh.faces[k].smGroup = smoothing[k];
+    KeepOrFree(ids);
+    KeepOrFree(smoothing);
     return true;
 }
 
