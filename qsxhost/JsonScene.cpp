@@ -2,6 +2,7 @@
 #include "qsxhost/TreeNode.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,11 +11,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <new>
-#include <type_traits>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -257,6 +256,58 @@ std::string Count(int64_t n, const char* one, const char* many) {
 uint32_t* Corners(host::Face& f) { return f.v; }
 uint32_t* Corners(host::TVFace& f) { return f.t; }
 
+// The document text, followed by the zeroed padding the parser may read past
+// its end, in pages of its own: the part already read is given back to the
+// system while the rest is read, so the text does not stay whole beside the
+// scene that grows from it.
+class Text {
+public:
+    Text() = default;
+    Text(const Text&) = delete;
+    Text& operator=(const Text&) = delete;
+    ~Text() {
+        if (base_) ::munmap(base_, mapped_);
+    }
+    // Room for n bytes of text, keeping those already there; false with errno set when there is none.
+    bool Reserve(size_t n) {
+        const size_t want = (n + simdjson::SIMDJSON_PADDING + kPage - 1) / kPage * kPage;
+        if (want <= mapped_) return true;
+        void* p = base_ ? ::mremap(base_, mapped_, want, MREMAP_MAYMOVE)
+                        : ::mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) return false;
+        base_ = static_cast<char*>(p);
+        mapped_ = want;
+        return true;
+    }
+    char* Data() const { return base_; }
+    size_t Capacity() const { return mapped_ ? mapped_ - simdjson::SIMDJSON_PADDING : 0; }
+    // Gives back the pages well before p, a few megabytes at a time. Read again,
+    // they would be zeros: after this the text must be put back before it is
+    // read from its start again.
+    void GiveBackBefore(const char* p) {
+        const uintptr_t base = reinterpret_cast<uintptr_t>(base_);
+        const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+        if (at < base + kGiveBackMargin) return;
+        const uintptr_t end = (at - kGiveBackMargin) & ~(kGiveBackStep - 1);
+        const uintptr_t from = base + given_;
+        if (end <= from) return;
+        if (::madvise(reinterpret_cast<void*>(from), end - from, MADV_DONTNEED) == 0) given_ = end - base;
+    }
+    bool GivenBack() const { return given_ > 0; }
+    // The text was put back whole.
+    void Restored() { given_ = 0; }
+
+private:
+    static constexpr size_t kPage = 4096;
+    static constexpr size_t kGiveBackStep = size_t{2} << 20;  // a power of two
+    // Kept behind the reading position, so that the token being read is never touched.
+    static constexpr size_t kGiveBackMargin = size_t{64} << 10;
+
+    char* base_ = nullptr;
+    size_t mapped_ = 0;
+    size_t given_ = 0;  // bytes from the start given back
+};
+
 // Known members seen in one object, so that a repeated one is refused rather than
 // silently choosing one of the two.
 class Seen {
@@ -278,7 +329,9 @@ private:
 
 class Loader {
 public:
-    Loader(JsonScene& scene, const char* base, od::document& doc) : scene_(scene), base_(base), doc_(doc) {}
+    // With `text`, parts of it already read are given back as reading goes on.
+    Loader(JsonScene& scene, const char* base, od::document& doc, Text* text)
+        : scene_(scene), base_(base), doc_(doc), text_(text) {}
 
     // When set, every evaluated object is searched for `renderable` before its mesh is read.
     void LookAhead() { lookAhead_ = true; }
@@ -470,11 +523,20 @@ private:
     };
     static constexpr size_t kScratchKeepBytes = 1 << 20;
 
+    // Nothing before the value being read is read again (no object in reach is
+    // searched from its start any more), so what lies well before it can go.
+    void GiveBackRead() {
+        const char* p = nullptr;
+        if (text_ && doc_.current_location().get(p) == simdjson::SUCCESS) text_->GiveBackBefore(p);
+    }
+    static constexpr int64_t kGiveBackEvery = 1 << 14;  // list entries
+
     JsonScene& scene_;
     Scratch scratch_;
     std::string error_;
     const char* base_;
     od::document& doc_;
+    Text* text_;
     bool lookAhead_ = false;
     bool jsonFault_ = false;
     bool retryLookingAhead_ = false;
@@ -897,6 +959,7 @@ bool Loader::Material(od::value& v, const Where& w) {
 bool Loader::OpenNode(od::value& v, JsonNode* node, NodeFrame& frame) {
     const Where w{nullptr, node, nullptr, -1};
     frame.node = node;
+    GiveBackRead();
     if (v.current_depth() > kMaxJsonDepth - kNodeMemberDepth) {
         // Named by its top-level ancestor: the full place would be longer than any reader wants.
         const JsonNode* top = node;
@@ -1098,7 +1161,7 @@ bool Loader::Points(od::value& v, const Where& w, int minN, std::vector<host::Po
         float f[3] = {0, 0, 0};  // w of a texture vertex defaults to 0
         if (!Floats(y, ew, f, minN, 3)) return false;
         list.push_back({f[0], f[1], f[2]});
-        ++i;
+        if (++i % kGiveBackEvery == 0) GiveBackRead();
     }
     out.assign(list.begin(), list.end());
     KeepOrFree(list);
@@ -1141,7 +1204,7 @@ bool Loader::Triples(od::value& v, const Where& w, std::vector<T>& list, std::ve
             ++c;
         }
         if (c != 3) return Fail(ew, "expected 3 indices, found " + std::to_string(c));
-        ++i;
+        if (++i % kGiveBackEvery == 0) GiveBackRead();
     }
     out.assign(list.begin(), list.end());
     KeepOrFree(list);
@@ -1161,7 +1224,7 @@ bool Loader::PerFace(od::value& v, const Where& w, int64_t hi, std::vector<T>& l
         int64_t n;
         if (!Int(y, ew, 0, hi, n)) return false;
         list.push_back(static_cast<T>(n));
-        ++i;
+        if (++i % kGiveBackEvery == 0) GiveBackRead();
     }
     return true;
 }
@@ -1296,24 +1359,41 @@ bool Loader::Resolve() {
 
 // ---------------------------------------------------------------------------
 
-std::unique_ptr<SceneSource> ParsePadded(const char* data, size_t len, size_t capacity, std::string* error) {
+// Reads the first len bytes of `text`. `refill`, when given, writes them there
+// again (answering false with *error set when it cannot), which lets the text be
+// given back as it is read.
+std::unique_ptr<SceneSource> ParseText(Text& text, size_t len, const std::function<bool(std::string*)>& refill,
+                                       std::string* error) {
     auto scene = std::make_unique<JsonScene>();
     od::parser parser;
     if (error_code e = parser.allocate(len, kMaxJsonDepth + 2 * kNodeMemberDepth)) {
         if (error) *error = std::string("document: ") + simdjson::error_message(e);
         return nullptr;
     }
+    const char* data = text.Data();
     od::document doc;
-    if (error_code e = parser.iterate(data, len, capacity).get(doc)) {
-        if (error) *error = std::string("document: invalid JSON: ") + simdjson::error_message(e);
-        return nullptr;
-    }
-    Loader loader(*scene, data, doc);
+    auto iterate = [&] {
+        if (error_code e = parser.iterate(data, len, text.Capacity() + simdjson::SIMDJSON_PADDING).get(doc)) {
+            if (error) *error = std::string("document: invalid JSON: ") + simdjson::error_message(e);
+            return false;
+        }
+        return true;
+    };
+    if (!iterate()) return nullptr;
+    Text* giveBack = refill ? &text : nullptr;
+    Loader loader(*scene, data, doc, giveBack);
     if (loader.Load()) return scene;
     if (loader.RetryLookingAhead()) {
         scene = std::make_unique<JsonScene>();
-        doc.rewind();
-        Loader careful(*scene, data, doc);
+        if (text.GivenBack()) {
+            // Read afresh from text put back whole: the index and the text must agree.
+            if (!refill(error)) return nullptr;
+            text.Restored();
+            if (!iterate()) return nullptr;
+        } else {
+            doc.rewind();
+        }
+        Loader careful(*scene, data, doc, giveBack);
         careful.LookAhead();
         if (careful.Load()) return scene;
         if (error) *error = careful.Error();
@@ -1333,10 +1413,17 @@ std::string ErrnoText(int err) {
 
 std::unique_ptr<SceneSource> ParseJsonScene(std::string_view json, std::string* error) {
     try {
-        std::unique_ptr<char[]> buf(new char[json.size() + simdjson::SIMDJSON_PADDING]);
-        if (!json.empty()) std::memcpy(buf.get(), json.data(), json.size());
-        std::memset(buf.get() + json.size(), 0, simdjson::SIMDJSON_PADDING);
-        return ParsePadded(buf.get(), json.size(), json.size() + simdjson::SIMDJSON_PADDING, error);
+        Text text;
+        if (!text.Reserve(json.size())) {
+            if (error) *error = ErrnoText(errno);
+            return nullptr;
+        }
+        auto fill = [&](std::string*) {
+            if (!json.empty()) std::memcpy(text.Data(), json.data(), json.size());
+            return true;
+        };
+        fill(nullptr);
+        return ParseText(text, json.size(), fill, error);
     } catch (const std::bad_alloc&) {
         if (error) *error = ErrnoText(ENOMEM);
         return nullptr;
@@ -1358,22 +1445,20 @@ std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string*
     if (::fstat(fd, &st) != 0) return fail(ErrnoText(errno));
     if (S_ISDIR(st.st_mode)) return fail(ErrnoText(EISDIR));
     try {
-        // A regular file is read at the size it has now; anything else (a pipe)
-        // grows as it comes.
+        // A regular file is read at the size it has now, straight into the
+        // parser's buffer; anything else (a pipe) grows as it comes.
         const bool sized = S_ISREG(st.st_mode) && st.st_size > 0;
         size_t cap = sized ? static_cast<size_t>(st.st_size) : 65536;
-        std::unique_ptr<char[]> buf(new char[cap + simdjson::SIMDJSON_PADDING]);
+        Text text;
+        if (!text.Reserve(cap)) return fail(ErrnoText(errno));
         size_t len = 0;
         for (;;) {
             if (len == cap) {
                 if (sized) break;
-                const size_t ncap = cap * 2;
-                std::unique_ptr<char[]> nbuf(new char[ncap + simdjson::SIMDJSON_PADDING]);
-                std::memcpy(nbuf.get(), buf.get(), len);
-                buf = std::move(nbuf);
-                cap = ncap;
+                cap *= 2;
+                if (!text.Reserve(cap)) return fail(ErrnoText(errno));
             }
-            const ssize_t k = ::read(fd, buf.get() + len, cap - len);
+            const ssize_t k = ::read(fd, text.Data() + len, cap - len);
             if (k < 0) {
                 if (errno == EINTR) continue;
                 return fail(ErrnoText(errno));
@@ -1382,8 +1467,23 @@ std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string*
             len += static_cast<size_t>(k);
         }
         if (len == 0) return fail("the file is empty");
-        std::memset(buf.get() + len, 0, simdjson::SIMDJSON_PADDING);
-        return ParsePadded(buf.get(), len, len + simdjson::SIMDJSON_PADDING, error);
+        // A file can be read again from its start; what came through a pipe cannot.
+        std::function<bool(std::string*)> refill;
+        if (sized) {
+            refill = [&](std::string* err) {
+                for (size_t got = 0; got < len;) {
+                    const ssize_t k = ::pread(fd, text.Data() + got, len - got, static_cast<off_t>(got));
+                    if (k < 0 && errno == EINTR) continue;
+                    if (k <= 0) {
+                        if (err) *err = k < 0 ? ErrnoText(errno) : "the file became shorter while it was read";
+                        return false;
+                    }
+                    got += static_cast<size_t>(k);
+                }
+                return true;
+            };
+        }
+        return ParseText(text, len, refill, error);
     } catch (const std::bad_alloc&) {
         return fail(ErrnoText(ENOMEM));
     }
