@@ -37,6 +37,29 @@ constexpr double kHalfAboveFloatMax = 0x1.ffffffp127;  // FLT_MAX plus half its 
 // below); so low 28 bits of zero are needed for it, and rare otherwise.
 bool MayBeHalfway(double d) { return (std::bit_cast<uint64_t>(d) & 0x0FFFFFFFu) == 0; }
 
+// Rounded once from the decimal text to float. Going through double rounds
+// twice, which differs only when the double lands exactly halfway between two
+// floats; that case (rare, and cheap to spot) is left, with everything else
+// that is not plainly a float (e, d), to be read again from the text.
+[[gnu::always_inline]] inline bool FloatFast(od::value& v, error_code& e, double& d, float& out) {
+    d = 0;
+    e = v.get_double().get(d);
+    if (e || !(std::fabs(d) < kHalfAboveFloatMax)) [[unlikely]]
+        return false;
+    const float f = static_cast<float>(d);
+    if (static_cast<double>(f) != d && MayBeHalfway(d)) [[unlikely]]
+        return false;
+    out = f;
+    return true;
+}
+
+// An integer from lo to hi; otherwise leaves what get_int64 answered (e, n).
+[[gnu::always_inline]] inline bool IntFast(od::value& v, int64_t lo, int64_t hi, error_code& e, int64_t& n) {
+    n = 0;
+    e = v.get_int64().get(n);
+    return !e && n >= lo && n <= hi;
+}
+
 // Nesting allowed in a document. Each node level costs two (the node object and
 // its "children" array), so node hierarchies may be about 50,000 deep. Nothing
 // here walks the document or the node tree recursively; the limit bounds the
@@ -351,7 +374,7 @@ private:
         Seen seen;
     };
 
-    bool Fail(const Where& w, const std::string& what) {
+    [[gnu::noinline, gnu::cold]] bool Fail(const Where& w, const std::string& what) {
         error_ = Render(w) + ": " + what;
         return false;
     }
@@ -362,12 +385,13 @@ private:
         if (doc_.current_location().get(p) != simdjson::SUCCESS || !p) return {};
         return " at byte " + std::to_string(p - base_);
     }
-    bool JsonFail(error_code e, const Where& w) {
+    [[gnu::noinline, gnu::cold]] bool JsonFail(error_code e, const Where& w) {
         jsonFault_ = true;
         return Fail(w, "invalid JSON" + Offset(e) + ": " + simdjson::error_message(e));
     }
     // After a typed read failed with `e`: says what was found instead.
-    bool Mismatch(error_code e, od::value& v, const Where& w, od::json_type want, const char* wantName) {
+    [[gnu::noinline, gnu::cold]] bool Mismatch(error_code e, od::value& v, const Where& w, od::json_type want,
+                                               const char* wantName) {
         if (e != simdjson::INCORRECT_TYPE) return JsonFail(e, w);
         od::json_type t;
         if (error_code te = v.type().get(t)) return JsonFail(te, w);
@@ -411,37 +435,38 @@ private:
     // exponent is refused even when its value is whole (3.0, 1e2), since a count
     // or an index written that way is more likely a mistake than an intention.
     bool Int(od::value& v, const Where& w, int64_t lo, int64_t hi, int64_t& out) {
-        int64_t n = 0;
-        const error_code e = v.get_int64().get(n);
-        if (!e && n >= lo && n <= hi) [[likely]] {
-            out = n;
+        error_code e;
+        if (IntFast(v, lo, hi, e, out)) [[likely]]
             return true;
-        }
-        IntFault(v, w, lo, hi, e, n);
+        IntFault(v, w, lo, hi, e, out);
+        return false;
+    }
+    // The same for entry i of a list (its place is spelled only for a message).
+    [[gnu::always_inline]] bool IntAt(od::value& v, const Where& list, int64_t i, int64_t lo, int64_t hi,
+                                      int64_t& out) {
+        error_code e;
+        if (IntFast(v, lo, hi, e, out)) [[likely]]
+            return true;
+        IntFault(v, Element(list, i), lo, hi, e, out);
         return false;
     }
     // After get_int64 answered `e` and `n`, not an integer from lo to hi: records why.
     [[gnu::noinline]] void IntFault(od::value& v, const Where& w, int64_t lo, int64_t hi, error_code e, int64_t n);
-    // Rounded once from the decimal text to float. Going through double rounds
-    // twice, which differs only when the double lands exactly halfway between two
-    // floats; that case (rare, and cheap to spot) is read again from the text.
     bool Float(od::value& v, const Where& w, float& out) {
-        double d = 0;
-        const error_code e = v.get_double().get(d);
-        if (!e && std::fabs(d) < kHalfAboveFloatMax) [[likely]] {
-            const float f = static_cast<float>(d);
-            if (static_cast<double>(f) == d || !MayBeHalfway(d)) [[likely]] {
-                out = f;
-                return true;
-            }
-        }
-        return FloatRare(v, w, e, d, out);
+        error_code e;
+        double d;
+        return FloatFast(v, e, d, out) || FloatRare(v, w, e, d, out);
+    }
+    [[gnu::always_inline]] bool FloatAt(od::value& v, const Where& list, int64_t i, float& out) {
+        error_code e;
+        double d;
+        return FloatFast(v, e, d, out) || FloatRare(v, Element(list, i), e, d, out);
     }
     // After get_double answered `e` (and `d`): a halfway case, a number beyond the
     // float range, or not a number at all.
     [[gnu::noinline]] bool FloatRare(od::value& v, const Where& w, error_code e, double d, float& out);
     // An array of minN..maxN numbers into out[0..n).
-    bool Floats(od::value& v, const Where& w, float* out, int minN, int maxN);
+    [[gnu::always_inline]] bool Floats(od::value& v, const Where& w, float* out, int minN, int maxN);
     bool Point(od::value& v, const Where& w, host::Point3& out) {
         float f[3];
         if (!Floats(v, w, f, 3, 3)) return false;
@@ -532,6 +557,7 @@ private:
     static constexpr int64_t kGiveBackEvery = 1 << 14;  // list entries
 
     JsonScene& scene_;
+    std::vector<JsonNode*> withMtl_;  // nodes naming a material, in document order
     Scratch scratch_;
     std::string error_;
     const char* base_;
@@ -592,17 +618,17 @@ bool Loader::FloatRare(od::value& v, const Where& w, error_code e, double d, flo
     return true;
 }
 
-bool Loader::Floats(od::value& v, const Where& w, float* out, int minN, int maxN) {
+inline bool Loader::Floats(od::value& v, const Where& w, float* out, int minN, int maxN) {
     od::array a;
     if (!Array(v, w, a)) return false;
     int n = 0;
     for (auto r : a) {
         od::value x;
         if (error_code e = std::move(r).get(x)) return JsonFail(e, Element(w, n));
-        if (n < maxN && !Float(x, Element(w, n), out[n])) return false;
+        if (n < maxN && !FloatAt(x, w, n, out[n])) return false;
         ++n;
     }
-    if (n < minN || n > maxN) {
+    if (n < minN || n > maxN) [[unlikely]] {
         std::string want = minN == maxN ? std::to_string(minN) : std::to_string(minN) + " or " + std::to_string(maxN);
         return Fail(w, "expected " + want + " numbers, found " + std::to_string(n));
     }
@@ -1063,7 +1089,10 @@ bool Loader::NodeMember(NodeFrame& f, std::string_view key, od::value& v) {
                 return true;
             }
             case 5: return EvalObject(v, mw, node);
-            default: return IndexOrNull(v, mw, node.mtlRef);
+            default:
+                if (!IndexOrNull(v, mw, node.mtlRef)) return false;
+                if (node.mtlRef.present) withMtl_.push_back(&node);
+                return true;
         }
     }
     return Skip(v, Member(nw, std::string(key).c_str()));
@@ -1137,8 +1166,15 @@ bool Loader::EvalObject(od::value& v, const Where& w, JsonNode& node) {
             return Skip(x, Member(w, std::string(key).c_str()));
         }))
         return false;
-    if (!o.renderable) o.mesh = host::Mesh();
-    else if (!seen.Has(1)) return Fail(w, "missing member \"mesh\" (required when renderable)");
+    if (!o.renderable) {
+        o.mesh = host::Mesh();
+        return true;
+    }
+    if (!seen.Has(1)) return Fail(w, "missing member \"mesh\" (required when renderable)");
+    SceneStats& st = scene_.stats;
+    ++st.meshes;
+    st.vertices += o.mesh.getNumVerts();
+    st.faces += o.mesh.getNumFaces();
     return true;
 }
 
@@ -1190,7 +1226,7 @@ bool Loader::Triples(od::value& v, const Where& w, std::vector<T>& list, std::ve
             if (error_code e = std::move(rr).get(y)) return JsonFail(e, Element(ew, c));
             if (c < 3) {
                 int64_t n = 0;
-                if (error_code e = y.get_int64().get(n)) {
+                if (error_code e = y.get_int64().get(n)) [[unlikely]] {
                     IntFault(y, Element(ew, c), 0, kUint32Max, e, n);
                     return false;
                 }
@@ -1218,11 +1254,10 @@ bool Loader::PerFace(od::value& v, const Where& w, int64_t hi, std::vector<T>& l
     if (!Array(v, w, a)) return false;
     int64_t i = 0;
     for (auto r : a) {
-        const Where ew = Element(w, i);
         od::value y;
-        if (error_code e = std::move(r).get(y)) return JsonFail(e, ew);
+        if (error_code e = std::move(r).get(y)) return JsonFail(e, Element(w, i));
         int64_t n;
-        if (!Int(y, ew, 0, hi, n)) return false;
+        if (!IntAt(y, w, i, 0, hi, n)) return false;
         list.push_back(static_cast<T>(n));
         if (++i % kGiveBackEvery == 0) GiveBackRead();
     }
@@ -1342,18 +1377,12 @@ bool Loader::Resolve() {
             if (!mtlAt(m.subRefs[j], Element(sw, static_cast<int64_t>(j)), m.subs[j])) return false;
         std::vector<Ref>().swap(m.subRefs);
     }
-    SceneStats& st = scene_.stats;
-    for (JsonNode& n : scene_.nodes) {
-        const Where nw{nullptr, &n, nullptr, -1};
-        if (!mtlAt(n.mtlRef, Member(nw, "material"), n.mtl)) return false;
-        ++st.nodes;
-        if (n.object && n.object->renderable) {
-            ++st.meshes;
-            st.vertices += n.object->mesh.getNumVerts();
-            st.faces += n.object->mesh.getNumFaces();
-        }
+    for (JsonNode* n : withMtl_) {
+        const Where nw{nullptr, n, nullptr, -1};
+        if (!mtlAt(n->mtlRef, Member(nw, "material"), n->mtl)) return false;
     }
-    st.materials = nMtls;
+    scene_.stats.nodes = static_cast<int64_t>(scene_.nodes.size());
+    scene_.stats.materials = nMtls;
     return true;
 }
 
