@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include <simdjson.h>
@@ -276,6 +277,25 @@ std::string Count(int64_t n, const char* one, const char* many) {
     return std::to_string(n) + ' ' + (n == 1 ? one : many);
 }
 
+// The length of the text at p before its first '"' or '\\', which the caller
+// knows to come before the end of the padded document; eight bytes at a time.
+size_t QuoteOrBackslash(const char* p) {
+    if constexpr (std::endian::native != std::endian::little) {
+        size_t n = 0;
+        while (p[n] != '"' && p[n] != '\\') ++n;
+        return n;
+    }
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+    for (size_t n = 0;; n += 8) {
+        uint64_t x;
+        std::memcpy(&x, p + n, 8);
+        const uint64_t q = x ^ (kOnes * '"'), b = x ^ (kOnes * '\\');
+        // The lowest byte flagged is the first of either (higher flags may be spurious).
+        const uint64_t hit = (((q - kOnes) & ~q) | ((b - kOnes) & ~b)) & kHighs;
+        if (hit) return n + static_cast<size_t>(std::countr_zero(hit)) / 8;
+    }
+}
+
 uint32_t* Corners(host::Face& f) { return f.v; }
 uint32_t* Corners(host::TVFace& f) { return f.t; }
 
@@ -300,6 +320,9 @@ public:
         if (p == MAP_FAILED) return false;
         base_ = static_cast<char*>(p);
         mapped_ = want;
+        // A large text is taken in fewer, larger pages where the system offers
+        // them: cheaper to fill (only a hint; refused or ignored is fine).
+        if (mapped_ >= kGiveBackStep) ::madvise(base_, mapped_, MADV_HUGEPAGE);
         return true;
     }
     char* Data() const { return base_; }
@@ -486,8 +509,7 @@ private:
     // reader knows) is its own text, used in place; only others are unescaped.
     bool MemberName(od::field& fld, const Where& w, std::string_view& out) {
         const char* p = fld.key().raw();
-        size_t n = 0;
-        while (p[n] != '"' && p[n] != '\\') ++n;  // the string is known to be closed
+        const size_t n = QuoteOrBackslash(p);
         if (p[n] == '"') [[likely]] {
             out = std::string_view(p, n);
             return true;
@@ -949,12 +971,13 @@ bool Loader::Material(od::value& v, const Where& w) {
     return Members(obj, w, [&](std::string_view key, od::value& x) {
         if (key == "class" || key == "classId") return seen.First(key == "class" ? 0 : 1) || Duplicate(w, key);
         if (standard) {
-            static const char* const kMembers[] = {"twoSided", "wire",     "shading",    "opacity",   "ambient",
-                                                   "diffuse",  "specular", "diffuseMap", "opacityMap"};
+            static constexpr std::string_view kMembers[] = {"twoSided", "wire",     "shading",
+                                                            "opacity",  "ambient",  "diffuse",
+                                                            "specular", "diffuseMap", "opacityMap"};
             for (unsigned i = 0; i < std::size(kMembers); ++i) {
                 if (key != kMembers[i]) continue;
                 if (!seen.First(2 + i)) return Duplicate(w, key);
-                const Where mw = Member(w, kMembers[i]);
+                const Where mw = Member(w, kMembers[i].data());
                 int64_t n;
                 switch (i) {
                     case 0: return Bool(x, mw, m.twoSided);
@@ -1063,12 +1086,12 @@ bool Loader::Nodes(od::value& v, const Where& w) {
 bool Loader::NodeMember(NodeFrame& f, std::string_view key, od::value& v) {
     JsonNode& node = *f.node;
     const Where nw{nullptr, f.node, nullptr, -1};
-    static const char* const kMembers[] = {"name",           "transform", "keys",    "offsetPosition",
-                                           "offsetRotation", "object",    "material"};
+    static constexpr std::string_view kMembers[] = {"name",           "transform", "keys",    "offsetPosition",
+                                                    "offsetRotation", "object",    "material"};
     for (unsigned i = 0; i < std::size(kMembers); ++i) {
         if (key != kMembers[i]) continue;
         if (!f.seen.First(i)) return Duplicate(nw, key);
-        const Where mw = Member(nw, kMembers[i]);
+        const Where mw = Member(nw, kMembers[i].data());
         switch (i) {
             case 0: {
                 std::string_view s;
@@ -1211,6 +1234,8 @@ bool Loader::Triples(od::value& v, const Where& w, std::vector<T>& list, std::ve
                      const char* what, const char* whats) {
     od::array a;
     if (!Array(v, w, a)) return false;
+    // Below this an index is in range: one test for a negative, a too large and an unknown one.
+    const uint64_t bound = limit >= 0 ? static_cast<uint64_t>(limit) : static_cast<uint64_t>(kUint32Max) + 1;
     int64_t i = 0;
     for (auto r : a) {
         const Where ew = Element(w, i);
@@ -1230,7 +1255,7 @@ bool Loader::Triples(od::value& v, const Where& w, std::vector<T>& list, std::ve
                     IntFault(y, Element(ew, c), 0, kUint32Max, e, n);
                     return false;
                 }
-                if (n < 0 || n > kUint32Max || (limit >= 0 && n >= limit)) [[unlikely]] {
+                if (static_cast<uint64_t>(n) >= bound) [[unlikely]] {
                     std::string msg = std::string(what) + " index " + std::to_string(n) + " out of range";
                     if (limit >= 0) msg += " (mesh has " + Count(limit, what, whats) + ")";
                     return Fail(ew, msg);
@@ -1269,8 +1294,6 @@ bool Loader::MeshOf(od::value& v, const Where& w, host::Mesh& mesh) {
     if (!Object(v, w, obj)) return false;
     std::vector<uint16_t>& ids = scratch_.ids;
     std::vector<uint32_t>& smoothing = scratch_.smoothing;
-    ids.clear();
-    smoothing.clear();
     Seen seen;
     int64_t nVerts = -1, nTVerts = -1;
     bool facesChecked = false, tfacesChecked = false;  // against a vertex count known while reading

@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qsxhost/JsonScene.h"
@@ -566,6 +568,13 @@ std::vector<Refusal> Refusals() {
         {MeshDoc("{" + twoFaces + R"(,"smoothing":[0.5,0]})"), "nodes[0].object.mesh.smoothing[0]",
          "expected an integer"},
         {MeshDoc(R"({"vertices":[],"vertices":[]})"), "nodes[0].object.mesh", "member \"vertices\" appears twice"},
+        // Member names are compared unescaped.
+        {R"({"qsxScene":1,"nodes":[{"name":"a","n\u0061me":"b"}]})", "nodes[0]", "member \"name\" appears twice"},
+        {MeshDoc(R"({"faces":[],"fa\u0063es":[]})"), "nodes[0].object.mesh", "member \"faces\" appears twice"},
+        {R"({"qsxScene":1,"nodes":[{"name":"a","children":[{"n\u0061me":5}]}]})", "nodes[0].children[0].name",
+         "expected a string"},
+        {R"({"qsxScene":1,"\x":1})", "document", "invalid JSON"},
+        {R"({"qsxScene":1,"nodes":[{"name":"a","\x":1}]})", "nodes[0]", "invalid JSON"},
     };
 }
 
@@ -638,6 +647,70 @@ TEST(JsonScene, TenThousandLevelsDeep) {
     EXPECT_TRUE(Parse(deepArray));
 }
 
+TEST(JsonScene, EscapedMemberNamesAreKnown) {
+    auto s = Parse(R"({"qsxScene":1,"m\u0061terials":[{"class":"standard","opacity":0.5}],
+        "nodes":[{"n\u0061me":"a","\u006fbject":{"mesh":{"vertic\u0065s":[[1,2,3]]}},"material":0,
+                  "x\"y\\z":{"\u0000":[1]}}]})");
+    ASSERT_TRUE(s);
+    INode* a = At(*s, {0});
+    EXPECT_EQ(a->GetName(), "a");
+    EXPECT_EQ(s->Stats().vertices, 1);
+    ASSERT_NE(a->GetMtl(), nullptr);
+    EXPECT_EQ(a->GetMtl()->GetOpacity(0), 0.5f);
+}
+
+// Lists are gathered in storage kept from one mesh to the next (and given back
+// when large): nothing of one mesh may show in the next.
+TEST(JsonScene, MeshListsDoNotCarryOverToTheNextMesh) {
+    constexpr int kBig = 100'000;  // more than is kept between meshes
+    std::string verts, faces, ids, tverts;
+    for (int i = 0; i < kBig; ++i) {
+        const std::string n = std::to_string(i);
+        verts += (i ? ",[" : "[") + n + ",1,2]";
+        faces += (i ? ",[" : "[") + n + ",0," + n + "]";
+        ids += (i ? "," : "") + std::to_string(i % 7);
+        tverts += (i ? ",[" : "[") + n + ",0.5]";
+    }
+    const std::string big = R"({"vertices":[)" + verts + R"(],"faces":[)" + faces + R"(],"materialIds":[)" + ids +
+                            R"(],"smoothing":[)" + ids + R"(],"tverts":[)" + tverts + R"(],"tfaces":[)" + faces + "]}";
+    const std::string small = R"({"vertices":[[7,8,9],[1,1,1]],"faces":[[1,0,1]],"tverts":[[4,5]],"tfaces":[[0,0,0]]})";
+    const std::string bare = R"({"faces":[[0,0,0]],"vertices":[[3,3,3]]})";
+    auto s = Parse(R"({"qsxScene":1,"nodes":[{"name":"a","object":{"mesh":)" + small + R"(}},
+        {"name":"b","object":{"mesh":)" + big + R"(}},{"name":"c","object":{"mesh":)" + small + R"(}},
+        {"name":"d","object":{"mesh":)" + bare + "}}]}");
+    ASSERT_TRUE(s);
+    auto meshOf = [&](int i) -> const host::Mesh& {
+        return At(*s, {i})->EvalWorldState(0)->ConvertToType(0, host::TRIOBJ_CLASS_ID)->GetMesh();
+    };
+    const host::Mesh& b = meshOf(1);
+    ASSERT_EQ(b.getNumVerts(), kBig);
+    ASSERT_EQ(b.getNumFaces(), kBig);
+    ASSERT_EQ(b.getNumTVerts(), kBig);
+    EXPECT_EQ(b.verts[kBig - 1], (Point3{kBig - 1, 1, 2}));
+    EXPECT_EQ(b.faces[kBig - 1].v[2], static_cast<uint32_t>(kBig - 1));
+    EXPECT_EQ(b.faces[kBig - 1].getMatID(), (kBig - 1) % 7);
+    EXPECT_EQ(b.faces[kBig - 1].smGroup, static_cast<uint32_t>((kBig - 1) % 7));
+    EXPECT_EQ(b.tvFaces[kBig - 1].t[0], static_cast<uint32_t>(kBig - 1));
+    for (int i : {0, 2}) {
+        SCOPED_TRACE(i);
+        const host::Mesh& m = meshOf(i);
+        ASSERT_EQ(m.getNumVerts(), 2);
+        EXPECT_EQ(m.verts[0], (Point3{7, 8, 9}));
+        ASSERT_EQ(m.getNumFaces(), 1);
+        EXPECT_EQ(m.faces[0].v[0], 1u);
+        EXPECT_EQ(m.faces[0].flags, 0u);
+        EXPECT_EQ(m.faces[0].smGroup, 0u);
+        ASSERT_EQ(m.getNumTVerts(), 1);
+        EXPECT_EQ(m.tVerts[0], (Point3{4, 5, 0}));
+        ASSERT_EQ(m.tvFaces.size(), 1u);
+    }
+    const host::Mesh& d = meshOf(3);
+    EXPECT_EQ(d.getNumVerts(), 1);
+    EXPECT_EQ(d.getNumFaces(), 1);
+    EXPECT_EQ(d.getNumTVerts(), 0);
+    EXPECT_FALSE(d.hasTVFaces());
+}
+
 TEST(JsonScene, LongNameIsKept) {
     const std::string name(100'000, 'x');
     auto s = Parse(R"({"qsxScene":1,"nodes":[{"name":")" + name + R"("}]})");
@@ -697,6 +770,87 @@ TEST_F(JsonSceneFile, FileFaultsArePlacedLikeBufferFaults) {
     EXPECT_TRUE(qsxhost::LoadJsonScene(Write("ok.json", "\n  " + Node(R"("material":null)") + "\n"), &error)) << error;
     EXPECT_FALSE(qsxhost::LoadJsonScene(Write("bad.json", Node(R"("material":3)")), &error));
     EXPECT_EQ(error, "nodes[0].material: material index 3 out of range (the scene has 0 materials)");
+}
+
+// A document of several megabytes: the text already read is given back while the
+// rest is read, and a mesh met before its `renderable` makes the whole document
+// be read a second time. Every source must read such a document to its end.
+TEST_F(JsonSceneFile, LongDocumentsAreReadWholeFromEverySource) {
+    constexpr int kFillers = 6000;
+    std::string doc = R"({"qsxScene":1,"nodes":[)";
+    for (int i = 0; i < kFillers; ++i) {
+        doc += R"({"name":"f)" + std::to_string(i) + R"(","object":{"mesh":{"vertices":[)";
+        for (int k = 0; k < 60; ++k) doc += (k ? ",[" : "[") + std::to_string(i) + "," + std::to_string(k) + ",0.25]";
+        doc += R"(],"faces":[[0,1,2],[59,58,57]]}}},)";
+    }
+    ASSERT_GT(doc.size(), size_t{5} << 20);
+    const std::string faulty = R"({"vertices":[[0,0,0]],"faces":[[0,0,7]]})";
+    struct Row {
+        const char* what;
+        std::string late;   // the last node
+        std::string error;  // empty: read
+    } rows[] = {
+        {"plain", R"({"name":"late"})", ""},
+        {"faulty mesh, not renderable after it",
+         R"({"name":"late","object":{"mesh":)" + faulty + R"(,"renderable":false}})", ""},
+        {"faulty mesh, renderable after it", R"({"name":"late","object":{"mesh":)" + faulty + R"(,"renderable":true}})",
+         "nodes[" + std::to_string(kFillers) + "].object.mesh.faces[0]: vertex index 7 out of range (mesh has 1 vertex)"},
+    };
+    for (const Row& r : rows) {
+        const std::string text = doc + r.late + "]}";
+        const std::string file = Write("long.json", text);
+        const std::string fifo = dir_ + "/long.fifo";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        files_.push_back(fifo);
+        struct Source {
+            const char* name;
+            std::function<std::unique_ptr<qsxhost::SceneSource>(std::string*)> load;
+        } sources[] = {
+            {"buffer", [&](std::string* e) { return qsxhost::ParseJsonScene(text, e); }},
+            {"file", [&](std::string* e) { return qsxhost::LoadJsonScene(file, e); }},
+            {"pipe",
+             [&](std::string* e) {
+                 std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << text; });
+                 auto scene = qsxhost::LoadJsonScene(fifo, e);
+                 writer.join();
+                 return scene;
+             }},
+        };
+        for (const Source& src : sources) {
+            SCOPED_TRACE(std::string(r.what) + ", " + src.name);
+            std::string error;
+            auto s = src.load(&error);
+            if (!r.error.empty()) {
+                EXPECT_FALSE(s);
+                EXPECT_EQ(error, r.error);
+                continue;
+            }
+            ASSERT_TRUE(s) << error;
+            EXPECT_EQ(s->Stats().nodes, kFillers + 1);
+            EXPECT_EQ(s->Stats().meshes, kFillers);
+            EXPECT_EQ(s->Stats().vertices, kFillers * 60);
+            for (int i : {0, kFillers / 2, kFillers - 1}) {
+                INode* n = At(*s, {i});
+                ASSERT_NE(n, nullptr);
+                EXPECT_EQ(n->GetName(), "f" + std::to_string(i));
+                const host::Mesh& m = n->EvalWorldState(0)->ConvertToType(0, host::TRIOBJ_CLASS_ID)->GetMesh();
+                ASSERT_EQ(m.getNumVerts(), 60);
+                EXPECT_EQ(m.verts[59], (Point3{static_cast<float>(i), 59, 0.25f}));
+                ASSERT_EQ(m.getNumFaces(), 2);
+                EXPECT_EQ(m.faces[1].v[0], 59u);
+            }
+            INode* late = At(*s, {kFillers});
+            ASSERT_NE(late, nullptr);
+            EXPECT_EQ(late->GetName(), "late");
+            host::Object* o = late->EvalWorldState(0);
+            ASSERT_EQ(o != nullptr, r.late.find("object") != std::string::npos);
+            if (o) {
+                EXPECT_FALSE(o->IsRenderable());
+            }
+        }
+        std::remove(fifo.c_str());
+        files_.pop_back();
+    }
 }
 
 TEST(JsonScene, LooksLikeJsonScene) {
