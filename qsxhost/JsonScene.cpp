@@ -33,9 +33,9 @@ constexpr int64_t kInt64Min = std::numeric_limits<int64_t>::min();
 constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
 constexpr double kHalfAboveFloatMax = 0x1.ffffffp127;  // FLT_MAX plus half its last place
 
-// A double exactly halfway between two floats has its 29 bits below float
-// precision set to 1000...0 (fewer in the subnormal range, with more zeros
-// below); so low 28 bits of zero are needed for it, and rare otherwise.
+// A double exactly halfway between two floats has a one and then only zeros
+// below float precision (29 bits of it for normal floats, more for subnormal
+// ones): its low 28 bits are zero, which is rare otherwise.
 bool MayBeHalfway(double d) { return (std::bit_cast<uint64_t>(d) & 0x0FFFFFFFu) == 0; }
 
 // Rounded once from the decimal text to float. Going through double rounds
@@ -505,8 +505,9 @@ private:
                  const char* kind, host::Class_ID& out);
     template <class F>
     bool ForEach(od::value& v, const Where& w, F&& f);
-    // The member's name, unescaped. A name without a backslash (any name this
-    // reader knows) is its own text, used in place; only others are unescaped.
+    // The member's name, unescaped. A name without a backslash is its own text
+    // and is used in place; only one with escapes is unescaped (into the parser's
+    // string buffer).
     bool MemberName(od::field& fld, const Where& w, std::string_view& out) {
         const char* p = fld.key().raw();
         const size_t n = QuoteOrBackslash(p);
@@ -1470,12 +1471,12 @@ std::unique_ptr<SceneSource> ParseJsonScene(std::string_view json, std::string* 
             if (error) *error = ErrnoText(errno);
             return nullptr;
         }
-        auto fill = [&](std::string*) {
+        auto copy = [&](std::string*) {
             if (!json.empty()) std::memcpy(text.Data(), json.data(), json.size());
             return true;
         };
-        fill(nullptr);
-        return ParseText(text, json.size(), fill, error);
+        copy(nullptr);
+        return ParseText(text, json.size(), copy, error);
     } catch (const std::bad_alloc&) {
         if (error) *error = ErrnoText(ENOMEM);
         return nullptr;
