@@ -180,6 +180,9 @@ int QsxExport::RunExport(const char* name, void*, host::Interface* hostIp, int) 
             topLevelCount = root->NumberOfChildren();
             writer.failed = 0;
             writer.errorText.clear();
+            // A script whose opening lines failed stops with its frame's
+            // indentation still counted; the header starts at the margin.
+            writer.indent = 0;
             tagCounter = 0;
             if (BeginHeader()) {
                 for (int i = 0; i < topLevelCount && !writer.failed; ++i) WriteHeaderNode(root->GetChildNode(i));
