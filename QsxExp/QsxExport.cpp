@@ -180,8 +180,8 @@ int QsxExport::RunExport(const char* name, void*, host::Interface* hostIp, int) 
             topLevelCount = root->NumberOfChildren();
             writer.failed = 0;
             writer.errorText.clear();
-            // A script whose opening lines failed stops with its frame's
-            // indentation still counted; the header starts at the margin.
+            // A script pass stopped by a failed write can leave the indentation
+            // raised; the header's lines always start in the first column.
             writer.indent = 0;
             tagCounter = 0;
             if (BeginHeader()) {

@@ -140,6 +140,17 @@ TEST(ExportRun, FailedScriptIsDeletedAndHeaderStillWritten) {
     EXPECT_EQ(h.fileFailures, std::vector<std::string>{"out/scene.QSX"});
 }
 
+TEST(ExportRun, HeaderStartsInTheFirstColumnAfterAScriptThatFailedEarly) {
+    fake::Host h;
+    fake::Fan(h.root.Add("A")->MakeMesh(), 3);
+    fake::Fan(h.root.Add("B")->MakeMesh(), 3);
+    h.preset.saveHeader = 1;
+    fake::Run r;
+    r.fs.FailWriteAt(1);  // the script's first line: its frame is never closed
+    EXPECT_EQ(r.Export(h), 0);
+    for (const std::string& line : Lines(r.File("out/scene.qsh"))) EXPECT_NE(line.rfind(' ', 0), 0u) << line;
+}
+
 TEST(ExportRun, FileThatDoesNotOpenIsAFailureButLaterPassesRun) {
     fake::Host h;
     fake::Fan(h.root.Add("A")->MakeMesh(), 3);

@@ -1,0 +1,679 @@
+#include "qsxhost/DialogHost.h"
+
+#include <algorithm>
+#include <clocale>
+#include <cmath>
+#include <functional>
+#include <map>
+
+// The toolkit's umbrella header pulls in its list view, which clang 14 cannot
+// compile; take only the widgets used here, as the umbrella header would.
+#define USE_FINAL_H
+#include <final/fapplication.h>
+#include <final/fevent.h>
+#include <final/fwidget_functions.h>
+#include <final/fwidgetcolors.h>
+#include <final/dialog/fdialog.h>
+#include <final/dialog/fmessagebox.h>
+#include <final/widget/fbutton.h>
+#include <final/widget/fcheckbox.h>
+#include <final/widget/fcombobox.h>
+#include <final/widget/flineedit.h>
+#undef USE_FINAL_H
+
+#include "qsxhost/MemoryDialog.h"
+
+namespace qsxhost {
+
+namespace {
+
+const host::DialogControl* FindControl(const host::DialogTemplate& dlg, int id) {
+    for (int i = 0; i < dlg.controlCount; ++i)
+        if (dlg.controls[i].id == id) return &dlg.controls[i];
+    return nullptr;
+}
+
+void SendCommand(host::DialogWindow* window, host::DlgProc proc, int id) {
+    proc(window, host::WM_COMMAND, static_cast<uintptr_t>(static_cast<uint16_t>(id)), 0);
+}
+
+}  // namespace
+
+void ApplyEdit(host::DialogWindow* window, host::DlgProc proc, const host::DialogTemplate& dlg,
+               const ControlEdit& edit) {
+    switch (edit.kind) {
+    case ControlEdit::Check:
+        window->SetCheck(edit.id, edit.value);
+        break;
+    case ControlEdit::Text: {
+        const host::DialogControl* c = FindControl(dlg, edit.id);
+        window->SetText(edit.id, TypedText(c ? c->style : 0, edit.text).c_str());
+        break;
+    }
+    case ControlEdit::Select:
+        window->SetCurSel(edit.id, edit.value);
+        break;
+    }
+    SendCommand(window, proc, edit.id);
+}
+
+intptr_t RunBatchDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param,
+                        const std::vector<ControlEdit>& edits, std::string* message) {
+    MemoryDialog window(dlg, proc);
+    window.Open(param);
+    for (const ControlEdit& edit : edits) {
+        if (window.Ended()) return window.Result();
+        ApplyEdit(&window, proc, dlg, edit);
+    }
+    if (window.Ended()) return window.Result();
+
+    const size_t shownBefore = window.MessageBoxes().size();
+    window.Command(host::IDOK);
+    if (window.Ended()) return window.Result();
+    if (message) {
+        const auto& shown = window.MessageBoxes();
+        *message = shown.size() > shownBefore ? shown.back().text : std::string();
+    }
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+// The terminal form
+
+namespace {
+
+using finalcut::FKey;
+using finalcut::FPoint;
+using finalcut::FRect;
+using finalcut::FSize;
+using finalcut::FString;
+
+std::string ToBytes(const FString& text) { return text.toString(); }
+
+bool IsEnter(FKey key) { return key == FKey::Return || key == FKey::Enter; }
+
+// Dialog units of the template are mapped onto the terminal's cells; a row of
+// text is about 8 units high and a character about 4 wide, so a 252 x 194
+// dialog wants roughly 63 x 24 cells and fits into 80 x 24 once it is spread.
+constexpr int kMaxWidth = 110;
+constexpr int kMaxHeight = 30;
+
+// A group box: a frame with a caption. It takes no focus; its mnemonic moves
+// the focus to the first control after it that takes focus, as a group box's
+// mnemonic does in the window system this form stands in for.
+class GroupFrame final : public finalcut::FWidget {
+public:
+    GroupFrame(const FString& caption, finalcut::FWidget* parent) : FWidget(parent), caption_(caption) {
+        unsetFocusable();
+        // The same keys the toolkit gives a labelled button: the letter, and Alt with it.
+        const FKey hotkey = finalcut::getHotkey(caption_);
+        const auto code = uint32_t(hotkey);
+        const bool letter = (code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z');
+        if (letter || (code >= '0' && code <= '9')) {
+            const uint32_t lower = letter ? (code | 0x20u) : code;
+            const uint32_t upper = letter ? (code & ~0x20u) : code;
+            addAccelerator(FKey(lower));
+            if (upper != lower) addAccelerator(FKey(upper));
+            addAccelerator(FKey::Meta_offset + lower);
+        }
+    }
+
+    FString getClassName() const override { return "GroupFrame"; }
+
+    void onAccel(finalcut::FAccelEvent* ev) override {
+        auto* parent = getParentWidget();
+        if (!parent) return;
+        bool after = false;
+        for (auto* child : parent->getChildren()) {
+            if (child == this) {
+                after = true;
+                continue;
+            }
+            if (!after || !child->isWidget()) continue;
+            auto* widget = static_cast<finalcut::FWidget*>(child);
+            if (widget->isEnabled() && widget->acceptFocus() && widget->isShown()) {
+                auto* previous = ev->focusedWidget();
+                widget->setFocus();
+                if (previous && previous->isWidget()) previous->redraw();
+                widget->redraw();
+                ev->accept();
+                return;
+            }
+        }
+    }
+
+protected:
+    void draw() override {
+        auto* parent = getParentWidget();
+        if (parent) {
+            setForegroundColor(parent->getForegroundColor());
+            setBackgroundColor(parent->getBackgroundColor());
+        }
+        setColor();
+        finalcut::drawBorder(this, FRect{FPoint{1, 1}, getSize()});
+        FString text;
+        const std::size_t hotkeyPos = finalcut::getHotkeyPos(caption_, text);
+        print() << FPoint{2, 1};
+        const auto& colors = getColorTheme();
+        for (std::size_t i = 0; i < text.getLength() && i + 3 < getWidth(); ++i) {
+            if (i == hotkeyPos) {
+                setColor(colors->label_hotkey_fg, getBackgroundColor());
+                setUnderline();
+                print(text[i]);
+                unsetUnderline();
+                setColor();
+            } else {
+                print(text[i]);
+            }
+        }
+    }
+
+private:
+    FString caption_;
+};
+
+// An automatic check box. Enter belongs to the dialog (the default button),
+// not to the box.
+class CheckControl final : public finalcut::FCheckBox {
+public:
+    using FCheckBox::FCheckBox;
+    void onKeyPress(finalcut::FKeyEvent* ev) override {
+        if (IsEnter(ev->key())) return;  // left unaccepted: the dialog takes it
+        FCheckBox::onKeyPress(ev);
+    }
+};
+
+// An edit box; with ES_UPPERCASE, letters become capitals as they are typed.
+class EditControl final : public finalcut::FLineEdit {
+public:
+    EditControl(bool upperCase, finalcut::FWidget* parent) : FLineEdit(parent), upperCase_(upperCase) {}
+    void onKeyPress(finalcut::FKeyEvent* ev) override {
+        const FKey key = ev->key();
+        if (IsEnter(key)) return;  // the dialog's default button
+        if (upperCase_ && key >= FKey('a') && key <= FKey('z')) {
+            finalcut::FKeyEvent upper(finalcut::Event::KeyPress, FKey(uint32_t(key) - 0x20));
+            FLineEdit::onKeyPress(&upper);
+            if (upper.isAccepted()) ev->accept();
+            return;
+        }
+        FLineEdit::onKeyPress(ev);
+    }
+
+private:
+    bool upperCase_;
+};
+
+// A drop-down list without typing. It may have no selection, which the
+// toolkit's combo box does not know, so the selection is kept here.
+class ListControl final : public finalcut::FComboBox {
+public:
+    explicit ListControl(finalcut::FWidget* parent) : FComboBox(parent) {}
+
+    std::vector<std::string> items;
+    int selection = host::CB_ERR;
+    std::function<void()> onPick;  // the user picked an item
+
+    void Rebuild() {
+        updating_ = true;
+        clear();
+        for (size_t i = 0; i < items.size(); ++i) insert(FString(items[i]), int(i));
+        Show();
+        updating_ = false;
+    }
+
+    void Show() {
+        const bool was = updating_;
+        updating_ = true;
+        if (selection >= 0 && selection < int(items.size())) {
+            setCurrentItem(std::size_t(selection) + 1);
+            setText(FString(items[std::size_t(selection)]));
+        } else {
+            setText(FString());
+        }
+        redraw();
+        updating_ = was;
+    }
+
+    void Picked() {
+        if (updating_ || items.empty()) return;
+        const int index = getItemData<int>();
+        selection = index;
+        Show();
+        if (onPick) onPick();
+    }
+
+    void onKeyPress(finalcut::FKeyEvent* ev) override {
+        const FKey key = ev->key();
+        if (selection == host::CB_ERR && !items.empty() && (key == FKey::Up || key == FKey::Down)) {
+            // From no selection, either arrow lands on the first item.
+            selection = 0;
+            Show();
+            if (onPick) onPick();
+            ev->accept();
+            return;
+        }
+        // The toolkit's box takes Escape even while closed; then it is the dialog's Cancel.
+        if ((key == FKey::Escape || key == FKey::Escape_mintty) && !DroppedDown()) return;
+        FComboBox::onKeyPress(ev);
+    }
+
+private:
+    bool DroppedDown() const {
+        const auto* open = getOpenMenu();
+        return open && open->isInstanceOf("FDropDownListBox") && open->getParentWidget() == this;
+    }
+
+    bool updating_ = false;
+};
+
+struct ControlSlot {
+    const host::DialogControl* def;
+    finalcut::FWidget* widget;
+    host::ControlKind kind;
+};
+
+// Vertical layout: every control (and each border line of a group box) is a
+// line at a position in dialog units with a horizontal extent. Lines that
+// overlap horizontally keep their order on distinct rows; within that, each
+// takes the row proportional to its position.
+struct LayoutLine {
+    double pos;
+    int x1, x2;
+    int height;  // rows taken, including a shadow
+    int row = 0;
+};
+
+void AssignRows(std::vector<LayoutLine*>& lines, int rows, int dialogHeight) {
+    std::stable_sort(lines.begin(), lines.end(), [](const LayoutLine* a, const LayoutLine* b) { return a->pos < b->pos; });
+    const size_t n = lines.size();
+    auto overlaps = [](const LayoutLine* a, const LayoutLine* b) { return a->x1 < b->x2 && b->x1 < a->x2; };
+    // Rows that the line and everything that must come below it need.
+    std::vector<int> need(n, 0);
+    for (size_t i = n; i-- > 0;) {
+        int below = 0;
+        for (size_t k = i + 1; k < n; ++k)
+            if (overlaps(lines[i], lines[k])) below = std::max(below, need[k]);
+        need[i] = lines[i]->height + below;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        int minRow = 0;
+        for (size_t j = 0; j < i; ++j)
+            if (overlaps(lines[j], lines[i])) minRow = std::max(minRow, lines[j]->row + lines[j]->height);
+        const int target = int(std::lround(lines[i]->pos * (rows - 1) / dialogHeight));
+        const int maxRow = rows - need[i];
+        lines[i]->row = std::max(minRow, std::min(target, maxRow));
+    }
+}
+
+class TerminalForm final : public finalcut::FDialog, public host::DialogWindow {
+public:
+    TerminalForm(finalcut::FWidget* parent, const host::DialogTemplate& dlg, host::DlgProc proc)
+        : FDialog(parent), template_(dlg), proc_(proc) {
+        setText(FString(dlg.caption ? dlg.caption : ""));
+        setResizeable(false);
+        setMinimizable(false);
+        setShadow(false);
+        Build();
+    }
+
+    // --- host::DialogWindow ---
+    void SetUserData(intptr_t value) override { userData_ = value; }
+    intptr_t GetUserData() const override { return userData_; }
+
+    int GetCheck(int id) const override {
+        const ControlSlot* s = Slot(id);
+        if (!s || s->kind != host::ControlKind::CheckBox) return host::BST_UNCHECKED;
+        return static_cast<finalcut::FCheckBox*>(s->widget)->isChecked() ? host::BST_CHECKED : host::BST_UNCHECKED;
+    }
+
+    void SetCheck(int id, int state) override {
+        const ControlSlot* s = Slot(id);
+        if (!s || s->kind != host::ControlKind::CheckBox) return;
+        auto* box = static_cast<finalcut::FCheckBox*>(s->widget);
+        box->setChecked(state == host::BST_CHECKED);
+        box->redraw();
+    }
+
+    int GetText(int id, char* buffer, int size) const override {
+        if (!buffer || size <= 0) return 0;
+        const std::string text = TextOf(id);
+        const size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
+        std::copy_n(text.data(), n, buffer);
+        buffer[n] = '\0';
+        return static_cast<int>(n);
+    }
+
+    void SetText(int id, const char* text) override {
+        const ControlSlot* s = Slot(id);
+        if (!s) return;
+        const FString value(text ? text : "");
+        switch (s->kind) {
+        case host::ControlKind::Edit: {
+            auto* edit = static_cast<finalcut::FLineEdit*>(s->widget);
+            edit->setText(value);
+            edit->redraw();
+            break;
+        }
+        case host::ControlKind::CheckBox:
+            static_cast<finalcut::FCheckBox*>(s->widget)->setText(value);
+            s->widget->redraw();
+            break;
+        case host::ControlKind::PushButton:
+        case host::ControlKind::DefPushButton:
+            static_cast<finalcut::FButton*>(s->widget)->setText(value);
+            s->widget->redraw();
+            break;
+        default:
+            break;
+        }
+    }
+
+    int InsertString(int id, int index, const char* text) override {
+        ListControl* list = List(id);
+        if (!list) return host::CB_ERR;
+        const int count = static_cast<int>(list->items.size());
+        if (index == -1) index = count;
+        if (index < 0 || index > count) return host::CB_ERR;
+        list->items.insert(list->items.begin() + index, text ? text : "");
+        if (list->selection >= index) ++list->selection;
+        list->Rebuild();
+        return index;
+    }
+
+    int SetCurSel(int id, int index) override {
+        ListControl* list = List(id);
+        if (!list) return host::CB_ERR;
+        const bool inside = index >= 0 && index < static_cast<int>(list->items.size());
+        list->selection = inside ? index : host::CB_ERR;
+        list->Show();
+        return list->selection;
+    }
+
+    int GetCurSel(int id) const override {
+        const ListControl* list = List(id);
+        return list ? list->selection : host::CB_ERR;
+    }
+
+    void Enable(int id, bool enabled) override {
+        const ControlSlot* s = Slot(id);
+        if (!s) return;
+        s->widget->setEnable(enabled);
+        s->widget->redraw();
+    }
+
+    bool IsEnabled(int id) const override {
+        const ControlSlot* s = Slot(id);
+        return s && s->widget->isEnabled();
+    }
+
+    void SetFocus() override { wantFocus_ = true; }
+
+    // The form fills the terminal's middle; there is no other window to centre on.
+    void CenterOnParent() override {}
+
+    int MessageBox(const char* text, const char* caption, unsigned type) override {
+        finalcut::FMessageBox box(FString(caption ? caption : ""), FString(text ? text : ""),
+                                  finalcut::FMessageBox::ButtonType::Ok, finalcut::FMessageBox::ButtonType::Reject,
+                                  finalcut::FMessageBox::ButtonType::Reject, this);
+        if ((type & 0xF0) == host::MB_ICONWARNING) {
+            const auto& colors = getColorTheme();
+            box.setForegroundColor(colors->error_box_fg);
+            box.setBackgroundColor(colors->error_box_bg);
+        }
+        box.setCenterText();
+        box.exec();
+        return host::IDOK;
+    }
+
+    void EndDialog(intptr_t result) override {
+        ended_ = true;
+        result_ = result;
+        if (running_) finalcut::FApplication::getApplicationObject()->quit();
+    }
+
+    // --- running ---
+    void Open(intptr_t param) { proc_(this, host::WM_INITDIALOG, 0, param); }
+    void Command(int id) { SendCommand(this, proc_, id); }
+    bool Ended() const { return ended_; }
+    intptr_t Result() const { return result_; }
+    void SetRunning(bool running) { running_ = running; }
+
+    void FocusFirst() {
+        if (!wantFocus_) return;
+        for (const ControlSlot& s : slots_) {
+            if (s.widget->isEnabled() && s.widget->acceptFocus()) {
+                s.widget->setFocus();
+                return;
+            }
+        }
+    }
+
+    void onKeyPress(finalcut::FKeyEvent* ev) override {
+        const FKey key = ev->key();
+        if (IsEnter(key)) {
+            ev->accept();
+            Command(DefaultButton());
+            return;
+        }
+        if (key == FKey::Escape || key == FKey::Escape_mintty) {
+            ev->accept();
+            Command(host::IDCANCEL);
+            return;
+        }
+        FDialog::onKeyPress(ev);
+    }
+
+protected:
+    // The close box and the window menu's "Close" mean Cancel; the handler decides.
+    void onClose(finalcut::FCloseEvent* ev) override {
+        if (ended_) {
+            ev->accept();
+            return;
+        }
+        ev->ignore();
+        Command(host::IDCANCEL);
+    }
+
+private:
+    const ControlSlot* Slot(int id) const {
+        auto it = byId_.find(id);
+        return it == byId_.end() ? nullptr : &slots_[it->second];
+    }
+
+    ListControl* List(int id) const {
+        const ControlSlot* s = Slot(id);
+        if (!s || s->kind != host::ControlKind::DropDownList) return nullptr;
+        return static_cast<ListControl*>(s->widget);
+    }
+
+    std::string TextOf(int id) const {
+        const ControlSlot* s = Slot(id);
+        if (!s) return std::string();
+        switch (s->kind) {
+        case host::ControlKind::Edit:
+            return ToBytes(static_cast<finalcut::FLineEdit*>(s->widget)->getText());
+        case host::ControlKind::CheckBox:
+            return ToBytes(static_cast<finalcut::FCheckBox*>(s->widget)->getText());
+        case host::ControlKind::PushButton:
+        case host::ControlKind::DefPushButton:
+            return ToBytes(static_cast<finalcut::FButton*>(s->widget)->getText());
+        case host::ControlKind::DropDownList: {
+            const ListControl* list = static_cast<const ListControl*>(s->widget);
+            return list->selection >= 0 ? list->items[std::size_t(list->selection)] : std::string();
+        }
+        default:
+            return std::string();
+        }
+    }
+
+    int DefaultButton() const {
+        for (const ControlSlot& s : slots_)
+            if (s.kind == host::ControlKind::DefPushButton) return s.def->id;
+        return host::IDOK;
+    }
+
+    void Build() {
+        const int termWidth = int(getDesktopWidth());
+        const int termHeight = int(getDesktopHeight());
+        const int width = std::max(40, std::min(termWidth, kMaxWidth));
+        const int height = std::max(12, std::min(termHeight, kMaxHeight));
+        setGeometry(FPoint{1 + (termWidth - width) / 2, 1 + (termHeight - height) / 2},
+                    FSize{std::size_t(width), std::size_t(height)}, false);
+        const int clientWidth = int(getClientWidth());
+        const int clientHeight = int(getClientHeight());
+        const double xScale = double(clientWidth) / std::max(1, template_.w);
+
+        // Lines for the vertical layout: one per control, two per group box.
+        const int count = template_.controlCount;
+        std::vector<LayoutLine> tops(static_cast<std::size_t>(count));
+        std::vector<LayoutLine> bottoms(static_cast<std::size_t>(count));
+        std::vector<LayoutLine*> lines;
+        for (int i = 0; i < count; ++i) {
+            const host::DialogControl& c = template_.controls[i];
+            LayoutLine& top = tops[std::size_t(i)];
+            top.x1 = c.x;
+            top.x2 = c.x + c.w;
+            top.height = 1;
+            if (c.kind == host::ControlKind::GroupBox) {
+                top.pos = c.y + 4;  // the caption's middle
+                LayoutLine& bottom = bottoms[std::size_t(i)];
+                bottom = top;
+                bottom.pos = c.y + c.h;
+                lines.push_back(&bottom);
+            } else {
+                // A drop-down list's height includes its opened list.
+                const int shown = c.kind == host::ControlKind::DropDownList ? 12 : c.h;
+                top.pos = c.y + shown / 2.0;
+                if (c.kind == host::ControlKind::PushButton || c.kind == host::ControlKind::DefPushButton)
+                    top.height = 2;  // with its shadow
+            }
+            lines.push_back(&top);
+        }
+        AssignRows(lines, clientHeight, template_.h);
+
+        for (int i = 0; i < count; ++i) {
+            const host::DialogControl& c = template_.controls[i];
+            const int x = 1 + int(std::lround(c.x * xScale));
+            const int w = std::max(1, int(std::lround(c.w * xScale)));
+            const int y = 1 + tops[std::size_t(i)].row;
+            const FString text(c.text ? c.text : "");
+            const bool disabled = (c.style & host::WS_DISABLED) != 0;
+            finalcut::FWidget* widget = nullptr;
+
+            switch (c.kind) {
+            case host::ControlKind::GroupBox: {
+                auto* frame = new GroupFrame(text, this);
+                const int h = bottoms[std::size_t(i)].row - tops[std::size_t(i)].row + 1;
+                frame->setGeometry(FPoint{x, y}, FSize{std::size_t(w), std::size_t(std::max(2, h))});
+                widget = frame;
+                break;
+            }
+            case host::ControlKind::CheckBox: {
+                auto* box = new CheckControl(text, this);
+                FString plain;
+                finalcut::getHotkeyPos(text, plain);
+                const int natural = 4 + int(plain.getLength());
+                box->setGeometry(FPoint{x, y}, FSize{std::size_t(std::max(w, natural)), 1});
+                box->addCallback("clicked", [this, id = c.id] { Command(id); });
+                widget = box;
+                break;
+            }
+            case host::ControlKind::DropDownList: {
+                auto* list = new ListControl(this);
+                list->setEditable(false);
+                list->unsetShadow();
+                list->setGeometry(FPoint{x, y}, FSize{std::size_t(std::max(w, 4)), 1});
+                list->onPick = [this, id = c.id] { Command(id); };
+                for (const char* signal : {"row-changed", "clicked"})
+                    list->addCallback(signal, [list] { list->Picked(); });
+                widget = list;
+                break;
+            }
+            case host::ControlKind::Edit: {
+                auto* edit = new EditControl((c.style & host::ES_UPPERCASE) != 0, this);
+                edit->unsetShadow();
+                edit->setGeometry(FPoint{x, y}, FSize{std::size_t(std::max(w, 3)), 1});
+                edit->addCallback("changed", [this, id = c.id] { Command(id); });
+                widget = edit;
+                break;
+            }
+            case host::ControlKind::PushButton:
+            case host::ControlKind::DefPushButton: {
+                auto* button = new finalcut::FButton(FString(text), this);
+                FString plain;
+                finalcut::getHotkeyPos(text, plain);
+                const int natural = int(plain.getLength()) + 2;
+                button->setGeometry(FPoint{x, y}, FSize{std::size_t(std::max(w, natural)), 1});
+                button->addCallback("clicked", [this, id = c.id] { Command(id); });
+                widget = button;
+                break;
+            }
+            }
+            if (!widget) continue;
+            if (disabled) widget->setEnable(false);
+            if (c.id != -1 && c.kind != host::ControlKind::GroupBox) {
+                byId_[c.id] = slots_.size();
+                slots_.push_back({&c, widget, c.kind});
+            }
+        }
+    }
+
+    const host::DialogTemplate& template_;
+    host::DlgProc proc_;
+    std::vector<ControlSlot> slots_;
+    std::map<int, size_t> byId_;
+    intptr_t userData_ = 0;
+    bool wantFocus_ = false;
+    bool ended_ = false;
+    bool running_ = false;
+    intptr_t result_ = 0;
+};
+
+// The toolkit takes over the process's locale; give the previous one back so
+// that nothing after the dialog depends on what the terminal said.
+class LocaleGuard {
+public:
+    LocaleGuard() {
+        const char* current = std::setlocale(LC_ALL, nullptr);
+        saved_ = current ? current : "C";
+    }
+    ~LocaleGuard() { std::setlocale(LC_ALL, saved_.c_str()); }
+
+private:
+    std::string saved_;
+};
+
+}  // namespace
+
+intptr_t RunTerminalDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param,
+                           const std::vector<ControlEdit>& edits) {
+    LocaleGuard locale;
+    char name[] = "qsxexport";
+    char* argv[] = {name, nullptr};
+    const int argc = 1;
+    finalcut::FApplication app(argc, argv);
+
+    intptr_t result;
+    {
+        TerminalForm form(&app, dlg, proc);
+        form.Open(param);
+        for (const ControlEdit& edit : edits) {
+            if (form.Ended()) break;
+            ApplyEdit(&form, proc, dlg, edit);
+        }
+        if (!form.Ended()) {
+            finalcut::FWidget::setMainWidget(&form);
+            form.SetRunning(true);
+            form.show();
+            form.FocusFirst();
+            form.redraw();
+            app.exec();
+            form.SetRunning(false);
+        }
+        // Closing by any other way than the handler (the terminal went away) is a Cancel.
+        result = form.Ended() ? form.Result() : 0;
+    }
+    return result;
+}
+
+}  // namespace qsxhost

@@ -1,0 +1,58 @@
+#include "qsxhost/HostApp.h"
+
+#include <cstdio>
+
+#include "qsxhost/Messages.h"
+
+namespace qsxhost {
+
+void HostApp::Assert1(int line, const char* file) {
+    ClearProgress();
+    ++assertCount_;
+    PrintMessage("", "warning: internal consistency check failed at line " + std::to_string(line) + " of " +
+                         std::string(file ? file : "?"));
+}
+
+void HostApp::Warning(std::string_view message) {
+    ClearProgress();
+    PrintMessage("", "warning: " + std::string(message));
+}
+
+void HostApp::FileFailure(std::string_view path, std::string_view reason) {
+    failures_.push_back({std::string(path), std::string(reason)});
+}
+
+intptr_t HostApp::DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) {
+    dialogMessage_.clear();
+    if (dialogMode_ == DialogMode::Terminal) {
+        dialogResult_ = RunTerminalDialog(dlg, proc, param, edits_);
+    } else {
+        dialogResult_ = RunBatchDialog(dlg, proc, param, edits_, &dialogMessage_);
+    }
+    return dialogResult_ == 1 ? 1 : 0;
+}
+
+intptr_t HostApp::SetWaitCursor() { return 0; }
+
+void HostApp::RestoreCursor(intptr_t) { ClearProgress(); }
+
+void HostApp::Progress(std::string_view step, int64_t done, int64_t total) {
+    if (!progressShown_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (done < total && now - lastProgress_ < std::chrono::milliseconds(100)) return;
+    lastProgress_ = now;
+    const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+    std::fprintf(stderr, "\r%s: %.*s %3d%% (%lld/%lld)\033[K", kProgramName, static_cast<int>(step.size()),
+                 step.data(), percent, static_cast<long long>(done), static_cast<long long>(total));
+    std::fflush(stderr);
+    progressOnScreen_ = true;
+}
+
+void HostApp::ClearProgress() {
+    if (!progressOnScreen_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    progressOnScreen_ = false;
+}
+
+}  // namespace qsxhost

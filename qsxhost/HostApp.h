@@ -1,0 +1,66 @@
+// The stand-alone host application object: a loaded scene plus the services
+// an exporter asks of its host (dialog, settings store, reports, progress).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/Interface.h"
+#include "qsxhost/DialogHost.h"
+#include "qsxhost/SceneSource.h"
+
+namespace qsxhost {
+
+enum class DialogMode { Batch, Terminal };
+
+class HostApp final : public host::Interface {
+public:
+    HostApp(SceneSource& scene, host::Registry& registry) : scene_(scene), registry_(registry) {}
+
+    void SetDialog(DialogMode mode, std::vector<ControlEdit> edits) {
+        dialogMode_ = mode;
+        edits_ = std::move(edits);
+    }
+    void SetProgressShown(bool shown) { progressShown_ = shown; }
+
+    host::Interval GetAnimRange() override { return scene_.GetAnimRange(); }
+    host::INode* GetRootNode() override { return scene_.GetRootNode(); }
+    int GetTicksPerFrame() override { return scene_.GetTicksPerFrame(); }
+
+    void Assert1(int line, const char* file) override;
+    void Warning(std::string_view message) override;
+    void FileFailure(std::string_view path, std::string_view reason) override;
+    intptr_t DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) override;
+    intptr_t SetWaitCursor() override;
+    void RestoreCursor(intptr_t previous) override;
+    void Progress(std::string_view step, int64_t done, int64_t total) override;
+    host::Registry* GetRegistry() override { return &registry_; }
+
+    // What the last dialog ended with: 1 OK, 0 cancelled, -1 refused by a check.
+    intptr_t DialogResult() const { return dialogResult_; }
+    const std::string& DialogMessage() const { return dialogMessage_; }
+    int AssertCount() const { return assertCount_; }
+    struct Failure {
+        std::string path, reason;
+    };
+    const std::vector<Failure>& Failures() const { return failures_; }
+
+private:
+    void ClearProgress();
+
+    SceneSource& scene_;
+    host::Registry& registry_;
+    DialogMode dialogMode_ = DialogMode::Batch;
+    std::vector<ControlEdit> edits_;
+    intptr_t dialogResult_ = 0;
+    std::string dialogMessage_;
+    int assertCount_ = 0;
+    std::vector<Failure> failures_;
+    bool progressShown_ = false;
+    bool progressOnScreen_ = false;
+    std::chrono::steady_clock::time_point lastProgress_{};
+};
+
+}  // namespace qsxhost

@@ -1,0 +1,38 @@
+// The JSON scene source: a scene read from one JSON document ("qsxScene": 1),
+// answering the host scene operations the exporter asks for.
+//
+// Reading choices where the format leaves room:
+// - integers (times, indices, class words, ids, the version) must be written as
+//   integers: 3.0 or 1e2 is refused, -0 is 0;
+// - a number beyond the float range (after rounding) is refused, as are numbers
+//   beyond the double range anywhere in the document;
+// - a known member given twice in one object is refused; unknown members are
+//   read only far enough to refuse a document that is not JSON;
+// - an empty `keys` list counts as absent; a key needs `time`, its `transform`
+//   defaults to identity;
+// - `classId` naming the standard, multi or bitmap class reads that class's members;
+// - documents nest at most 99,992 levels (node hierarchies 49,995 levels).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "qsxhost/SceneSource.h"
+
+namespace qsxhost {
+
+// Loads a JSON scene file. On refusal answers null and sets *error to one message of the form
+//   "<place>: <what is wrong>"  e.g. "nodes[2].object.mesh.faces[17]: vertex index 9 out of range (mesh has 4 vertices)"
+// (the caller prefixes the file name). I/O errors (missing, unreadable, directory, empty) also answer null
+// with *error saying the cause (strerror text) -- no place then.
+std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string* error);
+
+// Same from a buffer already in memory (for fuzzing and tests).
+std::unique_ptr<SceneSource> ParseJsonScene(std::string_view json, std::string* error);
+
+// True when the text starts like a JSON scene document (first non-blank byte '{'), used to choose the JSON
+// reader over the 3D-file importer.
+bool LooksLikeJsonScene(std::string_view firstBytes);
+
+}  // namespace qsxhost

@@ -1,0 +1,97 @@
+// A dialog window that lives only in memory: the controls of a template with
+// their check states, texts, list items, selections and enabled flags. Batch
+// runs drive a dialog handler through it, and tests look inside it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/Dialog.h"
+
+namespace qsxhost {
+
+struct RecordedMessageBox {
+    std::string text;
+    std::string caption;
+    unsigned type;
+};
+
+class MemoryDialog : public host::DialogWindow {
+public:
+    // proc may be null when only the window operations are wanted.
+    MemoryDialog(const host::DialogTemplate& dlg, host::DlgProc proc);
+
+    // --- what the handler calls ---
+    void SetUserData(intptr_t value) override { userData_ = value; }
+    intptr_t GetUserData() const override { return userData_; }
+    int GetCheck(int id) const override;
+    void SetCheck(int id, int state) override;
+    int GetText(int id, char* buffer, int size) const override;
+    void SetText(int id, const char* text) override;
+    int InsertString(int id, int index, const char* text) override;
+    int SetCurSel(int id, int index) override;
+    int GetCurSel(int id) const override;
+    void Enable(int id, bool enabled) override;
+    bool IsEnabled(int id) const override;
+    void SetFocus() override { focused_ = true; }
+    void CenterOnParent() override { centred_ = true; }
+    int MessageBox(const char* text, const char* caption, unsigned type) override;
+    void EndDialog(intptr_t result) override;
+
+    // --- what a user does; each answers false when the control cannot take it
+    // (missing, disabled, or of the wrong kind) and then sends nothing ---
+    // Sends WM_INITDIALOG; answers what the handler returned.
+    intptr_t Open(intptr_t param);
+    // A button press or a click on a check box (which toggles it first).
+    bool Click(int id);
+    // Replaces the edit box's text with what is typed; a box with ES_UPPERCASE
+    // turns letters into capitals as they come.
+    bool Type(int id, std::string_view text);
+    // Picks an item of a list (or -1 for none).
+    bool Select(int id, int index);
+    // WM_COMMAND for id, whatever the control's state (the handler reads the id only).
+    void Command(int id);
+
+    // --- inspection ---
+    bool HasControl(int id) const { return controls_.count(id) != 0; }
+    std::string Text(int id) const;
+    std::vector<std::string> Items(int id) const;
+    bool Ended() const { return ended_; }
+    intptr_t Result() const { return result_; }
+    bool Focused() const { return focused_; }
+    bool Centred() const { return centred_; }
+    const std::vector<RecordedMessageBox>& MessageBoxes() const { return messageBoxes_; }
+    const host::DialogTemplate& Template() const { return template_; }
+
+private:
+    struct Control {
+        host::ControlKind kind = host::ControlKind::Edit;
+        uint32_t style = 0;
+        bool enabled = true;
+        int check = host::BST_UNCHECKED;
+        std::string text;
+        std::vector<std::string> items;
+        int selection = host::CB_ERR;
+    };
+
+    Control* Find(int id);
+    const Control* Find(int id) const;
+
+    const host::DialogTemplate& template_;
+    host::DlgProc proc_;
+    std::map<int, Control> controls_;
+    intptr_t userData_ = 0;
+    bool focused_ = false;
+    bool centred_ = false;
+    bool ended_ = false;
+    intptr_t result_ = 0;
+    std::vector<RecordedMessageBox> messageBoxes_;
+};
+
+// What typing text into an edit box of the given style leaves in it.
+std::string TypedText(uint32_t style, std::string_view text);
+
+}  // namespace qsxhost

@@ -1,0 +1,442 @@
+// qsxexport: the stand-alone host. Loads a scene, loads the exporter plug-in,
+// shows its options dialog (or runs in batch) and exports.
+#include <pthread.h>
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "QsxExp/resource.h"
+#include "qsxhost/AssimpScene.h"
+#include "qsxhost/DialogHost.h"
+#include "qsxhost/FileRegistry.h"
+#include "qsxhost/HostApp.h"
+#include "qsxhost/JsonScene.h"
+#include "qsxhost/Messages.h"
+#include "qsxhost/PluginLoader.h"
+
+#ifndef QSX_VERSION
+#define QSX_VERSION "1.0.0"
+#endif
+
+using qsxhost::ControlEdit;
+using qsxhost::PrintMessage;
+
+namespace {
+
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancelled = 3 };
+
+const char kUsage[] =
+    "usage: qsxexport [OPTIONS] SCENE OUTPUT\n"
+    "\n"
+    "Exports SCENE (a JSON scene file, or any 3D file the importer reads) as a QSX\n"
+    "script at OUTPUT, with the header (.qsh) and animation (.qsv) files beside it\n"
+    "when asked. Without --batch, and when standard input and output are terminals,\n"
+    "the options dialog is shown first; the options below are applied on top of the\n"
+    "stored options before it is shown.\n"
+    "\n"
+    "Export options (each changes one stored option for this run):\n"
+    "  --scale-to SIZE          scale the scene's largest extent to SIZE\n"
+    "  --scale-by FACTOR        scale every position by FACTOR\n"
+    "  --centre, --no-centre    move the scene's centre to the origin, or not\n"
+    "  --hierarchy MODE         preserve | single | multiple | separate\n"
+    "  --hints MODE             none | hidden-surface | editable\n"
+    "  --textures, --no-textures          name textures in the script\n"
+    "  --lit, --no-lit, --foreshorten, --no-foreshorten, --filter, --no-filter\n"
+    "                           texture modes\n"
+    "  --ext EXT                replace texture file extensions by EXT (3 letters)\n"
+    "  --no-ext                 keep the texture files' own extensions\n"
+    "  --header, --no-header    write the header file SCENE.qsh, or not\n"
+    "  --animation, --no-animation        write the animation file, or not\n"
+    "\n"
+    "Run options:\n"
+    "  --batch                  no dialog: export with the stored options as changed\n"
+    "  --save-defaults          store the options used (batch runs store nothing\n"
+    "                           otherwise)\n"
+    "  --plugin PATH            the exporter library to load\n"
+    "  --up-axis y|z|auto       up axis of a 3D file's world (default auto)\n"
+    "  --fps N                  frame rate for a 3D file's animation (default 30)\n"
+    "  --animation-index N      which animation of a 3D file to use (default 0)\n"
+    "  --extract-textures       write a 3D file's embedded textures beside OUTPUT\n"
+    "  -v, --verbose            say what was read and written\n"
+    "  --list-formats           list what the loaded exporter writes\n"
+    "  --list-input-formats     list the 3D file extensions that can be read\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit status: 0 written, 1 a file could not be written, 2 usage error or\n"
+    "refused input, 3 cancelled in the dialog.\n";
+
+struct Args {
+    std::string scene, output, plugin;
+    std::vector<ControlEdit> edits;
+    bool batch = false, saveDefaults = false, verbose = false;
+    bool listFormats = false, listInputFormats = false, extractTextures = false;
+    qsxhost::AssimpOptions assimp;
+};
+
+bool ParseInt(const std::string& s, int lo, int hi, int* out) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(s.c_str(), &end, 10);
+    if (s.empty() || *end || errno || v < lo || v > hi) return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+int Index(const std::string& value, std::initializer_list<const char*> names) {
+    int i = 0;
+    for (const char* n : names) {
+        if (value == n) return i;
+        ++i;
+    }
+    return -1;
+}
+
+// Answers -1 to go on, else the exit status.
+int ParseArgs(int argc, char** argv, Args* a) {
+    std::vector<std::string> positional;
+    auto check = [&](int id, int on) { a->edits.push_back({ControlEdit::Check, id, on, {}}); };
+    auto text = [&](int id, const std::string& t) { a->edits.push_back({ControlEdit::Text, id, 0, t}); };
+    auto select = [&](int id, int index) { a->edits.push_back({ControlEdit::Select, id, index, {}}); };
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= argc) {
+                PrintMessage("", "option " + arg + " needs a value (see --help)");
+                return false;
+            }
+            *out = argv[++i];
+            return true;
+        };
+        std::string v;
+        int n = 0;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (arg == "--version") {
+            std::printf("qsxexport %s\n", QSX_VERSION);
+            a->listFormats = true;  // also names the exporter library and its version record
+            a->scene = "--version";
+        } else if (arg == "--batch") {
+            a->batch = true;
+        } else if (arg == "--save-defaults") {
+            a->saveDefaults = true;
+        } else if (arg == "-v" || arg == "--verbose") {
+            a->verbose = true;
+        } else if (arg == "--list-formats") {
+            a->listFormats = true;
+        } else if (arg == "--list-input-formats") {
+            a->listInputFormats = true;
+        } else if (arg == "--extract-textures") {
+            a->extractTextures = true;
+        } else if (arg == "--scale-to" || arg == "--scale-by") {
+            if (!value(&v)) return kExitUsage;
+            select(IDC_SCALETYPE, arg == "--scale-to" ? 0 : 1);
+            text(IDC_SCALEFACTOR, v);
+        } else if (arg == "--centre" || arg == "--no-centre") {
+            check(IDC_CENTRE, arg == "--centre");
+        } else if (arg == "--hierarchy") {
+            if (!value(&v)) return kExitUsage;
+            if ((n = Index(v, {"preserve", "single", "multiple", "separate"})) < 0) {
+                PrintMessage("", "--hierarchy takes preserve, single, multiple or separate, not '" + v + "'");
+                return kExitUsage;
+            }
+            select(IDC_HIERARCHY, n);
+        } else if (arg == "--hints") {
+            if (!value(&v)) return kExitUsage;
+            if ((n = Index(v, {"none", "hidden-surface", "editable"})) < 0) {
+                PrintMessage("", "--hints takes none, hidden-surface or editable, not '" + v + "'");
+                return kExitUsage;
+            }
+            select(IDC_HINTS, n);
+        } else if (arg == "--textures" || arg == "--no-textures") {
+            check(IDC_SHOWTEXTURES, arg == "--textures");
+        } else if (arg == "--lit" || arg == "--no-lit") {
+            check(IDC_LIT, arg == "--lit");
+        } else if (arg == "--foreshorten" || arg == "--no-foreshorten") {
+            check(IDC_FORESHORTEN, arg == "--foreshorten");
+        } else if (arg == "--filter" || arg == "--no-filter") {
+            check(IDC_FILTER, arg == "--filter");
+        } else if (arg == "--ext") {
+            if (!value(&v)) return kExitUsage;
+            // The extension box turns typed letters into capitals.
+            std::transform(v.begin(), v.end(), v.begin(), [](unsigned char c) { return std::toupper(c); });
+            check(IDC_OVERRIDEEXT, 1);
+            text(IDC_EXTNAME, v);
+        } else if (arg == "--no-ext") {
+            check(IDC_OVERRIDEEXT, 0);
+        } else if (arg == "--header" || arg == "--no-header") {
+            check(IDC_SAVEHEADER, arg == "--header");
+        } else if (arg == "--animation" || arg == "--no-animation") {
+            check(IDC_SAVEANIMATION, arg == "--animation");
+        } else if (arg == "--plugin") {
+            if (!value(&a->plugin)) return kExitUsage;
+        } else if (arg == "--up-axis") {
+            if (!value(&v)) return kExitUsage;
+            if ((n = Index(v, {"y", "z", "auto"})) < 0) {
+                PrintMessage("", "--up-axis takes y, z or auto, not '" + v + "'");
+                return kExitUsage;
+            }
+            a->assimp.upAxis = n == 0 ? qsxhost::UpAxis::Y : n == 1 ? qsxhost::UpAxis::Z : qsxhost::UpAxis::Auto;
+        } else if (arg == "--fps") {
+            if (!value(&v) || !ParseInt(v, 1, 4800, &a->assimp.fps)) {
+                PrintMessage("", "--fps takes a whole number from 1 to 4800");
+                return kExitUsage;
+            }
+        } else if (arg == "--animation-index") {
+            if (!value(&v) || !ParseInt(v, 0, 1 << 30, &a->assimp.animationIndex)) {
+                PrintMessage("", "--animation-index takes a whole number from 0");
+                return kExitUsage;
+            }
+        } else if (arg == "--") {
+            for (++i; i < argc; ++i) positional.push_back(argv[i]);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            PrintMessage("", "unknown option " + arg + " (see --help)");
+            return kExitUsage;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (a->scene == "--version" || a->listFormats || a->listInputFormats) return -1;
+    if (positional.size() != 2) {
+        PrintMessage("", "expected SCENE and OUTPUT (see --help)");
+        return kExitUsage;
+    }
+    a->scene = positional[0];
+    a->output = positional[1];
+    return -1;
+}
+
+bool EndsWithNoCase(const std::string& s, const char* suffix) {
+    const size_t n = std::strlen(suffix);
+    if (s.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i]) return false;
+    return true;
+}
+
+// A JSON scene when so named, or when the file opens like one.
+bool IsJsonScene(const std::string& path) {
+    if (EndsWithNoCase(path, ".json")) return true;
+    if (EndsWithNoCase(path, ".gltf")) return false;
+    std::ifstream in(path, std::ios::binary);
+    char buf[4096];
+    in.read(buf, sizeof buf);
+    const std::string_view head(buf, static_cast<size_t>(in.gcount()));
+    return qsxhost::LooksLikeJsonScene(head) && head.find("\"qsxScene\"") != std::string_view::npos;
+}
+
+// The importer may give up with an abort on some malformed files. Nothing is
+// open for writing while it runs, so the process can end with one clear message.
+char gImportAbortMessage[4200];
+size_t gImportAbortLength = 0;
+
+extern "C" void OnImportCrash(int) {
+    ssize_t ignored = write(STDERR_FILENO, gImportAbortMessage, gImportAbortLength);
+    (void)ignored;
+    _exit(kExitUsage);
+}
+
+void GuardImport(const std::string& path, bool on) {
+    static const int signals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+    if (on) {
+        std::string m = qsxhost::FormatMessage(path, "the importer gave up on this file (it is damaged or not supported)");
+        m += '\n';
+        gImportAbortLength = std::min(m.size(), sizeof gImportAbortMessage);
+        std::memcpy(gImportAbortMessage, m.data(), gImportAbortLength);
+    }
+    for (int s : signals) std::signal(s, on ? OnImportCrash : SIG_DFL);
+}
+
+std::string FileSize(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return "-";
+    return std::to_string(static_cast<long long>(st.st_size)) + " bytes";
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+std::unique_ptr<qsxhost::Plugin> LoadExporter(const std::string& explicitPath) {
+    std::string firstError, firstPath;
+    for (const std::string& path : qsxhost::PluginSearchPath(explicitPath)) {
+        if (explicitPath.empty() && access(path.c_str(), F_OK) != 0) continue;
+        std::string error;
+        if (auto p = qsxhost::Plugin::Load(path, &error)) return p;
+        PrintMessage(path, error);
+        return nullptr;
+    }
+    PrintMessage("qsexp.so", "the exporter library was not found beside qsxexport or in " +
+                                 qsxhost::PluginSearchPath("").back() + " (use --plugin PATH)");
+    return nullptr;
+}
+
+int Run(int argc, char** argv) {
+    Args a;
+    if (int rc = ParseArgs(argc, argv, &a); rc >= 0) return rc;
+
+    if (a.listInputFormats) {
+        std::printf("%s\n", qsxhost::AssimpInputExtensions().c_str());
+        if (!a.listFormats) return kExitOk;
+    }
+    auto plugin = LoadExporter(a.plugin);
+    if (!plugin) return kExitUsage;
+    if (a.listFormats) {
+        auto exporter = plugin->CreateExporter();
+        if (!exporter) {
+            PrintMessage(plugin->Path(), "the exporter could not be created");
+            return kExitFailed;
+        }
+        if (a.scene == "--version") {
+            std::printf("exporter %s: %s, version %u\n", plugin->Path().c_str(), plugin->Description(),
+                        exporter->Version());
+            for (const auto& [k, v] : plugin->VersionRecord()) std::printf("  %s: %s\n", k.c_str(), v.c_str());
+            return kExitOk;
+        }
+        for (int i = 0; i < exporter->ExtCount(); ++i)
+            std::printf("%s (%s)\t%s\n", exporter->LongDesc(), exporter->ShortDesc(), exporter->Ext(i));
+        return kExitOk;
+    }
+
+    const bool interactive = !a.batch && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    const bool progress = isatty(STDERR_FILENO) && !interactive;
+
+    // Load the scene.
+    const auto loadStart = std::chrono::steady_clock::now();
+    std::unique_ptr<qsxhost::SceneSource> scene;
+    std::string error;
+    struct stat st {};
+    if (stat(a.scene.c_str(), &st) != 0) {
+        PrintMessage(a.scene, std::strerror(errno));
+        return kExitUsage;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        PrintMessage(a.scene, "is a directory, not a scene file");
+        return kExitUsage;
+    }
+    if (IsJsonScene(a.scene)) {
+        scene = qsxhost::LoadJsonScene(a.scene, &error);
+    } else {
+        if (progress) {
+            a.assimp.progress = [](float f) {
+                std::fprintf(stderr, "\rqsxexport: importing %3d%%\033[K", static_cast<int>(f * 100));
+            };
+        }
+        GuardImport(a.scene, true);
+        scene = qsxhost::LoadAssimpScene(a.scene, a.assimp, &error);
+        GuardImport(a.scene, false);
+        if (progress) std::fputs("\r\033[K", stderr);
+    }
+    if (!scene) {
+        PrintMessage(a.scene, error);
+        return kExitUsage;
+    }
+    const double loadSeconds = Seconds(loadStart);
+
+    // The settings store; a batch run stores nothing unless asked to.
+    qsxhost::FileRegistry registry(qsxhost::FileRegistry::DefaultPath());
+    registry.SetReadOnly(!interactive && !a.saveDefaults);
+
+    qsxhost::HostApp app(*scene, registry);
+    app.SetDialog(interactive ? qsxhost::DialogMode::Terminal : qsxhost::DialogMode::Batch, a.edits);
+    app.SetProgressShown(progress);
+
+    auto exporter = plugin->CreateExporter();
+    if (!exporter) {
+        PrintMessage(plugin->Path(), "the exporter could not be created (out of memory)");
+        return kExitFailed;
+    }
+    const auto exportStart = std::chrono::steady_clock::now();
+    const time_t exportStartWall = time(nullptr);
+    const int result = exporter->DoExport(a.output.c_str(), nullptr, &app, 0);
+    const double exportSeconds = Seconds(exportStart);
+    exporter.reset();
+
+    if (!registry.LastError().empty()) PrintMessage(registry.Path(), "settings not saved: " + registry.LastError());
+    if (app.DialogResult() == -1) {
+        PrintMessage(a.output, app.DialogMessage());
+        return kExitUsage;
+    }
+    if (app.DialogResult() != 1) {
+        PrintMessage(a.output, "export cancelled; nothing was written");
+        return kExitCancelled;
+    }
+    for (const auto& f : app.Failures()) PrintMessage(f.path, "not written: " + f.reason);
+    if (app.AssertCount() > 0)
+        PrintMessage("", std::to_string(app.AssertCount()) + " internal consistency report(s) during the export");
+
+    if (a.verbose) {
+        const qsxhost::SceneStats s = scene->Stats();
+        std::fprintf(stderr,
+                     "qsxexport: read %s in %.3f s: %lld nodes, %lld meshes, %lld vertices, %lld triangles, "
+                     "%lld materials\n",
+                     a.scene.c_str(), loadSeconds, static_cast<long long>(s.nodes), static_cast<long long>(s.meshes),
+                     static_cast<long long>(s.vertices), static_cast<long long>(s.faces),
+                     static_cast<long long>(s.materials));
+        std::fprintf(stderr, "qsxexport: exported in %.3f s\n", exportSeconds);
+        // The files this run wrote: those at the three names that are new since the export began.
+        const std::string base = a.output.substr(0, a.output.rfind('.') == std::string::npos ||
+                                                            a.output.rfind('.') < a.output.rfind('/') + 1
+                                                        ? a.output.size()
+                                                        : a.output.rfind('.'));
+        for (const std::string& p : {a.output, base + ".qsh", base + ".qsv"}) {
+            struct stat fst {};
+            if (stat(p.c_str(), &fst) == 0 && fst.st_mtime >= exportStartWall)
+                std::fprintf(stderr, "qsxexport: wrote %s: %s\n", p.c_str(), FileSize(p).c_str());
+        }
+    }
+    if (a.extractTextures && !IsJsonScene(a.scene)) {
+        std::string dir = a.output.substr(0, a.output.rfind('/') == std::string::npos ? 0 : a.output.rfind('/') + 1);
+        if (dir.empty()) dir = ".";
+        std::vector<std::string> written;
+        std::string terr;
+        if (!qsxhost::ExtractEmbeddedTextures(*scene, dir, &written, &terr)) {
+            PrintMessage(dir, "textures not extracted: " + terr);
+            return kExitFailed;
+        }
+        if (a.verbose)
+            for (const auto& w : written) std::fprintf(stderr, "qsxexport: %s: %s\n", w.c_str(), FileSize(w).c_str());
+    }
+    return (result == 1 && app.Failures().empty()) ? kExitOk : kExitFailed;
+}
+
+struct ThreadCall {
+    int argc;
+    char** argv;
+    int rc;
+};
+
+void* ThreadMain(void* p) {
+    auto* call = static_cast<ThreadCall*>(p);
+    call->rc = Run(call->argc, call->argv);
+    return nullptr;
+}
+
+}  // namespace
+
+// The host's custom controls: nothing to prepare in a terminal.
+extern "C" __attribute__((visibility("default"))) void InitCustomControls(void*) {}
+
+int main(int argc, char** argv) {
+    // Scene trees may be thousands of levels deep and every walk over them
+    // recurses; run on a stack large enough for that (only touched pages cost).
+    ThreadCall call{argc, argv, kExitFailed};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, size_t{1} << 30);
+    pthread_t thread;
+    if (pthread_create(&thread, &attr, ThreadMain, &call) != 0) return Run(argc, argv);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+    return call.rc;
+}

@@ -1,0 +1,616 @@
+// The scene source over Assimp: small files written here, read back through
+// the host interface.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "qsxhost/AssimpScene.h"
+
+using host::INode;
+using host::Matrix3;
+using host::Point3;
+using qsxhost::AssimpOptions;
+using qsxhost::LoadAssimpScene;
+using qsxhost::SceneSource;
+using qsxhost::UpAxis;
+
+namespace {
+
+class AssimpSceneTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/qsx_assimp_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::string Write(const std::string& name, const std::string& text) {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+    std::unique_ptr<SceneSource> Load(const std::string& path, AssimpOptions opt = {}) {
+        std::string error;
+        auto scene = LoadAssimpScene(path, opt, &error);
+        EXPECT_TRUE(scene) << path << ": " << error;
+        return scene;
+    }
+
+    std::string dir_;
+};
+
+INode* Find(INode* n, std::string_view name) {
+    if (!n->IsRootNode() && n->GetName() == name) return n;
+    for (int i = 0; i < n->NumberOfChildren(); ++i)
+        if (INode* hit = Find(n->GetChildNode(i), name)) return hit;
+    return nullptr;
+}
+
+const host::Mesh* MeshOf(INode* n, host::TimeValue t = 0) {
+    host::Object* obj = n ? n->EvalWorldState(t) : nullptr;
+    return obj ? &obj->ConvertToType(t, host::TRIOBJ_CLASS_ID)->GetMesh() : nullptr;
+}
+
+// Vertices carried into the host's world at t, in a stable order.
+std::vector<Point3> WorldPoints(INode* n, host::TimeValue t = 0, const Matrix3& after = Matrix3()) {
+    std::vector<Point3> out;
+    const Matrix3 tm = n->GetNodeTM(t) * after;
+    for (const Point3& p : MeshOf(n, t)->verts) {
+        Point3 q = p * tm;
+        for (int k = 0; k < 3; ++k) q[k] = std::round(q[k] * 1e4f) / 1e4f + 0.0f;  // fold -0 and float noise
+        out.push_back(q);
+    }
+    std::sort(out.begin(), out.end(), [](const Point3& a, const Point3& b) {
+        return std::tie(a.x, a.y, a.z) < std::tie(b.x, b.y, b.z);
+    });
+    return out;
+}
+
+void ExpectNear(const Point3& got, const Point3& want, const char* what) {
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(got[k], want[k], 1e-5) << what << " axis " << k;
+}
+
+std::string Base64(const std::string& in) {
+    static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < in.size(); i += 3) {
+        const uint32_t v = uint8_t(in[i]) << 16 | uint8_t(in[i + 1]) << 8 | uint8_t(in[i + 2]);
+        for (int s = 18; s >= 0; s -= 6) out += abc[(v >> s) & 63];
+    }
+    if (i + 1 == in.size()) {
+        const uint32_t v = uint8_t(in[i]) << 16;
+        out += std::string{abc[v >> 18], abc[(v >> 12) & 63]} + "==";
+    } else if (i + 2 == in.size()) {
+        const uint32_t v = uint8_t(in[i]) << 16 | uint8_t(in[i + 1]) << 8;
+        out += std::string{abc[v >> 18], abc[(v >> 12) & 63], abc[(v >> 6) & 63]} + "=";
+    }
+    return out;
+}
+
+// A glTF document with one buffer embedded as a data: URI.
+struct Gltf {
+    std::string bin;
+    std::vector<std::string> accessors;
+
+    int Add(const void* data, size_t bytes, int componentType, const char* type, size_t count) {
+        const size_t offset = bin.size();
+        bin.append(static_cast<const char*>(data), bytes);
+        while (bin.size() % 4) bin += '\0';
+        std::ostringstream a;
+        a << R"({"bufferView":)" << accessors.size() << R"(,"byteOffset":0,"componentType":)" << componentType
+          << R"(,"count":)" << count << R"(,"type":")" << type << '"';
+        // Positions and key times must state bounds; wide ones do.
+        if (componentType == 5126 && std::strcmp(type, "VEC3") == 0)
+            a << R"(,"min":[-1e9,-1e9,-1e9],"max":[1e9,1e9,1e9])";
+        if (componentType == 5126 && std::strcmp(type, "SCALAR") == 0) a << R"(,"min":[-1e9],"max":[1e9])";
+        a << "}";
+        accessors.push_back(a.str());
+        views_.push_back(R"({"buffer":0,"byteOffset":)" + std::to_string(offset) + R"(,"byteLength":)" +
+                         std::to_string(bytes) + "}");
+        return static_cast<int>(accessors.size()) - 1;
+    }
+    int Floats(const std::vector<float>& v, const char* type, size_t width) {
+        return Add(v.data(), v.size() * 4, 5126, type, v.size() / width);
+    }
+    int Indices(const std::vector<uint16_t>& v) { return Add(v.data(), v.size() * 2, 5123, "SCALAR", v.size()); }
+
+    // `rest`: the scene members (scenes, nodes, meshes, ...), without braces.
+    std::string Json(const std::string& rest) const {
+        std::string j = R"({"asset":{"version":"2.0"},"scene":0,)" + rest + R"(,"buffers":[{"byteLength":)" +
+                        std::to_string(bin.size()) + R"(,"uri":"data:application/octet-stream;base64,)" +
+                        Base64(bin) + R"("}],"bufferViews":[)";
+        for (size_t i = 0; i < views_.size(); ++i) j += (i ? "," : "") + views_[i];
+        j += R"(],"accessors":[)";
+        for (size_t i = 0; i < accessors.size(); ++i) j += (i ? "," : "") + accessors[i];
+        return j + "]}";
+    }
+
+private:
+    std::vector<std::string> views_;
+};
+
+// A box from (0, 0, 0) to (1, 2, 3) as its author built it, Z up.
+const std::vector<Point3> kBoxZUp = [] {
+    std::vector<Point3> p;
+    for (float x : {0.f, 1.f})
+        for (float y : {0.f, 2.f})
+            for (float z : {0.f, 3.f}) p.push_back({x, y, z});
+    return p;
+}();
+const std::vector<uint16_t> kBoxTris = {0, 2, 6, 0, 6, 4, 1, 5, 7, 1, 7, 3, 0, 4, 5, 0, 5, 1,
+                                        2, 3, 7, 2, 7, 6, 0, 1, 3, 0, 3, 2, 4, 6, 7, 4, 7, 5};
+const Point3 kBoxPlace{5, 6, 7};  // Z-up placement of the box node
+
+// The same box as a Y-up file gives it: (x, y, z) Z-up is (x, z, -y) Y-up.
+std::vector<float> BoxYUp() {
+    std::vector<float> v;
+    for (const Point3& p : kBoxZUp) v.insert(v.end(), {p.x, p.z, -p.y});
+    return v;
+}
+
+std::vector<Point3> Placed(const std::vector<Point3>& pts, const Point3& d) {
+    std::vector<Point3> out;
+    for (const Point3& p : pts) out.push_back(p + d);
+    std::sort(out.begin(), out.end(),
+              [](const Point3& a, const Point3& b) { return std::tie(a.x, a.y, a.z) < std::tie(b.x, b.y, b.z); });
+    return out;
+}
+
+// Y-up scene: ROOT -> Group -> Box (mesh, placed), Box2 (same mesh),
+// Marker (no mesh, animated translation), Spinner (no mesh below it: none).
+std::string HierarchyGltf() {
+    Gltf g;
+    const int pos = g.Floats(BoxYUp(), "VEC3", 3);
+    const int idx = g.Indices(kBoxTris);
+    const int times = g.Floats({0.0f, 0.1f}, "SCALAR", 1);
+    const int moves = g.Floats({0, 0, 0, 0, 3, 0}, "VEC3", 3);
+    const float h = std::sqrt(0.5f);
+    const int turns = g.Floats({0, 0, 0, 1, 0, h, 0, h}, "VEC4", 4);  // identity, then 90 degrees about y
+    const int sizes = g.Floats({1, 1, 1, 3, 3, 3}, "VEC3", 3);
+    std::ostringstream s;
+    s << R"("scenes":[{"nodes":[0,3,4]}],"nodes":[)"
+      << R"({"name":"Group","children":[1,2]},)"
+      << R"({"name":"Box","mesh":0,"translation":[5,7,-6]},)"
+      << R"({"name":"Box2","mesh":0,"translation":[0,0,-1]},)"
+      << R"({"name":"Marker","translation":[1,1,1]},)"
+      << R"({"name":"Spinner"}],)"
+      << R"("meshes":[{"primitives":[{"attributes":{"POSITION":)" << pos << R"(},"indices":)" << idx << "}]}],"
+      << R"("animations":[{"samplers":[{"input":)" << times << R"(,"output":)" << moves << "},"
+      << R"({"input":)" << times << R"(,"output":)" << turns << "},"
+      << R"({"input":)" << times << R"(,"output":)" << sizes << "}],"
+      << R"("channels":[{"sampler":0,"target":{"node":3,"path":"translation"}},)"
+      << R"({"sampler":1,"target":{"node":4,"path":"rotation"}},)"
+      << R"({"sampler":2,"target":{"node":4,"path":"scale"}}]}])";
+    return g.Json(s.str());
+}
+
+// The Z-up twin: Group (helper) -> Box, vertices in world space as ASE
+// keeps them, with position keys on Box. `frameSpeed` 0 makes Assimp's
+// ticks per second 0, so the key times count frames.
+std::string BoxAse(int frameSpeed, int lastKey) {
+    std::ostringstream s;
+    s << "*3DSMAX_ASCIIEXPORT 200\n*SCENE {\n *SCENE_FRAMESPEED " << frameSpeed << "\n *SCENE_TICKSPERFRAME 160\n}\n"
+      << "*HELPEROBJECT {\n *NODE_NAME \"Group\"\n *HELPER_CLASS \"Dummy\"\n *NODE_TM {\n  *NODE_NAME \"Group\"\n"
+      << "  *TM_ROW0 1 0 0\n  *TM_ROW1 0 1 0\n  *TM_ROW2 0 0 1\n  *TM_ROW3 0 0 0\n }\n}\n"
+      << "*GEOMOBJECT {\n *NODE_NAME \"Box\"\n *NODE_PARENT \"Group\"\n *NODE_TM {\n  *NODE_NAME \"Box\"\n"
+      << "  *TM_ROW0 1 0 0\n  *TM_ROW1 0 1 0\n  *TM_ROW2 0 0 1\n  *TM_ROW3 5 6 7\n }\n"
+      << " *MESH {\n  *MESH_NUMVERTEX 8\n  *MESH_NUMFACES 12\n  *MESH_VERTEX_LIST {\n";
+    for (size_t i = 0; i < kBoxZUp.size(); ++i) {
+        const Point3 p = kBoxZUp[i] + kBoxPlace;
+        s << "   *MESH_VERTEX " << i << " " << p.x << " " << p.y << " " << p.z << "\n";
+    }
+    s << "  }\n  *MESH_FACE_LIST {\n";
+    for (size_t f = 0; f < kBoxTris.size() / 3; ++f)
+        s << "   *MESH_FACE " << f << ": A: " << kBoxTris[3 * f] << " B: " << kBoxTris[3 * f + 1]
+          << " C: " << kBoxTris[3 * f + 2] << " AB: 1 BC: 1 CA: 1 *MESH_SMOOTHING 1 *MESH_MTLID 0\n";
+    s << "  }\n }\n *TM_ANIMATION {\n  *NODE_NAME \"Box\"\n  *CONTROL_POS_TRACK {\n"
+      << "   *CONTROL_POS_SAMPLE 0 5 6 7\n   *CONTROL_POS_SAMPLE " << lastKey << " 5 6 10\n  }\n }\n}\n";
+    return s.str();
+}
+
+TEST_F(AssimpSceneTest, ObjWithTwoMaterialsBecomesOneMeshWithMultiSubObjectMaterial) {
+    Write("two.mtl",
+          "newmtl red\nKa 0.2 0 0\nKd 1 0 0\nKs 0.5 0.5 0.5\nd 0.5\nmap_Kd tex/red.png\n"
+          "newmtl blue\nKd 0 0 1\n");
+    const std::string obj = Write("two.obj",
+                                  "mtllib two.mtl\n"
+                                  "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 0 1\nv 1 0 1\n"
+                                  "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
+                                  "o Thing\nusemtl red\nf 1/1 2/2 3/3 4/4\nusemtl blue\nf 1 2 6 5\n"
+                                  "o Wire\nl 1 2 3\np 4\n");
+    auto scene = Load(obj);
+    ASSERT_TRUE(scene);
+    INode* thing = Find(scene->GetRootNode(), "Thing");
+    const host::Mesh* mesh = MeshOf(thing);
+    ASSERT_TRUE(mesh);
+    EXPECT_TRUE(thing->EvalWorldState(0)->IsRenderable());
+    ASSERT_EQ(mesh->getNumVerts(), 8);  // both quads, corners joined within each part
+    ASSERT_EQ(mesh->getNumFaces(), 4);
+    for (int f = 0; f < 4; ++f) EXPECT_EQ(mesh->faces[f].getMatID(), f < 2 ? 0 : 1) << f;
+
+    // The blue part has no UVs: its vertices get (0, 0), one per vertex.
+    ASSERT_EQ(mesh->getNumTVerts(), 8);
+    ASSERT_EQ(mesh->tvFaces.size(), 4u);
+    for (int f = 0; f < 4; ++f)
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(mesh->tvFaces[f].t[k], mesh->faces[f].v[k]);
+    for (int v = 4; v < 8; ++v) EXPECT_EQ(mesh->tVerts[v], (Point3{0, 0, 0})) << v;
+    EXPECT_EQ(mesh->tVerts[2], (Point3{1, 1, 0}));
+
+    host::Mtl* mtl = thing->GetMtl();
+    ASSERT_TRUE(mtl);
+    ASSERT_EQ(mtl->ClassID(), host::MULTI_MATERIAL_CLASS_ID);
+    ASSERT_EQ(mtl->NumSubMtls(), 2);
+    host::Mtl* red = mtl->GetSubMtl(0);
+    host::Mtl* blue = mtl->GetSubMtl(1);
+    ASSERT_TRUE(red && blue);
+    EXPECT_EQ(red->ClassID(), host::STANDARD_MATERIAL_CLASS_ID);
+    EXPECT_EQ(red->GetDiffuse(0), (Point3{1, 0, 0}));
+    EXPECT_EQ(red->GetAmbient(0), (Point3{0.2f, 0, 0}));
+    EXPECT_EQ(red->GetSpecular(0), (Point3{0.5f, 0.5f, 0.5f}));
+    EXPECT_EQ(red->GetOpacity(0), 0.5f);
+    ASSERT_TRUE(red->MapEnabled(host::ID_DI));
+    EXPECT_EQ(red->GetSubTexmap(host::ID_DI)->ClassID(), host::BITMAP_TEXTURE_CLASS_ID);
+    EXPECT_EQ(red->GetSubTexmap(host::ID_DI)->GetMapName(), "tex/red.png");
+    EXPECT_FALSE(red->MapEnabled(host::ID_OP));
+    EXPECT_EQ(blue->GetDiffuse(0), (Point3{0, 0, 1}));
+    EXPECT_FALSE(blue->MapEnabled(host::ID_DI));
+    EXPECT_EQ(blue->GetSubTexmap(host::ID_DI), nullptr);
+
+    // Lines and points are dropped: the node stays, without an object.
+    INode* wire = Find(scene->GetRootNode(), "Wire");
+    ASSERT_TRUE(wire);
+    EXPECT_EQ(wire->EvalWorldState(0), nullptr);
+
+    const qsxhost::SceneStats st = scene->Stats();
+    EXPECT_EQ(st.nodes, 2);
+    EXPECT_EQ(st.meshes, 1);
+    EXPECT_EQ(st.vertices, 8);
+    EXPECT_EQ(st.faces, 4);
+}
+
+TEST_F(AssimpSceneTest, GltfHierarchyKeepsGroupsInstancesAndHelpers) {
+    auto scene = Load(Write("box.gltf", HierarchyGltf()));
+    ASSERT_TRUE(scene);
+    INode* root = scene->GetRootNode();
+    ASSERT_TRUE(root->IsRootNode());
+    EXPECT_EQ(root->EvalWorldState(0), nullptr);
+    ASSERT_EQ(root->NumberOfChildren(), 3);
+    INode* group = root->GetChildNode(0);
+    EXPECT_EQ(group->GetName(), "Group");
+    EXPECT_EQ(group->GetParentNode(), root);
+    EXPECT_FALSE(group->IsRootNode());
+
+    // A group over meshes is a renderable empty mesh, so its subtree keeps its place.
+    const host::Mesh* empty = MeshOf(group);
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(group->EvalWorldState(0)->IsRenderable());
+    EXPECT_EQ(empty->getNumVerts(), 0);
+    EXPECT_EQ(empty->getNumFaces(), 0);
+    ASSERT_EQ(group->NumberOfChildren(), 2);
+
+    INode* box = group->GetChildNode(0);
+    INode* box2 = group->GetChildNode(1);
+    EXPECT_EQ(box->GetParentNode(), group);
+    ASSERT_TRUE(MeshOf(box) && MeshOf(box2));
+    EXPECT_EQ(MeshOf(box)->getNumVerts(), 8);
+    EXPECT_EQ(MeshOf(box)->getNumFaces(), 12);
+    EXPECT_FALSE(MeshOf(box)->hasTVFaces());
+    EXPECT_EQ(MeshOf(box2)->getNumFaces(), 12);  // the shared mesh, on both nodes
+    EXPECT_EQ(WorldPoints(box), Placed(kBoxZUp, kBoxPlace));
+    EXPECT_EQ(WorldPoints(box2), Placed(kBoxZUp, {0, 1, 0}));
+
+    // Nodes with nothing below them have no evaluated object.
+    EXPECT_EQ(Find(root, "Marker")->EvalWorldState(0), nullptr);
+    EXPECT_EQ(Find(root, "Spinner")->EvalWorldState(0), nullptr);
+    EXPECT_EQ(box->GetObjOffsetPos(), (Point3{0, 0, 0}));
+    EXPECT_EQ(box->GetObjOffsetRot().w, 1.0f);
+
+    // Bounds under a matrix carry every vertex.
+    host::Box3 bb;
+    const Matrix3 tm = box->GetNodeTM(0);
+    box->EvalWorldState(0)->GetDeformBBox(0, bb, &tm, 0);
+    ExpectNear(bb.pmin, kBoxPlace, "box min");
+    ExpectNear(bb.pmax, kBoxPlace + Point3{1, 2, 3}, "box max");
+    host::Box3 untouched;
+    const Matrix3 identity;
+    group->EvalWorldState(0)->GetDeformBBox(0, untouched, &identity, 0);
+    EXPECT_TRUE(untouched.IsEmpty());
+}
+
+TEST_F(AssimpSceneTest, YUpGltfAndZUpAseOfOneBoxAgreeInTheHostFrame) {
+    auto gltf = Load(Write("box.gltf", HierarchyGltf()));
+    auto ase = Load(Write("box.ase", BoxAse(30, 480)));
+    ASSERT_TRUE(gltf && ase);
+    INode* a = Find(gltf->GetRootNode(), "Box");
+    INode* b = Find(ase->GetRootNode(), "Box");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(WorldPoints(a), WorldPoints(b));
+    EXPECT_EQ(WorldPoints(b), Placed(kBoxZUp, kBoxPlace));
+
+    // The exporter's change of axes, (x, y, z) -> (x, z, -y), gives the Y-up
+    // file its own coordinates back.
+    Matrix3 toScript;
+    toScript.SetRow(1, {0, 0, -1});
+    toScript.SetRow(2, {0, 1, 0});
+    std::vector<Point3> own;
+    const std::vector<float> y = BoxYUp();
+    for (size_t i = 0; i < y.size(); i += 3) own.push_back({y[i] + 5, y[i + 1] + 7, y[i + 2] - 6});
+    EXPECT_EQ(WorldPoints(a, 0, toScript), Placed(own, {0, 0, 0}));
+}
+
+TEST_F(AssimpSceneTest, UpAxisOptionAndFbxAxisSettings) {
+    const std::string fbx = Write("zup.fbx", R"(; FBX 7.4.0 project file
+FBXHeaderExtension:  {
+	FBXHeaderVersion: 1003
+	FBXVersion: 7400
+}
+GlobalSettings:  {
+	Version: 1000
+	Properties70:  {
+		P: "UpAxis", "int", "Integer", "",2
+		P: "UpAxisSign", "int", "Integer", "",1
+		P: "FrontAxis", "int", "Integer", "",1
+		P: "FrontAxisSign", "int", "Integer", "",-1
+		P: "CoordAxis", "int", "Integer", "",0
+		P: "CoordAxisSign", "int", "Integer", "",1
+		P: "UnitScaleFactor", "double", "Number", "",1
+	}
+}
+Objects:  {
+	Geometry: 1001, "Geometry::Tri", "Mesh" {
+		Vertices: *9 {
+			a: 0,0,0,1,0,0,0,0,1
+		}
+		PolygonVertexIndex: *3 {
+			a: 0,1,-3
+		}
+		GeometryVersion: 124
+	}
+	Model: 1002, "Model::Tri", "Mesh" {
+		Version: 232
+		Properties70:  {
+			P: "Lcl Translation", "Lcl Translation", "", "A",0,0,5
+		}
+	}
+}
+Connections:  {
+	C: "OO",1002,0
+	C: "OO",1001,1002
+}
+)");
+    const std::string gltf = Write("box.gltf", HierarchyGltf());
+    struct Case {
+        const std::string* file;
+        const char* node;
+        UpAxis up;
+        Point3 origin;  // where the node's origin lands in the host frame
+    } cases[] = {
+        {&fbx, "Tri", UpAxis::Auto, {0, 0, 5}},   // the file says Z up
+        {&fbx, "Tri", UpAxis::Z, {0, 0, 5}},
+        {&fbx, "Tri", UpAxis::Y, {0, -5, 0}},     // told otherwise: turned
+        {&gltf, "Box", UpAxis::Auto, {5, 6, 7}},  // no axis settings: Y up
+        {&gltf, "Box", UpAxis::Z, {5, 7, -6}},    // taken as it stands
+    };
+    for (const Case& c : cases) {
+        AssimpOptions opt;
+        opt.upAxis = c.up;
+        auto scene = Load(*c.file, opt);
+        ASSERT_TRUE(scene);
+        INode* n = Find(scene->GetRootNode(), c.node);
+        ASSERT_TRUE(n) << c.node;
+        ExpectNear(Point3{} * n->GetNodeTM(0), c.origin, c.file->c_str());
+    }
+}
+
+TEST_F(AssimpSceneTest, GltfAnimationIsSampledAtHostTimes) {
+    auto scene = Load(Write("box.gltf", HierarchyGltf()));
+    ASSERT_TRUE(scene);
+    EXPECT_EQ(scene->GetTicksPerFrame(), 160);
+    EXPECT_EQ(scene->GetAnimRange().start, 0);
+    EXPECT_EQ(scene->GetAnimRange().end, 480);  // 0.1 s
+    INode* marker = Find(scene->GetRootNode(), "Marker");
+    INode* spinner = Find(scene->GetRootNode(), "Spinner");
+    const float r = std::sqrt(2.0f);
+    struct Case {
+        host::TimeValue t;
+        Point3 markerAt;  // Y-up (0, 3t, 0) is host (0, 0, 3t)
+        Point3 spunX;     // where the spinner carries (1, 0, 0)
+    } cases[] = {
+        {-160, {0, 0, 0}, {1, 0, 0}},  // held before the first key
+        {0, {0, 0, 0}, {1, 0, 0}},
+        {160, {0, 0, 1}, {5.0f / 3 * std::sqrt(0.75f), 5.0f / 3 * 0.5f, 0}},  // scale 5/3, 30 degrees
+        {240, {0, 0, 1.5f}, {r, r, 0}},  // half way: scale 2, 45 degrees
+        {480, {0, 0, 3}, {0, 3, 0}},
+        {960, {0, 0, 3}, {0, 3, 0}},     // held after the last key
+    };
+    for (const Case& c : cases) {
+        ExpectNear(Point3{} * marker->GetNodeTM(c.t), c.markerAt, "marker");
+        ExpectNear(Point3{1, 0, 0} * spinner->GetNodeTM(c.t), c.spunX, "spinner");
+    }
+    // Asking again at an earlier time gives the same answer (nothing stale).
+    ExpectNear(Point3{} * marker->GetNodeTM(240), {0, 0, 1.5f}, "marker again");
+}
+
+TEST_F(AssimpSceneTest, AseHierarchyGroupAndKeys) {
+    struct Case {
+        int frameSpeed, lastKey, fps;
+        host::TimeValue end, probe;
+        float zAtProbe;
+    } cases[] = {
+        {30, 480, 30, 480, 160, 8},  // 4800 Assimp ticks per second: key times are host ticks
+        {30, 480, 60, 480, 160, 8},  // --fps changes the frame, not the key times
+        {0, 3, 30, 480, 160, 8},     // 0 ticks per second: keys are frames, 160 ticks each
+        {0, 3, 60, 240, 80, 8},      // ... 80 ticks each at 60 fps
+    };
+    for (const Case& c : cases) {
+        AssimpOptions opt;
+        opt.fps = c.fps;
+        auto scene = Load(Write("anim.ase", BoxAse(c.frameSpeed, c.lastKey)), opt);
+        ASSERT_TRUE(scene);
+        EXPECT_EQ(scene->GetTicksPerFrame(), 4800 / c.fps);
+        EXPECT_EQ(scene->GetAnimRange().end, c.end) << c.frameSpeed << " " << c.fps;
+        INode* group = Find(scene->GetRootNode(), "Group");
+        INode* box = Find(scene->GetRootNode(), "Box");
+        ASSERT_TRUE(group && box);
+        EXPECT_EQ(box->GetParentNode(), group);
+        ASSERT_TRUE(MeshOf(group));
+        EXPECT_EQ(MeshOf(group)->getNumVerts(), 0);
+        ASSERT_TRUE(box->GetMtl());
+        EXPECT_EQ(box->GetMtl()->ClassID(), host::STANDARD_MATERIAL_CLASS_ID);
+        ExpectNear(Point3{} * box->GetNodeTM(c.probe), {5, 6, c.zAtProbe}, "box origin");
+        ExpectNear(Point3{} * box->GetNodeTM(c.end), {5, 6, 10}, "box at end");
+    }
+}
+
+TEST_F(AssimpSceneTest, MeshesOnTheRootBecomeAFirstTopLevelNode) {
+    // glTF with a single scene node: Assimp makes that node the root.
+    Gltf g;
+    const int pos = g.Floats(BoxYUp(), "VEC3", 3);
+    const int idx = g.Indices(kBoxTris);
+    const std::string path =
+        Write("single.gltf", g.Json(R"("scenes":[{"nodes":[0]}],"nodes":[{"name":"Solo","mesh":0,)"
+                                    R"("translation":[5,7,-6],"children":[1]},{"name":"Tip"}],)"
+                                    R"("meshes":[{"primitives":[{"attributes":{"POSITION":)" +
+                                    std::to_string(pos) + R"(},"indices":)" + std::to_string(idx) + "}]}]"));
+    auto scene = Load(path);
+    ASSERT_TRUE(scene);
+    INode* root = scene->GetRootNode();
+    EXPECT_EQ(root->GetName(), "Solo");
+    EXPECT_EQ(root->EvalWorldState(0), nullptr);
+    ASSERT_EQ(root->NumberOfChildren(), 2);
+    INode* holder = root->GetChildNode(0);
+    EXPECT_EQ(holder->GetName(), "Solo");
+    ASSERT_TRUE(MeshOf(holder));
+    EXPECT_EQ(WorldPoints(holder), Placed(kBoxZUp, kBoxPlace));
+    EXPECT_EQ(root->GetChildNode(1)->GetName(), "Tip");
+    EXPECT_EQ(scene->Stats().nodes, 2);
+    EXPECT_EQ(scene->Stats().meshes, 1);
+}
+
+TEST_F(AssimpSceneTest, EmbeddedTexturesAreNamedAndExtracted) {
+    Gltf g;
+    const int pos = g.Floats(BoxYUp(), "VEC3", 3);
+    const int idx = g.Indices(kBoxTris);
+    const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + "not really pixels";
+    const std::string uri = "data:image/png;base64," + Base64(png);
+    const std::string prim = R"({"attributes":{"POSITION":)" + std::to_string(pos) + R"(},"indices":)" +
+                             std::to_string(idx) + R"(,"material":)";
+    auto scene = Load(Write(
+        "tex.gltf",
+        g.Json(R"("scenes":[{"nodes":[0,1]}],"nodes":[{"name":"A","mesh":0},{"name":"B","mesh":1}],)"
+               R"("meshes":[{"primitives":[)" + prim + R"(0}]},{"primitives":[)" + prim + R"(1}]}],)"
+               R"("images":[{"name":"skin","uri":")" + uri + R"("},{"uri":")" + uri + R"("}],)"
+               R"("textures":[{"source":0},{"source":1}],)"
+               R"("materials":[{"pbrMetallicRoughness":{"baseColorTexture":{"index":0}}},)"
+               R"({"pbrMetallicRoughness":{"baseColorTexture":{"index":1}}}])")));
+    ASSERT_TRUE(scene);
+    const auto mapName = [&](const char* node) {
+        host::Mtl* m = Find(scene->GetRootNode(), node)->GetMtl();
+        return m && m->GetSubTexmap(host::ID_DI) ? std::string(m->GetSubTexmap(host::ID_DI)->GetMapName()) : "";
+    };
+    EXPECT_EQ(mapName("A"), "skin.png");      // its own name, with the format as extension
+    EXPECT_EQ(mapName("B"), "texture1.png");  // no name: numbered
+
+    const std::string out = dir_ + "/out";
+    std::filesystem::create_directory(out);
+    std::vector<std::string> written;
+    std::string error;
+    ASSERT_TRUE(qsxhost::ExtractEmbeddedTextures(*scene, out, &written, &error)) << error;
+    ASSERT_EQ(written, (std::vector<std::string>{out + "/skin.png", out + "/texture1.png"}));
+    for (const std::string& f : written) {
+        std::ifstream in(f, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), png) << f;
+    }
+
+    written.clear();
+    EXPECT_FALSE(qsxhost::ExtractEmbeddedTextures(*scene, dir_ + "/missing/dir", &written, &error));
+    EXPECT_NE(error.find("missing/dir/skin.png"), std::string::npos) << error;
+    EXPECT_TRUE(written.empty());
+}
+
+TEST_F(AssimpSceneTest, RefusedFilesAndOptionsSayWhy) {
+    const std::string box = Write("box.gltf", HierarchyGltf());
+    const std::string obj = Write("tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    struct Case {
+        std::string path;
+        int fps, animation;
+    } cases[] = {
+        {Write("broken.gltf", R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
+                              R"("nodes":[{"mesh":0}],"meshes":[{"primitives":[{"attributes":{"POSITION":7}}]}]})"),
+         30, 0},
+        {Write("garbage.obj", std::string("\0\1\2\3 not a model", 16)), 30, 0},
+        {dir_ + "/absent.obj", 30, 0},
+        {obj, 30, 1},   // the file has no animation
+        {box, 30, 1},   // it has one, index 0
+        {box, 30, -1},
+        {box, 0, 0},
+        {box, 4801, 0},
+    };
+    for (const Case& c : cases) {
+        AssimpOptions opt;
+        opt.fps = c.fps;
+        opt.animationIndex = c.animation;
+        std::string error;
+        EXPECT_EQ(LoadAssimpScene(c.path, opt, &error), nullptr) << c.path;
+        EXPECT_FALSE(error.empty()) << c.path;
+    }
+    AssimpOptions ok;
+    std::string error;
+    EXPECT_NE(LoadAssimpScene(obj, ok, &error), nullptr) << error;
+}
+
+TEST_F(AssimpSceneTest, ProgressRunsToOne) {
+    std::vector<float> seen;
+    AssimpOptions opt;
+    opt.progress = [&](float f) { seen.push_back(f); };
+    ASSERT_TRUE(Load(Write("box.gltf", HierarchyGltf()), opt));
+    ASSERT_FALSE(seen.empty());
+    for (float f : seen) EXPECT_TRUE(f >= 0.0f && f <= 1.0f) << f;
+    EXPECT_EQ(seen.back(), 1.0f);
+}
+
+// The bundled example: the robot's body carries its head, both animated.
+TEST(AssimpExample, RobotKeepsItsHierarchyTextureAndAnimation) {
+    std::string error;
+    auto scene = LoadAssimpScene(std::string(QSX_SOURCE_DIR) + "/examples/robot.gltf", {}, &error);
+    ASSERT_TRUE(scene) << error;
+    EXPECT_EQ(scene->GetAnimRange().end, 4800);
+    INode* root = scene->GetRootNode();
+    ASSERT_EQ(root->NumberOfChildren(), 1);
+    INode* body = root->GetChildNode(0);
+    ASSERT_EQ(body->GetName(), "Body");
+    ASSERT_EQ(body->NumberOfChildren(), 1);
+    INode* head = body->GetChildNode(0);
+    EXPECT_EQ(head->GetName(), "Head");
+    ASSERT_TRUE(body->GetMtl() && body->GetMtl()->GetSubTexmap(host::ID_DI));
+    EXPECT_EQ(body->GetMtl()->GetSubTexmap(host::ID_DI)->GetMapName(), "robot.png");
+    EXPECT_TRUE(MeshOf(body)->hasTVFaces());
+    ExpectNear(Point3{} * head->GetNodeTM(0), {0, 0, 3.5f}, "head at rest");
+    ExpectNear(Point3{} * head->GetNodeTM(2400), {0, 0, 4.0f}, "head lifted by the body");
+    ExpectNear(Point3{1, 0, 0} * head->GetNodeTM(2400) - Point3{0, 0, 4.0f}, {0, 1, 0}, "head turned");
+}
+
+TEST(AssimpFormats, ExtensionListIsSortedWordsOfTheImporter) {
+    const std::string list = qsxhost::AssimpInputExtensions();
+    std::istringstream in(list);
+    std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
+    EXPECT_TRUE(std::is_sorted(words.begin(), words.end())) << list;
+    EXPECT_EQ(std::adjacent_find(words.begin(), words.end()), words.end()) << list;
+    for (const char* e : {"3ds", "ase", "dae", "fbx", "glb", "gltf", "obj"})
+        EXPECT_NE(std::find(words.begin(), words.end(), e), words.end()) << e;
+    EXPECT_EQ(list.find_first_of("*;"), std::string::npos) << list;  // words, not patterns
+}
+
+}  // namespace

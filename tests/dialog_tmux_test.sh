@@ -1,0 +1,157 @@
+#!/bin/bash
+# End to end in a real terminal: qsxexport shows the options dialog under
+# tmux, the keys a user would press go in, and the files, the settings and
+# the screen are checked.
+#
+# usage: dialog_tmux_test.sh QSXEXPORT SOURCE_DIR
+# Exit 0 on success, 1 on failure, 77 when tmux is missing (skipped).
+
+set -u
+
+QSXEXPORT=${1:?usage: dialog_tmux_test.sh QSXEXPORT SOURCE_DIR}
+SOURCE_DIR=${2:?usage: dialog_tmux_test.sh QSXEXPORT SOURCE_DIR}
+
+if ! command -v tmux >/dev/null 2>&1; then
+    echo "SKIP: tmux is not installed; the terminal dialog cannot be driven" >&2
+    exit 77
+fi
+if [ ! -x "$QSXEXPORT" ]; then
+    echo "FAIL: $QSXEXPORT is not an executable" >&2
+    exit 1
+fi
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/qsxdlg.XXXXXX")  # short: the path box shows it whole
+SOCKET="qsx-dialog-test-$$"
+TMUX_CMD=(tmux -u -L "$SOCKET" -f "$WORK/tmux.conf")
+: >"$WORK/tmux.conf"
+
+cleanup() {
+    "${TMUX_CMD[@]}" kill-server >/dev/null 2>&1
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    if [ -f "$WORK/last-screen" ]; then
+        echo "--- last screen ---" >&2
+        cat "$WORK/last-screen" >&2
+        echo "-------------------" >&2
+    fi
+    exit 1
+}
+
+screen() {
+    "${TMUX_CMD[@]}" capture-pane -p -t qsx >"$WORK/last-screen" 2>/dev/null
+    cat "$WORK/last-screen"
+}
+
+# Waits (at most about 20 s) until the screen matches the extended regex.
+wait_for() {
+    local pattern=$1 what=$2
+    for _ in $(seq 100); do
+        if screen | grep -Eq -- "$pattern"; then return 0; fi
+        sleep 0.2
+    done
+    fail "timed out waiting for $what"
+}
+
+# One key at a time: the terminal toolkit reads a burst of identical keys as one.
+keys() {
+    local key
+    for key in "$@"; do
+        "${TMUX_CMD[@]}" send-keys -t qsx "$key"
+        sleep 0.15
+    done
+}
+
+# Starts qsxexport in a fresh 100x30 terminal; its exit status goes to $WORK/status.
+start_export() {
+    rm -f "$WORK/status"
+    "${TMUX_CMD[@]}" kill-server >/dev/null 2>&1
+    "${TMUX_CMD[@]}" new-session -d -s qsx -x 100 -y 30 \
+        "cd '$WORK' && env XDG_CONFIG_HOME='$WORK/config' HOME='$WORK/home' LANG=C.UTF-8 \
+         '$QSXEXPORT' '$SCENE' '$OUT/scene.qsx' 2>'$WORK/stderr'; echo \$? >'$WORK/status.tmp'; \
+         mv '$WORK/status.tmp' '$WORK/status'" ||
+        fail "tmux could not start a session"
+}
+
+wait_exit() {
+    for _ in $(seq 100); do
+        if [ -f "$WORK/status" ]; then
+            cat "$WORK/status"
+            return 0
+        fi
+        sleep 0.2
+    done
+    fail "qsxexport did not exit"
+}
+
+# A small scene of its own, so that the test does not depend on the examples.
+SCENE="$WORK/box.json"
+cat >"$SCENE" <<'EOF'
+{
+  "qsxScene": 1,
+  "animation": { "start": 0, "end": 0, "ticksPerFrame": 160 },
+  "nodes": [
+    { "name": "Box01",
+      "object": { "renderable": true,
+        "mesh": { "vertices": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]],
+                  "faces": [[0,1,2],[0,2,3]] } } }
+  ]
+}
+EOF
+OUT="$WORK/out"
+mkdir -p "$OUT" "$WORK/config" "$WORK/home"
+
+TITLE='Quorvantis Export Options'
+TICKED_HEADER='\[[^] ]\] +Header'
+UNTICKED_HEADER='\[ \] +Header'
+
+# --- first run: the stored options (first use), tick Header, OK ---
+start_export
+wait_for "$TITLE" "the options dialog"
+wait_for "$UNTICKED_HEADER" "the Header box"
+S=$(screen)
+for shown in '1\.0000' 'Scale by' 'Preserve hierarchy' 'None' 'BMP' '\[[^] ]\] +Centre object' \
+    '\[[^] ]\] +Show textures' '\[ \] +Override extension' '\[ \] +Animation' 'scene\.qsh' 'scene\.qsv'; do
+    grep -Eq -- "$shown" <<<"$S" || fail "the first-use dialog does not show $shown"
+done
+
+# From the first control, ten Tabs reach Header (the extension box is disabled).
+keys Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab Space
+wait_for "$TICKED_HEADER" "Header to be ticked"
+
+# The path box is enabled now: Tab reaches it and it takes typing. What is
+# typed there must not change where the header goes.
+keys Tab
+"${TMUX_CMD[@]}" send-keys -t qsx -l 'Zz'
+wait_for 'scene\.qshZz' "typing into the header path box"
+keys Enter
+STATUS=$(wait_exit)
+[ "$STATUS" = 0 ] || fail "OK: qsxexport exited with $STATUS: $(cat "$WORK/stderr")"
+
+[ -s "$OUT/scene.qsx" ] || fail "OK: the script $OUT/scene.qsx was not written"
+[ -s "$OUT/scene.qsh" ] || fail "OK: the header $OUT/scene.qsh was not written"
+[ ! -e "$OUT/scene.qshZz" ] || fail "OK: the typed header path was used"
+[ ! -e "$OUT/scene.qsv" ] || fail "OK: an animation file was written although not asked for"
+grep -rqiF '"Save header"=dword:00000001' "$WORK/config" ||
+    fail "OK: the settings under $WORK/config do not hold \"Save header\"=dword:00000001"
+
+# --- second run: the saved options come back; Escape cancels ---
+snapshot() { (cd "$1" && find . -type f -printf '%p %s %T@\n' | sort && find . -type f -exec md5sum {} + | sort); }
+BEFORE_OUT=$(snapshot "$OUT")
+BEFORE_CONFIG=$(snapshot "$WORK/config")
+sleep 1  # a rewritten file would get another modification time
+
+start_export
+wait_for "$TITLE" "the options dialog (second run)"
+wait_for "$TICKED_HEADER" "Header ticked from the saved options"
+keys Escape
+STATUS=$(wait_exit)
+[ "$STATUS" != 0 ] || fail "Cancel: qsxexport exited with 0"
+[ "$(snapshot "$OUT")" = "$BEFORE_OUT" ] || fail "Cancel: the output directory changed"
+[ "$(snapshot "$WORK/config")" = "$BEFORE_CONFIG" ] || fail "Cancel: the settings changed"
+
+echo "PASS: options dialog in the terminal"
+exit 0

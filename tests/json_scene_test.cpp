@@ -1,0 +1,717 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "qsxhost/JsonScene.h"
+
+using host::INode;
+using host::Matrix3;
+using host::Point3;
+
+namespace {
+
+std::unique_ptr<qsxhost::SceneSource> Parse(const std::string& doc) {
+    std::string error;
+    auto scene = qsxhost::ParseJsonScene(doc, &error);
+    EXPECT_TRUE(scene) << error;
+    return scene;
+}
+
+// The node reached from the root by child indices.
+INode* At(qsxhost::SceneSource& s, std::initializer_list<int> path) {
+    INode* n = s.GetRootNode();
+    for (int i : path) {
+        if (!n) return nullptr;
+        n = n->GetChildNode(i);
+    }
+    return n;
+}
+
+std::string Node(const std::string& members) { return R"({"qsxScene":1,"nodes":[{"name":"n",)" + members + "}]}"; }
+std::string MeshDoc(const std::string& mesh) { return Node(R"("object":{"mesh":)" + mesh + "}"); }
+
+Matrix3 Rows(Point3 a, Point3 b, Point3 c, Point3 t) {
+    Matrix3 m;
+    m.SetRow(0, a);
+    m.SetRow(1, b);
+    m.SetRow(2, c);
+    m.SetRow(3, t);
+    return m;
+}
+
+TEST(JsonScene, DefaultsOfEveryMember) {
+    auto s = Parse(R"({"qsxScene":1,
+        "maps":[{"class":"bitmap"}],
+        "materials":[{"class":"standard"},{"class":"multi"},{"classId":[2,0]}],
+        "nodes":[{"name":"a","object":{"mesh":{"vertices":[[1,2,3]]}}}]})");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->GetAnimRange().start, 0);
+    EXPECT_EQ(s->GetAnimRange().end, 0);
+    EXPECT_EQ(s->GetTicksPerFrame(), 160);
+
+    INode* root = s->GetRootNode();
+    EXPECT_TRUE(root->IsRootNode());
+    EXPECT_EQ(root->GetName(), "");
+    EXPECT_EQ(root->GetParentNode(), nullptr);
+    EXPECT_EQ(root->EvalWorldState(0), nullptr);
+    EXPECT_EQ(root->GetMtl(), nullptr);
+    EXPECT_EQ(root->GetNodeTM(0), Matrix3());
+    ASSERT_EQ(root->NumberOfChildren(), 1);
+
+    INode* a = At(*s, {0});
+    EXPECT_FALSE(a->IsRootNode());
+    EXPECT_EQ(a->GetParentNode(), root);
+    EXPECT_EQ(a->NumberOfChildren(), 0);
+    EXPECT_EQ(a->GetChildNode(0), nullptr);
+    EXPECT_EQ(a->GetMtl(), nullptr);
+    const Matrix3 tm = a->GetNodeTM(12345);
+    EXPECT_EQ(tm, Matrix3());
+    EXPECT_EQ(tm.GetFlags() & host::POS_IDENT, host::POS_IDENT);
+    EXPECT_EQ(a->GetObjOffsetPos(), (Point3{0, 0, 0}));
+    const host::Quat q = a->GetObjOffsetRot();
+    EXPECT_EQ(q.x, 0.0f);
+    EXPECT_EQ(q.y, 0.0f);
+    EXPECT_EQ(q.z, 0.0f);
+    EXPECT_EQ(q.w, 1.0f);
+
+    host::Object* obj = a->EvalWorldState(0);
+    ASSERT_NE(obj, nullptr);
+    EXPECT_TRUE(obj->IsRenderable());
+    host::TriObject* tri = obj->ConvertToType(0, host::TRIOBJ_CLASS_ID);
+    EXPECT_EQ(static_cast<host::Object*>(tri), obj);
+    const host::Mesh& mesh = tri->GetMesh();
+    EXPECT_EQ(mesh.getNumVerts(), 1);
+    EXPECT_EQ(mesh.getNumFaces(), 0);
+    EXPECT_EQ(mesh.getNumTVerts(), 0);
+    EXPECT_FALSE(mesh.hasTVFaces());
+
+    // An object without members is renderable and so needs a mesh: refused.
+    std::string error;
+    EXPECT_FALSE(qsxhost::ParseJsonScene(R"({"qsxScene":1,"nodes":[{"name":"b","object":{}}]})", &error));
+    EXPECT_NE(error.find("nodes[0].object: missing member \"mesh\""), std::string::npos) << error;
+}
+
+TEST(JsonScene, DefaultsOfMaterialsAndMaps) {
+    auto s = Parse(R"({"qsxScene":1,
+        "maps":[{"class":"bitmap"}, {"classId":[7,0]}],
+        "materials":[{"class":"standard"},{"class":"multi"},{"classId":[2,0]},{"classId":[9,9]}],
+        "nodes":[{"name":"a","material":0},{"name":"b","material":1},{"name":"c","material":2},{"name":"d","material":3}]})");
+    ASSERT_TRUE(s);
+    for (int i : {0, 2, 3}) {
+        SCOPED_TRACE(i);
+        host::Mtl* m = At(*s, {i})->GetMtl();
+        ASSERT_NE(m, nullptr);
+        EXPECT_FALSE(m->GetTwoSided());
+        EXPECT_FALSE(m->GetWire());
+        EXPECT_EQ(m->GetShading(), 1);
+        EXPECT_EQ(m->GetOpacity(0), 1.0f);
+        EXPECT_EQ(m->GetAmbient(0), (Point3{0, 0, 0}));
+        EXPECT_EQ(m->GetDiffuse(0), (Point3{0, 0, 0}));
+        EXPECT_EQ(m->GetSpecular(0), (Point3{0, 0, 0}));
+        for (int ch : {host::ID_DI, host::ID_OP}) {
+            EXPECT_FALSE(m->MapEnabled(ch));
+            EXPECT_EQ(m->GetSubTexmap(ch), nullptr);
+        }
+        EXPECT_EQ(m->NumSubMtls(), 0);
+    }
+    EXPECT_EQ(At(*s, {0})->GetMtl()->ClassID(), host::STANDARD_MATERIAL_CLASS_ID);
+    EXPECT_EQ(At(*s, {1})->GetMtl()->ClassID(), host::MULTI_MATERIAL_CLASS_ID);
+    EXPECT_EQ(At(*s, {1})->GetMtl()->NumSubMtls(), 0);
+    EXPECT_EQ(At(*s, {2})->GetMtl()->ClassID(), host::STANDARD_MATERIAL_CLASS_ID);
+    EXPECT_EQ(At(*s, {3})->GetMtl()->ClassID(), (host::Class_ID{9, 9}));
+    EXPECT_EQ(s->Stats().materials, 4);
+}
+
+TEST(JsonScene, FullDocumentReadsEveryMemberAsGiven) {
+    std::string error;
+    auto s = qsxhost::LoadJsonScene(QSX_SOURCE_DIR "/tests/data/json/full.json", &error);
+    ASSERT_TRUE(s) << error;
+    EXPECT_EQ(s->GetAnimRange().start, -160);
+    EXPECT_EQ(s->GetAnimRange().end, 800);
+    EXPECT_EQ(s->GetTicksPerFrame(), 4800);
+
+    const qsxhost::SceneStats st = s->Stats();
+    EXPECT_EQ(st.nodes, 4);
+    EXPECT_EQ(st.meshes, 1);
+    EXPECT_EQ(st.vertices, 5);
+    EXPECT_EQ(st.faces, 2);
+    EXPECT_EQ(st.materials, 3);
+
+    INode* box = At(*s, {0});
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->GetName(), "Box01");
+    const Matrix3 tm = box->GetNodeTM(0);
+    EXPECT_EQ(tm, Rows({0, 1, 0}, {-1, 0, 0}, {0, 0, 2}, {10, 20, 30}));
+    EXPECT_EQ(tm.GetFlags() & host::POS_IDENT, 0u);
+    EXPECT_EQ(box->GetObjOffsetPos(), (Point3{1, 2, 3}));
+    const host::Quat q = box->GetObjOffsetRot();
+    EXPECT_EQ(q.x, 0.0f);
+    EXPECT_EQ(q.y, 0.0f);
+    EXPECT_EQ(q.z, 0.7071068f);
+    EXPECT_EQ(q.w, 0.7071068f);
+
+    const host::Mesh& mesh = box->EvalWorldState(0)->ConvertToType(0, host::TRIOBJ_CLASS_ID)->GetMesh();
+    ASSERT_EQ(mesh.getNumVerts(), 5);
+    EXPECT_EQ(mesh.verts[2], (Point3{1, 1, 0}));
+    EXPECT_EQ(mesh.verts[4], (Point3{5, 5, 5}));
+    ASSERT_EQ(mesh.getNumFaces(), 2);
+    EXPECT_EQ(mesh.faces[1].v[0], 0u);
+    EXPECT_EQ(mesh.faces[1].v[1], 2u);
+    EXPECT_EQ(mesh.faces[1].v[2], 3u);
+    EXPECT_EQ(mesh.faces[0].getMatID(), 0);
+    EXPECT_EQ(mesh.faces[1].getMatID(), 65535);
+    EXPECT_EQ(mesh.faces[1].flags, 0xFFFF0000u);
+    EXPECT_EQ(mesh.faces[0].smGroup, 1u);
+    EXPECT_EQ(mesh.faces[1].smGroup, 0xFFFFFFFFu);
+    ASSERT_EQ(mesh.getNumTVerts(), 3);
+    EXPECT_EQ(mesh.tVerts[1], (Point3{1, 0, 0}));
+    EXPECT_EQ(mesh.tVerts[2], (Point3{1, 1, 0.5f}));
+    ASSERT_TRUE(mesh.hasTVFaces());
+    EXPECT_EQ(mesh.tvFaces[1].t[1], 2u);
+    EXPECT_EQ(mesh.tvFaces[1].t[2], 1u);
+
+    // Materials and maps.
+    host::Mtl* multi = box->GetMtl();
+    ASSERT_NE(multi, nullptr);
+    EXPECT_EQ(multi->ClassID(), host::MULTI_MATERIAL_CLASS_ID);
+    ASSERT_EQ(multi->NumSubMtls(), 4);
+    EXPECT_EQ(multi->GetSubMtl(1), nullptr);
+    EXPECT_EQ(multi->GetSubMtl(3), multi);
+    host::Mtl* std = multi->GetSubMtl(0);
+    ASSERT_NE(std, nullptr);
+    EXPECT_EQ(std->ClassID(), host::STANDARD_MATERIAL_CLASS_ID);
+    EXPECT_TRUE(std->GetTwoSided());
+    EXPECT_TRUE(std->GetWire());
+    EXPECT_EQ(std->GetShading(), 0);
+    EXPECT_EQ(std->GetOpacity(0), 0.25f);
+    EXPECT_EQ(std->GetOpacity(999), 0.25f);
+    EXPECT_EQ(std->GetAmbient(0), (Point3{0.1f, 0.2f, 0.3f}));
+    EXPECT_EQ(std->GetDiffuse(0), (Point3{0.5f, 0.25f, 1}));
+    EXPECT_EQ(std->GetSpecular(7), (Point3{0.9f, 0.8f, 0.7f}));
+    EXPECT_TRUE(std->MapEnabled(host::ID_DI));
+    EXPECT_FALSE(std->MapEnabled(host::ID_OP));
+    EXPECT_FALSE(std->MapEnabled(2));
+    host::Texmap* wood = std->GetSubTexmap(host::ID_DI);
+    ASSERT_NE(wood, nullptr);
+    EXPECT_EQ(wood->ClassID(), host::BITMAP_TEXTURE_CLASS_ID);
+    EXPECT_EQ(wood->GetMapName(), "C:\\maps\\wood \xC3\xA9.tga");
+    host::Texmap* other = std->GetSubTexmap(host::ID_OP);  // disabled but present
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other->ClassID(), (host::Class_ID{7, 0}));
+    EXPECT_EQ(other->GetMapName(), "");
+    host::Mtl* third = multi->GetSubMtl(2);
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(third->ClassID(), (host::Class_ID{1024, 7}));
+    EXPECT_FALSE(third->GetTwoSided());
+
+    // Children, parents, objects that are not renderable or absent.
+    ASSERT_EQ(box->NumberOfChildren(), 2);
+    INode* helper = box->GetChildNode(0);
+    EXPECT_EQ(helper->GetName(), "Helper \xC3\xA9\xE4\xB8\xAD");
+    EXPECT_EQ(helper->GetParentNode(), box);
+    EXPECT_EQ(helper->GetMtl(), nullptr);
+    ASSERT_NE(helper->EvalWorldState(0), nullptr);
+    EXPECT_FALSE(helper->EvalWorldState(0)->IsRenderable());
+    INode* second = box->GetChildNode(1);
+    EXPECT_EQ(second->EvalWorldState(0), nullptr);
+    EXPECT_EQ(second->GetMtl(), third);
+    EXPECT_EQ(second->GetNodeTM(0).GetFlags() & host::POS_IDENT, host::POS_IDENT);
+
+    INode* mover = At(*s, {1});
+    EXPECT_EQ(mover->GetParentNode(), s->GetRootNode());
+    EXPECT_EQ(mover->GetNodeTM(100), Rows({2, 0, 0}, {0, 2, 0}, {0, 0, 2}, {1, 2, 3}));
+}
+
+TEST(JsonScene, BitmapByClassWordsKeepsItsFile) {
+    auto s = Parse(R"({"qsxScene":1,"maps":[{"classId":[576,0],"file":"a\\b\"c"}],
+        "materials":[{"class":"standard","diffuseMap":{"map":0}}],"nodes":[{"name":"n","material":0}]})");
+    ASSERT_TRUE(s);
+    host::Texmap* t = At(*s, {0})->GetMtl()->GetSubTexmap(host::ID_DI);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->GetMapName(), "a\\b\"c");
+    EXPECT_FALSE(At(*s, {0})->GetMtl()->MapEnabled(host::ID_DI));
+}
+
+TEST(JsonScene, KeysAreHeldNotInterpolated) {
+    auto s = Parse(Node(R"("transform":[[9,9,9],[9,9,9],[9,9,9],[9,9,9]],"keys":[
+        {"time":-100,"transform":[[1,0,0],[0,1,0],[0,0,1],[1,0,0]]},
+        {"time":0,"transform":[[1,0,0],[0,1,0],[0,0,1],[2,0,0]]},
+        {"time":160,"transform":[[1,0,0],[0,1,0],[0,0,1],[0,0,0]]}])"));
+    ASSERT_TRUE(s);
+    INode* n = At(*s, {0});
+    struct Row {
+        host::TimeValue t;
+        float x;  // translation x of the key in force
+    } rows[] = {{INT32_MIN, 1}, {-101, 1}, {-100, 1}, {-99, 1}, {-1, 1}, {0, 2},
+                {1, 2},         {159, 2},  {160, 0},  {161, 0}, {INT32_MAX, 0}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.t);
+        const Matrix3 tm = n->GetNodeTM(r.t);
+        EXPECT_EQ(tm.GetTrans(), (Point3{r.x, 0, 0}));
+        EXPECT_EQ(tm.GetFlags() & host::POS_IDENT, r.x == 0 ? host::POS_IDENT : 0u);
+    }
+    // An empty list has nothing to replace the transform with.
+    auto e = Parse(Node(R"("transform":[[1,0,0],[0,1,0],[0,0,1],[4,5,6]],"keys":[])"));
+    ASSERT_TRUE(e);
+    EXPECT_EQ(At(*e, {0})->GetNodeTM(0).GetTrans(), (Point3{4, 5, 6}));
+}
+
+TEST(JsonScene, DeformedBoundingBoxCoversEveryVertexUnderTheMatrix) {
+    auto s = Parse(R"({"qsxScene":1,"nodes":[
+        {"name":"used","object":{"mesh":{"vertices":[[0,0,0],[1,2,3],[-4,0.5,1]],"faces":[[0,1,1]]}}},
+        {"name":"empty","object":{"mesh":{}}},
+        {"name":"hidden","object":{"renderable":false,"mesh":{"vertices":[[100,100,100]]}}}]})");
+    ASSERT_TRUE(s);
+    const Matrix3 swapScale = Rows({0, 2, 0}, {1, 0, 0}, {0, 0, -1}, {10, 0, 0});
+    struct Row {
+        const char* what;
+        int node;
+        const Matrix3* tm;
+        bool startEmpty;
+        Point3 min, max;
+    } rows[] = {
+        // (x,y,z) -> (y + 10, 2x, -z): (0,0,0)->(10,0,0), (1,2,3)->(12,2,-3), (-4,.5,1)->(10.5,-8,-1)
+        {"matrix, unused vertex counts", 0, &swapScale, true, {10, -8, -3}, {12, 2, 0}},
+        {"no matrix", 0, nullptr, true, {-4, 0, 0}, {1, 2, 3}},
+        {"box given is extended", 0, nullptr, false, {-50, -50, -50}, {1, 2, 3}},
+        {"empty mesh leaves box", 1, &swapScale, false, {-50, -50, -50}, {-40, -40, -40}},
+        {"ignored mesh leaves box", 2, nullptr, false, {-50, -50, -50}, {-40, -40, -40}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        host::Box3 box;
+        if (!r.startEmpty) {
+            box += Point3{-50, -50, -50};
+            box += Point3{-40, -40, -40};
+        }
+        At(*s, {r.node})->EvalWorldState(0)->GetDeformBBox(0, box, r.tm, 0);
+        EXPECT_EQ(box.pmin, r.min);
+        EXPECT_EQ(box.pmax, r.max);
+    }
+    host::Box3 untouched;
+    At(*s, {1})->EvalWorldState(0)->GetDeformBBox(0, untouched, &swapScale, 0);
+    EXPECT_TRUE(untouched.IsEmpty());
+}
+
+TEST(JsonScene, SameIndexIsSameObject) {
+    auto s = Parse(R"({"qsxScene":1,"maps":[{"class":"bitmap","file":"x"}],
+        "materials":[{"class":"multi","subs":[0,1,1,null]},
+                     {"class":"standard","diffuseMap":{"map":0},"opacityMap":{"map":0}}],
+        "nodes":[{"name":"a","material":0},{"name":"b","material":1,"children":[{"name":"c","material":1}]}]})");
+    ASSERT_TRUE(s);
+    host::Mtl* multi = At(*s, {0})->GetMtl();
+    host::Mtl* stdm = At(*s, {1})->GetMtl();
+    ASSERT_NE(multi, nullptr);
+    ASSERT_NE(stdm, nullptr);
+    EXPECT_NE(multi, stdm);
+    EXPECT_EQ(multi->GetSubMtl(0), multi);  // refers to itself
+    EXPECT_EQ(multi->GetSubMtl(1), stdm);
+    EXPECT_EQ(multi->GetSubMtl(2), stdm);
+    EXPECT_EQ(multi->GetSubMtl(3), nullptr);
+    EXPECT_EQ(multi->GetSubMtl(4), nullptr);
+    EXPECT_EQ(multi->GetSubMtl(-1), nullptr);
+    EXPECT_EQ(At(*s, {1, 0})->GetMtl(), stdm);
+    EXPECT_EQ(stdm->GetSubTexmap(host::ID_DI), stdm->GetSubTexmap(host::ID_OP));
+    EXPECT_NE(stdm->GetSubTexmap(host::ID_DI), nullptr);
+    EXPECT_EQ(s->Stats().materials, 2);
+}
+
+TEST(JsonScene, NumbersRoundOnceToNearestFloat) {
+    struct Row {
+        const char* text;
+        float want;
+    } rows[] = {
+        {"0.1", 0.1f},
+        {"-2.5e-3", -2.5e-3f},
+        {"16777217", 16777216.0f},  // halfway, ties to even
+        {"16777219", 16777220.0f},  // halfway, ties to even
+        // Just above halfway between 1 and the next float: the nearest double is the
+        // halfway point itself, so going through double would give 1.
+        {"1.00000005960464477539062500001", std::nextafter(1.0f, 2.0f)},
+        {"1.000000059604644775390625", 1.0f},  // exactly halfway: ties to even
+        {"1e-50", 0.0f},
+        {"1.4e-45", std::numeric_limits<float>::denorm_min()},
+        {"3.4028235e38", FLT_MAX},
+        {"-3.4028235677973366e38", -FLT_MAX},  // just below halfway to overflow
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        auto s = Parse(MeshDoc(std::string(R"({"vertices":[[)") + r.text + ",0,0]]}"));
+        ASSERT_TRUE(s);
+        const float got = At(*s, {0})->EvalWorldState(0)->ConvertToType(0, host::TRIOBJ_CLASS_ID)->GetMesh().verts[0].x;
+        EXPECT_EQ(got, r.want);
+    }
+    auto z = Parse(MeshDoc(R"({"vertices":[[-0.0,0,0]]})"));
+    ASSERT_TRUE(z);
+    EXPECT_TRUE(std::signbit(At(*z, {0})->EvalWorldState(0)->ConvertToType(0, {})->GetMesh().verts[0].x));
+}
+
+TEST(JsonScene, IntegersAcceptedAtTheirLimits) {
+    auto s = Parse(R"({"qsxScene":1,"animation":{"start":-2147483648,"end":2147483647,"ticksPerFrame":1},
+        "maps":[{"classId":[4294967295,0]}],
+        "nodes":[{"name":"n","keys":[{"time":-0}],"object":{"mesh":{
+            "vertices":[[0,0,0]],"faces":[[0,0,0]],"materialIds":[65535],"smoothing":[4294967295]}}}]})");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->GetAnimRange().start, INT32_MIN);
+    EXPECT_EQ(s->GetAnimRange().end, INT32_MAX);
+    EXPECT_EQ(s->GetTicksPerFrame(), 1);
+}
+
+TEST(JsonScene, NotRenderableMeshIsIgnoredWhereverItStands) {
+    const char* docs[] = {
+        R"({"renderable":false,"mesh":{"vertices":[[0,0,0]],"faces":[[0,0,7]]}})",
+        R"({"mesh":{"vertices":[[0,0,0]],"faces":[[0,0,7]]},"renderable":false})",
+        R"({"mesh":{"faces":[[0,0,7]],"vertices":"wrong"},"renderable":false})",
+        R"({"mesh":{"vertices":[[1,2,3]]},"renderable":false})",
+    };
+    for (const char* obj : docs) {
+        SCOPED_TRACE(obj);
+        auto s = Parse(Node(std::string(R"("object":)") + obj));
+        ASSERT_TRUE(s);
+        host::Object* o = At(*s, {0})->EvalWorldState(0);
+        ASSERT_NE(o, nullptr);
+        EXPECT_FALSE(o->IsRenderable());
+        EXPECT_EQ(o->ConvertToType(0, host::TRIOBJ_CLASS_ID)->GetMesh().getNumVerts(), 0);
+        EXPECT_EQ(s->Stats().meshes, 0);
+        EXPECT_EQ(s->Stats().vertices, 0);
+    }
+    // The same faulty mesh is refused when renderable, whichever member comes first.
+    for (const char* obj : {R"({"mesh":{"vertices":[[0,0,0]],"faces":[[0,0,7]]},"renderable":true})",
+                            R"({"renderable":true,"mesh":{"vertices":[[0,0,0]],"faces":[[0,0,7]]}})",
+                            R"({"mesh":{"faces":[[0,0,7]],"vertices":[[0,0,0]]}})"}) {
+        SCOPED_TRACE(obj);
+        std::string error;
+        EXPECT_FALSE(qsxhost::ParseJsonScene(Node(std::string(R"("object":)") + obj), &error));
+        EXPECT_EQ(error, "nodes[0].object.mesh.faces[0]: vertex index 7 out of range (mesh has 1 vertex)");
+    }
+    // Ignored, but still JSON.
+    std::string error;
+    EXPECT_FALSE(qsxhost::ParseJsonScene(Node(R"("object":{"renderable":false,"mesh":[1 2]})"), &error));
+    EXPECT_NE(error.find("invalid JSON"), std::string::npos) << error;
+}
+
+TEST(JsonScene, StatsCountRenderableMeshes) {
+    auto s = Parse(R"({"qsxScene":1,"materials":[{"classId":[1,1]}],"nodes":[
+        {"name":"a","object":{"mesh":{"vertices":[[0,0,0],[1,0,0],[0,1,0]],"faces":[[0,1,2]]}},
+         "children":[{"name":"b","object":{"mesh":{"vertices":[[0,0,0],[1,0,0],[0,1,0],[1,1,1]],"faces":[[0,1,2],[1,2,3]]}}},
+                     {"name":"c","object":{"renderable":false}}]},
+        {"name":"d"}]})");
+    ASSERT_TRUE(s);
+    const qsxhost::SceneStats st = s->Stats();
+    EXPECT_EQ(st.nodes, 4);
+    EXPECT_EQ(st.meshes, 2);
+    EXPECT_EQ(st.vertices, 7);
+    EXPECT_EQ(st.faces, 3);
+    EXPECT_EQ(st.materials, 1);
+}
+
+// Each row: a document, the place the message must name, and what it must say.
+struct Refusal {
+    std::string doc;
+    std::string place;
+    std::string fault;
+};
+
+std::vector<Refusal> Refusals() {
+    std::string face17 = R"({"vertices":[[0,0,0],[1,0,0],[0,1,0],[1,1,0]],"faces":[)";
+    for (int i = 0; i < 17; ++i) face17 += "[0,1,2],";
+    face17 += "[0,9,2]]}";
+    const std::string three = R"("vertices":[[0,0,0],[1,0,0],[0,1,0]])";
+    const std::string twoFaces = three + R"(,"faces":[[0,1,2],[2,1,0]])";
+    return {
+        // Not JSON, not a scene, wrong version.
+        {"", "document", "invalid JSON"},
+        {"{", "document", "invalid JSON"},
+        {R"({"qsxScene":1} {})", "document", "invalid JSON"},
+        {R"({"qsxScene":1,})", "document", "invalid JSON"},
+        {R"({"qsxScene":1,"extra":[1 2]})", "extra", "invalid JSON"},
+        {R"({"qsxScene":1,"extra":{"a":[tru]}})", "extra", "invalid JSON"},
+        {R"({"qsxScene":1,"extra":{"a":nul}})", "extra", "invalid JSON"},
+        {R"({"qsxScene":1,"extra":01})", "extra", "invalid JSON"},
+        {R"({"qsxScene":1,"extra":"\x"})", "extra", "invalid JSON"},
+        {"{\"qsxScene\":1,\"extra\":\"\xff\"}", "document", "invalid JSON"},
+        {"[1]", "document", "expected an object, found an array"},
+        {"{}", "qsxScene", "member missing"},
+        {R"({"nodes":[]})", "qsxScene", "member missing"},
+        {R"({"qsxScene":2})", "qsxScene", "unsupported version 2"},
+        {R"({"qsxScene":"1"})", "qsxScene", "expected an integer, found a string"},
+        {R"({"qsxScene":1.0})", "qsxScene", "expected an integer, found 1.0"},
+        {R"({"qsxScene":1,"qsxScene":1})", "document", "member \"qsxScene\" appears twice"},
+        // Animation.
+        {R"({"qsxScene":1,"animation":null})", "animation", "expected an object, found null"},
+        {R"({"qsxScene":1,"animation":{"start":1.5}})", "animation.start", "expected an integer, found 1.5"},
+        {R"({"qsxScene":1,"animation":{"end":2147483648}})", "animation.end", "integer 2147483648 out of range"},
+        {R"({"qsxScene":1,"animation":{"start":-2147483649}})", "animation.start", "out of range"},
+        {R"({"qsxScene":1,"animation":{"start":1e2}})", "animation.start", "expected an integer, found 1e2"},
+        {R"({"qsxScene":1,"animation":{"ticksPerFrame":0}})", "animation.ticksPerFrame", "must be above 0"},
+        {R"({"qsxScene":1,"animation":{"ticksPerFrame":-160}})", "animation.ticksPerFrame", "must be above 0"},
+        // Maps.
+        {R"({"qsxScene":1,"maps":{}})", "maps", "expected an array, found an object"},
+        {R"({"qsxScene":1,"maps":[{"class":"bitmap"},{}]})", "maps[1]", "needs a \"class\" or a \"classId\""},
+        {R"({"qsxScene":1,"maps":[{"class":"standard"}]})", "maps[0].class", "unknown map class \"standard\""},
+        {R"({"qsxScene":1,"maps":[{"classId":[1,-1]}]})", "maps[0].classId[1]", "out of range"},
+        {R"({"qsxScene":1,"maps":[{"classId":[1,4294967296]}]})", "maps[0].classId[1]", "out of range"},
+        {R"({"qsxScene":1,"maps":[{"classId":[1,2,3]}]})", "maps[0].classId", "expected 2 class words, found 3"},
+        {R"({"qsxScene":1,"maps":[{"class":"bitmap","classId":[7,0]}]})", "maps[0].classId", "disagrees"},
+        {R"({"qsxScene":1,"maps":[{"class":"bitmap","file":5}]})", "maps[0].file", "expected a string"},
+        // Materials.
+        {R"({"qsxScene":1,"materials":[{"class":"standard","twoSided":1}]})", "materials[0].twoSided",
+         "expected a boolean, found a number"},
+        {R"({"qsxScene":1,"materials":[{"class":"standard","wire":"no"}]})", "materials[0].wire", "expected a boolean"},
+        {R"({"qsxScene":1,"materials":[{"class":"standard","shading":1.5}]})", "materials[0].shading",
+         "expected an integer"},
+        {R"({"qsxScene":1,"materials":[{"class":"standard","opacity":"x"}]})", "materials[0].opacity",
+         "expected a number, found a string"},
+        {R"({"qsxScene":1,"materials":[{"class":"standard","diffuse":[1,2]}]})", "materials[0].diffuse",
+         "expected 3 numbers, found 2"},
+        {R"({"qsxScene":1,"materials":[{"class":"standard","ambient":[1,2,3,4]}]})", "materials[0].ambient",
+         "expected 3 numbers, found 4"},
+        {R"({"qsxScene":1,"materials":[{"class":"standard","specular":[1,null,3]}]})", "materials[0].specular[1]",
+         "expected a number, found null"},
+        {R"({"qsxScene":1,"maps":[{"class":"bitmap"}],"materials":[{"class":"standard","diffuseMap":{"map":1}}]})",
+         "materials[0].diffuseMap.map", "map index 1 out of range (the scene has 1 map)"},
+        {R"({"qsxScene":1,"materials":[{"class":"standard","opacityMap":{"map":0}}]})", "materials[0].opacityMap.map",
+         "map index 0 out of range (the scene has 0 maps)"},
+        {R"({"qsxScene":1,"materials":[{"class":"standard","opacityMap":{"enabled":null}}]})",
+         "materials[0].opacityMap.enabled", "expected a boolean, found null"},
+        {R"({"qsxScene":1,"materials":[{"class":"standard","diffuseMap":null}]})", "materials[0].diffuseMap",
+         "expected an object, found null"},
+        {R"({"qsxScene":1,"materials":[{"class":"standard"},{"class":"multi","subs":[0,null,5]}]})",
+         "materials[1].subs[2]", "material index 5 out of range (the scene has 2 materials)"},
+        {R"({"qsxScene":1,"materials":[{"class":"multi","subs":[-1]}]})", "materials[0].subs[0]",
+         "material index -1 out of range"},
+        {R"({"qsxScene":1,"materials":[{"class":"multi","subs":0}]})", "materials[0].subs", "expected an array"},
+        {R"({"qsxScene":1,"materials":[{"class":"phong"}]})", "materials[0].class", "unknown material class"},
+        // Nodes.
+        {R"({"qsxScene":1,"nodes":[{"name":"a"},{"children":[]}]})", "nodes[1]", "missing member \"name\""},
+        {R"({"qsxScene":1,"nodes":[{"name":"a\u0000b"}]})", "nodes[0].name", "NUL"},
+        {R"({"qsxScene":1,"nodes":[{"name":"a","children":[{"name":"b"},{"name":5}]}]})", "nodes[0].children[1].name",
+         "expected a string, found a number"},
+        {R"({"qsxScene":1,"nodes":[{"name":"a","children":[{"name":"b","children":[{}]}]}]})",
+         "nodes[0].children[0].children[0]", "missing member \"name\""},
+        {R"({"qsxScene":1,"nodes":[{"name":"a","children":[5]}]})", "nodes[0].children[0]",
+         "expected an object, found a number"},
+        {R"({"qsxScene":1,"nodes":[{"name":"a","name":"b"}]})", "nodes[0]", "member \"name\" appears twice"},
+        {Node(R"("transform":[[1,0,0],[0,1,0],[0,0,1]])"), "nodes[0].transform", "expected 4 rows, found 3"},
+        {Node(R"("transform":[[1,0,0],["a",1,0],[0,0,1],[0,0,0]])"), "nodes[0].transform[1][0]",
+         "expected a number, found a string"},
+        {Node(R"("offsetPosition":"here")"), "nodes[0].offsetPosition", "expected an array"},
+        {Node(R"("offsetRotation":[0,0,0])"), "nodes[0].offsetRotation", "expected 4 numbers, found 3"},
+        {Node(R"("offsetRotation":[0,0,0,0])"), "nodes[0].offsetRotation", "zero quaternion"},
+        {Node(R"("offsetRotation":[0,-0.0,1e-60,0])"), "nodes[0].offsetRotation", "zero quaternion"},
+        {Node(R"("material":0)"), "nodes[0].material", "material index 0 out of range (the scene has 0 materials)"},
+        {Node(R"("material":"0")"), "nodes[0].material", "expected an integer, found a string"},
+        {Node(R"("object":5)"), "nodes[0].object", "expected an object, found a number"},
+        {Node(R"("object":{"renderable":"yes","mesh":{}})"), "nodes[0].object.renderable", "expected a boolean"},
+        {Node(R"("object":{"renderable":true})"), "nodes[0].object", "missing member \"mesh\""},
+        {Node(R"("object":{"mesh":null})"), "nodes[0].object.mesh", "expected an object, found null"},
+        // Keys.
+        {Node(R"("keys":{})"), "nodes[0].keys", "expected an array"},
+        {Node(R"("keys":[{"time":5},{"time":4}])"), "nodes[0].keys[1].time", "out of time order"},
+        {Node(R"("keys":[{"time":5},{"time":5}])"), "nodes[0].keys[1].time", "out of time order"},
+        {Node(R"("keys":[{"time":1.5}])"), "nodes[0].keys[0].time", "expected an integer, found 1.5"},
+        {Node(R"("keys":[{"time":2147483648}])"), "nodes[0].keys[0].time", "out of range"},
+        {Node(R"("keys":[{"transform":[[1,0,0],[0,1,0],[0,0,1],[0,0,0]]}])"), "nodes[0].keys[0]",
+         "missing member \"time\""},
+        {R"({"qsxScene":1,"nodes":[{"name":"a","children":[{"name":"b"},{"name":"c"},{"name":"d"},
+            {"name":"e","keys":[{"time":0},{"time":"1"}]}]}]})",
+         "nodes[0].children[3].keys[1].time", "expected an integer, found a string"},
+        // Meshes.
+        {R"({"qsxScene":1,"nodes":[{"name":"a"},{"name":"b"},{"name":"c","object":{"mesh":)" + face17 + "}}]}",
+         "nodes[2].object.mesh.faces[17]", "vertex index 9 out of range (mesh has 4 vertices)"},
+        {MeshDoc(R"({"faces":[[0,1,2],[0,1,3]],)" + three + "}"), "nodes[0].object.mesh.faces[1]",
+         "vertex index 3 out of range (mesh has 3 vertices)"},
+        {MeshDoc(R"({"faces":[[0,1,2]]})"), "nodes[0].object.mesh.faces[0]", "vertex index 0 out of range (mesh has 0 vertices)"},
+        {MeshDoc("{" + three + R"(,"faces":[[0,-1,2]]})"), "nodes[0].object.mesh.faces[0]",
+         "vertex index -1 out of range"},
+        {MeshDoc("{" + three + R"(,"faces":[[0,4294967296,2]]})"), "nodes[0].object.mesh.faces[0]", "out of range"},
+        {MeshDoc("{" + three + R"(,"faces":[[0,1]]})"), "nodes[0].object.mesh.faces[0]", "expected 3 indices, found 2"},
+        {MeshDoc("{" + three + R"(,"faces":[[0,1.0,2]]})"), "nodes[0].object.mesh.faces[0][1]",
+         "expected an integer, found 1.0"},
+        {MeshDoc("{" + three + R"(,"faces":[0,1,2]})"), "nodes[0].object.mesh.faces[0]", "expected an array"},
+        {MeshDoc(R"({"vertices":[[0,0,0],[1,0]]})"), "nodes[0].object.mesh.vertices[1]", "expected 3 numbers, found 2"},
+        {MeshDoc(R"({"vertices":[[0,0,1e39]]})"), "nodes[0].object.mesh.vertices[0][2]",
+         "out of the range of a 32-bit float"},
+        {MeshDoc(R"({"vertices":[[0,0,3.4028236e38]]})"), "nodes[0].object.mesh.vertices[0][2]",
+         "out of the range of a 32-bit float"},
+        {MeshDoc(R"({"vertices":[[0,0,1e400]]})"), "nodes[0].object.mesh.vertices[0][2]", "invalid JSON"},
+        {MeshDoc(R"({"tverts":[[0]]})"), "nodes[0].object.mesh.tverts[0]", "expected 2 or 3 numbers, found 1"},
+        {MeshDoc(R"({"tverts":[[0,1,2,3]]})"), "nodes[0].object.mesh.tverts[0]", "expected 2 or 3 numbers, found 4"},
+        {MeshDoc("{" + twoFaces + R"(,"tverts":[[0,0],[1,0],[0,1]],"tfaces":[[0,1,2],[0,1,3]]})"),
+         "nodes[0].object.mesh.tfaces[1]", "texture vertex index 3 out of range (mesh has 3 texture vertices)"},
+        {MeshDoc(R"({"tfaces":[[0,1,2],[0,1,3]],"tverts":[[0,0],[1,0],[0,1]],)" + twoFaces + "}"),
+         "nodes[0].object.mesh.tfaces[1]", "texture vertex index 3 out of range (mesh has 3 texture vertices)"},
+        {MeshDoc("{" + twoFaces + R"(,"tverts":[[0,0],[1,0],[0,1]],"tfaces":[[0,1,2]]})"), "nodes[0].object.mesh.tfaces",
+         "has 1 entry but the mesh has 2 faces"},
+        {MeshDoc("{" + twoFaces + R"(,"tfaces":[]})"), "nodes[0].object.mesh.tfaces", "has 0 entries but the mesh has 2"},
+        {MeshDoc("{" + twoFaces + R"(,"materialIds":[1,2,3]})"), "nodes[0].object.mesh.materialIds",
+         "has 3 entries but the mesh has 2 faces"},
+        {MeshDoc(R"({"materialIds":[0],)" + twoFaces + "}"), "nodes[0].object.mesh.materialIds",
+         "has 1 entry but the mesh has 2 faces"},
+        {MeshDoc("{" + twoFaces + R"(,"smoothing":[1]})"), "nodes[0].object.mesh.smoothing",
+         "has 1 entry but the mesh has 2 faces"},
+        {MeshDoc("{" + twoFaces + R"(,"materialIds":[0,65536]})"), "nodes[0].object.mesh.materialIds[1]",
+         "integer 65536 out of range (0 to 65535)"},
+        {MeshDoc("{" + twoFaces + R"(,"materialIds":[-1,0]})"), "nodes[0].object.mesh.materialIds[0]", "out of range"},
+        {MeshDoc("{" + twoFaces + R"(,"smoothing":[0,4294967296]})"), "nodes[0].object.mesh.smoothing[1]",
+         "integer 4294967296 out of range (0 to 4294967295)"},
+        {MeshDoc("{" + twoFaces + R"(,"smoothing":[0.5,0]})"), "nodes[0].object.mesh.smoothing[0]",
+         "expected an integer"},
+        {MeshDoc(R"({"vertices":[],"vertices":[]})"), "nodes[0].object.mesh", "member \"vertices\" appears twice"},
+    };
+}
+
+TEST(JsonScene, RefusalsNameThePlaceAndTheFault) {
+    for (const Refusal& r : Refusals()) {
+        SCOPED_TRACE(r.doc);
+        std::string error;
+        EXPECT_FALSE(qsxhost::ParseJsonScene(r.doc, &error));
+        // "<place>: <what>", the place given whole.
+        EXPECT_EQ(error.rfind(r.place + ": ", 0), 0u) << error;
+        EXPECT_NE(error.find(r.fault, r.place.size()), std::string::npos) << error;
+    }
+}
+
+TEST(JsonScene, InvalidJsonGivesAByteOffset) {
+    std::string error;
+    EXPECT_FALSE(qsxhost::ParseJsonScene(R"({"qsxScene":1,"extra":[1 2]})", &error));
+    EXPECT_EQ(error.rfind("extra: invalid JSON at byte 25: ", 0), 0u) << error;
+}
+
+TEST(JsonScene, UnknownMembersAreIgnoredEverywhere) {
+    auto s = Parse(R"({"qsxScene":1,"future":{"x":[1,{"y":null}]},
+        "animation":{"ticksPerFrame":10,"rate":"x"},
+        "maps":[{"class":"bitmap","file":"f","tiling":[1,1]}],
+        "materials":[{"class":"standard","gloss":0.5,"diffuseMap":{"map":0,"amount":100}},
+                     {"class":"multi","subs":[],"names":["a"]},{"classId":[5,5],"shading":"anything"}],
+        "nodes":[{"name":"a","layer":"0","material":0,"object":{"kind":"box","mesh":{"normals":[[0,0,1]],
+            "vertices":[[0,0,0]]}},"keys":[{"time":0,"ease":1}]}]})");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->GetTicksPerFrame(), 10);
+    EXPECT_EQ(s->Stats().vertices, 1);
+    EXPECT_EQ(At(*s, {0})->GetMtl()->GetSubTexmap(host::ID_DI)->GetMapName(), "f");
+}
+
+TEST(JsonScene, TenThousandLevelsDeep) {
+    constexpr int kDepth = 10'000;
+    std::string doc = R"({"qsxScene":1,"nodes":[)";
+    for (int i = 0; i < kDepth - 1; ++i) doc += R"({"name":"n)" + std::to_string(i) + R"(","children":[)";
+    doc += R"({"name":"leaf","object":{"mesh":{"vertices":[[1,2,3]]}}})";
+    for (int i = 0; i < kDepth - 1; ++i) doc += "]}";
+    doc += "]}";
+    auto s = Parse(doc);
+    ASSERT_TRUE(s);
+    int depth = 0;
+    INode* n = s->GetRootNode();
+    while (n->NumberOfChildren() > 0) {
+        ASSERT_EQ(n->NumberOfChildren(), 1);
+        INode* child = n->GetChildNode(0);
+        ASSERT_EQ(child->GetParentNode(), n);
+        n = child;
+        ++depth;
+    }
+    EXPECT_EQ(depth, kDepth);
+    EXPECT_EQ(n->GetName(), "leaf");
+    EXPECT_EQ(s->Stats().nodes, kDepth);
+    EXPECT_EQ(s->Stats().meshes, 1);
+
+    // A fault at the bottom is placed exactly.
+    const size_t at = doc.find("[[1,2,3]]");
+    std::string bad = doc;
+    bad.replace(at, 9, "[[1,2]]");
+    std::string error;
+    EXPECT_FALSE(qsxhost::ParseJsonScene(bad, &error));
+    std::string place = "nodes[0]";
+    for (int i = 1; i < kDepth; ++i) place += ".children[0]";
+    EXPECT_EQ(error, place + ".object.mesh.vertices[0]: expected 3 numbers, found 2");
+
+    // Unknown members nest as deep without harm.
+    std::string deepArray = R"({"qsxScene":1,"x":)" + std::string(20'000, '[') + std::string(20'000, ']') + "}";
+    EXPECT_TRUE(Parse(deepArray));
+}
+
+TEST(JsonScene, LongNameIsKept) {
+    const std::string name(100'000, 'x');
+    auto s = Parse(R"({"qsxScene":1,"nodes":[{"name":")" + name + R"("}]})");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(At(*s, {0})->GetName(), name);
+}
+
+class JsonSceneFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/qsx_json_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        for (const std::string& f : files_) std::remove(f.c_str());
+        rmdir((dir_ + "/sub").c_str());
+        rmdir(dir_.c_str());
+    }
+    std::string Write(const std::string& name, const std::string& text) {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << text;
+        files_.push_back(path);
+        return path;
+    }
+    std::string dir_;
+    std::vector<std::string> files_;
+};
+
+TEST_F(JsonSceneFile, InputFaultsSayTheCause) {
+    ASSERT_EQ(mkdir((dir_ + "/sub").c_str(), 0700), 0);
+    struct Row {
+        std::string path;
+        std::string error;
+    } rows[] = {
+        {dir_ + "/missing.json", "No such file or directory"},
+        {dir_ + "/sub", "Is a directory"},
+        {Write("empty.json", ""), "the file is empty"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.path);
+        std::string error;
+        EXPECT_FALSE(qsxhost::LoadJsonScene(r.path, &error));
+        EXPECT_EQ(error, r.error);
+    }
+    if (geteuid() != 0) {
+        const std::string locked = Write("locked.json", R"({"qsxScene":1})");
+        ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+        std::string error;
+        EXPECT_FALSE(qsxhost::LoadJsonScene(locked, &error));
+        EXPECT_EQ(error, "Permission denied");
+    }
+}
+
+TEST_F(JsonSceneFile, FileFaultsArePlacedLikeBufferFaults) {
+    std::string error;
+    EXPECT_TRUE(qsxhost::LoadJsonScene(Write("ok.json", "\n  " + Node(R"("material":null)") + "\n"), &error)) << error;
+    EXPECT_FALSE(qsxhost::LoadJsonScene(Write("bad.json", Node(R"("material":3)")), &error));
+    EXPECT_EQ(error, "nodes[0].material: material index 3 out of range (the scene has 0 materials)");
+}
+
+TEST(JsonScene, LooksLikeJsonScene) {
+    struct Row {
+        std::string_view text;
+        bool want;
+    } rows[] = {
+        {"{", true},   {" \t\r\n{\"qsxScene\":1}", true}, {"", false},           {"   \n", false},
+        {"[", false},  {"\xEF\xBB\xBF{", false},          {"solid cube", false}, {std::string_view("\0{", 2), false},
+        {"x{", false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.text));
+        EXPECT_EQ(qsxhost::LooksLikeJsonScene(r.text), r.want);
+    }
+}
+
+}  // namespace

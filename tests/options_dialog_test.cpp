@@ -1,0 +1,550 @@
+// The options dialog's handler, driven through the in-memory window the way a
+// user would drive it, with the settings store in memory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "QsxExp/Options.h"
+#include "QsxExp/OptionsDialog.h"
+#include "QsxExp/QsxExport.h"
+#include "QsxExp/resource.h"
+#include "host/Interface.h"
+#include "qsxhost/DialogHost.h"
+#include "qsxhost/MemoryDialog.h"
+
+namespace {
+
+using qsx::ExportOptions;
+using qsxhost::ControlEdit;
+using qsxhost::MemoryDialog;
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Keys and typed values in memory; value names compare without regard to case.
+class MemoryRegistry : public host::Registry {
+public:
+    struct Value {
+        uint32_t type;
+        std::vector<unsigned char> data;
+    };
+    using Values = std::map<std::string, Value>;
+
+    std::unique_ptr<host::RegistryKey> CreateKey(const char* path) override {
+        return std::make_unique<Key>(&keys[Lower(path)]);
+    }
+    std::unique_ptr<host::RegistryKey> OpenKey(const char* path) override {
+        auto it = keys.find(Lower(path));
+        if (it == keys.end()) return nullptr;
+        return std::make_unique<Key>(&it->second);
+    }
+    bool HasKey(const char* path) const { return keys.count(Lower(path)) != 0; }
+
+    std::map<std::string, Values> keys;
+
+private:
+    class Key : public host::RegistryKey {
+    public:
+        explicit Key(Values* values) : values_(values) {}
+        bool SetValue(const char* name, uint32_t type, const void* data, uint32_t size) override {
+            const auto* bytes = static_cast<const unsigned char*>(data);
+            (*values_)[Lower(name)] = Value{type, std::vector<unsigned char>(bytes, bytes + size)};
+            return true;
+        }
+        bool QueryValue(const char* name, uint32_t* type, void* data, uint32_t* size) const override {
+            auto it = values_->find(Lower(name));
+            if (it == values_->end() || it->second.data.size() > *size) return false;
+            std::memcpy(data, it->second.data.data(), it->second.data.size());
+            *size = static_cast<uint32_t>(it->second.data.size());
+            if (type) *type = it->second.type;
+            return true;
+        }
+        bool Close() override { return true; }
+
+    private:
+        Values* values_;
+    };
+};
+
+// The host as far as the dialog needs it: the settings store.
+class StoreOnlyInterface : public host::Interface {
+public:
+    explicit StoreOnlyInterface(host::Registry* registry) : registry_(registry) {}
+    host::Interval GetAnimRange() override { return {}; }
+    host::INode* GetRootNode() override { return nullptr; }
+    int GetTicksPerFrame() override { return 160; }
+    void Assert1(int, const char*) override {}
+    void Warning(std::string_view) override {}
+    void FileFailure(std::string_view, std::string_view) override {}
+    intptr_t DialogBoxParam(const host::DialogTemplate&, host::DlgProc, intptr_t) override { return 0; }
+    intptr_t SetWaitCursor() override { return 0; }
+    void RestoreCursor(intptr_t) override {}
+    void Progress(std::string_view, int64_t, int64_t) override {}
+    host::Registry* GetRegistry() override { return registry_; }
+
+private:
+    host::Registry* registry_;
+};
+
+constexpr const char* kHeaderPath = "C:\\models\\scene.qsh";
+constexpr const char* kAnimationPath = "C:\\models\\scene.qsv";
+constexpr unsigned kWarningType = host::MB_OK | host::MB_ICONWARNING;
+
+class OptionsDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        exporter.ip = &ip;
+        exporter.headerPath = kHeaderPath;
+        exporter.animationPath = kAnimationPath;
+    }
+
+    void Open() { ASSERT_EQ(dialog.Open(reinterpret_cast<intptr_t>(&exporter)), 1); }
+
+    // What an earlier session left in the store.
+    void Store(const ExportOptions& options) { qsx::SaveOptions(&registry, options); }
+    ExportOptions Stored() {
+        ExportOptions options;
+        qsx::LoadOptions(&registry, options);
+        return options;
+    }
+    bool AnythingStored() const { return registry.HasKey(qsx::kOptionsKey); }
+
+    void ExpectStillOpenWith(const char* warning) {
+        EXPECT_FALSE(dialog.Ended());
+        ASSERT_EQ(dialog.MessageBoxes().size(), 1u);
+        EXPECT_EQ(dialog.MessageBoxes()[0].text, warning);
+        EXPECT_EQ(dialog.MessageBoxes()[0].caption, "Quorvantis File Exporter");
+        EXPECT_EQ(dialog.MessageBoxes()[0].type, kWarningType);
+    }
+
+    MemoryRegistry registry;
+    StoreOnlyInterface ip{&registry};
+    qsx::QsxExport exporter;
+    MemoryDialog dialog{qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc};
+};
+
+TEST(OptionsDialogTemplate, ControlsInTabOrderWithTheirMnemonicsAndStates) {
+    const host::DialogTemplate& t = qsx::OptionsDialogTemplate();
+    EXPECT_EQ(t.resourceId, 133);
+    EXPECT_STREQ(t.caption, "Quorvantis Export Options");
+    EXPECT_EQ(t.w, 252);
+    EXPECT_EQ(t.h, 194);
+    EXPECT_STREQ(t.font, "MS Sans Serif");
+    EXPECT_EQ(t.pointSize, 8);
+
+    struct Expected {
+        int id;
+        const char* text;
+    };
+    const Expected order[] = {
+        {-1, "Position and Size"}, {1007, "&Centre object"}, {1036, ""},   {1037, ""},
+        {-1, "Hierarchy"},         {1038, "Use &prototypes"}, {1039, ""},  {-1, "&Hints"},
+        {1046, ""},                {-1, "Textures"},          {1040, "&Lit"}, {1042, "F&ilter"},
+        {1041, "&Foreshorten"},    {1043, "Show &textures"},  {1044, "Override &extension"},
+        {1022, ""},                {-1, "Additional"},        {1006, "Header"}, {1048, ""},
+        {1, "OK"},                 {2, "Cancel"},             {1056, "&Use Defaults"},
+        {1050, "&Save Defaults"},  {1002, "Animation"},       {1082, ""},
+    };
+    ASSERT_EQ(t.controlCount, static_cast<int>(std::size(order)));
+    for (int i = 0; i < t.controlCount; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(t.controls[i].id, order[i].id);
+        EXPECT_STREQ(t.controls[i].text, order[i].text);
+        const bool disabled = (t.controls[i].style & host::WS_DISABLED) != 0;
+        const int id = t.controls[i].id;
+        EXPECT_EQ(disabled, id == 1038 || id == 1022 || id == 1048 || id == 1082);
+        EXPECT_EQ((t.controls[i].style & host::ES_UPPERCASE) != 0, id == 1022);
+        EXPECT_EQ(t.controls[i].kind == host::ControlKind::GroupBox, id == -1);
+        // Everything but the group boxes can be reached with Tab.
+        EXPECT_EQ((t.controls[i].style & host::WS_TABSTOP) != 0, id != -1);
+    }
+    EXPECT_EQ(t.controls[19].kind, host::ControlKind::DefPushButton);
+    EXPECT_EQ(t.controls[13].style & host::WS_GROUP, host::WS_GROUP);
+}
+
+TEST_F(OptionsDialogTest, FirstUseShowsTheDefaultsAndStoresNothing) {
+    Open();
+    EXPECT_EQ(dialogExporter, &exporter);
+    EXPECT_EQ(dialog.GetUserData(), reinterpret_cast<intptr_t>(&exporter));
+    EXPECT_TRUE(dialog.Centred());
+    EXPECT_TRUE(dialog.Focused());
+
+    EXPECT_EQ(dialog.Items(1036), (std::vector<std::string>{"Scale to", "Scale by"}));
+    EXPECT_EQ(dialog.Items(1039), (std::vector<std::string>{"Preserve hierarchy", "Flat (single clump)",
+                                                            "Flat (multiple clumps)", "Separate clumps"}));
+    EXPECT_EQ(dialog.Items(1046), (std::vector<std::string>{"None", "Hidden surface", "Editable"}));
+
+    EXPECT_EQ(dialog.GetCheck(1007), host::BST_CHECKED);
+    EXPECT_EQ(dialog.GetCurSel(1036), 1);
+    EXPECT_EQ(dialog.Text(1037), "1.0000");
+    EXPECT_EQ(dialog.GetCurSel(1039), 0);
+    EXPECT_EQ(dialog.GetCurSel(1046), 0);
+    for (int id : {1040, 1041, 1042, 1044, 1006, 1002, 1038}) EXPECT_EQ(dialog.GetCheck(id), host::BST_UNCHECKED) << id;
+    EXPECT_EQ(dialog.GetCheck(1043), host::BST_CHECKED);
+    EXPECT_EQ(dialog.Text(1022), "BMP");
+    EXPECT_EQ(dialog.Text(1048), kHeaderPath);
+    EXPECT_EQ(dialog.Text(1082), kAnimationPath);
+    for (int id : {1022, 1048, 1082, 1038}) EXPECT_FALSE(dialog.IsEnabled(id)) << id;
+    EXPECT_FALSE(AnythingStored());
+}
+
+TEST_F(OptionsDialogTest, EachCheckBoxEnablesItsEditBox) {
+    struct Rule {
+        int check, edit;
+    };
+    Open();
+    for (Rule rule : {Rule{1044, 1022}, Rule{1006, 1048}, Rule{1002, 1082}}) {
+        SCOPED_TRACE(rule.check);
+        ASSERT_TRUE(dialog.Click(rule.check));
+        EXPECT_TRUE(dialog.IsEnabled(rule.edit));
+        ASSERT_TRUE(dialog.Click(rule.check));
+        EXPECT_FALSE(dialog.IsEnabled(rule.edit));
+    }
+}
+
+TEST_F(OptionsDialogTest, PrototypesStayDisabledWhateverIsShown) {
+    Store({.scaleFactor = 2, .saveHeader = 1, .textureFlags = 31});
+    Open();
+    EXPECT_FALSE(dialog.IsEnabled(1038));
+    EXPECT_FALSE(dialog.Click(1038));
+    dialog.Click(1056);
+    EXPECT_FALSE(dialog.IsEnabled(1038));
+    dialog.Click(IDOK);
+    EXPECT_FALSE(dialog.IsEnabled(1038));
+    EXPECT_EQ(dialog.GetCheck(1038), host::BST_UNCHECKED);
+}
+
+TEST_F(OptionsDialogTest, EnablingFollowsStoredOptionsWhenShown) {
+    Store({.saveHeader = 1, .saveAnimation = 0, .textureFlags = qsx::TEX_OVERRIDE_EXT});
+    Open();
+    EXPECT_TRUE(dialog.IsEnabled(1022));
+    EXPECT_TRUE(dialog.IsEnabled(1048));
+    EXPECT_FALSE(dialog.IsEnabled(1082));
+    EXPECT_EQ(dialog.GetCheck(1043), host::BST_UNCHECKED);
+}
+
+struct ScaleCase {
+    const char* typed;
+    bool accepted;
+    float stored;  // when accepted
+};
+
+class ScaleFactorTest : public OptionsDialogTest, public ::testing::WithParamInterface<ScaleCase> {};
+
+TEST_P(ScaleFactorTest, OnlyPositiveNumbersPass) {
+    const ScaleCase& c = GetParam();
+    Open();
+    ASSERT_TRUE(dialog.Type(1037, c.typed));
+    dialog.Click(IDOK);
+    if (c.accepted) {
+        EXPECT_TRUE(dialog.Ended());
+        EXPECT_EQ(dialog.Result(), 1);
+        EXPECT_TRUE(dialog.MessageBoxes().empty());
+        EXPECT_FLOAT_EQ(exporter.options.scaleFactor, c.stored);
+        EXPECT_TRUE(AnythingStored());
+    } else {
+        ExpectStillOpenWith("Please enter a positive number");
+        EXPECT_FALSE(AnythingStored());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, ScaleFactorTest,
+                         ::testing::Values(ScaleCase{"2.5x", true, 2.5f}, ScaleCase{"1e-3", true, 0.001f},
+                                           ScaleCase{"  3", true, 3.0f}, ScaleCase{"0", false, 0},
+                                           ScaleCase{"-1", false, 0}, ScaleCase{"", false, 0},
+                                           ScaleCase{"abc", false, 0}, ScaleCase{"0.0000", false, 0}));
+
+TEST_F(OptionsDialogTest, OnlyTheFirst259CharactersOfTheScaleFactorAreRead) {
+    // A "1" at index 259 falls outside the 260-byte read buffer: what remains is 0.
+    Open();
+    dialog.Type(1037, std::string(259, '0') + "1");
+    dialog.Click(IDOK);
+    ExpectStillOpenWith("Please enter a positive number");
+
+    dialog.Type(1037, std::string(258, '0') + "1");
+    dialog.Click(IDOK);
+    EXPECT_TRUE(dialog.Ended());
+    EXPECT_FLOAT_EQ(exporter.options.scaleFactor, 1.0f);
+}
+
+TEST_F(OptionsDialogTest, TypedExtensionBecomesCapitals) {
+    Open();
+    dialog.Click(1044);
+    ASSERT_TRUE(dialog.Type(1022, "jpg"));
+    EXPECT_EQ(dialog.Text(1022), "JPG");
+    dialog.Click(IDOK);
+    ASSERT_TRUE(dialog.Ended());
+    EXPECT_EQ(exporter.options.extName, "JPG");
+    EXPECT_EQ(Stored().extName, "JPG");
+    EXPECT_EQ(Stored().textureFlags, qsx::TEX_SHOW | qsx::TEX_OVERRIDE_EXT);
+}
+
+TEST_F(OptionsDialogTest, LongStoredExtensionBlocksOkEvenWhileItsBoxIsDisabled) {
+    Store({.extName = "JPEG"});
+    Open();
+    EXPECT_FALSE(dialog.IsEnabled(1022));
+    EXPECT_EQ(dialog.Text(1022), "JPEG");
+    dialog.Click(IDOK);
+    ExpectStillOpenWith("Please enter no more than 3 characters");
+    EXPECT_FALSE(dialog.Type(1022, "tga"));  // no typing into a disabled box
+
+    dialog.Click(1044);
+    ASSERT_TRUE(dialog.Type(1022, "tga"));
+    dialog.Click(1044);
+    EXPECT_FALSE(dialog.IsEnabled(1022));
+    dialog.Click(IDOK);
+    ASSERT_TRUE(dialog.Ended());
+    EXPECT_EQ(dialog.Result(), 1);
+    EXPECT_EQ(Stored().extName, "TGA");
+    EXPECT_EQ(Stored().textureFlags & qsx::TEX_OVERRIDE_EXT, 0u);
+}
+
+TEST_F(OptionsDialogTest, ScaleFactorIsCheckedFirstWhenBothAreWrong) {
+    Open();
+    dialog.Click(1044);
+    dialog.Type(1022, "abcd");
+    dialog.Type(1037, "0");
+    dialog.Click(IDOK);
+    ExpectStillOpenWith("Please enter a positive number");
+}
+
+TEST_F(OptionsDialogTest, FailedCheckKeepsWhatWasReadBeforeItButSavesNothing) {
+    Open();
+    dialog.Click(1007);  // centre off
+    dialog.Click(1040);  // lit on
+    dialog.Click(1044);
+    dialog.Type(1022, "long");
+    dialog.Click(IDOK);
+    ExpectStillOpenWith("Please enter no more than 3 characters");
+    EXPECT_EQ(exporter.options.centre, 0);
+    EXPECT_EQ(exporter.options.textureFlags, qsx::TEX_SHOW | qsx::TEX_LIT | qsx::TEX_OVERRIDE_EXT);
+    EXPECT_EQ(exporter.options.extName, "LONG");
+    EXPECT_FALSE(AnythingStored());
+}
+
+TEST_F(OptionsDialogTest, SaveDefaultsThenCancelKeepsTheSavedValues) {
+    Open();
+    dialog.Click(1006);
+    dialog.Type(1037, "2");
+    dialog.Click(1050);
+    EXPECT_FALSE(dialog.Ended());
+    EXPECT_EQ(Stored().saveHeader, 1);
+    EXPECT_FLOAT_EQ(Stored().scaleFactor, 2.0f);
+
+    dialog.Click(1040);  // edited after saving: lost with Cancel
+    dialog.Click(IDCANCEL);
+    EXPECT_TRUE(dialog.Ended());
+    EXPECT_EQ(dialog.Result(), 0);
+    EXPECT_EQ(Stored().saveHeader, 1);
+    EXPECT_EQ(Stored().textureFlags & qsx::TEX_LIT, 0u);
+}
+
+TEST_F(OptionsDialogTest, SaveDefaultsWithAFailedCheckSavesNothing) {
+    Open();
+    dialog.Type(1037, "-2");
+    dialog.Click(1050);
+    ExpectStillOpenWith("Please enter a positive number");
+    EXPECT_FALSE(AnythingStored());
+}
+
+TEST_F(OptionsDialogTest, CancelReadsNothing) {
+    Open();
+    dialog.Click(1007);
+    dialog.Type(1037, "0");
+    dialog.Click(IDCANCEL);
+    EXPECT_TRUE(dialog.Ended());
+    EXPECT_EQ(dialog.Result(), 0);
+    EXPECT_TRUE(dialog.MessageBoxes().empty());
+    EXPECT_EQ(exporter.options.centre, 1);
+    EXPECT_FALSE(AnythingStored());
+}
+
+TEST_F(OptionsDialogTest, UseDefaultsBringsBackTheStoredValues) {
+    Store({.scaleFactor = 3.25f, .scaleType = 0, .centre = 0, .saveHeader = 1, .hierarchyType = 2,
+           .textureFlags = qsx::TEX_LIT | qsx::TEX_OVERRIDE_EXT, .hints = 1, .extName = "PNG"});
+    Open();
+    dialog.Click(1007);
+    dialog.Select(1036, 1);
+    dialog.Type(1037, "9");
+    dialog.Select(1039, 3);
+    dialog.Select(1046, 2);
+    dialog.Click(1040);
+    dialog.Click(1043);
+    dialog.Click(1044);
+    dialog.Click(1006);
+    dialog.Click(1002);
+
+    dialog.Click(1056);
+    EXPECT_FALSE(dialog.Ended());
+    EXPECT_EQ(dialog.GetCheck(1007), host::BST_UNCHECKED);
+    EXPECT_EQ(dialog.GetCurSel(1036), 0);
+    EXPECT_EQ(dialog.Text(1037), "3.2500");
+    EXPECT_EQ(dialog.GetCurSel(1039), 2);
+    EXPECT_EQ(dialog.GetCurSel(1046), 1);
+    EXPECT_EQ(dialog.GetCheck(1040), host::BST_CHECKED);
+    EXPECT_EQ(dialog.GetCheck(1043), host::BST_UNCHECKED);
+    EXPECT_EQ(dialog.GetCheck(1044), host::BST_CHECKED);
+    EXPECT_TRUE(dialog.IsEnabled(1022));
+    EXPECT_EQ(dialog.Text(1022), "PNG");
+    EXPECT_EQ(dialog.GetCheck(1006), host::BST_CHECKED);
+    EXPECT_TRUE(dialog.IsEnabled(1048));
+    EXPECT_EQ(dialog.GetCheck(1002), host::BST_UNCHECKED);
+    EXPECT_FALSE(dialog.IsEnabled(1082));
+}
+
+TEST_F(OptionsDialogTest, StoredIndexOutsideItsListLeavesNoSelectionAndOkStoresMinusOne) {
+    Store({.scaleType = 2, .hierarchyType = 7, .hints = -4});
+    Open();
+    EXPECT_EQ(dialog.GetCurSel(1036), host::CB_ERR);
+    EXPECT_EQ(dialog.GetCurSel(1039), host::CB_ERR);
+    EXPECT_EQ(dialog.GetCurSel(1046), host::CB_ERR);
+    dialog.Click(IDOK);
+    ASSERT_TRUE(dialog.Ended());
+    const ExportOptions stored = Stored();
+    EXPECT_EQ(stored.scaleType, -1);
+    EXPECT_EQ(stored.hierarchyType, -1);
+    EXPECT_EQ(stored.hints, -1);
+}
+
+TEST_F(OptionsDialogTest, TextTypedIntoThePathBoxesChangesNothing) {
+    Open();
+    dialog.Click(1006);
+    dialog.Click(1002);
+    ASSERT_TRUE(dialog.Type(1048, "D:\\elsewhere\\other.qsh"));
+    ASSERT_TRUE(dialog.Type(1082, "D:\\elsewhere\\other.qsv"));
+    dialog.Click(IDOK);
+    ASSERT_TRUE(dialog.Ended());
+    EXPECT_EQ(exporter.headerPath, kHeaderPath);
+    EXPECT_EQ(exporter.animationPath, kAnimationPath);
+    EXPECT_EQ(exporter.options.saveHeader, 1);
+    EXPECT_EQ(exporter.options.saveAnimation, 1);
+}
+
+TEST_F(OptionsDialogTest, TextureBitsOutsideTheDialogAreCarriedThrough) {
+    Store({.textureFlags = 0x100u | qsx::TEX_FILTER});
+    Open();
+    dialog.Click(1041);
+    dialog.Click(IDOK);
+    ASSERT_TRUE(dialog.Ended());
+    EXPECT_EQ(Stored().textureFlags, 0x100u | qsx::TEX_FILTER | qsx::TEX_FORESHORTEN);
+}
+
+TEST_F(OptionsDialogTest, OnlyTheCheckedStateCountsAsTicked) {
+    Open();
+    dialog.SetCheck(1007, 2);  // indeterminate
+    dialog.SetCheck(1043, 2);
+    dialog.SetCheck(1006, 2);
+    dialog.Click(IDOK);
+    ASSERT_TRUE(dialog.Ended());
+    EXPECT_EQ(exporter.options.centre, 0);
+    EXPECT_EQ(exporter.options.textureFlags & qsx::TEX_SHOW, 0u);
+    EXPECT_EQ(exporter.options.saveHeader, 0);
+}
+
+TEST_F(OptionsDialogTest, CommandsAreTakenFromTheLow16BitsOnly) {
+    Open();
+    // A notification code in the high word does not change which control spoke.
+    qsx::OptionsDialogProc(&dialog, host::WM_COMMAND, (1u << 16) | IDCANCEL, 0);
+    EXPECT_TRUE(dialog.Ended());
+    EXPECT_EQ(dialog.Result(), 0);
+    EXPECT_EQ(qsx::OptionsDialogProc(&dialog, 0x0200, 0, 0), 0);
+}
+
+TEST_F(OptionsDialogTest, OpeningAnotherDialogMovesTheModulePointer) {
+    Open();
+    qsx::QsxExport other;
+    other.ip = &ip;
+    MemoryDialog second(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc);
+    second.Open(reinterpret_cast<intptr_t>(&other));
+    EXPECT_EQ(dialogExporter, &other);
+    second.Click(IDCANCEL);
+    EXPECT_EQ(dialogExporter, &other);  // it stays after the dialog closed
+}
+
+TEST(MemoryDialog, WindowOperationsFollowTheWindowSystem) {
+    MemoryDialog window(qsx::OptionsDialogTemplate(), nullptr);
+    char buffer[4];
+    window.SetText(1037, "123456");
+    EXPECT_EQ(window.GetText(1037, buffer, sizeof buffer), 3);
+    EXPECT_STREQ(buffer, "123");
+
+    EXPECT_EQ(window.InsertString(1036, -1, "b"), 0);
+    EXPECT_EQ(window.InsertString(1036, 0, "a"), 0);
+    EXPECT_EQ(window.InsertString(1036, 5, "z"), host::CB_ERR);
+    EXPECT_EQ(window.Items(1036), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(window.SetCurSel(1036, 1), 1);
+    EXPECT_EQ(window.SetCurSel(1036, 2), host::CB_ERR);
+    EXPECT_EQ(window.GetCurSel(1036), host::CB_ERR);
+
+    // Only the box made for capitals changes what is typed, and SetText never does.
+    window.Enable(1022, true);
+    window.Type(1022, "aZ9q");
+    EXPECT_EQ(window.Text(1022), "AZ9Q");
+    window.SetText(1022, "low");
+    EXPECT_EQ(window.Text(1022), "low");
+    window.Type(1037, "abc");
+    EXPECT_EQ(window.Text(1037), "abc");
+}
+
+TEST_F(OptionsDialogTest, BatchRunAppliesEditsThenPressesOk) {
+    std::string message = "untouched";
+    const std::vector<ControlEdit> edits = {
+        {ControlEdit::Check, 1044, 1, ""},
+        {ControlEdit::Text, 1022, 0, "png"},
+        {ControlEdit::Select, 1039, 2, ""},
+    };
+    EXPECT_EQ(qsxhost::RunBatchDialog(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc,
+                                      reinterpret_cast<intptr_t>(&exporter), edits, &message),
+              1);
+    EXPECT_EQ(exporter.options.extName, "PNG");
+    EXPECT_EQ(exporter.options.hierarchyType, 2);
+    EXPECT_EQ(exporter.options.textureFlags, qsx::TEX_SHOW | qsx::TEX_OVERRIDE_EXT);
+    const ExportOptions stored = Stored();
+    EXPECT_EQ(stored.extName, "PNG");
+    EXPECT_EQ(stored.hierarchyType, 2);
+}
+
+TEST_F(OptionsDialogTest, BatchRunRefusedByACheckAnswersTheWarning) {
+    std::string message;
+    const std::vector<ControlEdit> edits = {{ControlEdit::Text, 1037, 0, "0"}};
+    EXPECT_EQ(qsxhost::RunBatchDialog(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc,
+                                      reinterpret_cast<intptr_t>(&exporter), edits, &message),
+              -1);
+    EXPECT_EQ(message, "Please enter a positive number");
+    EXPECT_FALSE(AnythingStored());
+}
+
+TEST_F(OptionsDialogTest, BatchRunEditsReachDisabledBoxesAndClearedChecks) {
+    Store({.saveHeader = 1});
+    const std::vector<ControlEdit> edits = {
+        {ControlEdit::Text, 1022, 0, "tga"},  // override left off
+        {ControlEdit::Check, 1006, 0, ""},
+        {ControlEdit::Select, 1046, -1, ""},
+    };
+    EXPECT_EQ(qsxhost::RunBatchDialog(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc,
+                                      reinterpret_cast<intptr_t>(&exporter), edits, nullptr),
+              1);
+    const ExportOptions stored = Stored();
+    EXPECT_EQ(stored.extName, "TGA");
+    EXPECT_EQ(stored.textureFlags & qsx::TEX_OVERRIDE_EXT, 0u);
+    EXPECT_EQ(stored.saveHeader, 0);
+    EXPECT_EQ(stored.hints, -1);
+}
+
+TEST_F(OptionsDialogTest, BatchRunEndingInAnEditAnswersThatEnding) {
+    const std::vector<ControlEdit> edits = {{ControlEdit::Check, IDCANCEL, 0, ""}, {ControlEdit::Text, 1037, 0, "0"}};
+    EXPECT_EQ(qsxhost::RunBatchDialog(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc,
+                                      reinterpret_cast<intptr_t>(&exporter), edits, nullptr),
+              0);
+    EXPECT_FALSE(AnythingStored());
+}
+
+}  // namespace
