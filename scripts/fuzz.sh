@@ -36,6 +36,7 @@ for h in "${harnesses[@]}"; do
   echo "== $h: ${seconds}s"
   rc=0
   ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS=suppressions="$PWD/fuzz/lsan.supp":print_suppressions=0 \
     "$dir/fuzz/$h" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$dir/artifacts/$h-" "${dict[@]}" "$work" "$seeds" >"$log" 2>&1 || rc=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)

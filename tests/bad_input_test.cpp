@@ -398,6 +398,31 @@ TEST_F(CommandTest, FullDiskRemovesTheCutScriptAndSaysSo) {
     EXPECT_NE(files.at("scene.qsh").find("#define TAG_Node199 200\r\n"), std::string::npos);
 }
 
+// Inputs the fuzzers found, kept in tests/data/regress/, each with what the
+// command must answer.
+TEST_F(CommandTest, InputsTheFuzzersFound) {
+    struct Case {
+        const char* file;
+        int status;
+        const char* reason;
+    } cases[] = {
+        // A face line missing from the ASE face list: the library reads far
+        // out of bounds and crashes inside the import.
+        {"ase_missing_face_line.ase", 2, "the importer gave up on this file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string scenePath = std::string(QSX_SOURCE_DIR) + "/tests/data/regress/" + c.file;
+        ASSERT_TRUE(fs::exists(scenePath));
+        const Outcome o = RunCommand({"--batch", "--header", "--animation", scenePath, out_ + "/scene.QSX"}, home_);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        const auto lines = SplitLines(o.err);
+        ASSERT_EQ(lines.size(), 1u) << o.err;
+        EXPECT_EQ(lines[0].rfind("qsxexport: " + scenePath + ": " + c.reason, 0), 0u) << lines[0];
+        EXPECT_TRUE(Snapshot(out_).empty());
+    }
+}
+
 // --- the settings store through the command
 
 std::string SettingsPath(const std::string& home) { return home + "/config/qsxexport/settings.reg"; }
