@@ -434,7 +434,7 @@ qsx::ExportOptions StoredOptions(const std::string& home) {
     return o;
 }
 
-TEST_F(CommandTest, SettingsSaveOnAFullDiskKeepsTheOldFileAndIsReported) {
+TEST_F(CommandTest, FailedSettingsSaveKeepsTheOldFileAndIsReported) {
     const std::string scenePath = Scene("empty.json", "{\"qsxScene\":1}");
     // Stored once with hints "editable".
     Outcome o = RunCommand({"--batch", "--save-defaults", "--hints", "editable", "--no-header", "--no-animation",
@@ -458,6 +458,19 @@ TEST_F(CommandTest, SettingsSaveOnAFullDiskKeepsTheOldFileAndIsReported) {
     // No temporary file is left beside it.
     for (const auto& [name, text] : Snapshot(home_ + "/config/qsxexport"))
         EXPECT_TRUE(name == "settings.reg" || name == "settings.reg.lock") << name;
+
+    // A folder that cannot be written to (permissions do not bind root).
+    if (kRoot) return;
+    const std::string folder = home_ + "/config/qsxexport";
+    ASSERT_EQ(::chmod(folder.c_str(), 0500), 0);
+    o = RunCommand({"--batch", "--save-defaults", "--hints", "none", scenePath, out_ + "/c.QSX"}, home_);
+    ::chmod(folder.c_str(), 0700);
+    EXPECT_EQ(o.status, 0) << o.err;
+    const auto roLines = SplitLines(o.err);
+    ASSERT_EQ(roLines.size(), 1u) << o.err;
+    EXPECT_EQ(roLines[0].rfind("qsxexport: " + SettingsPath(home_) + ": settings not saved: ", 0), 0u) << roLines[0];
+    EXPECT_NE(roLines[0].find("Permission denied"), std::string::npos) << roLines[0];
+    EXPECT_EQ(ReadFile(SettingsPath(home_)), before);
 }
 
 TEST_F(CommandTest, ConcurrentRunsSavingDefaultsNeverTearTheSettings) {
