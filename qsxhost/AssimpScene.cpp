@@ -1,4 +1,5 @@
 #include "qsxhost/AssimpScene.h"
+#include "qsxhost/TreeNode.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/ProgressHandler.hpp>
@@ -202,12 +203,8 @@ aiQuaternion SampleQuat(const std::vector<QuatKey>& keys, double t, const aiQuat
 // ---------------------------------------------------------------------------
 // Nodes
 
-class AssimpNode final : public host::INode {
+class AssimpNode final : public TreeNode<AssimpNode, MeshObject> {
 public:
-    std::string name;
-    AssimpNode* parent = nullptr;
-    std::vector<AssimpNode*> children;
-    bool isRoot = false;
 
     host::Matrix3 localRow;          // the node's own transform, host form
     const host::Matrix3* turn = nullptr;  // into the host frame; stands above the root
@@ -217,20 +214,8 @@ public:
     bool animated = false;  // the node or one of its ancestors has a track
     host::Matrix3 staticWorld;
 
-    MeshObject* object = nullptr;
-    host::Mtl* mtl = nullptr;
-
-    std::string_view GetName() const override { return name; }
-    int NumberOfChildren() const override { return static_cast<int>(children.size()); }
-    host::INode* GetChildNode(int i) const override {
-        return i >= 0 && i < NumberOfChildren() ? children[static_cast<size_t>(i)] : nullptr;
-    }
-    host::INode* GetParentNode() const override { return parent; }
-    bool IsRootNode() const override { return isRoot; }
-    host::Object* EvalWorldState(host::TimeValue, int) const override { return object; }
     host::Point3 GetObjOffsetPos() const override { return {}; }
     host::Quat GetObjOffsetRot() const override { return {}; }
-    host::Mtl* GetMtl() const override { return mtl; }
 
     host::Matrix3 GetNodeTM(host::TimeValue t) const override {
         if (!animated) return staticWorld;
@@ -655,7 +640,7 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
     };
 
     AssimpNode* root = NewNode(nullptr);
-    root->isRoot = true;
+    root->root = true;
     setup(root, sc.mRootNode);
     ownMeshes.emplace_back();
     // Meshes on the root itself would be lost (the root is never written):

@@ -1,4 +1,5 @@
 #include "qsxhost/JsonScene.h"
+#include "qsxhost/TreeNode.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -131,29 +132,15 @@ struct Key {
     host::Matrix3 tm;
 };
 
-class JsonNode final : public host::INode {
+class JsonNode final : public TreeNode<JsonNode, JsonObject> {
 public:
-    std::string name;
-    JsonNode* parent = nullptr;
     int64_t indexInParent = 0;
-    bool root = false;
-    std::vector<JsonNode*> children;
     host::Matrix3 tm;
     std::vector<Key> keys;
     host::Point3 offsetPos;
     host::Quat offsetRot;
-    JsonObject* object = nullptr;
     Ref mtlRef;
-    host::Mtl* mtl = nullptr;
 
-    std::string_view GetName() const override { return name; }
-    int NumberOfChildren() const override { return static_cast<int>(children.size()); }
-    host::INode* GetChildNode(int i) const override {
-        return i >= 0 && i < NumberOfChildren() ? children[static_cast<size_t>(i)] : nullptr;
-    }
-    host::INode* GetParentNode() const override { return parent; }
-    bool IsRootNode() const override { return root; }
-    host::Object* EvalWorldState(host::TimeValue, int) const override { return object; }
     host::Matrix3 GetNodeTM(host::TimeValue t) const override {
         if (keys.empty()) return tm;
         // Keys are held: the last key at or before t, the first key before them all.
@@ -163,7 +150,6 @@ public:
     }
     host::Point3 GetObjOffsetPos() const override { return offsetPos; }
     host::Quat GetObjOffsetRot() const override { return offsetRot; }
-    host::Mtl* GetMtl() const override { return mtl; }
 };
 
 class JsonScene final : public SceneSource {

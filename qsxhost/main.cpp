@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -369,9 +370,13 @@ int Run(int argc, char** argv) {
                 dprintf(UserStderr(), "\rqsxexport: importing %3d%%\033[K", static_cast<int>(f * 100));
             };
         }
+        // The importer's parsers are not all free of the user's number format.
+        const std::string numeric = std::setlocale(LC_NUMERIC, nullptr);
+        std::setlocale(LC_NUMERIC, "C");
         GuardImport(a.scene, true);
         scene = qsxhost::LoadAssimpScene(a.scene, a.assimp, &error);
         GuardImport(a.scene, false);
+        std::setlocale(LC_NUMERIC, numeric.c_str());
         if (progress) std::fputs("\r\033[K", stderr);  // standard error is back
     }
     if (!scene) {
@@ -465,6 +470,9 @@ void* ThreadMain(void* p) {
 extern "C" __attribute__((visibility("default"))) void InitCustomControls(void*) {}
 
 int main(int argc, char** argv) {
+    // The user's locale is honoured for everything but the files, whose
+    // numbers never follow it.
+    std::setlocale(LC_ALL, "");
     // Scene trees may be thousands of levels deep and every walk over them
     // recurses; run on a stack large enough for that (only touched pages cost).
     ThreadCall call{argc, argv, kExitFailed};

@@ -19,6 +19,8 @@ if [ ! -x "$QSXEXPORT" ]; then
     echo "FAIL: $QSXEXPORT is not an executable" >&2
     exit 1
 fi
+# The export runs from the work directory.
+QSXEXPORT=$(cd "$(dirname "$QSXEXPORT")" && pwd)/$(basename "$QSXEXPORT")
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/qsxdlg.XXXXXX")  # short: the path box shows it whole
 SOCKET="qsx-dialog-test-$$"
@@ -79,6 +81,10 @@ start_export() {
 wait_exit() {
     for _ in $(seq 100); do
         if [ -f "$WORK/status" ]; then
+            # A sanitizer report is a failure whatever the status says.
+            if grep -Eq 'ERROR: AddressSanitizer|runtime error:|LeakSanitizer' "$WORK/stderr"; then
+                fail "qsxexport reported a memory or undefined-behaviour error: $(cat "$WORK/stderr")"
+            fi
             cat "$WORK/status"
             return 0
         fi
@@ -87,9 +93,11 @@ wait_exit() {
     fail "qsxexport did not exit"
 }
 
-# A small scene of its own, so that the test does not depend on the examples.
-SCENE="$WORK/box.json"
-cat >"$SCENE" <<'EOF'
+# The example scene; a small one of its own when the examples are not there.
+SCENE="$SOURCE_DIR/examples/robot.json"
+if [ ! -r "$SCENE" ]; then
+    SCENE="$WORK/box.json"
+    cat >"$SCENE" <<'EOF'
 {
   "qsxScene": 1,
   "animation": { "start": 0, "end": 0, "ticksPerFrame": 160 },
@@ -101,6 +109,8 @@ cat >"$SCENE" <<'EOF'
   ]
 }
 EOF
+fi
+SCENE=$(cd "$(dirname "$SCENE")" && pwd)/$(basename "$SCENE")
 OUT="$WORK/out"
 mkdir -p "$OUT" "$WORK/config" "$WORK/home"
 
@@ -149,7 +159,8 @@ wait_for "$TITLE" "the options dialog (second run)"
 wait_for "$TICKED_HEADER" "Header ticked from the saved options"
 keys Escape
 STATUS=$(wait_exit)
-[ "$STATUS" != 0 ] || fail "Cancel: qsxexport exited with 0"
+# 3 is the command's status for a cancelled dialog.
+[ "$STATUS" = 3 ] || fail "Cancel: qsxexport exited with $STATUS, not 3: $(cat "$WORK/stderr")"
 [ "$(snapshot "$OUT")" = "$BEFORE_OUT" ] || fail "Cancel: the output directory changed"
 [ "$(snapshot "$WORK/config")" = "$BEFORE_CONFIG" ] || fail "Cancel: the settings changed"
 

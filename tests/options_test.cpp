@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "QsxExp/Options.h"
+#include "options_util.h"
 #include "qsxhost/FileRegistry.h"
 
 using qsx::ExportOptions;
@@ -120,17 +121,6 @@ ExportOptions Unusual() {
     return o;
 }
 
-void ExpectOptions(const ExportOptions& got, const ExportOptions& want) {
-    EXPECT_EQ(got.scaleFactor, want.scaleFactor);
-    EXPECT_EQ(got.scaleType, want.scaleType);
-    EXPECT_EQ(got.centre, want.centre);
-    EXPECT_EQ(got.saveHeader, want.saveHeader);
-    EXPECT_EQ(got.saveAnimation, want.saveAnimation);
-    EXPECT_EQ(got.hierarchyType, want.hierarchyType);
-    EXPECT_EQ(got.textureFlags, want.textureFlags);
-    EXPECT_EQ(got.hints, want.hints);
-    EXPECT_EQ(got.extName, want.extName);
-}
 
 std::string Bytes(uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
 
