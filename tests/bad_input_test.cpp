@@ -201,7 +201,7 @@ TEST_F(CommandTest, EveryBadInputGetsOneMessageItsStatusAndNoFile) {
             return std::make_pair(t.Scene("good.json", good), where(dir, out));
         };
     };
-    const std::string deepName(NAME_MAX + 1, 'n');
+    const std::string longName(NAME_MAX + 1, 'n');
     std::string longPath;
     while (longPath.size() <= PATH_MAX) longPath += "/" + std::string(200, 'p');
 
@@ -244,8 +244,8 @@ TEST_F(CommandTest, EveryBadInputGetsOneMessageItsStatusAndNoFile) {
         {"output path longer than PATH_MAX", output([longPath](const std::string&, const std::string& out) {
              return out + longPath + "/scene.QSX";
          }), 1, "output", "File name too long"},
-        {"output name longer than NAME_MAX", output([deepName](const std::string&, const std::string& out) {
-             return out + "/" + deepName + ".QSX";
+        {"output name longer than NAME_MAX", output([longName](const std::string&, const std::string& out) {
+             return out + "/" + longName + ".QSX";
          }), 1, "output", "File name too long"},
     };
 
