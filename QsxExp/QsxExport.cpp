@@ -53,6 +53,12 @@ public:
         p_ += s.size();
         return *this;
     }
+    // A name as the host gives it, except that a line break would end the
+    // line in the middle of the name: CR and LF are written as blanks.
+    Line& Name(std::string_view s) {
+        for (char c : s) *p_++ = (c == '\r' || c == '\n') ? ' ' : c;
+        return *this;
+    }
     Line& Char(char c) {
         *p_++ = c;
         return *this;
@@ -315,7 +321,7 @@ int QsxExport::WriteNode(INode* node) {
     }
 
     const std::string_view name = node->GetName();
-    Line(w, 2 + name.size()).Text("# ").Text(name).End();
+    Line(w, 2 + name.size()).Text("# ").Name(name).End();
     w.WriteLine("");
 
     Matrix3 W = ComposeNodeTransform(node->GetNodeTM(exportTime));
@@ -629,7 +635,7 @@ int QsxExport::WriteHeaderNode(INode* node) {
     const int n = node->NumberOfChildren();
     ++tagCounter;
     const std::string_view name = node->GetName();
-    Line(writer, 12 + name.size() + 1 + kRoomInt).Text("#define TAG_").Text(name).Char(' ').Int(tagCounter).End();
+    Line(writer, 12 + name.size() + 1 + kRoomInt).Text("#define TAG_").Name(name).Char(' ').Int(tagCounter).End();
     for (int i = 0; i < n; ++i) WriteHeaderNode(node->GetChildNode(i));
     return writer.failed ? 0 : 1;
 }

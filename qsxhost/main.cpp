@@ -2,6 +2,8 @@
 // shows its options dialog (or runs in batch) and exports.
 #include <pthread.h>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -236,24 +238,59 @@ bool IsJsonScene(const std::string& path) {
     return qsxhost::LooksLikeJsonScene(head) && head.find("\"qsxScene\"") != std::string_view::npos;
 }
 
-// The importer may give up with an abort on some malformed files. Nothing is
-// open for writing while it runs, so the process can end with one clear message.
+// The importer may give up with an abort on some malformed files, after
+// printing its own assertion text. Nothing is open for writing while it
+// runs, so the process can end with one clear message. Meanwhile standard
+// error goes to an unnamed in-memory file, so that the library's words reach
+// the user only inside that message.
 char gImportAbortMessage[4200];
 size_t gImportAbortLength = 0;
+int gSavedStderr = -1;  // the real standard error while an import runs
+int gImportLog = -1;    // what the importer wrote to standard error
+
+int UserStderr() { return gSavedStderr >= 0 ? gSavedStderr : STDERR_FILENO; }
 
 extern "C" void OnImportCrash(int) {
-    ssize_t ignored = write(STDERR_FILENO, gImportAbortMessage, gImportAbortLength);
+    const int fd = UserStderr();
+    ssize_t ignored = write(fd, gImportAbortMessage, gImportAbortLength);
+    char said[512];
+    const ssize_t n = gImportLog >= 0 ? pread(gImportLog, said, sizeof said, 0) : 0;
+    ssize_t len = 0;
+    while (len < n && said[len] != '\n' && said[len] != '\r') ++len;
+    if (len > 0) {
+        ignored = write(fd, " [", 2);
+        ignored = write(fd, said, static_cast<size_t>(len));
+        ignored = write(fd, "]", 1);
+    }
+    ignored = write(fd, "\n", 1);
     (void)ignored;
     _exit(kExitUsage);
 }
 
 void GuardImport(const std::string& path, bool on) {
     static const int signals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+    std::fflush(stderr);
     if (on) {
-        std::string m = qsxhost::FormatMessage(path, "the importer gave up on this file (it is damaged or not supported)");
-        m += '\n';
+        const std::string m =
+            qsxhost::FormatMessage(path, "the importer gave up on this file (it is damaged or not supported)");
         gImportAbortLength = std::min(m.size(), sizeof gImportAbortMessage);
         std::memcpy(gImportAbortMessage, m.data(), gImportAbortLength);
+        gImportLog = memfd_create("qsxexport-import", MFD_CLOEXEC);
+        if (gImportLog >= 0) {
+            gSavedStderr = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+            if (gSavedStderr < 0 || dup2(gImportLog, STDERR_FILENO) < 0) {
+                if (gSavedStderr >= 0) close(gSavedStderr);
+                gSavedStderr = -1;
+            }
+        }
+    } else if (gSavedStderr >= 0) {
+        dup2(gSavedStderr, STDERR_FILENO);
+        close(gSavedStderr);
+        gSavedStderr = -1;
+    }
+    if (!on && gImportLog >= 0) {
+        close(gImportLog);
+        gImportLog = -1;
     }
     for (int s : signals) std::signal(s, on ? OnImportCrash : SIG_DFL);
 }
@@ -330,7 +367,7 @@ int Run(int argc, char** argv) {
     } else {
         if (progress) {
             a.assimp.progress = [](float f) {
-                std::fprintf(stderr, "\rqsxexport: importing %3d%%\033[K", static_cast<int>(f * 100));
+                dprintf(UserStderr(), "\rqsxexport: importing %3d%%\033[K", static_cast<int>(f * 100));
             };
         }
         // The importer's parsers are not all free of the user's number format.
@@ -340,7 +377,7 @@ int Run(int argc, char** argv) {
         scene = qsxhost::LoadAssimpScene(a.scene, a.assimp, &error);
         GuardImport(a.scene, false);
         std::setlocale(LC_NUMERIC, numeric.c_str());
-        if (progress) std::fputs("\r\033[K", stderr);
+        if (progress) std::fputs("\r\033[K", stderr);  // standard error is back
     }
     if (!scene) {
         PrintMessage(a.scene, error);

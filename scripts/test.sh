@@ -15,3 +15,6 @@ ctest --test-dir build --output-on-failure -j2
 bash scripts/build.sh build-asan -DQSX_SANITIZE=ON -DQSX_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j2
+
+# Fuzzing, bounded: each harness about a minute (FUZZ_SECONDS), under the sanitizers.
+bash scripts/fuzz.sh

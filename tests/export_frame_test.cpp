@@ -168,3 +168,19 @@ TEST(ExportRun, FileThatDoesNotOpenIsAFailureButLaterPassesRun) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Names, LineBreaksInANameNeverBreakTheLine) {
+    fake::Host h;
+    fake::Fan(h.root.Add("Box\r\nModelEnd\nx\ty")->MakeMesh(), 3);
+    h.preset.saveHeader = 1;
+    fake::Run r;
+    r.Export(h);
+    const auto script = Lines(r.File("out/scene.QSX"));
+    ASSERT_GE(script.size(), 3u);
+    EXPECT_EQ(script[2], "    # Box  ModelEnd x\ty");
+    EXPECT_EQ(Lines(r.File("out/scene.qsh")).back(), "#define TAG_Box  ModelEnd x\ty 1");
+}
+
+}  // namespace
