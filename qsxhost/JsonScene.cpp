@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -300,37 +301,61 @@ uint32_t* Corners(host::Face& f) { return f.v; }
 uint32_t* Corners(host::TVFace& f) { return f.t; }
 
 // The document text, followed by the zeroed padding the parser may read past
-// its end, in pages of its own: the part already read is given back to the
-// system while the rest is read, so the text does not stay whole beside the
-// scene that grows from it.
+// its end. A large text has pages of its own: the part already read is given
+// back to the system while the rest is read, so the text does not stay whole
+// beside the scene that grows from it. A small one (nothing to give back) is
+// on the heap, which costs less to take and to give up.
 class Text {
 public:
     Text() = default;
     Text(const Text&) = delete;
     Text& operator=(const Text&) = delete;
     ~Text() {
-        if (base_) ::munmap(base_, mapped_);
+        if (mapped_)
+            ::munmap(base_, size_);
+        else
+            std::free(base_);
     }
     // Room for n bytes of text, keeping those already there; false with errno set when there is none.
     bool Reserve(size_t n) {
-        const size_t want = (n + simdjson::SIMDJSON_PADDING + kPage - 1) / kPage * kPage;
-        if (want <= mapped_) return true;
-        void* p = base_ ? ::mremap(base_, mapped_, want, MREMAP_MAYMOVE)
-                        : ::mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        const size_t want = n + simdjson::SIMDJSON_PADDING;
+        if (want <= size_) return true;
+        if (want < kGiveBackStep) {
+            void* p = std::realloc(base_, want);
+            if (!p) {
+                errno = ENOMEM;
+                return false;
+            }
+            base_ = static_cast<char*>(p);
+            size_ = want;
+            return true;
+        }
+        const size_t bytes = (want + kPage - 1) / kPage * kPage;
+        void* p = mapped_ ? ::mremap(base_, size_, bytes, MREMAP_MAYMOVE)
+                          : ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) return false;
+        if (!mapped_ && base_) {
+            std::memcpy(p, base_, size_);
+            std::free(base_);
+        }
         base_ = static_cast<char*>(p);
-        mapped_ = want;
-        // A large text is taken in fewer, larger pages where the system offers
-        // them: cheaper to fill (only a hint; refused or ignored is fine).
-        if (mapped_ >= kGiveBackStep) ::madvise(base_, mapped_, MADV_HUGEPAGE);
+        size_ = bytes;
+        mapped_ = true;
+        // Taken in fewer, larger pages where the system offers them: cheaper to
+        // fill (only a hint; refused or ignored is fine).
+        ::madvise(base_, size_, MADV_HUGEPAGE);
         return true;
     }
     char* Data() const { return base_; }
-    size_t Capacity() const { return mapped_ ? mapped_ - simdjson::SIMDJSON_PADDING : 0; }
+    // Bytes of text there is room for; the padding comes after them.
+    size_t Capacity() const { return size_ ? size_ - simdjson::SIMDJSON_PADDING : 0; }
+    // The text is the first len bytes: zeroes the padding after them.
+    void EndAt(size_t len) { std::memset(base_ + len, 0, simdjson::SIMDJSON_PADDING); }
     // Gives back the pages well before p, a few megabytes at a time. Read again,
     // they would be zeros: after this the text must be put back before it is
     // read from its start again.
     void GiveBackBefore(const char* p) {
+        if (!mapped_) return;
         const uintptr_t base = reinterpret_cast<uintptr_t>(base_);
         const uintptr_t at = reinterpret_cast<uintptr_t>(p);
         if (at < base + kGiveBackMargin) return;
@@ -350,7 +375,8 @@ private:
     static constexpr size_t kGiveBackMargin = size_t{64} << 10;
 
     char* base_ = nullptr;
-    size_t mapped_ = 0;
+    size_t size_ = 0;  // with the padding
+    bool mapped_ = false;
     size_t given_ = 0;  // bytes from the start given back
 };
 
@@ -1423,6 +1449,7 @@ std::unique_ptr<SceneSource> ParseText(Text& text, size_t len, const std::functi
         if (error) *error = std::string("document: ") + simdjson::error_message(e);
         return nullptr;
     }
+    text.EndAt(len);
     const char* data = text.Data();
     od::document doc;
     auto iterate = [&] {
