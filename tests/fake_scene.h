@@ -127,6 +127,24 @@ inline Matrix3 Translation(float x, float y, float z) {
     return m;
 }
 
+// A face on vertices a, b, c with material id `id`, and a texture face.
+inline host::Face F(uint32_t a, uint32_t b, uint32_t c, uint16_t id = 0) {
+    host::Face f;
+    f.v[0] = a;
+    f.v[1] = b;
+    f.v[2] = c;
+    f.flags = static_cast<uint32_t>(id) << 16;
+    return f;
+}
+
+inline host::TVFace T(uint32_t a, uint32_t b, uint32_t c) {
+    host::TVFace t;
+    t.t[0] = a;
+    t.t[1] = b;
+    t.t[2] = c;
+    return t;
+}
+
 // A unit-ish triangle mesh of n vertices on a fan (no texture vertices).
 inline void Fan(host::Mesh& m, int n) {
     for (int i = 0; i < n; ++i) m.verts.push_back({static_cast<float>(i), static_cast<float>(i % 2), 0});

@@ -24,22 +24,8 @@ using fake::Lines;
 
 namespace {
 
-host::Face F(uint32_t a, uint32_t b, uint32_t c, uint16_t id = 0) {
-    host::Face f;
-    f.v[0] = a;
-    f.v[1] = b;
-    f.v[2] = c;
-    f.flags = static_cast<uint32_t>(id) << 16;
-    return f;
-}
-
-host::TVFace T(uint32_t a, uint32_t b, uint32_t c) {
-    host::TVFace t;
-    t.t[0] = a;
-    t.t[1] = b;
-    t.t[2] = c;
-    return t;
-}
+using fake::F;
+using fake::T;
 
 // Nested nodes, textured and untextured meshes, a vertex carrying hundreds of
 // texture vertices (so the vertex table grows its overflow pool twice), a
