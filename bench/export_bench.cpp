@@ -34,12 +34,12 @@
 #include "bench/bench_scene.h"
 #include "host/Interface.h"
 
-#if !defined(QSX_BENCH_REFERENCE) && __has_include("qsxhost/JsonScene.h")
-#include "qsxhost/JsonScene.h"
+#if !defined(QSX_BENCH_REFERENCE) && __has_include("qsxhost/sources/json/JsonScene.h")
+#include "qsxhost/sources/json/JsonScene.h"
 #define QSX_BENCH_JSON 1
 #endif
-#if !defined(QSX_BENCH_REFERENCE) && __has_include("qsxhost/AssimpScene.h")
-#include "qsxhost/AssimpScene.h"
+#if !defined(QSX_BENCH_REFERENCE) && __has_include("qsxhost/sources/assimp/AssimpScene.h")
+#include "qsxhost/sources/assimp/AssimpScene.h"
 #define QSX_BENCH_ASSIMP 1
 #endif
 

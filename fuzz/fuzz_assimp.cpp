@@ -16,7 +16,7 @@
 #include <string>
 
 #include "fuzz/scene_host.h"
-#include "qsxhost/AssimpScene.h"
+#include "qsxhost/sources/assimp/AssimpScene.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "QsxExp/MemoryFileSystem.h"
 #include "QsxExp/QsxExport.h"
 #include "fuzz/scene_host.h"
-#include "qsxhost/JsonScene.h"
+#include "qsxhost/sources/json/JsonScene.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;

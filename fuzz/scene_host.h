@@ -9,7 +9,7 @@
 #include "QsxExp/MemoryFileSystem.h"
 #include "QsxExp/QsxExport.h"
 #include "host/Interface.h"
-#include "qsxhost/SceneSource.h"
+#include "qsxhost/sources/SceneSource.h"
 
 namespace qsxfuzz {
 

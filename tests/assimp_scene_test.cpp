@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "qsxhost/AssimpScene.h"
+#include "qsxhost/sources/assimp/AssimpScene.h"
 
 using host::INode;
 using host::Matrix3;

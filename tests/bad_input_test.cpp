@@ -25,7 +25,7 @@
 #include <sstream>
 
 #include "QsxExp/Options.h"
-#include "qsxhost/FileRegistry.h"
+#include "qsxhost/settings/FileRegistry.h"
 
 namespace fs = std::filesystem;
 

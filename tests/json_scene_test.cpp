@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "qsxhost/JsonScene.h"
+#include "qsxhost/sources/json/JsonScene.h"
 
 using host::INode;
 using host::Matrix3;

@@ -15,8 +15,7 @@
 #include "QsxExp/QsxExport.h"
 #include "QsxExp/resource.h"
 #include "host/Interface.h"
-#include "qsxhost/DialogHost.h"
-#include "qsxhost/MemoryDialog.h"
+#include "qsxhost/ui/MemoryDialog.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "QsxExp/ClassDesc.h"
 #include "QsxExp/QsxExport.h"
 #include "fake_scene.h"
-#include "qsxhost/PluginLoader.h"
+#include "qsxhost/app/PluginLoader.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "host/Interface.h"
-#include "qsxhost/DialogHost.h"
-#include "qsxhost/SceneSource.h"
+#include "qsxhost/ui/MemoryDialog.h"
+#include "qsxhost/sources/SceneSource.h"
 
 namespace qsxhost {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "qsxhost/SceneSource.h"
+#include "qsxhost/sources/SceneSource.h"
 
 namespace qsxhost {
 

@@ -19,17 +19,14 @@
 #include <vector>
 
 #include "QsxExp/resource.h"
-#include "qsxhost/AssimpScene.h"
-#include "qsxhost/DialogHost.h"
-#include "qsxhost/FileRegistry.h"
-#include "qsxhost/HostApp.h"
-#include "qsxhost/JsonScene.h"
-#include "qsxhost/Messages.h"
-#include "qsxhost/PluginLoader.h"
-
-#ifndef QSX_VERSION
-#define QSX_VERSION "1.0.0"
-#endif
+#include "qsxhost/sources/assimp/AssimpScene.h"
+#include "qsxhost/ui/TerminalDialog.h"
+#include "qsxhost/settings/FileRegistry.h"
+#include "qsxhost/app/HostApp.h"
+#include "qsxhost/app/ImportGuard.h"
+#include "qsxhost/sources/json/JsonScene.h"
+#include "qsxhost/app/Messages.h"
+#include "qsxhost/app/PluginLoader.h"
 
 using qsxhost::ControlEdit;
 using qsxhost::PrintMessage;
@@ -238,63 +235,6 @@ bool IsJsonScene(const std::string& path) {
     return qsxhost::LooksLikeJsonScene(head) && head.find("\"qsxScene\"") != std::string_view::npos;
 }
 
-// The importer may give up with an abort on some malformed files, after
-// printing its own assertion text. Nothing is open for writing while it
-// runs, so the process can end with one clear message. Meanwhile standard
-// error goes to an unnamed in-memory file, so that the library's words reach
-// the user only inside that message.
-char gImportAbortMessage[4200];
-size_t gImportAbortLength = 0;
-int gSavedStderr = -1;  // the real standard error while an import runs
-int gImportLog = -1;    // what the importer wrote to standard error
-
-int UserStderr() { return gSavedStderr >= 0 ? gSavedStderr : STDERR_FILENO; }
-
-extern "C" void OnImportCrash(int) {
-    const int fd = UserStderr();
-    ssize_t ignored = write(fd, gImportAbortMessage, gImportAbortLength);
-    char said[512];
-    const ssize_t n = gImportLog >= 0 ? pread(gImportLog, said, sizeof said, 0) : 0;
-    ssize_t len = 0;
-    while (len < n && said[len] != '\n' && said[len] != '\r') ++len;
-    if (len > 0) {
-        ignored = write(fd, " [", 2);
-        ignored = write(fd, said, static_cast<size_t>(len));
-        ignored = write(fd, "]", 1);
-    }
-    ignored = write(fd, "\n", 1);
-    (void)ignored;
-    _exit(kExitUsage);
-}
-
-void GuardImport(const std::string& path, bool on) {
-    static const int signals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
-    std::fflush(stderr);
-    if (on) {
-        const std::string m =
-            qsxhost::FormatMessage(path, "the importer gave up on this file (it is damaged or not supported)");
-        gImportAbortLength = std::min(m.size(), sizeof gImportAbortMessage);
-        std::memcpy(gImportAbortMessage, m.data(), gImportAbortLength);
-        gImportLog = memfd_create("qsxexport-import", MFD_CLOEXEC);
-        if (gImportLog >= 0) {
-            gSavedStderr = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-            if (gSavedStderr < 0 || dup2(gImportLog, STDERR_FILENO) < 0) {
-                if (gSavedStderr >= 0) close(gSavedStderr);
-                gSavedStderr = -1;
-            }
-        }
-    } else if (gSavedStderr >= 0) {
-        dup2(gSavedStderr, STDERR_FILENO);
-        close(gSavedStderr);
-        gSavedStderr = -1;
-    }
-    if (!on && gImportLog >= 0) {
-        close(gImportLog);
-        gImportLog = -1;
-    }
-    for (int s : signals) std::signal(s, on ? OnImportCrash : SIG_DFL);
-}
-
 std::string FileSize(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return "-";
@@ -367,15 +307,16 @@ int Run(int argc, char** argv) {
     } else {
         if (progress) {
             a.assimp.progress = [](float f) {
-                dprintf(UserStderr(), "\rqsxexport: importing %3d%%\033[K", static_cast<int>(f * 100));
+                dprintf(qsxhost::ImportGuard::UserStderr(), "\rqsxexport: importing %3d%%\033[K", static_cast<int>(f * 100));
             };
         }
         // The importer's parsers are not all free of the user's number format.
         const std::string numeric = std::setlocale(LC_NUMERIC, nullptr);
         std::setlocale(LC_NUMERIC, "C");
-        GuardImport(a.scene, true);
-        scene = qsxhost::LoadAssimpScene(a.scene, a.assimp, &error);
-        GuardImport(a.scene, false);
+        {
+            qsxhost::ImportGuard guard(a.scene);
+            scene = qsxhost::LoadAssimpScene(a.scene, a.assimp, &error);
+        }
         std::setlocale(LC_NUMERIC, numeric.c_str());
         if (progress) std::fputs("\r\033[K", stderr);  // standard error is back
     }

@@ -94,4 +94,29 @@ private:
 // What typing text into an edit box of the given style leaves in it.
 std::string TypedText(uint32_t style, std::string_view text);
 
+// One thing a user does to a control: set a check box's state, type a text
+// into an edit box (replacing what it held), or pick a list item (-1: none).
+struct ControlEdit {
+    enum Kind { Check, Text, Select } kind;
+    int id;
+    int value;
+    std::string text;
+};
+
+// Batch: as if the user opened the dialog, made the edits (each edit is
+// followed by a WM_COMMAND for its id, so enabling rules apply) and pressed
+// OK. Edits reach a control even while it is disabled, so that a command line
+// can set a value without first setting what enables it. Answers 1 when the
+// dialog ended with 1; 0 if it ended with 0; -1 when OK was refused by a
+// check, with *message (when given) set to the warning text shown.
+intptr_t RunBatchDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param,
+                        const std::vector<ControlEdit>& edits, std::string* message);
+
+// Sends WM_COMMAND for id to the handler, as a click or a change would.
+void SendCommand(host::DialogWindow* window, host::DlgProc proc, int id);
+
+// Applies one edit through the window's own operations and sends the command.
+void ApplyEdit(host::DialogWindow* window, host::DlgProc proc, const host::DialogTemplate& dlg,
+               const ControlEdit& edit);
+
 }  // namespace qsxhost

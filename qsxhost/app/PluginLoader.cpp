@@ -1,4 +1,4 @@
-#include "qsxhost/PluginLoader.h"
+#include "qsxhost/app/PluginLoader.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "qsxhost/MemoryDialog.h"
+#include "qsxhost/ui/MemoryDialog.h"
 
 #include <algorithm>
 #include <cstring>
@@ -158,6 +158,58 @@ std::string MemoryDialog::Text(int id) const {
 std::vector<std::string> MemoryDialog::Items(int id) const {
     const Control* c = Find(id);
     return c ? c->items : std::vector<std::string>();
+}
+
+namespace {
+
+const host::DialogControl* FindControl(const host::DialogTemplate& dlg, int id) {
+    for (int i = 0; i < dlg.controlCount; ++i)
+        if (dlg.controls[i].id == id) return &dlg.controls[i];
+    return nullptr;
+}
+
+}  // namespace
+
+void SendCommand(host::DialogWindow* window, host::DlgProc proc, int id) {
+    proc(window, host::WM_COMMAND, static_cast<uintptr_t>(static_cast<uint16_t>(id)), 0);
+}
+
+void ApplyEdit(host::DialogWindow* window, host::DlgProc proc, const host::DialogTemplate& dlg,
+               const ControlEdit& edit) {
+    switch (edit.kind) {
+    case ControlEdit::Check:
+        window->SetCheck(edit.id, edit.value);
+        break;
+    case ControlEdit::Text: {
+        const host::DialogControl* c = FindControl(dlg, edit.id);
+        window->SetText(edit.id, TypedText(c ? c->style : 0, edit.text).c_str());
+        break;
+    }
+    case ControlEdit::Select:
+        window->SetCurSel(edit.id, edit.value);
+        break;
+    }
+    SendCommand(window, proc, edit.id);
+}
+
+intptr_t RunBatchDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param,
+                        const std::vector<ControlEdit>& edits, std::string* message) {
+    MemoryDialog window(dlg, proc);
+    window.Open(param);
+    for (const ControlEdit& edit : edits) {
+        if (window.Ended()) return window.Result();
+        ApplyEdit(&window, proc, dlg, edit);
+    }
+    if (window.Ended()) return window.Result();
+
+    const size_t shownBefore = window.MessageBoxes().size();
+    window.Command(host::IDOK);
+    if (window.Ended()) return window.Result();
+    if (message) {
+        const auto& shown = window.MessageBoxes();
+        *message = shown.size() > shownBefore ? shown.back().text : std::string();
+    }
+    return -1;
 }
 
 }  // namespace qsxhost

@@ -1,5 +1,5 @@
-#include "qsxhost/AssimpScene.h"
-#include "qsxhost/TreeNode.h"
+#include "qsxhost/sources/assimp/AssimpScene.h"
+#include "qsxhost/sources/TreeNode.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/ProgressHandler.hpp>

@@ -1,8 +1,9 @@
-#include "qsxhost/HostApp.h"
+#include "qsxhost/app/HostApp.h"
 
 #include <cstdio>
 
-#include "qsxhost/Messages.h"
+#include "qsxhost/app/Messages.h"
+#include "qsxhost/ui/TerminalDialog.h"
 
 namespace qsxhost {
 

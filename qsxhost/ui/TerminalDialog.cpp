@@ -1,4 +1,4 @@
-#include "qsxhost/DialogHost.h"
+#include "qsxhost/ui/TerminalDialog.h"
 
 #include <algorithm>
 #include <clocale>
@@ -21,61 +21,9 @@
 #include <final/widget/flineedit.h>
 #undef USE_FINAL_H
 
-#include "qsxhost/MemoryDialog.h"
+#include "qsxhost/ui/MemoryDialog.h"
 
 namespace qsxhost {
-
-namespace {
-
-const host::DialogControl* FindControl(const host::DialogTemplate& dlg, int id) {
-    for (int i = 0; i < dlg.controlCount; ++i)
-        if (dlg.controls[i].id == id) return &dlg.controls[i];
-    return nullptr;
-}
-
-void SendCommand(host::DialogWindow* window, host::DlgProc proc, int id) {
-    proc(window, host::WM_COMMAND, static_cast<uintptr_t>(static_cast<uint16_t>(id)), 0);
-}
-
-}  // namespace
-
-void ApplyEdit(host::DialogWindow* window, host::DlgProc proc, const host::DialogTemplate& dlg,
-               const ControlEdit& edit) {
-    switch (edit.kind) {
-    case ControlEdit::Check:
-        window->SetCheck(edit.id, edit.value);
-        break;
-    case ControlEdit::Text: {
-        const host::DialogControl* c = FindControl(dlg, edit.id);
-        window->SetText(edit.id, TypedText(c ? c->style : 0, edit.text).c_str());
-        break;
-    }
-    case ControlEdit::Select:
-        window->SetCurSel(edit.id, edit.value);
-        break;
-    }
-    SendCommand(window, proc, edit.id);
-}
-
-intptr_t RunBatchDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param,
-                        const std::vector<ControlEdit>& edits, std::string* message) {
-    MemoryDialog window(dlg, proc);
-    window.Open(param);
-    for (const ControlEdit& edit : edits) {
-        if (window.Ended()) return window.Result();
-        ApplyEdit(&window, proc, dlg, edit);
-    }
-    if (window.Ended()) return window.Result();
-
-    const size_t shownBefore = window.MessageBoxes().size();
-    window.Command(host::IDOK);
-    if (window.Ended()) return window.Result();
-    if (message) {
-        const auto& shown = window.MessageBoxes();
-        *message = shown.size() > shownBefore ? shown.back().text : std::string();
-    }
-    return -1;
-}
 
 // ---------------------------------------------------------------------------
 // The terminal form

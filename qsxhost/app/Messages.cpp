@@ -1,4 +1,4 @@
-#include "qsxhost/Messages.h"
+#include "qsxhost/app/Messages.h"
 
 #include <cstdio>
 

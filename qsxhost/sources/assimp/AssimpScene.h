@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "qsxhost/SceneSource.h"
+#include "qsxhost/sources/SceneSource.h"
 
 namespace qsxhost {
 

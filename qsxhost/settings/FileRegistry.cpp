@@ -1,4 +1,4 @@
-#include "qsxhost/FileRegistry.h"
+#include "qsxhost/settings/FileRegistry.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,5 +1,5 @@
-#include "qsxhost/JsonScene.h"
-#include "qsxhost/TreeNode.h"
+#include "qsxhost/sources/json/JsonScene.h"
+#include "qsxhost/sources/TreeNode.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

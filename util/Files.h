@@ -1,0 +1,50 @@
+// The few file operations that the plug-in and the host both need, each
+// seeing and keeping every failure.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace qsx::util {
+
+// The system's text for an error number, in the user's language where the
+// system has one; never the number alone.
+std::string ErrnoText(int err);
+
+// Owns one open file descriptor and closes it when it goes.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { Reset(); }
+    int Get() const { return fd_; }
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void Reset(int fd = -1);
+
+private:
+    int fd_;
+};
+
+// Writes all of data, across short writes and interruptions. False with
+// errno set when a write fails (ENOSPC when the system writes nothing).
+bool WriteAll(int fd, const char* data, size_t size);
+inline bool WriteAll(int fd, std::string_view data) { return WriteAll(fd, data.data(), data.size()); }
+
+enum class ReadState { Absent, Read, Failed };
+
+// Reads the whole of an open descriptor (a file, or a pipe as it comes) into
+// out, refusing more than maxSize bytes. False with *error set on failure.
+bool ReadAll(int fd, std::string& out, size_t maxSize, std::string* error);
+
+// Reads the regular file at path into out. Absent when there is no such
+// file; Failed with *error (the cause, without the path) otherwise.
+ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSize, std::string* error,
+                        unsigned* mode = nullptr);
+
+}  // namespace qsx::util

@@ -1,0 +1,29 @@
+#include "util/Paths.h"
+
+namespace qsx::util {
+
+size_t LastComponentStart(std::string_view path) {
+#ifdef _WIN32
+    const size_t sep = path.find_last_of("/\\");
+#else
+    const size_t sep = path.rfind('/');
+#endif
+    return sep == std::string_view::npos ? 0 : sep + 1;
+}
+
+size_t ExtensionDot(std::string_view path) {
+    const size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || dot < LastComponentStart(path)) return std::string_view::npos;
+    return dot;
+}
+
+std::string SideFileName(std::string_view path, std::string_view ext) {
+    const size_t dot = ExtensionDot(path);
+    std::string out(path.substr(0, dot == std::string_view::npos ? path.size() : dot));
+    out.append(ext);
+    return out;
+}
+
+std::string_view FolderOf(std::string_view path) { return path.substr(0, LastComponentStart(path)); }
+
+}  // namespace qsx::util
