@@ -26,4 +26,11 @@ std::string SideFileName(std::string_view path, std::string_view ext) {
 
 std::string_view FolderOf(std::string_view path) { return path.substr(0, LastComponentStart(path)); }
 
+std::string DirName(std::string_view path) {
+    const size_t start = LastComponentStart(path);
+    if (start == 0) return ".";
+    if (start == 1) return std::string(path.substr(0, 1));
+    return std::string(path.substr(0, start - 1));
+}
+
 }  // namespace qsx::util

@@ -21,4 +21,8 @@ std::string SideFileName(std::string_view path, std::string_view ext);
 // The folder part of path with its separator ("dir/"), or "" for a bare name.
 std::string_view FolderOf(std::string_view path);
 
+// The folder that holds path, as a path of its own: "." for a bare name, "/"
+// for a name in the root, else the folder part without its last separator.
+std::string DirName(std::string_view path);
+
 }  // namespace qsx::util

@@ -1,34 +1,35 @@
 // qsxexport: the stand-alone host. Loads a scene, loads the exporter plug-in,
 // shows its options dialog (or runs in batch) and exports.
 #include <pthread.h>
-#include <csignal>
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "QsxExp/resource.h"
-#include "qsxhost/sources/assimp/AssimpScene.h"
-#include "qsxhost/ui/TerminalDialog.h"
-#include "qsxhost/settings/FileRegistry.h"
+#include "qsxhost/app/DialogFlags.h"
 #include "qsxhost/app/HostApp.h"
 #include "qsxhost/app/ImportGuard.h"
-#include "qsxhost/sources/json/JsonScene.h"
 #include "qsxhost/app/Messages.h"
 #include "qsxhost/app/PluginLoader.h"
+#include "qsxhost/settings/FileRegistry.h"
+#include "qsxhost/sources/assimp/AssimpScene.h"
+#include "qsxhost/sources/json/JsonScene.h"
+#include "util/Files.h"
+#include "util/Paths.h"
+#include "util/Text.h"
 
 using qsxhost::ControlEdit;
+using qsxhost::FlagMatch;
+using qsx::util::DirName;
+using qsx::util::EndsWithNoCase;
+using qsx::util::ErrnoText;
+using qsx::util::SideFileName;
 using qsxhost::PrintMessage;
 
 namespace {
@@ -79,7 +80,7 @@ struct Args {
     std::string scene, output, plugin;
     std::vector<ControlEdit> edits;
     bool batch = false, saveDefaults = false, verbose = false;
-    bool listFormats = false, listInputFormats = false, extractTextures = false;
+    bool version = false, listFormats = false, listInputFormats = false, extractTextures = false;
     qsxhost::AssimpOptions assimp;
 };
 
@@ -104,9 +105,6 @@ int Index(const std::string& value, std::initializer_list<const char*> names) {
 // Answers -1 to go on, else the exit status.
 int ParseArgs(int argc, char** argv, Args* a) {
     std::vector<std::string> positional;
-    auto check = [&](int id, int on) { a->edits.push_back({ControlEdit::Check, id, on, {}}); };
-    auto text = [&](int id, const std::string& t) { a->edits.push_back({ControlEdit::Text, id, 0, t}); };
-    auto select = [&](int id, int index) { a->edits.push_back({ControlEdit::Select, id, index, {}}); };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string* out) {
@@ -117,15 +115,19 @@ int ParseArgs(int argc, char** argv, Args* a) {
             *out = argv[++i];
             return true;
         };
-        std::string v;
+        std::string v, refusal;
         int n = 0;
+        if (const FlagMatch m = qsxhost::TakeDialogFlag(arg, value, a->edits, &refusal); m != FlagMatch::NotOurs) {
+            if (m == FlagMatch::Taken) continue;
+            if (!refusal.empty()) PrintMessage("", refusal);
+            return kExitUsage;
+        }
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return kExitOk;
         } else if (arg == "--version") {
             std::printf("qsxexport %s\n", QSX_VERSION);
-            a->listFormats = true;  // also names the exporter library and its version record
-            a->scene = "--version";
+            a->version = true;  // also names the exporter library and its version record
         } else if (arg == "--batch") {
             a->batch = true;
         } else if (arg == "--save-defaults") {
@@ -138,46 +140,6 @@ int ParseArgs(int argc, char** argv, Args* a) {
             a->listInputFormats = true;
         } else if (arg == "--extract-textures") {
             a->extractTextures = true;
-        } else if (arg == "--scale-to" || arg == "--scale-by") {
-            if (!value(&v)) return kExitUsage;
-            select(IDC_SCALETYPE, arg == "--scale-to" ? 0 : 1);
-            text(IDC_SCALEFACTOR, v);
-        } else if (arg == "--centre" || arg == "--no-centre") {
-            check(IDC_CENTRE, arg == "--centre");
-        } else if (arg == "--hierarchy") {
-            if (!value(&v)) return kExitUsage;
-            if ((n = Index(v, {"preserve", "single", "multiple", "separate"})) < 0) {
-                PrintMessage("", "--hierarchy takes preserve, single, multiple or separate, not '" + v + "'");
-                return kExitUsage;
-            }
-            select(IDC_HIERARCHY, n);
-        } else if (arg == "--hints") {
-            if (!value(&v)) return kExitUsage;
-            if ((n = Index(v, {"none", "hidden-surface", "editable"})) < 0) {
-                PrintMessage("", "--hints takes none, hidden-surface or editable, not '" + v + "'");
-                return kExitUsage;
-            }
-            select(IDC_HINTS, n);
-        } else if (arg == "--textures" || arg == "--no-textures") {
-            check(IDC_SHOWTEXTURES, arg == "--textures");
-        } else if (arg == "--lit" || arg == "--no-lit") {
-            check(IDC_LIT, arg == "--lit");
-        } else if (arg == "--foreshorten" || arg == "--no-foreshorten") {
-            check(IDC_FORESHORTEN, arg == "--foreshorten");
-        } else if (arg == "--filter" || arg == "--no-filter") {
-            check(IDC_FILTER, arg == "--filter");
-        } else if (arg == "--ext") {
-            if (!value(&v)) return kExitUsage;
-            // The extension box turns typed letters into capitals.
-            std::transform(v.begin(), v.end(), v.begin(), [](unsigned char c) { return std::toupper(c); });
-            check(IDC_OVERRIDEEXT, 1);
-            text(IDC_EXTNAME, v);
-        } else if (arg == "--no-ext") {
-            check(IDC_OVERRIDEEXT, 0);
-        } else if (arg == "--header" || arg == "--no-header") {
-            check(IDC_SAVEHEADER, arg == "--header");
-        } else if (arg == "--animation" || arg == "--no-animation") {
-            check(IDC_SAVEANIMATION, arg == "--animation");
         } else if (arg == "--plugin") {
             if (!value(&a->plugin)) return kExitUsage;
         } else if (arg == "--up-axis") {
@@ -206,7 +168,7 @@ int ParseArgs(int argc, char** argv, Args* a) {
             positional.push_back(arg);
         }
     }
-    if (a->scene == "--version" || a->listFormats || a->listInputFormats) return -1;
+    if (a->version || a->listFormats || a->listInputFormats) return -1;
     if (positional.size() != 2) {
         PrintMessage("", "expected SCENE and OUTPUT (see --help)");
         return kExitUsage;
@@ -214,14 +176,6 @@ int ParseArgs(int argc, char** argv, Args* a) {
     a->scene = positional[0];
     a->output = positional[1];
     return -1;
-}
-
-bool EndsWithNoCase(const std::string& s, const char* suffix) {
-    const size_t n = std::strlen(suffix);
-    if (s.size() < n) return false;
-    for (size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i]) return false;
-    return true;
 }
 
 // A JSON scene when so named, or when the file opens like one.
@@ -269,13 +223,13 @@ int Run(int argc, char** argv) {
     }
     auto plugin = LoadExporter(a.plugin);
     if (!plugin) return kExitUsage;
-    if (a.listFormats) {
+    if (a.version || a.listFormats) {
         auto exporter = plugin->CreateExporter();
         if (!exporter) {
             PrintMessage(plugin->Path(), "the exporter could not be created");
             return kExitFailed;
         }
-        if (a.scene == "--version") {
+        if (a.version) {
             std::printf("exporter %s: %s, version %u\n", plugin->Path().c_str(), plugin->Description(),
                         exporter->Version());
             for (const auto& [k, v] : plugin->VersionRecord()) std::printf("  %s: %s\n", k.c_str(), v.c_str());
@@ -295,7 +249,7 @@ int Run(int argc, char** argv) {
     std::string error;
     struct stat st {};
     if (stat(a.scene.c_str(), &st) != 0) {
-        PrintMessage(a.scene, std::strerror(errno));
+        PrintMessage(a.scene, ErrnoText(errno));
         return kExitUsage;
     }
     if (S_ISDIR(st.st_mode)) {
@@ -368,19 +322,14 @@ int Run(int argc, char** argv) {
                      static_cast<long long>(s.materials));
         std::fprintf(stderr, "qsxexport: exported in %.3f s\n", exportSeconds);
         // The files this run wrote: those at the three names that are new since the export began.
-        const std::string base = a.output.substr(0, a.output.rfind('.') == std::string::npos ||
-                                                            a.output.rfind('.') < a.output.rfind('/') + 1
-                                                        ? a.output.size()
-                                                        : a.output.rfind('.'));
-        for (const std::string& p : {a.output, base + ".qsh", base + ".qsv"}) {
+        for (const std::string& p : {a.output, SideFileName(a.output, ".qsh"), SideFileName(a.output, ".qsv")}) {
             struct stat fst {};
             if (stat(p.c_str(), &fst) == 0 && fst.st_mtime >= exportStartWall)
                 std::fprintf(stderr, "qsxexport: wrote %s: %s\n", p.c_str(), FileSize(p).c_str());
         }
     }
     if (a.extractTextures && !IsJsonScene(a.scene)) {
-        std::string dir = a.output.substr(0, a.output.rfind('/') == std::string::npos ? 0 : a.output.rfind('/') + 1);
-        if (dir.empty()) dir = ".";
+        const std::string dir = DirName(a.output);
         std::vector<std::string> written;
         std::string terr;
         if (!qsxhost::ExtractEmbeddedTextures(*scene, dir, &written, &terr)) {
@@ -414,8 +363,8 @@ int main(int argc, char** argv) {
     // The user's locale is honoured for everything but the files, whose
     // numbers never follow it.
     std::setlocale(LC_ALL, "");
-    // Scene trees may be thousands of levels deep and every walk over them
-    // recurses; run on a stack large enough for that (only touched pages cost).
+    // Scene trees may be thousands of levels deep and the exporter's walks
+    // over them recurse; run on a stack large enough for that (only touched pages cost).
     ThreadCall call{argc, argv, kExitFailed};
     pthread_attr_t attr;
     pthread_attr_init(&attr);

@@ -13,7 +13,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "util/Files.h"
+#include "util/Paths.h"
+#include "util/Text.h"
+
 namespace qsxhost {
+
+using qsx::util::AsciiLower;
+using qsx::util::DirName;
+using qsx::util::EqualsNoCase;
+using qsx::util::ErrnoText;
+using qsx::util::Fd;
+using qsx::util::ReadState;
+using qsx::util::ReadWholeFile;
+using qsx::util::StartsWithNoCase;
+using qsx::util::WriteAll;
 
 struct FileRegistry::Shared {
     std::string path;
@@ -28,19 +42,6 @@ constexpr std::string_view kUserRoot = "HKEY_CURRENT_USER";
 // A settings file is a few hundred bytes; anything this large is not one.
 constexpr size_t kMaxFileSize = size_t(64) << 20;
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && EqualNoCase(s.substr(0, prefix.size()), prefix);
-}
-
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 std::string_view TrimRight(std::string_view s) {
@@ -49,7 +50,7 @@ std::string_view TrimRight(std::string_view s) {
 }
 
 std::string ErrorText(const std::string& what, const std::string& file, int err) {
-    return what + " " + file + ": " + std::strerror(err);
+    return what + " " + file + ": " + ErrnoText(err);
 }
 
 // Paths without a root are below HKEY_CURRENT_USER.
@@ -57,7 +58,7 @@ std::string NormaliseKeyPath(std::string_view path) {
     while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
     while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
     std::string out;
-    if (EqualNoCase(path, "HKCU") || StartsWithNoCase(path, "HKCU\\")) {
+    if (EqualsNoCase(path, "HKCU") || StartsWithNoCase(path, "HKCU\\")) {
         out = kUserRoot;
         out += path.substr(4);
     } else if (StartsWithNoCase(path, "HKEY_")) {
@@ -119,7 +120,7 @@ bool ParseQuoted(std::string_view s, size_t& pos, std::string& out) {
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
-    c = Lower(c);
+    c = AsciiLower(c);
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
@@ -264,7 +265,7 @@ std::string Serialize(const Document& doc) {
 
 bool KeyExists(const Document& doc, const std::string& key) {
     for (const Section& s : doc.sections) {
-        if (EqualNoCase(s.path, key)) return true;
+        if (EqualsNoCase(s.path, key)) return true;
         if (s.path.size() > key.size() && s.path[key.size()] == '\\' && StartsWithNoCase(s.path, key)) return true;
     }
     return false;
@@ -275,12 +276,12 @@ bool KeyExists(const Document& doc, const std::string& key) {
 std::vector<Value> ValuesOf(const Document& doc, const std::string& key) {
     std::vector<std::pair<bool, Value>> found;
     for (const Section& s : doc.sections) {
-        if (!EqualNoCase(s.path, key)) continue;
+        if (!EqualsNoCase(s.path, key)) continue;
         for (const Entry& e : s.entries) {
             if (!e.named) continue;
             bool replaced = false;
             for (auto& f : found) {
-                if (EqualNoCase(f.second.name, e.value.name)) {
+                if (EqualsNoCase(f.second.name, e.value.name)) {
                     f = {e.readable, e.value};
                     replaced = true;
                     break;
@@ -300,17 +301,17 @@ std::vector<Value> ValuesOf(const Document& doc, const std::string& key) {
 void Apply(Document& doc, const std::string& key, const std::vector<Value>& changes) {
     size_t first = doc.sections.size();
     for (size_t i = 0; i < doc.sections.size() && first == doc.sections.size(); ++i)
-        if (EqualNoCase(doc.sections[i].path, key)) first = i;
+        if (EqualsNoCase(doc.sections[i].path, key)) first = i;
     if (first == doc.sections.size()) doc.sections.push_back({"[" + key + "]", key, {}});
 
     for (const Value& change : changes) {
         bool placed = false;
         for (size_t si = first; si < doc.sections.size(); ++si) {
             Section& s = doc.sections[si];
-            if (!EqualNoCase(s.path, key)) continue;
+            if (!EqualsNoCase(s.path, key)) continue;
             for (size_t ei = 0; ei < s.entries.size();) {
                 Entry& e = s.entries[ei];
-                if (!e.named || !EqualNoCase(e.value.name, change.name)) {
+                if (!e.named || !EqualsNoCase(e.value.name, change.name)) {
                     ++ei;
                 } else if (!placed) {
                     std::string name = std::move(e.value.name);
@@ -336,7 +337,7 @@ void Apply(Document& doc, const std::string& key, const std::vector<Value>& chan
 
 const Value* Find(const std::vector<Value>& values, std::string_view name) {
     for (const Value& v : values)
-        if (EqualNoCase(v.name, name)) return &v;
+        if (EqualsNoCase(v.name, name)) return &v;
     return nullptr;
 }
 
@@ -351,70 +352,13 @@ bool Query(const Value* v, uint32_t* type, void* data, uint32_t* size) {
     return true;
 }
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { Reset(); }
-    int Get() const { return fd_; }
-    int Release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
-
-enum class ReadState { Absent, Read, Failed };
-
-ReadState ReadWholeFile(const std::string& path, std::string& out, std::string& error, mode_t* mode = nullptr) {
-    out.clear();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) {
-        if (errno == ENOENT) return ReadState::Absent;
-        error = ErrorText("cannot read", path, errno);
-        return ReadState::Failed;
-    }
-    struct stat st;
-    if (::fstat(fd.Get(), &st) != 0) {
-        error = ErrorText("cannot read", path, errno);
-        return ReadState::Failed;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = "cannot read " + path + ": not a regular file";
-        return ReadState::Failed;
-    }
-    if (mode) *mode = st.st_mode & 07777;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd.Get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = ErrorText("cannot read", path, errno);
-            return ReadState::Failed;
-        }
-        if (n == 0) break;
-        if (out.size() + size_t(n) > kMaxFileSize) {
-            error = "cannot read " + path + ": file too large for a settings file";
-            return ReadState::Failed;
-        }
-        out.append(buf, size_t(n));
-    }
-    return ReadState::Read;
-}
-
-std::string DirName(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+ReadState ReadSettingsFile(const std::string& path, std::string& out, std::string& error, mode_t* mode = nullptr) {
+    std::string why;
+    unsigned bits = 0;
+    const ReadState state = ReadWholeFile(path, out, kMaxFileSize, &why, &bits);
+    if (state == ReadState::Failed) error = "cannot read " + path + ": " + why;
+    if (mode) *mode = static_cast<mode_t>(bits);
+    return state;
 }
 
 bool MakeDirs(const std::string& dir, std::string& error) {
@@ -442,18 +386,6 @@ std::string WriteTarget(const std::string& path) {
         }
     }
     return path;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(size_t(n));
-    }
-    return true;
 }
 
 // The new contents go to a fresh file in the same directory, which replaces
@@ -516,7 +448,7 @@ bool Commit(const std::string& path, const std::string& key, const std::vector<V
     std::string target = WriteTarget(path);
     std::string old;
     mode_t mode = 0;
-    ReadState state = ReadWholeFile(target, old, error, &mode);
+    ReadState state = ReadSettingsFile(target, old, error, &mode);
     if (state == ReadState::Failed) return false;
     Document doc = Parse(old);
     Apply(doc, key, changes);
@@ -568,7 +500,7 @@ public:
     bool QueryValue(const char* name, uint32_t* type, void* data, uint32_t* size) const override {
         std::string_view n = name ? name : "";
         for (auto it = changes_.rbegin(); it != changes_.rend(); ++it)
-            if (EqualNoCase(it->name, n)) return Query(&*it, type, data, size);
+            if (EqualsNoCase(it->name, n)) return Query(&*it, type, data, size);
         return Query(Find(base_, n), type, data, size);
     }
 
@@ -629,7 +561,7 @@ std::unique_ptr<host::RegistryKey> FileRegistry::CreateKey(const char* path) {
     std::string text;
     std::string error;
     std::vector<Value> base;
-    ReadState state = ReadWholeFile(shared_->path, text, error);
+    ReadState state = ReadSettingsFile(shared_->path, text, error);
     if (state == ReadState::Failed && !shared_->readOnly) {
         shared_->lastError = error;
         return nullptr;
@@ -642,7 +574,7 @@ std::unique_ptr<host::RegistryKey> FileRegistry::OpenKey(const char* path) {
     std::string key = NormaliseKeyPath(path ? path : "");
     std::string text;
     std::string error;
-    ReadState state = ReadWholeFile(shared_->path, text, error);
+    ReadState state = ReadSettingsFile(shared_->path, text, error);
     if (state == ReadState::Failed) shared_->lastError = error;
     if (state != ReadState::Read) return nullptr;
     Document doc = Parse(text);

@@ -3,19 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
+#include "util/Text.h"
+
 namespace qsxhost {
 
 std::string TypedText(uint32_t style, std::string_view text) {
-    std::string typed(text);
-    if (style & host::ES_UPPERCASE) {
-        // Letters of the basic Latin alphabet only, whatever the user's locale says.
-        for (char& c : typed)
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return typed;
+    // Letters of the basic Latin alphabet only, whatever the user's locale says.
+    if (style & host::ES_UPPERCASE) return qsx::util::ToAsciiUpper(text);
+    return std::string(text);
 }
 
-MemoryDialog::MemoryDialog(const host::DialogTemplate& dlg, host::DlgProc proc) : template_(dlg), proc_(proc) {
+MemoryDialog::MemoryDialog(const host::DialogTemplate& dlg, host::DlgProc proc) : proc_(proc) {
     for (int i = 0; i < dlg.controlCount; ++i) {
         const host::DialogControl& c = dlg.controls[i];
         if (c.id == -1) continue;  // group boxes and labels are never addressed

@@ -56,7 +56,6 @@ public:
     void Command(int id);
 
     // --- inspection ---
-    bool HasControl(int id) const { return controls_.count(id) != 0; }
     std::string Text(int id) const;
     std::vector<std::string> Items(int id) const;
     bool Ended() const { return ended_; }
@@ -64,7 +63,6 @@ public:
     bool Focused() const { return focused_; }
     bool Centred() const { return centred_; }
     const std::vector<RecordedMessageBox>& MessageBoxes() const { return messageBoxes_; }
-    const host::DialogTemplate& Template() const { return template_; }
 
 private:
     struct Control {
@@ -80,7 +78,6 @@ private:
     Control* Find(int id);
     const Control* Find(int id) const;
 
-    const host::DialogTemplate& template_;
     host::DlgProc proc_;
     std::map<int, Control> controls_;
     intptr_t userData_ = 0;

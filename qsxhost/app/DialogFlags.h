@@ -1,0 +1,24 @@
+// The command line's export options are edits of the plug-in's options
+// dialog: each flag names the controls it sets, by the plug-in's own control
+// identifiers (QsxExp/resource.h). This table is the one place where the
+// command depends on those identifiers; it changes with the dialog template.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "qsxhost/ui/MemoryDialog.h"
+
+namespace qsxhost {
+
+enum class FlagMatch { NotOurs, Taken, Refused };
+
+// Takes one export option into edits. value() fetches the flag's argument
+// (false when there is none; it has then said so). A refused argument sets
+// *error to a message that names the flag.
+FlagMatch TakeDialogFlag(std::string_view flag, const std::function<bool(std::string*)>& value,
+                         std::vector<ControlEdit>& edits, std::string* error);
+
+}  // namespace qsxhost
