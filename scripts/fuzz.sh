@@ -17,10 +17,9 @@ dir=${FUZZ_BUILD_DIR:-build-fuzz}
 cxx=${FUZZ_CXX:-clang++-14}
 
 cmake -S . -B "$dir" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQSX_FUZZ=ON -DQSX_TESTS=OFF -DQSX_BENCH=OFF >/dev/null
+  -DQSX_FUZZ=ON -DQSX_TESTS=OFF -DQSX_BENCH=OFF -DQSX_SANITIZE=OFF -DQSX_WERROR="${QSX_WERROR:-OFF}" >/dev/null
 harnesses=("$@")
 if [ ${#harnesses[@]} -eq 0 ]; then
-  # Only the harnesses whose scene source is in the tree are configured.
   mapfile -t harnesses <"$dir/fuzz/harnesses.txt"
 fi
 cmake --build "$dir" -j2 --target "${harnesses[@]}"
