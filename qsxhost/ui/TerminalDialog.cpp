@@ -6,22 +6,8 @@
 #include <functional>
 #include <map>
 
-// The toolkit's umbrella header pulls in its list view, which clang 14 cannot
-// compile; take only the widgets used here, as the umbrella header would.
-#define USE_FINAL_H
-#include <final/fapplication.h>
-#include <final/fevent.h>
-#include <final/fwidget_functions.h>
-#include <final/fwidgetcolors.h>
-#include <final/dialog/fdialog.h>
-#include <final/dialog/fmessagebox.h>
-#include <final/widget/fbutton.h>
-#include <final/widget/fcheckbox.h>
-#include <final/widget/fcombobox.h>
-#include <final/widget/flineedit.h>
-#undef USE_FINAL_H
-
 #include "qsxhost/ui/MemoryDialog.h"
+#include "qsxhost/ui/TerminalWidgets.h"
 
 namespace qsxhost {
 
@@ -30,189 +16,13 @@ namespace qsxhost {
 
 namespace {
 
-using finalcut::FKey;
-using finalcut::FPoint;
-using finalcut::FRect;
-using finalcut::FSize;
-using finalcut::FString;
-
-std::string ToBytes(const FString& text) { return text.toString(); }
-
-bool IsEnter(FKey key) { return key == FKey::Return || key == FKey::Enter; }
+using namespace terminal;  // the form is made of these widgets and their names
 
 // Dialog units of the template are mapped onto the terminal's cells; a row of
 // text is about 8 units high and a character about 4 wide, so a 252 x 194
 // dialog wants roughly 63 x 24 cells and fits into 80 x 24 once it is spread.
 constexpr int kMaxWidth = 110;
 constexpr int kMaxHeight = 30;
-
-// A group box: a frame with a caption. It takes no focus; its mnemonic moves
-// the focus to the first control after it that takes focus, as a group box's
-// mnemonic does in the window system this form stands in for.
-class GroupFrame final : public finalcut::FWidget {
-public:
-    GroupFrame(const FString& caption, finalcut::FWidget* parent) : FWidget(parent), caption_(caption) {
-        unsetFocusable();
-        // The same keys the toolkit gives a labelled button: the letter, and Alt with it.
-        const FKey hotkey = finalcut::getHotkey(caption_);
-        const auto code = uint32_t(hotkey);
-        const bool letter = (code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z');
-        if (letter || (code >= '0' && code <= '9')) {
-            const uint32_t lower = letter ? (code | 0x20u) : code;
-            const uint32_t upper = letter ? (code & ~0x20u) : code;
-            addAccelerator(FKey(lower));
-            if (upper != lower) addAccelerator(FKey(upper));
-            addAccelerator(FKey::Meta_offset + lower);
-        }
-    }
-
-    FString getClassName() const override { return "GroupFrame"; }
-
-    void onAccel(finalcut::FAccelEvent* ev) override {
-        auto* parent = getParentWidget();
-        if (!parent) return;
-        bool after = false;
-        for (auto* child : parent->getChildren()) {
-            if (child == this) {
-                after = true;
-                continue;
-            }
-            if (!after || !child->isWidget()) continue;
-            auto* widget = static_cast<finalcut::FWidget*>(child);
-            if (widget->isEnabled() && widget->acceptFocus() && widget->isShown()) {
-                auto* previous = ev->focusedWidget();
-                widget->setFocus();
-                if (previous && previous->isWidget()) previous->redraw();
-                widget->redraw();
-                ev->accept();
-                return;
-            }
-        }
-    }
-
-protected:
-    void draw() override {
-        auto* parent = getParentWidget();
-        if (parent) {
-            setForegroundColor(parent->getForegroundColor());
-            setBackgroundColor(parent->getBackgroundColor());
-        }
-        setColor();
-        finalcut::drawBorder(this, FRect{FPoint{1, 1}, getSize()});
-        FString text;
-        const std::size_t hotkeyPos = finalcut::getHotkeyPos(caption_, text);
-        print() << FPoint{2, 1};
-        const auto& colors = getColorTheme();
-        for (std::size_t i = 0; i < text.getLength() && i + 3 < getWidth(); ++i) {
-            if (i == hotkeyPos) {
-                setColor(colors->label_hotkey_fg, getBackgroundColor());
-                setUnderline();
-                print(text[i]);
-                unsetUnderline();
-                setColor();
-            } else {
-                print(text[i]);
-            }
-        }
-    }
-
-private:
-    FString caption_;
-};
-
-// An automatic check box. Enter belongs to the dialog (the default button),
-// not to the box.
-class CheckControl final : public finalcut::FCheckBox {
-public:
-    using FCheckBox::FCheckBox;
-    void onKeyPress(finalcut::FKeyEvent* ev) override {
-        if (IsEnter(ev->key())) return;  // left unaccepted: the dialog takes it
-        FCheckBox::onKeyPress(ev);
-    }
-};
-
-// An edit box; with ES_UPPERCASE, letters become capitals as they are typed.
-class EditControl final : public finalcut::FLineEdit {
-public:
-    EditControl(bool upperCase, finalcut::FWidget* parent) : FLineEdit(parent), upperCase_(upperCase) {}
-    void onKeyPress(finalcut::FKeyEvent* ev) override {
-        const FKey key = ev->key();
-        if (IsEnter(key)) return;  // the dialog's default button
-        if (upperCase_ && key >= FKey('a') && key <= FKey('z')) {
-            finalcut::FKeyEvent upper(finalcut::Event::KeyPress, FKey(uint32_t(key) - 0x20));
-            FLineEdit::onKeyPress(&upper);
-            if (upper.isAccepted()) ev->accept();
-            return;
-        }
-        FLineEdit::onKeyPress(ev);
-    }
-
-private:
-    bool upperCase_;
-};
-
-// A drop-down list without typing. It may have no selection, which the
-// toolkit's combo box does not know, so the selection is kept here.
-class ListControl final : public finalcut::FComboBox {
-public:
-    explicit ListControl(finalcut::FWidget* parent) : FComboBox(parent) {}
-
-    std::vector<std::string> items;
-    int selection = host::CB_ERR;
-    std::function<void()> onPick;  // the user picked an item
-
-    void Rebuild() {
-        updating_ = true;
-        clear();
-        for (size_t i = 0; i < items.size(); ++i) insert(FString(items[i]), int(i));
-        Show();
-        updating_ = false;
-    }
-
-    void Show() {
-        const bool was = updating_;
-        updating_ = true;
-        if (selection >= 0 && selection < int(items.size())) {
-            setCurrentItem(std::size_t(selection) + 1);
-            setText(FString(items[std::size_t(selection)]));
-        } else {
-            setText(FString());
-        }
-        redraw();
-        updating_ = was;
-    }
-
-    void Picked() {
-        if (updating_ || items.empty()) return;
-        const int index = getItemData<int>();
-        selection = index;
-        Show();
-        if (onPick) onPick();
-    }
-
-    void onKeyPress(finalcut::FKeyEvent* ev) override {
-        const FKey key = ev->key();
-        if (selection == host::CB_ERR && !items.empty() && (key == FKey::Up || key == FKey::Down)) {
-            // From no selection, either arrow lands on the first item.
-            selection = 0;
-            Show();
-            if (onPick) onPick();
-            ev->accept();
-            return;
-        }
-        // The toolkit's box takes Escape even while closed; then it is the dialog's Cancel.
-        if ((key == FKey::Escape || key == FKey::Escape_mintty) && !DroppedDown()) return;
-        FComboBox::onKeyPress(ev);
-    }
-
-private:
-    bool DroppedDown() const {
-        const auto* open = getOpenMenu();
-        return open && open->isInstanceOf("FDropDownListBox") && open->getParentWidget() == this;
-    }
-
-    bool updating_ = false;
-};
 
 struct ControlSlot {
     const host::DialogControl* def;
