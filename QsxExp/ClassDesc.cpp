@@ -12,7 +12,6 @@ namespace {
 QsxExportClassDesc gDesc;
 void* gInstance = nullptr;
 int gControlsInitialised = 0;
-int gControlInitCount = 0;
 
 // The host may offer its custom controls' initialisation; a stand-alone host
 // that has none simply does not define it.
@@ -35,12 +34,10 @@ int LibraryEntry(void* instance, unsigned, void*) {
     if (!gControlsInitialised) {
         gControlsInitialised = 1;
         InitHostControls(instance);
-        ++gControlInitCount;  // stands for the system's common controls
     }
     return 1;
 }
 
 void* ModuleInstance() { return gInstance; }
-int ControlInitCount() { return gControlInitCount; }
 
 }  // namespace qsx

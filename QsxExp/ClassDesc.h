@@ -25,7 +25,7 @@ public:
     void ResetClassParams(int) override {}
     int NumActionTables() override { return 0; }
     void* GetActionTable(int) override { return nullptr; }
-    int IsManipulator() override { return 0; }
+    int IsManipulator(void*) override { return 0; }
 };
 
 // The one descriptor, ready before the host's first call.
@@ -35,7 +35,5 @@ QsxExportClassDesc* GetQsxExportDesc();
 // initialises the controls on the first call only. Always answers 1.
 int LibraryEntry(void* instance, unsigned reason, void* reserved);
 void* ModuleInstance();
-// How many times the controls were initialised (once per loaded library).
-int ControlInitCount();
 
 }  // namespace qsx

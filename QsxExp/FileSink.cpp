@@ -7,10 +7,12 @@
 #include <cstring>
 #include <memory>
 
+#include "util/Files.h"
+
 namespace qsx {
 namespace {
 
-std::string ErrnoText(int err) { return std::strerror(err); }
+using util::ErrnoText;
 
 // A file written through one large buffer: few system calls, and every
 // failure (write, flush or close) is seen and kept.
@@ -56,21 +58,9 @@ private:
     }
 
     bool WriteAll(const char* data, size_t size) {
-        while (size > 0) {
-            ssize_t n = ::write(fd_, data, size);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                error_ = ErrnoText(errno);
-                return false;
-            }
-            if (n == 0) {
-                error_ = ErrnoText(ENOSPC);
-                return false;
-            }
-            data += n;
-            size -= static_cast<size_t>(n);
-        }
-        return true;
+        if (util::WriteAll(fd_, data, size)) return true;
+        error_ = ErrnoText(errno);
+        return false;
     }
 
     int fd_;

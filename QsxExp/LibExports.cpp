@@ -22,7 +22,7 @@ QSX_EXPORT const char* LibVersionRecord(int i, const char** value) {
     return qsx::kVersionRecord[i].key;
 }
 
-// The loader's entry point, run when the library is loaded. 
+// The loader's entry point, run when the library is loaded.
 QSX_EXPORT int LibEntry(void* instance, unsigned reason, void* reserved) {
     return qsx::LibraryEntry(instance, reason, reserved);
 }

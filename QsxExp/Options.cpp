@@ -8,6 +8,8 @@
 #include <locale.h>
 #include <stdlib.h>
 
+#include "util/Text.h"
+
 namespace qsx {
 
 namespace {
@@ -66,15 +68,6 @@ locale_t CLocale() {
 
 bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-bool StartsWithNoCase(const char* s, const char* word) {
-    for (; *word; ++s, ++word) {
-        char c = *s;
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != *word) return false;
-    }
-    return true;
-}
-
 // Only used if the C locale object could not be made (out of memory).
 double AtofFallback(const char* s) {
     while (IsCSpace(*s)) ++s;
@@ -82,9 +75,9 @@ double AtofFallback(const char* s) {
     if (*s == '+' || *s == '-') negative = *s++ == '-';
     double v = 0.0;
     const char* end = s + std::strlen(s);
-    if (StartsWithNoCase(s, "inf")) {
+    if (util::StartsWithNoCase(s, "inf")) {
         v = HUGE_VAL;
-    } else if (StartsWithNoCase(s, "nan")) {
+    } else if (util::StartsWithNoCase(s, "nan")) {
         v = std::nan("");
     } else if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X') &&
                std::from_chars(s + 2, end, v, std::chars_format::hex).ec == std::errc()) {

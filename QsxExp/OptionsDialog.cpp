@@ -87,6 +87,16 @@ void SetBit(uint32_t& flags, uint32_t bit, bool on) {
 
 const host::DialogTemplate& OptionsDialogTemplate() { return kTemplate; }
 
+int QsxExport::LoadOptions() {
+    qsx::LoadOptions(ip ? ip->GetRegistry() : nullptr, options);
+    return 1;
+}
+
+int QsxExport::SaveOptions() {
+    qsx::SaveOptions(ip ? ip->GetRegistry() : nullptr, options);
+    return 1;
+}
+
 int QsxExport::OptionsFromDialog(host::DialogWindow* dialog) {
     char text[kDialogTextSize];
 

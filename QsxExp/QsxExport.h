@@ -38,29 +38,27 @@ public:
     void ShowAbout(void*) override {}
     int DoExport(const char* name, void* expInterface, host::Interface* ip, int suppressPrompts) override;
 
-    // --- export driver ---
-    // The path with everything from the '.' of its last component replaced by
-    // ext, or ext appended when that component has no '.'.
-    static std::string SideFileName(std::string_view path, std::string_view ext);
+    // --- export driver (ExportRun.cpp) ---
     bool WrapperClump() const { return topLevelCount > 1 || options.hierarchyType == HIER_FLAT_SINGLE; }
     int BeginModel() { return writer.BeginModel(WrapperClump()); }
-    int EndModel() { return writer.EndModel(WrapperClump()); }
+    int EndModel() { return writer.EndModel(); }
     // Closes the current file and, when failed is set, removes it and records why.
     void FinishFile(const std::string& path);
 
-    // --- options ---
+    // --- options (OptionsDialog.cpp) ---
     int LoadOptions();
     int SaveOptions();
     int OptionsFromDialog(host::DialogWindow* dialog);
     int OptionsToDialog(host::DialogWindow* dialog);
 
-    // --- transforms ---
+    // --- transforms and nodes (NodeWriter.cpp) ---
     host::Box3 ComputeSceneBounds(host::INode* node);
     void ComputeNormalisation(host::INode* root);
     host::Matrix3 ComposeNodeTransform(host::Matrix3 matrix) const;
 
-    // --- script ---
     int WriteNode(host::INode* node);
+
+    // --- mesh block (MeshBlock.cpp) ---
     int BuildVertexTable(const host::Mesh& mesh);
     void WriteVertices(const host::Mesh& mesh, host::Point3 offset);
     int32_t OutputVertexIndex(int vertex, int texVertex);
@@ -69,10 +67,10 @@ public:
     void WriteMaterial(host::Mtl* material);
     std::string TextureName(std::string_view path) const;
 
-    // --- side files ---
+    // --- side files (SideFiles.cpp) ---
     int BeginHeader();
     int WriteHeaderNode(host::INode* node);
-    int WriteAnimation(std::string& path, host::Interface* ip);
+    int WriteAnimation(const std::string& path, host::Interface* ip);
     int WriteAnimationNodes(host::INode* node, host::TimeValue t);
     int WriteAnimationTransform(host::INode* node, host::TimeValue t);
 
@@ -95,13 +93,24 @@ public:
     host::Matrix3 normaliseTM;
     host::Matrix3 normaliseInvTM;
 
-    ScriptWriter writer;  // outFile, indent, failed
+    ScriptWriter writer;  // the open file, its open blocks, failed
     host::Interface* ip = nullptr;
     std::vector<FileFailureRecord> failures;
     bool cancelled = false;  // the last DoExport ended at the dialog's Cancel
 
 private:
-    int RunExport(const char* name, void* expInterface, host::Interface* ip, int suppressPrompts);
+    int RunExport(const char* name);
+    // Every pass starts afresh: no failure, tags from 1, the top-level nodes counted anew.
+    void BeginPass(host::INode* root);
+    // Opens path for the current pass; a file that does not open fails the pass.
+    bool OpenFile(const std::string& path);
+    // The one record of a failed file, and the host's notice of it.
+    void FileFailed(const std::string& path, const std::string& reason);
+
+    // The node's own lines up to its children, its blocks left open for the caller to end.
+    void BeginNode(host::INode* node, host::Object* obj);
+    // The node's mesh, its material statements and triangles, when it has one.
+    void WriteMeshBlock(host::INode* node, host::Object* obj);
 
     std::string line_;      // formatting scratch, reused for every line
     bool textured_ = false;  // the mesh being written has texture vertices and faces

@@ -1,8 +1,13 @@
 #include "QsxExp/ScriptWriter.h"
 
 #include <cstring>
+#include <exception>
 
 namespace qsx {
+
+namespace {
+constexpr size_t kIndentStep = 4;
+}  // namespace
 
 bool ScriptWriter::Open(const std::string& path) {
     std::string error;
@@ -15,9 +20,16 @@ bool ScriptWriter::Open(const std::string& path) {
 }
 
 void ScriptWriter::Close() {
+    closers_.clear();
     if (!outFile) return;
     if (!outFile->Close()) Fail(outFile->Error());
     outFile.reset();
+}
+
+void ScriptWriter::Reset() {
+    failed = 0;
+    errorText.clear();
+    closers_.clear();
 }
 
 void ScriptWriter::Fail(const std::string& why) {
@@ -34,7 +46,7 @@ int ScriptWriter::WriteLine(std::string_view text) {
 char* ScriptWriter::BeginLine(size_t room) {
     // The blanks of the indentation stay in the buffer from line to line; only
     // a deeper indentation than any text has left alone needs new ones.
-    const size_t ind = static_cast<size_t>(indent > 0 ? indent : 0);
+    const size_t ind = kIndentStep * closers_.size();
     const size_t need = ind + room + 2;
     if (line_.size() < need) line_.resize(need < 2 * line_.size() ? 2 * line_.size() : need);
     if (spaces_ < ind) {
@@ -59,24 +71,48 @@ int ScriptWriter::EndLine(char* end) {
     return failed ? 0 : 1;
 }
 
-int ScriptWriter::BeginModel(bool wrapper) {
-    WriteLine("# Output from 3DSMax Quorvantis File Export plug-in V1.0");
-    WriteLine("ModelBegin");
-    indent += 4;
-    if (wrapper) {
-        WriteLine("ClumpBegin");
-        indent += 4;
-    }
+int ScriptWriter::BeginBlock(std::string_view open, const char* close) {
+    WriteLine(open);
+    closers_.push_back(close);
     return failed ? 0 : 1;
 }
 
-int ScriptWriter::EndModel(bool wrapper) {
-    if (wrapper) {
-        indent -= 4;
-        WriteLine("ClumpEnd");
+int ScriptWriter::EndBlock() {
+    if (closers_.empty()) return failed ? 0 : 1;
+    const char* close = closers_.back();
+    closers_.pop_back();
+    return WriteLine(close);
+}
+
+void ScriptWriter::EndBlocks(size_t depth) {
+    while (closers_.size() > depth) EndBlock();
+}
+
+ScriptWriter::Scope::Scope(ScriptWriter& w) : w_(w), depth_(w.Depth()), exceptions_(std::uncaught_exceptions()) {}
+
+ScriptWriter::Scope::~Scope() {
+    if (std::uncaught_exceptions() == exceptions_) {
+        // A destructor may not throw: what would have stopped the export fails the file.
+        try {
+            End();
+        } catch (const std::exception& e) {
+            w_.Fail(std::string("export stopped: ") + e.what());
+        } catch (...) {
+            w_.Fail("export stopped by an unexpected error");
+        }
     }
-    indent -= 4;
-    WriteLine("ModelEnd");
+    if (w_.closers_.size() > depth_) w_.closers_.resize(depth_);
+}
+
+int ScriptWriter::BeginModel(bool wrapper) {
+    WriteLine("# Output from 3DSMax Quorvantis File Export plug-in V1.0");
+    BeginBlock("ModelBegin", "ModelEnd");
+    if (wrapper) BeginBlock("ClumpBegin", "ClumpEnd");
+    return failed ? 0 : 1;
+}
+
+int ScriptWriter::EndModel() {
+    EndBlocks(0);
     return failed ? 0 : 1;
 }
 

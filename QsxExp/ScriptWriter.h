@@ -1,10 +1,12 @@
 // The one indented line writer behind every output file: the open file, the
-// indentation, and a sticky failure flag that the first failed write sets.
+// blocks begun and not yet ended (which give the indentation), and a sticky
+// failure flag that the first failed write sets.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "QsxExp/FileSink.h"
 
@@ -19,11 +21,13 @@ public:
 
     // Opens path as outFile; false (and errorText set) when it does not open.
     bool Open(const std::string& path);
-    // Closes outFile; a failed flush or close sets failed.
+    // Closes outFile; a failed flush or close sets failed. Blocks still open
+    // are dropped unwritten: the next file starts in the first column.
     void Close();
-    bool IsOpen() const { return outFile != nullptr; }
+    // Clears the failure, its cause and any open block, for a pass of its own.
+    void Reset();
 
-    // indent spaces, the text, CR LF. Answers 1 while failed is clear.
+    // The indentation, the text, CR LF. Answers 1 while failed is clear.
     int WriteLine(std::string_view text);
 
     // The same line built in place, without a copy of its text: BeginLine
@@ -33,21 +37,50 @@ public:
     char* BeginLine(size_t room);
     int EndLine(char* end);
 
-    // Opening and closing lines of a script file; wrapper adds the untagged
-    // clump that holds several top-level nodes.
+    // A block: the line `open`, the lines after it four blanks further in, and
+    // when it ends the line `close` back at the level of `open`. close is
+    // kept until then, so it is a literal. Both answer 1 while failed is clear.
+    int BeginBlock(std::string_view open, const char* close);
+    int EndBlock();
+    size_t Depth() const { return closers_.size(); }
+    // Ends blocks, innermost first, until `depth` of them are left.
+    void EndBlocks(size_t depth);
+
+    // Ends, at the latest when it goes, every block begun after it was made,
+    // so that blocks close in order on every way out of the code that began
+    // them. While an exception unwinds nothing is written: the export has
+    // stopped and the file is not finished.
+    class Scope {
+    public:
+        explicit Scope(ScriptWriter& w);
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+        ~Scope();
+        // Ends them now.
+        void End() { w_.EndBlocks(depth_); }
+
+    private:
+        ScriptWriter& w_;
+        size_t depth_;
+        int exceptions_;
+    };
+
+    // The opening lines of a script file and its model block; wrapper adds the
+    // untagged clump that holds several top-level nodes. EndModel ends the
+    // model block and whatever is still open inside it.
     int BeginModel(bool wrapper);
-    int EndModel(bool wrapper);
+    int EndModel();
 
     // Records why the first failure happened (for the report to the host).
     void Fail(const std::string& why);
 
     std::unique_ptr<OutputFile> outFile;
-    int indent = 0;
     int failed = 0;
     std::string errorText;  // cause of the first failure since the last reset
 
 private:
     FileSystem* fs_;
+    std::vector<const char*> closers_;  // closing lines of the open blocks, outermost first
     std::string line_;       // the line being built; grows, never shrinks
     size_t spaces_ = 0;      // leading chars of line_ known to be blanks
     size_t lineIndent_ = 0;  // indentation of the line being built

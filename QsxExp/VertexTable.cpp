@@ -4,36 +4,21 @@
 #include <cstring>
 
 namespace qsx {
-namespace {
 
-long gFailAt = 0;
-long gAllocations = 0;
-
-// Every block of a vertex table comes through here, so a test can make any
-// one of them fail.
-void* TableRealloc(void* old, size_t bytes) {
-    ++gAllocations;
-    if (gFailAt != 0 && gAllocations == gFailAt) return nullptr;
+void* VertexTable::Realloc(void* old, size_t bytes) {
+    ++allocations_;
+    if (failAt_ != 0 && allocations_ == failAt_) return nullptr;
     return std::realloc(old, bytes ? bytes : 1);
 }
-
-}  // namespace
-
-void FailTableAllocationAt(long k) {
-    gFailAt = k;
-    gAllocations = 0;
-}
-
-long TableAllocationCount() { return gAllocations; }
 
 bool VertexTable::Allocate(size_t nV, size_t nT) {
     Free();
     if (nV > SIZE_MAX / sizeof(VertexSlot)) return false;
-    slots_ = static_cast<VertexSlot*>(TableRealloc(nullptr, nV * sizeof(VertexSlot)));
+    slots_ = static_cast<VertexSlot*>(Realloc(nullptr, nV * sizeof(VertexSlot)));
     if (!slots_) return false;
     nV_ = nV;
     for (size_t i = 0; i < nV; ++i) slots_[i] = VertexSlot{};
-    used_ = static_cast<uint8_t*>(TableRealloc(nullptr, nT));
+    used_ = static_cast<uint8_t*>(Realloc(nullptr, nT));
     if (!used_) {
         Free();
         return false;
@@ -75,7 +60,7 @@ bool VertexTable::Append(size_t v, int32_t t) {
     if (poolSize_ == poolCap_) {
         if (poolCap_ > (INT32_MAX / 2)) return false;
         const int32_t cap = poolCap_ ? poolCap_ * 2 : 256;
-        void* grown = TableRealloc(pool_, static_cast<size_t>(cap) * sizeof(VertexSlotLink));
+        void* grown = Realloc(pool_, static_cast<size_t>(cap) * sizeof(VertexSlotLink));
         if (!grown) return false;
         pool_ = static_cast<VertexSlotLink*>(grown);
         poolCap_ = cap;

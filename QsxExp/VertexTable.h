@@ -59,9 +59,20 @@ public:
     size_t TexVertCount() const { return nT_; }
     void FreeTexVertUsed();
 
+    // Fault injection for tests: this table's allocation number k (1-based,
+    // counted from this call) fails; 0 disables. AllocationCount answers how
+    // many allocations the table has made since.
+    void FailAllocationAt(long k) {
+        failAt_ = k;
+        allocations_ = 0;
+    }
+    long AllocationCount() const { return allocations_; }
+
 private:
     int32_t FindInPool(const VertexSlot& s, int32_t t) const;
     int32_t PoolEntry(const VertexSlot& s, int32_t k) const;
+    // Every block of the table comes through here, so that any one of them can be made to fail.
+    void* Realloc(void* old, size_t bytes);
 
     VertexSlot* slots_ = nullptr;
     size_t nV_ = 0;
@@ -70,11 +81,8 @@ private:
     VertexSlotLink* pool_ = nullptr;
     int32_t poolSize_ = 0;
     int32_t poolCap_ = 0;
+    long failAt_ = 0;
+    long allocations_ = 0;
 };
-
-// Test seam: the allocation number k (1-based, counted from the last reset)
-// made for vertex tables fails; 0 disables. Answers the count so far.
-void FailTableAllocationAt(long k);
-long TableAllocationCount();
 
 }  // namespace qsx

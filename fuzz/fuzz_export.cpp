@@ -180,9 +180,8 @@ void ExportIn(Scene& s, int mode, int fault, long at) {
     fake::Run run;
     if (fault == 1) run.fs.FailWriteAt(at);
     if (fault == 2) run.fs.FailOpenAt(at);
-    qsx::FailTableAllocationAt(fault == 3 ? at : 0);
+    if (fault == 3) run.exporter.vertexTable.FailAllocationAt(at);
     const int result = run.Export(s.host);
-    qsx::FailTableAllocationAt(0);
 
     const auto& failures = run.exporter.Failures();
     if (result != (failures.empty() ? 1 : 0)) Broken("result and failure list disagree");

@@ -35,7 +35,6 @@ public:
 
     void IdentityMatrix();
     void SetRow(int i, const Point3& p);
-    const Point3& GetRow(int i) const { return m_[i]; }
     Point3& operator[](int i) { return m_[i]; }
     const Point3& operator[](int i) const { return m_[i]; }
     Point3 GetTrans() const { return m_[3]; }

@@ -46,7 +46,8 @@ public:
     virtual void ResetClassParams(int fileReset) = 0;
     virtual int NumActionTables() = 0;
     virtual void* GetActionTable(int i) = 0;
-    virtual int IsManipulator() = 0;
+    // Whether the class manipulates ref, a node or object of the scene.
+    virtual int IsManipulator(void* ref) = 0;
 };
 
 // Entry points a plug-in library exports by name, with C linkage.

@@ -2,10 +2,12 @@
 // wrapper clump, cancel, and what a failed write leaves behind.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "fake_scene.h"
+#include "util/Paths.h"
 
 using fake::Lines;
-using qsx::QsxExport;
 
 namespace {
 
@@ -25,15 +27,15 @@ TEST(SideFileName, CutsAtTheLastDotOfTheLastComponent) {
         {"", ".qsh", ".qsv"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(QsxExport::SideFileName(c.path, ".qsh"), c.header) << c.path;
-        EXPECT_EQ(QsxExport::SideFileName(c.path, ".qsv"), c.animation) << c.path;
+        EXPECT_EQ(qsx::util::SideFileName(c.path, ".qsh"), c.header) << c.path;
+        EXPECT_EQ(qsx::util::SideFileName(c.path, ".qsv"), c.animation) << c.path;
     }
 }
 
 TEST(SideFileName, PathsOfAnyLength) {
     std::string dir(3000, 'd');
     std::string path = dir + ".x/" + std::string(5000, 'n') + ".QSX";
-    EXPECT_EQ(QsxExport::SideFileName(path, ".qsh"), dir + ".x/" + std::string(5000, 'n') + ".qsh");
+    EXPECT_EQ(qsx::util::SideFileName(path, ".qsh"), dir + ".x/" + std::string(5000, 'n') + ".qsh");
 }
 
 struct FrameCase {
@@ -149,6 +151,34 @@ TEST(ExportRun, HeaderStartsInTheFirstColumnAfterAScriptThatFailedEarly) {
     r.fs.FailWriteAt(1);  // the script's first line: its frame is never closed
     EXPECT_EQ(r.Export(h), 0);
     for (const std::string& line : Lines(r.File("out/scene.qsh"))) EXPECT_NE(line.rfind(' ', 0), 0u) << line;
+}
+
+// A node whose host throws while the node's blocks are open.
+struct ThrowingNode : fake::Node {
+    host::Mtl* GetMtl() const override { throw std::runtime_error("no material"); }
+};
+
+TEST(ExportRun, ExceptionFromTheHostFailsTheExportAndTheNextRunStartsClean) {
+    fake::Host h;
+    fake::Node* a = h.root.Add("A");
+    fake::Fan(a->MakeMesh(), 3);
+    auto bad = std::make_unique<ThrowingNode>();
+    bad->parent = a;
+    fake::Fan(bad->MakeMesh(), 3);
+    a->children.push_back(std::move(bad));
+    fake::Run r;
+    EXPECT_EQ(r.Export(h), 0);
+    ASSERT_EQ(r.exporter.Failures().size(), 1u);
+    EXPECT_EQ(r.exporter.Failures()[0].path, "out/scene.QSX");
+    EXPECT_EQ(r.exporter.Failures()[0].reason, "export stopped: no material");
+    EXPECT_EQ(h.fileFailures, std::vector<std::string>{"out/scene.QSX"});
+
+    // The same exporter once more, without the throwing node: a fresh exporter's bytes.
+    a->children.clear();
+    EXPECT_EQ(r.Export(h), 1);
+    fake::Run fresh;
+    EXPECT_EQ(fresh.Export(h), 1);
+    EXPECT_EQ(r.File("out/scene.QSX"), fresh.File("out/scene.QSX"));
 }
 
 TEST(ExportRun, FileThatDoesNotOpenIsAFailureButLaterPassesRun) {

@@ -10,6 +10,7 @@
 #include "QsxExp/MemoryFileSystem.h"
 #include "QsxExp/QsxExport.h"
 #include "host/Interface.h"
+#include "tests/support/fake_host.h"
 
 namespace fake {
 
@@ -157,44 +158,17 @@ inline void Fan(host::Mesh& m, int n) {
     }
 }
 
-class Registry : public host::Registry {
-public:
-    std::unique_ptr<host::RegistryKey> CreateKey(const char*) override { return nullptr; }
-    std::unique_ptr<host::RegistryKey> OpenKey(const char*) override { return nullptr; }
-};
-
-// A host whose dialog answers "OK" with preset options (or Cancel).
-class Host : public host::Interface {
+// A host over the root node in memory.
+class Host : public OptionsHost {
 public:
     Node root;
     host::Interval range{0, 0};
     int ticksPerFrame = 160;
-    qsx::ExportOptions preset;
-    bool cancel = false;
-    std::vector<std::pair<int, std::string>> asserts;
-    std::vector<std::string> warnings;
-    std::vector<std::string> fileFailures;
-    Registry registry;
 
-    Host() {
-        root.root = true;
-        preset.textureFlags = qsx::TEX_SHOW;
-    }
+    Host() { root.root = true; }
     host::Interval GetAnimRange() override { return range; }
     host::INode* GetRootNode() override { return &root; }
     int GetTicksPerFrame() override { return ticksPerFrame; }
-    void Assert1(int line, const char* file) override { asserts.emplace_back(line, file); }
-    void Warning(std::string_view m) override { warnings.emplace_back(m); }
-    void FileFailure(std::string_view path, std::string_view) override { fileFailures.emplace_back(path); }
-    intptr_t DialogBoxParam(const host::DialogTemplate&, host::DlgProc, intptr_t param) override {
-        if (cancel) return 0;
-        reinterpret_cast<qsx::QsxExport*>(param)->options = preset;
-        return 1;
-    }
-    intptr_t SetWaitCursor() override { return 7; }
-    void RestoreCursor(intptr_t) override {}
-    void Progress(std::string_view, int64_t, int64_t) override {}
-    host::Registry* GetRegistry() override { return &registry; }
 };
 
 struct Run {

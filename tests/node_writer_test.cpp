@@ -100,7 +100,6 @@ TEST(WholeScript, FourHierarchyModesByteForByte) {
             EXPECT_EQ(r.File(path), want) << "mode " << c.mode << ", " << path;
         }
         EXPECT_EQ(Paths(r.fs), expected) << "mode " << c.mode;
-        EXPECT_EQ(r.exporter.writer.indent, 0);
         EXPECT_TRUE(h.warnings.empty());
     }
 }
@@ -323,7 +322,6 @@ TEST(SeparateClumps, FailureDeletesOnlyTheCurrentFileAndStopsThePass) {
         EXPECT_EQ(r.exporter.Failures()[0].path, failing);
         EXPECT_EQ(r.exporter.Failures()[0].reason, c.open ? "Permission denied" : "No space left on device");
         EXPECT_EQ(h.fileFailures, std::vector<std::string>{failing});
-        EXPECT_EQ(r.exporter.writer.indent, 0);
     }
 }
 

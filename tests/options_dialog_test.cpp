@@ -16,6 +16,7 @@
 #include "QsxExp/resource.h"
 #include "host/Interface.h"
 #include "qsxhost/ui/MemoryDialog.h"
+#include "tests/support/fake_host.h"
 
 namespace {
 
@@ -73,26 +74,6 @@ private:
     };
 };
 
-// The host as far as the dialog needs it: the settings store.
-class StoreOnlyInterface : public host::Interface {
-public:
-    explicit StoreOnlyInterface(host::Registry* registry) : registry_(registry) {}
-    host::Interval GetAnimRange() override { return {}; }
-    host::INode* GetRootNode() override { return nullptr; }
-    int GetTicksPerFrame() override { return 160; }
-    void Assert1(int, const char*) override {}
-    void Warning(std::string_view) override {}
-    void FileFailure(std::string_view, std::string_view) override {}
-    intptr_t DialogBoxParam(const host::DialogTemplate&, host::DlgProc, intptr_t) override { return 0; }
-    intptr_t SetWaitCursor() override { return 0; }
-    void RestoreCursor(intptr_t) override {}
-    void Progress(std::string_view, int64_t, int64_t) override {}
-    host::Registry* GetRegistry() override { return registry_; }
-
-private:
-    host::Registry* registry_;
-};
-
 constexpr const char* kHeaderPath = "C:\\models\\scene.qsh";
 constexpr const char* kAnimationPath = "C:\\models\\scene.qsv";
 constexpr unsigned kWarningType = host::MB_OK | host::MB_ICONWARNING;
@@ -100,6 +81,7 @@ constexpr unsigned kWarningType = host::MB_OK | host::MB_ICONWARNING;
 class OptionsDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        ip.registry = &registry;
         exporter.ip = &ip;
         exporter.headerPath = kHeaderPath;
         exporter.animationPath = kAnimationPath;
@@ -125,49 +107,10 @@ protected:
     }
 
     MemoryRegistry registry;
-    StoreOnlyInterface ip{&registry};
+    fake::OptionsHost ip;  // of the host, the dialog needs only the settings store
     qsx::QsxExport exporter;
     MemoryDialog dialog{qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc};
 };
-
-TEST(OptionsDialogTemplate, ControlsInTabOrderWithTheirMnemonicsAndStates) {
-    const host::DialogTemplate& t = qsx::OptionsDialogTemplate();
-    EXPECT_EQ(t.resourceId, 133);
-    EXPECT_STREQ(t.caption, "Quorvantis Export Options");
-    EXPECT_EQ(t.w, 252);
-    EXPECT_EQ(t.h, 194);
-    EXPECT_STREQ(t.font, "MS Sans Serif");
-    EXPECT_EQ(t.pointSize, 8);
-
-    struct Expected {
-        int id;
-        const char* text;
-    };
-    const Expected order[] = {
-        {-1, "Position and Size"}, {1007, "&Centre object"}, {1036, ""},   {1037, ""},
-        {-1, "Hierarchy"},         {1038, "Use &prototypes"}, {1039, ""},  {-1, "&Hints"},
-        {1046, ""},                {-1, "Textures"},          {1040, "&Lit"}, {1042, "F&ilter"},
-        {1041, "&Foreshorten"},    {1043, "Show &textures"},  {1044, "Override &extension"},
-        {1022, ""},                {-1, "Additional"},        {1006, "Header"}, {1048, ""},
-        {1, "OK"},                 {2, "Cancel"},             {1056, "&Use Defaults"},
-        {1050, "&Save Defaults"},  {1002, "Animation"},       {1082, ""},
-    };
-    ASSERT_EQ(t.controlCount, static_cast<int>(std::size(order)));
-    for (int i = 0; i < t.controlCount; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(t.controls[i].id, order[i].id);
-        EXPECT_STREQ(t.controls[i].text, order[i].text);
-        const bool disabled = (t.controls[i].style & host::WS_DISABLED) != 0;
-        const int id = t.controls[i].id;
-        EXPECT_EQ(disabled, id == 1038 || id == 1022 || id == 1048 || id == 1082);
-        EXPECT_EQ((t.controls[i].style & host::ES_UPPERCASE) != 0, id == 1022);
-        EXPECT_EQ(t.controls[i].kind == host::ControlKind::GroupBox, id == -1);
-        // Everything but the group boxes can be reached with Tab.
-        EXPECT_EQ((t.controls[i].style & host::WS_TABSTOP) != 0, id != -1);
-    }
-    EXPECT_EQ(t.controls[19].kind, host::ControlKind::DefPushButton);
-    EXPECT_EQ(t.controls[13].style & host::WS_GROUP, host::WS_GROUP);
-}
 
 TEST_F(OptionsDialogTest, FirstUseShowsTheDefaultsAndStoresNothing) {
     Open();

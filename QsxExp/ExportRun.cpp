@@ -1,0 +1,131 @@
+// The export run: the options dialog, then the script pass, the header pass
+// and the animation pass, each over files of its own; a file that fails is
+// removed, recorded and reported, and the later passes still run.
+#include <exception>
+
+#include "QsxExp/OptionsDialog.h"
+#include "QsxExp/QsxExport.h"
+#include "util/Paths.h"
+
+namespace qsx {
+
+QsxExport::QsxExport() {
+    normaliseTM.IdentityMatrix();
+    normaliseTM.SetRow(0, {1, 0, 0});
+    normaliseTM.SetRow(1, {0, 0, -1});
+    normaliseTM.SetRow(2, {0, 1, 0});
+    normaliseInvTM = host::Inverse(normaliseTM);
+    vertexBase = 0;
+    options.textureFlags = 0;
+}
+
+const char* QsxExport::AuthorName() { return "The qsxexport developers"; }
+const char* QsxExport::CopyrightMessage() { return "Copyright (C) 2026 The qsxexport developers"; }
+
+void QsxExport::Assert1(int line) {
+    if (ip) ip->Assert1(line, kSourceName);
+}
+
+void QsxExport::Warn(std::string_view message) {
+    if (ip) ip->Warning(message);
+}
+
+void QsxExport::FileFailed(const std::string& path, const std::string& reason) {
+    failures.push_back({path, reason});
+    if (ip) ip->FileFailure(path, reason);
+}
+
+bool QsxExport::OpenFile(const std::string& path) {
+    if (writer.Open(path)) return true;
+    writer.failed = 1;
+    FileFailed(path, writer.errorText);
+    return false;
+}
+
+void QsxExport::FinishFile(const std::string& path) {
+    writer.Close();
+    if (writer.failed) {
+        writer.Files().Remove(path);
+        FileFailed(path, writer.errorText.empty() ? "write failed" : writer.errorText);
+    }
+}
+
+void QsxExport::BeginPass(host::INode* root) {
+    topLevelCount = root->NumberOfChildren();
+    writer.Reset();
+    tagCounter = 0;
+}
+
+int QsxExport::DoExport(const char* name, void*, host::Interface* hostIp, int) {
+    ip = hostIp;
+    // Nothing may leave the library as an exception: it becomes a failed export.
+    std::string reason;
+    try {
+        return RunExport(name);
+    } catch (const std::exception& e) {
+        reason = std::string("export stopped: ") + e.what();
+    } catch (...) {
+        reason = "export stopped by an unexpected error";
+    }
+    writer.Close();
+    FileFailed(name ? name : "", reason);
+    return 0;
+}
+
+int QsxExport::RunExport(const char* name) {
+    failures.clear();
+    cancelled = false;
+    const std::string outputPath = name ? name : "";
+
+    host::INode* root = ip->GetRootNode();
+    headerPath = util::SideFileName(outputPath, ".qsh");
+    animationPath = util::SideFileName(outputPath, ".qsv");
+
+    if (ip->DialogBoxParam(OptionsDialogTemplate(), OptionsDialogProc, reinterpret_cast<intptr_t>(this)) != 1) {
+        cancelled = true;
+        return 1;
+    }
+
+    const intptr_t cursor = ip->SetWaitCursor();
+    exportTime = ip->GetAnimRange().start;
+    BeginPass(root);
+    if (options.hierarchyType < HIER_PRESERVE || options.hierarchyType > HIER_SEPARATE) {
+        Warn("unknown hierarchy type " + std::to_string(options.hierarchyType) +
+             " in the stored settings; the hierarchy is preserved");
+        options.hierarchyType = HIER_PRESERVE;
+    }
+
+    ComputeNormalisation(root);
+
+    // Script pass: in separate mode each node opens its own file.
+    nodesWritten_ = 0;
+    if (options.hierarchyType == HIER_SEPARATE) {
+        basePath = outputPath;
+        for (int i = 0; i < topLevelCount && !writer.failed; ++i) WriteNode(root->GetChildNode(i));
+    } else if (OpenFile(outputPath)) {
+        if (BeginModel()) {
+            for (int i = 0; i < topLevelCount && !writer.failed; ++i) WriteNode(root->GetChildNode(i));
+        }
+        EndModel();
+        FinishFile(outputPath);
+    }
+
+    // Header pass.
+    if (options.saveHeader) {
+        BeginPass(root);
+        if (OpenFile(headerPath)) {
+            if (BeginHeader()) {
+                for (int i = 0; i < topLevelCount && !writer.failed; ++i) WriteHeaderNode(root->GetChildNode(i));
+            }
+            FinishFile(headerPath);
+        }
+    }
+
+    // Animation pass.
+    if (options.saveAnimation) WriteAnimation(animationPath, ip);
+
+    ip->RestoreCursor(cursor);
+    return failures.empty() ? 1 : 0;
+}
+
+}  // namespace qsx

@@ -1,0 +1,59 @@
+// A script line built in place in the writer's line buffer: the parts are
+// formatted straight where they go, and End writes the line.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+#include "QsxExp/NumberFormat.h"
+#include "QsxExp/ScriptWriter.h"
+
+namespace qsx {
+
+// Room a line needs for its parts; the writer's buffer is made at least that large.
+inline constexpr size_t kRoomFixed = 1 + kMaxFixed6;  // " " and "% 4.6f"
+inline constexpr size_t kRoomG = 1 + kMaxG4;          // " " and "%4g"
+inline constexpr size_t kRoomInt = 24;                // "%ld", a blank before it included
+
+class Line {
+public:
+    Line(ScriptWriter& w, size_t room) : w_(w), p_(w.BeginLine(room)) {}
+    Line& Text(std::string_view s) {
+        if (!s.empty()) std::memcpy(p_, s.data(), s.size());
+        p_ += s.size();
+        return *this;
+    }
+    // A name as the host gives it, except that a line break would end the
+    // line in the middle of the name: CR and LF are written as blanks.
+    Line& Name(std::string_view s) {
+        for (char c : s) *p_++ = (c == '\r' || c == '\n') ? ' ' : c;
+        return *this;
+    }
+    Line& Char(char c) {
+        *p_++ = c;
+        return *this;
+    }
+    Line& Fixed(double v) {
+        *p_++ = ' ';
+        p_ = AppendFixed6(p_, v);
+        return *this;
+    }
+    Line& G(double v) {
+        *p_++ = ' ';
+        p_ = AppendG4(p_, v);
+        return *this;
+    }
+    Line& Int(long v) {
+        p_ = AppendInt(p_, v);
+        return *this;
+    }
+    char* Pos() const { return p_; }
+    int End() { return w_.EndLine(p_); }
+
+private:
+    ScriptWriter& w_;
+    char* p_;
+};
+
+}  // namespace qsx

@@ -1,0 +1,269 @@
+// The mesh block of a node: its vertices (one output vertex for each texture
+// vertex a mesh vertex is used with), its material statements and its
+// triangles, numbered through the vertex table.
+#include <cmath>
+#include <cstring>
+
+#include "QsxExp/LineBuilder.h"
+#include "QsxExp/QsxExport.h"
+
+namespace qsx {
+
+using host::Mtl;
+using host::Object;
+using host::Point3;
+
+namespace {
+
+bool IsClass(const Mtl* m, host::Class_ID id) { return m && m->ClassID() == id; }
+
+// U and V are brought into (0, 32] by steps of 32. Below 2^29 every float step
+// is exact, so the closed form equals stepping one by one; above it, stepping
+// in float would stall, and the closed form is the defined answer.
+float ReduceTo32(float x) {
+    if (!(x > 32.0f) || std::isinf(x)) return x;
+    const double d = x;
+    const double n = std::ceil((d - 32.0) / 32.0);
+    return static_cast<float>(d - 32.0 * n);
+}
+
+}  // namespace
+
+void QsxExport::WriteMeshBlock(host::INode* node, Object* obj) {
+    host::TriObject* tri = obj->ConvertToType(0, host::TRIOBJ_CLASS_ID);
+    if (!tri) return;
+    host::Matrix3 r;
+    host::MakeMatrix(node->GetObjOffsetRot(), r);
+    const Point3 offset = r * node->GetObjOffsetPos();
+    const host::Mesh& mesh = tri->GetMesh();
+    if (BuildVertexTable(mesh)) {
+        WriteVertices(mesh, offset);
+        WriteTriangles(mesh, node->GetMtl());
+    } else {
+        writer.Fail("out of memory for the vertex table of node \"" + std::string(node->GetName()) + "\"");
+    }
+    FreeVertexTable();
+    if (static_cast<Object*>(tri) != obj) tri->DeleteThis();
+}
+
+// ---------------------------------------------------------------- vertices
+
+int QsxExport::BuildVertexTable(const host::Mesh& mesh) {
+    const size_t nV = mesh.verts.size();
+    const size_t nF = mesh.faces.size();
+    // Texture vertices count only with a texture face for every face.
+    const bool textured = !mesh.tVerts.empty() && mesh.tvFaces.size() == nF;
+    const size_t nT = textured ? mesh.tVerts.size() : 0;
+    if (!vertexTable.Allocate(nV, nT)) return 0;
+    if (nT > 0) {
+        uint8_t* used = vertexTable.texVertUsed();
+        for (size_t f = 0; f < nF; ++f) {
+            const host::Face& face = mesh.faces[f];
+            const host::TVFace& tface = mesh.tvFaces[f];
+            for (int c = 0; c < 3; ++c) {
+                const uint32_t v = face.v[c];
+                const uint32_t t = tface.t[c];
+                if (v >= nV || t >= nT) {
+                    // Hosts know each report by its number, whatever the layout of this file.
+                    Assert1(422);
+                    continue;
+                }
+                if (vertexTable.Slot(v).count >= 50) Assert1(800);
+                used[t] = 1;
+                if (vertexTable.Find(v, static_cast<int32_t>(t)) < 0 &&
+                    !vertexTable.Append(v, static_cast<int32_t>(t))) {
+                    vertexTable.Free();
+                    return 0;
+                }
+            }
+        }
+    }
+    int32_t total = 0;
+    for (size_t v = 0; v < nV; ++v) {
+        VertexSlot& s = vertexTable.Slot(v);
+        s.first = total;
+        total += s.count;
+    }
+    textured_ = nT > 0;
+    return 1;
+}
+
+void QsxExport::WriteVertices(const host::Mesh& mesh, Point3 offset) {
+    float uShift = 0.0f, vShift = 0.0f;
+    if (textured_) {
+        float minU = 3.4028235e38f;
+        float maxV = 1.1754944e-38f;
+        const uint8_t* used = vertexTable.texVertUsed();
+        const size_t nT = vertexTable.TexVertCount();
+        for (size_t t = 0; t < nT; ++t) {
+            if (!used[t]) continue;
+            const Point3& tv = mesh.tVerts[t];
+            if (tv.x < minU) minU = tv.x;
+            if (tv.y > maxV) maxV = tv.y;
+        }
+        uShift = static_cast<float>(-std::floor(static_cast<double>(minU)));
+        const double mv = maxV;
+        vShift = static_cast<float>(mv + (1.0 - (mv - std::floor(mv))));
+    }
+    vertexTable.FreeTexVertUsed();
+
+    ScriptWriter& w = writer;
+    const size_t nV = mesh.verts.size();
+    constexpr size_t kRoomVertex = 6 + 3 * kRoomFixed + 3 + 2 * kRoomFixed;
+    // The position part of a vertex that has several texture vertices is
+    // formatted once and copied into each of its lines.
+    char position[6 + 3 * kRoomFixed];
+    for (size_t i = 0; i < nV; ++i) {
+        const Point3& v = mesh.verts[i];
+        const Point3 p{v.x + offset.x, v.y + offset.y, v.z + offset.z};
+        const Point3 q = p * normaliseTM;
+        if (!textured_) {
+            Line(w, kRoomVertex).Text("Vertex").Fixed(q.x).Fixed(q.y).Fixed(q.z).End();
+            continue;
+        }
+        const VertexSlot& s = vertexTable.Slot(i);
+        size_t positionSize = 0;
+        for (int32_t k = 0; k < s.count; ++k) {
+            const Point3& tv = mesh.tVerts[static_cast<size_t>(vertexTable.Entry(i, k))];
+            const float U = ReduceTo32(uShift + tv.x);
+            const float V = ReduceTo32(vShift - tv.y);
+            Line line(w, kRoomVertex);
+            if (k == 0) {
+                char* const start = line.Pos();
+                line.Text("Vertex").Fixed(q.x).Fixed(q.y).Fixed(q.z);
+                positionSize = static_cast<size_t>(line.Pos() - start);
+                if (s.count > 1) std::memcpy(position, start, positionSize);
+            } else {
+                line.Text(std::string_view(position, positionSize));
+            }
+            line.Text(" UV").Fixed(U).Fixed(V).End();
+        }
+    }
+    w.WriteLine("");
+}
+
+int32_t QsxExport::OutputVertexIndex(int vertex, int texVertex) {
+    if (vertex < 0 || static_cast<size_t>(vertex) >= vertexTable.SlotCount()) {
+        Assert1(1042);
+        return -1;
+    }
+    const VertexSlot& s = vertexTable.Slot(static_cast<size_t>(vertex));
+    if (s.count == 0) return vertexBase + vertex + 1;
+    const int32_t k = vertexTable.Find(static_cast<size_t>(vertex), texVertex);
+    if (k < 0) {
+        Assert1(1042);
+        return -1;
+    }
+    return vertexBase + s.first + k + 1;
+}
+
+void QsxExport::FreeVertexTable() { vertexTable.Free(); }
+
+// ---------------------------------------------------------------- triangles
+
+void QsxExport::WriteTriangles(const host::Mesh& mesh, Mtl* material) {
+    if (IsClass(material, host::STANDARD_MATERIAL_CLASS_ID)) WriteMaterial(material);
+    const bool multi = IsClass(material, host::MULTI_MATERIAL_CLASS_ID);
+    const bool hasTextureFaces = mesh.tvFaces.size() == mesh.faces.size() && !mesh.tvFaces.empty();
+    Mtl* current = nullptr;
+    ScriptWriter& w = writer;
+    for (size_t f = 0; f < mesh.faces.size(); ++f) {
+        const host::Face& face = mesh.faces[f];
+        int32_t out[3];
+        for (int c = 0; c < 3; ++c) {
+            const int t = hasTextureFaces ? static_cast<int>(mesh.tvFaces[f].t[c]) : -1;
+            out[c] = OutputVertexIndex(static_cast<int>(face.v[c]), t);
+        }
+        if (face.v[0] == face.v[1] || face.v[0] == face.v[2] || face.v[1] == face.v[2]) continue;
+        if (multi) {
+            const int n = material->NumSubMtls();
+            Mtl* sub = n > 0 ? material->GetSubMtl(face.getMatID() % n) : nullptr;
+            if (!IsClass(sub, host::STANDARD_MATERIAL_CLASS_ID)) sub = nullptr;
+            if (sub != current) {
+                WriteMaterial(sub);
+                current = sub;
+            }
+        }
+        Line(w, 9 + 3 * kRoomInt).Text("Triangle ").Int(out[0]).Char(' ').Int(out[1]).Char(' ').Int(out[2]).End();
+    }
+    if (options.hierarchyType == HIER_FLAT_SINGLE) {
+        if (!textured_) {
+            vertexBase += static_cast<int32_t>(mesh.verts.size());
+        } else {
+            for (size_t v = 0; v < vertexTable.SlotCount(); ++v) vertexBase += vertexTable.Slot(v).count;
+        }
+    }
+    w.WriteLine("");
+}
+
+// ---------------------------------------------------------------- materials
+
+std::string QsxExport::TextureName(std::string_view path) const {
+    size_t start = path.rfind('\\');
+    if (start == std::string_view::npos) start = path.rfind(':');
+    std::string name(start == std::string_view::npos ? path : path.substr(start + 1));
+    if (options.textureFlags & TEX_OVERRIDE_EXT) {
+        const size_t dot = name.find('.');
+        if (dot != std::string::npos) name.erase(dot);
+        name.push_back('.');
+        name.append(options.extName);
+    }
+    return name;
+}
+
+void QsxExport::WriteMaterial(Mtl* m) {
+    ScriptWriter& w = writer;
+    if (!m) {
+        w.WriteLine("Color 0.0 0.0 0.0");
+        w.WriteLine("Surface 0.0 0.0 0.0");
+        w.WriteLine("");
+        return;
+    }
+    host::Texmap* diffuse = m->MapEnabled(host::ID_DI) ? m->GetSubTexmap(host::ID_DI) : nullptr;
+    host::Texmap* opacity = m->MapEnabled(host::ID_OP) ? m->GetSubTexmap(host::ID_OP) : nullptr;
+    if (m->GetTwoSided()) w.WriteLine("MaterialModes Double");
+    w.WriteLine(m->GetWire() ? "GeometrySampling WireFrame" : "GeometrySampling Solid");
+    w.WriteLine(m->GetShading() == 0 ? "LightSampling Facet" : "LightSampling Vertex");
+    const float op = m->GetOpacity(exportTime);
+    if (op < 1.0f) Line(w, 7 + kRoomG).Text("Opacity").G(op).End();
+    Point3 amb = m->GetAmbient(exportTime);
+    for (int k = 0; k < 3; ++k)
+        if (amb[k] < 0.1f) amb[k] = 0.1f;
+    auto colourLine = [&](std::string_view keyword, const Point3& c) {
+        Line(w, keyword.size() + 3 * kRoomG).Text(keyword).G(c.x).G(c.y).G(c.z).End();
+    };
+    colourLine("Ambient", amb);
+    const Point3 dif = m->GetDiffuse(exportTime);
+    colourLine("Color", dif);
+    colourLine("Diffuse", dif);
+    colourLine("Specular", m->GetSpecular(exportTime));
+
+    line_.assign("TextureModes");
+    const uint32_t flags = options.textureFlags;
+    if (flags & TEX_LIT) line_.append(" Lit");
+    if (flags & TEX_FORESHORTEN) line_.append(" Foreshorten");
+    if (flags & TEX_FILTER) line_.append(" Filter");
+    if (!(flags & (TEX_LIT | TEX_FORESHORTEN | TEX_FILTER))) line_.append(" NULL");
+    w.WriteLine(line_);
+
+    const bool show = flags & TEX_SHOW;
+    if (!diffuse || !(diffuse->ClassID() == host::BITMAP_TEXTURE_CLASS_ID)) {
+        w.WriteLine("Texture NULL");
+    } else {
+        const std::string d = TextureName(diffuse->GetMapName());
+        if (opacity && opacity->ClassID() == host::BITMAP_TEXTURE_CLASS_ID) {
+            const std::string mask = TextureName(opacity->GetMapName());
+            line_.assign(show ? "TextureExt " : "TextureExt NULL Mask NULL # ");
+            line_.append(d);
+            line_.append(show ? " Mask " : " ");
+            line_.append(mask);
+        } else {
+            line_.assign(show ? "Texture " : "Texture NULL # ");
+            line_.append(d);
+        }
+        w.WriteLine(line_);
+    }
+    w.WriteLine("");
+}
+
+}  // namespace qsx

@@ -1,0 +1,152 @@
+// The script pass over the nodes: the scene's bounds and the normalisation
+// they give, each node's output transform, and the node's blocks in the
+// nesting its hierarchy mode asks for.
+#include <algorithm>
+#include <cmath>
+
+#include "QsxExp/LineBuilder.h"
+#include "QsxExp/QsxExport.h"
+#include "util/Paths.h"
+
+namespace qsx {
+
+using host::INode;
+using host::Matrix3;
+using host::Object;
+using host::Point3;
+
+namespace {
+
+void AppendNumber(std::string& s, long value) {
+    char buf[24];
+    s.append(buf, AppendInt(buf, value));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- transforms
+
+host::Box3 QsxExport::ComputeSceneBounds(INode* node) {
+    const int n = node->NumberOfChildren();
+    host::Box3 box;
+    Object* obj = node->EvalWorldState(exportTime, 1);
+    if (obj && obj->IsRenderable()) {
+        Matrix3 tm = node->GetNodeTM(exportTime);
+        tm.SetTrans(tm.GetTrans() + node->GetObjOffsetPos());
+        obj->GetDeformBBox(exportTime, box, &tm, 0);
+    }
+    for (int i = 0; i < n; ++i) {
+        const host::Box3 b = ComputeSceneBounds(node->GetChildNode(i));
+        for (int k = 0; k < 3; ++k) {
+            if (box.pmin[k] > b.pmin[k]) box.pmin[k] = b.pmin[k];
+            if (box.pmax[k] < b.pmax[k]) box.pmax[k] = b.pmax[k];
+        }
+    }
+    ++nodesTotal_;
+    return box;
+}
+
+void QsxExport::ComputeNormalisation(INode* root) {
+    nodesTotal_ = 0;
+    const host::Box3 box = ComputeSceneBounds(root);
+    if (options.scaleType == 0) {
+        float e = box.pmax.x - box.pmin.x;
+        const float ey = box.pmax.y - box.pmin.y;
+        if (ey > e) e = ey;
+        const float ez = box.pmax.z - box.pmin.z;
+        if (ez > e) e = ez;
+        const float factor = options.scaleFactor / e;
+        if (!(e > 0.0f) || !std::isfinite(e) || !std::isfinite(factor) || !(factor > 0.0f)) {
+            Warn("the scene has no measurable extent to scale to; scaling by 1");
+            options.scaleFactor = 1.0f;
+        } else {
+            options.scaleFactor = factor;
+        }
+    }
+    const float s = options.scaleFactor;
+    normaliseTM.IdentityMatrix();
+    normaliseTM.SetRow(0, {s, 0, 0});
+    normaliseTM.SetRow(1, {0, 0, -s});
+    normaliseTM.SetRow(2, {0, s, 0});
+    normaliseInvTM = host::Inverse(normaliseTM);
+    if (options.centre) {
+        for (int k = 0; k < 3; ++k) {
+            const double mx = box.pmax[k], mn = box.pmin[k];
+            centreOffset[k] = static_cast<float>(-(mx - (mx - mn) * 0.5));
+        }
+    } else {
+        centreOffset = {0, 0, 0};
+    }
+}
+
+Matrix3 QsxExport::ComposeNodeTransform(Matrix3 matrix) const {
+    Matrix3 t;
+    t.IdentityMatrix();
+    t.SetRow(3, centreOffset);
+    return ((normaliseInvTM * matrix) * t) * normaliseTM;
+}
+
+// ---------------------------------------------------------------- nodes
+
+int QsxExport::WriteNode(INode* node) {
+    Object* obj = node->EvalWorldState(exportTime, 1);
+    if (!obj || !obj->IsRenderable()) return writer.failed ? 0 : 1;
+    const int mode = options.hierarchyType;
+
+    if (mode == HIER_SEPARATE) {
+        // The file is numbered by the tags written before it.
+        nodeFilePath.assign(basePath, 0, std::min(util::ExtensionDot(basePath), basePath.size()));
+        AppendNumber(nodeFilePath, tagCounter);
+        nodeFilePath += ".QSX";
+        if (!OpenFile(nodeFilePath)) return 0;
+    }
+    {
+        // The node's blocks, in separate mode inside the model block of its own file.
+        ScriptWriter::Scope blocks(writer);
+        if (mode == HIER_SEPARATE) BeginModel();
+        BeginNode(node, obj);
+        // Only the preserved hierarchy holds the children inside the node's blocks.
+        if (mode != HIER_PRESERVE) blocks.End();
+        if (mode == HIER_SEPARATE) FinishFile(nodeFilePath);
+        ++nodesWritten_;
+        if (ip) ip->Progress("Writing script", nodesWritten_, nodesTotal_);
+
+        const int n = node->NumberOfChildren();
+        for (int i = 0; i < n && !writer.failed; ++i) WriteNode(node->GetChildNode(i));
+    }
+    return writer.failed ? 0 : 1;
+}
+
+void QsxExport::BeginNode(INode* node, Object* obj) {
+    ScriptWriter& w = writer;
+    const std::string_view name = node->GetName();
+    Line(w, 2 + name.size()).Text("# ").Name(name).End();
+    w.WriteLine("");
+
+    Matrix3 W = ComposeNodeTransform(node->GetNodeTM(exportTime));
+    if (options.hierarchyType == HIER_PRESERVE) {
+        INode* parent = node->GetParentNode();
+        if (parent && !parent->IsRootNode()) {
+            const Matrix3 wp = ComposeNodeTransform(parent->GetNodeTM(exportTime));
+            W = W * host::Inverse(wp);
+        }
+    }
+
+    w.BeginBlock("TransformBegin", "TransformEnd");
+    Line transform(w, 9 + 16 * kRoomFixed);
+    transform.Text("Transform");
+    for (int row = 0; row < 4; ++row)
+        transform.Fixed(W[row].x).Fixed(W[row].y).Fixed(W[row].z).Fixed(row == 3 ? 1.0 : 0.0);
+    transform.End();
+    w.WriteLine("");
+
+    if (options.hierarchyType != HIER_FLAT_SINGLE) {
+        w.BeginBlock("ClumpBegin", "ClumpEnd");
+        ++tagCounter;
+        Line(w, 4 + kRoomInt).Text("Tag ").Int(tagCounter).End();
+    }
+    w.WriteLine(options.hints == 1 ? "Hints HS" : options.hints == 2 ? "Hints HS Editable" : "Hints NULL");
+    WriteMeshBlock(node, obj);
+}
+
+}  // namespace qsx
