@@ -40,8 +40,8 @@ const host::DialogControl kControls[] = {
     {-1, ControlKind::GroupBox, "Additional", 6, 140, 183, 50, 0},
     {IDC_SAVEHEADER, ControlKind::CheckBox, "Header", 13, 152, 41, 10, kTab},
     {IDC_HEADERPATH, ControlKind::Edit, "", 65, 150, 119, 12, host::WS_DISABLED | kEdit},
-    {IDOK, ControlKind::DefPushButton, "OK", 196, 6, 50, 14, kTab},
-    {IDCANCEL, ControlKind::PushButton, "Cancel", 196, 23, 50, 14, kTab},
+    {host::IDOK, ControlKind::DefPushButton, "OK", 196, 6, 50, 14, kTab},
+    {host::IDCANCEL, ControlKind::PushButton, "Cancel", 196, 23, 50, 14, kTab},
     {IDC_USEDEFAULTS, ControlKind::PushButton, "&Use Defaults", 196, 72, 50, 14, kTab},
     {IDC_SAVEDEFAULTS, ControlKind::PushButton, "&Save Defaults", 196, 89, 50, 14, kTab},
     {IDC_SAVEANIMATION, ControlKind::CheckBox, "Animation", 13, 171, 47, 10, kTab},
@@ -182,13 +182,13 @@ intptr_t OptionsDialogProc(host::DialogWindow* dialog, unsigned message, uintptr
 
     case host::WM_COMMAND:
         switch (static_cast<int>(wParam & 0xFFFF)) {
-        case IDOK:
+        case host::IDOK:
             if (dialogExporter->OptionsFromDialog(dialog)) {
                 dialogExporter->SaveOptions();
                 dialog->EndDialog(1);
             }
             break;
-        case IDCANCEL:
+        case host::IDCANCEL:
             dialog->EndDialog(0);
             break;
         case IDC_SAVEANIMATION:

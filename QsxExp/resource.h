@@ -3,11 +3,6 @@
 // dialog by id (batch edits, saved scripts) relies on them.
 #pragma once
 
-#include "host/Dialog.h"
-
-using host::IDCANCEL;
-using host::IDOK;
-
 inline constexpr int IDD_OPTIONS = 133;
 
 inline constexpr int IDC_CENTRE = 1007;

@@ -159,7 +159,7 @@ TEST_F(OptionsDialogTest, PrototypesStayDisabledWhateverIsShown) {
     EXPECT_FALSE(dialog.Click(1038));
     dialog.Click(1056);
     EXPECT_FALSE(dialog.IsEnabled(1038));
-    dialog.Click(IDOK);
+    dialog.Click(host::IDOK);
     EXPECT_FALSE(dialog.IsEnabled(1038));
     EXPECT_EQ(dialog.GetCheck(1038), host::BST_UNCHECKED);
 }
@@ -185,7 +185,7 @@ TEST_P(ScaleFactorTest, OnlyPositiveNumbersPass) {
     const ScaleCase& c = GetParam();
     Open();
     ASSERT_TRUE(dialog.Type(1037, c.typed));
-    dialog.Click(IDOK);
+    dialog.Click(host::IDOK);
     if (c.accepted) {
         EXPECT_TRUE(dialog.Ended());
         EXPECT_EQ(dialog.Result(), 1);
@@ -208,11 +208,11 @@ TEST_F(OptionsDialogTest, OnlyTheFirst259CharactersOfTheScaleFactorAreRead) {
     // A "1" at index 259 falls outside the 260-byte read buffer: what remains is 0.
     Open();
     dialog.Type(1037, std::string(259, '0') + "1");
-    dialog.Click(IDOK);
+    dialog.Click(host::IDOK);
     ExpectStillOpenWith("Please enter a positive number");
 
     dialog.Type(1037, std::string(258, '0') + "1");
-    dialog.Click(IDOK);
+    dialog.Click(host::IDOK);
     EXPECT_TRUE(dialog.Ended());
     EXPECT_FLOAT_EQ(exporter.options.scaleFactor, 1.0f);
 }
@@ -222,7 +222,7 @@ TEST_F(OptionsDialogTest, TypedExtensionBecomesCapitals) {
     dialog.Click(1044);
     ASSERT_TRUE(dialog.Type(1022, "jpg"));
     EXPECT_EQ(dialog.Text(1022), "JPG");
-    dialog.Click(IDOK);
+    dialog.Click(host::IDOK);
     ASSERT_TRUE(dialog.Ended());
     EXPECT_EQ(exporter.options.extName, "JPG");
     EXPECT_EQ(Stored().extName, "JPG");
@@ -234,7 +234,7 @@ TEST_F(OptionsDialogTest, LongStoredExtensionBlocksOkEvenWhileItsBoxIsDisabled) 
     Open();
     EXPECT_FALSE(dialog.IsEnabled(1022));
     EXPECT_EQ(dialog.Text(1022), "JPEG");
-    dialog.Click(IDOK);
+    dialog.Click(host::IDOK);
     ExpectStillOpenWith("Please enter no more than 3 characters");
     EXPECT_FALSE(dialog.Type(1022, "tga"));  // no typing into a disabled box
 
@@ -242,7 +242,7 @@ TEST_F(OptionsDialogTest, LongStoredExtensionBlocksOkEvenWhileItsBoxIsDisabled) 
     ASSERT_TRUE(dialog.Type(1022, "tga"));
     dialog.Click(1044);
     EXPECT_FALSE(dialog.IsEnabled(1022));
-    dialog.Click(IDOK);
+    dialog.Click(host::IDOK);
     ASSERT_TRUE(dialog.Ended());
     EXPECT_EQ(dialog.Result(), 1);
     EXPECT_EQ(Stored().extName, "TGA");
@@ -254,7 +254,7 @@ TEST_F(OptionsDialogTest, ScaleFactorIsCheckedFirstWhenBothAreWrong) {
     dialog.Click(1044);
     dialog.Type(1022, "abcd");
     dialog.Type(1037, "0");
-    dialog.Click(IDOK);
+    dialog.Click(host::IDOK);
     ExpectStillOpenWith("Please enter a positive number");
 }
 
@@ -264,7 +264,7 @@ TEST_F(OptionsDialogTest, FailedCheckKeepsWhatWasReadBeforeItButSavesNothing) {
     dialog.Click(1040);  // lit on
     dialog.Click(1044);
     dialog.Type(1022, "long");
-    dialog.Click(IDOK);
+    dialog.Click(host::IDOK);
     ExpectStillOpenWith("Please enter no more than 3 characters");
     EXPECT_EQ(exporter.options.centre, 0);
     EXPECT_EQ(exporter.options.textureFlags, qsx::TEX_SHOW | qsx::TEX_LIT | qsx::TEX_OVERRIDE_EXT);
@@ -282,7 +282,7 @@ TEST_F(OptionsDialogTest, SaveDefaultsThenCancelKeepsTheSavedValues) {
     EXPECT_FLOAT_EQ(Stored().scaleFactor, 2.0f);
 
     dialog.Click(1040);  // edited after saving: lost with Cancel
-    dialog.Click(IDCANCEL);
+    dialog.Click(host::IDCANCEL);
     EXPECT_TRUE(dialog.Ended());
     EXPECT_EQ(dialog.Result(), 0);
     EXPECT_EQ(Stored().saveHeader, 1);
@@ -301,7 +301,7 @@ TEST_F(OptionsDialogTest, CancelReadsNothing) {
     Open();
     dialog.Click(1007);
     dialog.Type(1037, "0");
-    dialog.Click(IDCANCEL);
+    dialog.Click(host::IDCANCEL);
     EXPECT_TRUE(dialog.Ended());
     EXPECT_EQ(dialog.Result(), 0);
     EXPECT_TRUE(dialog.MessageBoxes().empty());
@@ -348,7 +348,7 @@ TEST_F(OptionsDialogTest, StoredIndexOutsideItsListLeavesNoSelectionAndOkStoresM
     EXPECT_EQ(dialog.GetCurSel(1036), host::CB_ERR);
     EXPECT_EQ(dialog.GetCurSel(1039), host::CB_ERR);
     EXPECT_EQ(dialog.GetCurSel(1046), host::CB_ERR);
-    dialog.Click(IDOK);
+    dialog.Click(host::IDOK);
     ASSERT_TRUE(dialog.Ended());
     const ExportOptions stored = Stored();
     EXPECT_EQ(stored.scaleType, -1);
@@ -362,7 +362,7 @@ TEST_F(OptionsDialogTest, TextTypedIntoThePathBoxesChangesNothing) {
     dialog.Click(1002);
     ASSERT_TRUE(dialog.Type(1048, "D:\\elsewhere\\other.qsh"));
     ASSERT_TRUE(dialog.Type(1082, "D:\\elsewhere\\other.qsv"));
-    dialog.Click(IDOK);
+    dialog.Click(host::IDOK);
     ASSERT_TRUE(dialog.Ended());
     EXPECT_EQ(exporter.headerPath, kHeaderPath);
     EXPECT_EQ(exporter.animationPath, kAnimationPath);
@@ -374,7 +374,7 @@ TEST_F(OptionsDialogTest, TextureBitsOutsideTheDialogAreCarriedThrough) {
     Store({.textureFlags = 0x100u | qsx::TEX_FILTER});
     Open();
     dialog.Click(1041);
-    dialog.Click(IDOK);
+    dialog.Click(host::IDOK);
     ASSERT_TRUE(dialog.Ended());
     EXPECT_EQ(Stored().textureFlags, 0x100u | qsx::TEX_FILTER | qsx::TEX_FORESHORTEN);
 }
@@ -384,7 +384,7 @@ TEST_F(OptionsDialogTest, OnlyTheCheckedStateCountsAsTicked) {
     dialog.SetCheck(1007, 2);  // indeterminate
     dialog.SetCheck(1043, 2);
     dialog.SetCheck(1006, 2);
-    dialog.Click(IDOK);
+    dialog.Click(host::IDOK);
     ASSERT_TRUE(dialog.Ended());
     EXPECT_EQ(exporter.options.centre, 0);
     EXPECT_EQ(exporter.options.textureFlags & qsx::TEX_SHOW, 0u);
@@ -394,7 +394,7 @@ TEST_F(OptionsDialogTest, OnlyTheCheckedStateCountsAsTicked) {
 TEST_F(OptionsDialogTest, CommandsAreTakenFromTheLow16BitsOnly) {
     Open();
     // A notification code in the high word does not change which control spoke.
-    qsx::OptionsDialogProc(&dialog, host::WM_COMMAND, (1u << 16) | IDCANCEL, 0);
+    qsx::OptionsDialogProc(&dialog, host::WM_COMMAND, (1u << 16) | host::IDCANCEL, 0);
     EXPECT_TRUE(dialog.Ended());
     EXPECT_EQ(dialog.Result(), 0);
     EXPECT_EQ(qsx::OptionsDialogProc(&dialog, 0x0200, 0, 0), 0);
@@ -407,7 +407,7 @@ TEST_F(OptionsDialogTest, OpeningAnotherDialogMovesTheModulePointer) {
     MemoryDialog second(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc);
     second.Open(reinterpret_cast<intptr_t>(&other));
     EXPECT_EQ(dialogExporter, &other);
-    second.Click(IDCANCEL);
+    second.Click(host::IDCANCEL);
     EXPECT_EQ(dialogExporter, &other);  // it stays after the dialog closed
 }
 
@@ -482,7 +482,7 @@ TEST_F(OptionsDialogTest, BatchRunEditsReachDisabledBoxesAndClearedChecks) {
 }
 
 TEST_F(OptionsDialogTest, BatchRunEndingInAnEditAnswersThatEnding) {
-    const std::vector<ControlEdit> edits = {{ControlEdit::Check, IDCANCEL, 0, ""}, {ControlEdit::Text, 1037, 0, "0"}};
+    const std::vector<ControlEdit> edits = {{ControlEdit::Check, host::IDCANCEL, 0, ""}, {ControlEdit::Text, 1037, 0, "0"}};
     EXPECT_EQ(qsxhost::RunBatchDialog(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc,
                                       reinterpret_cast<intptr_t>(&exporter), edits, nullptr),
               0);
