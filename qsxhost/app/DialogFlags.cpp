@@ -99,4 +99,12 @@ FlagMatch TakeDialogFlag(std::string_view flag, const std::function<bool(std::st
     return FlagMatch::NotOurs;
 }
 
+DialogChoices ReadDialogChoices(const host::DialogWindow& dialog) {
+    DialogChoices c;
+    c.header = dialog.GetCheck(IDC_SAVEHEADER) == host::BST_CHECKED;
+    c.animation = dialog.GetCheck(IDC_SAVEANIMATION) == host::BST_CHECKED;
+    c.hierarchy = dialog.GetCurSel(IDC_HIERARCHY);
+    return c;
+}
+
 }  // namespace qsxhost

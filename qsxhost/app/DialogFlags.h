@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "qsxhost/app/OutputPlan.h"
 #include "qsxhost/ui/MemoryDialog.h"
 
 namespace qsxhost {
@@ -20,5 +21,9 @@ enum class FlagMatch { NotOurs, Taken, Refused };
 // *error to a message that names the flag.
 FlagMatch TakeDialogFlag(std::string_view flag, const std::function<bool(std::string*)>& value,
                          std::vector<ControlEdit>& edits, std::string* error);
+
+// The dialog's choices that decide which files a run writes, as its
+// controls hold them when OK is pressed.
+DialogChoices ReadDialogChoices(const host::DialogWindow& dialog);
 
 }  // namespace qsxhost

@@ -23,8 +23,33 @@ void HostApp::FileFailure(std::string_view path, std::string_view reason) {
     failures_.push_back({std::string(path), std::string(reason)});
 }
 
+namespace {
+
+// One dialog at a time: the handler in front of the exporter's finds the
+// check and the exporter's handler here.
+const HostApp::OkCheck* gOkCheck = nullptr;
+host::DlgProc gExporterProc = nullptr;
+
+intptr_t CheckedProc(host::DialogWindow* dialog, unsigned message, uintptr_t wParam, intptr_t lParam) {
+    if (message == host::WM_COMMAND && (wParam & 0xFFFF) == static_cast<uintptr_t>(host::IDOK)) {
+        const std::string refusal = (*gOkCheck)(*dialog);
+        if (!refusal.empty()) {
+            dialog->MessageBox(refusal.c_str(), kProgramName, host::MB_OK | host::MB_ICONWARNING);
+            return 1;
+        }
+    }
+    return gExporterProc(dialog, message, wParam, lParam);
+}
+
+}  // namespace
+
 intptr_t HostApp::DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) {
     dialogMessage_.clear();
+    if (okCheck_) {
+        gOkCheck = &okCheck_;
+        gExporterProc = proc;
+        proc = CheckedProc;
+    }
     if (dialogMode_ == DialogMode::Terminal) {
         dialogResult_ = RunTerminalDialog(dlg, proc, param, edits_);
     } else {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ public:
         edits_ = std::move(edits);
     }
     void SetProgressShown(bool shown) { progressShown_ = shown; }
+    // Asked when OK is pressed, before the exporter sees it: a message keeps
+    // the dialog open (a batch run then fails as on any refused check).
+    using OkCheck = std::function<std::string(const host::DialogWindow& dialog)>;
+    void SetOkCheck(OkCheck check) { okCheck_ = std::move(check); }
 
     host::Interval GetAnimRange() override { return scene_.GetAnimRange(); }
     host::INode* GetRootNode() override { return scene_.GetRootNode(); }
@@ -58,6 +63,7 @@ private:
     std::string dialogMessage_;
     int assertCount_ = 0;
     std::vector<Failure> failures_;
+    OkCheck okCheck_;
     bool progressShown_ = false;
     bool progressOnScreen_ = false;
     std::chrono::steady_clock::time_point lastProgress_{};
