@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsimdjson-dev rapidjson-dev libassimp-dev assimp-utils
+  rapidjson-dev libassimp-dev assimp-utils
   libfinal-dev libgpm-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   tmux hyperfine locales

@@ -233,7 +233,7 @@ TEST(JsonScene, FullDocumentReadsEveryMemberAsGiven) {
 }
 
 TEST(JsonScene, BitmapByClassWordsKeepsItsFile) {
-    auto s = Parse(R"({"qsxScene":1,"maps":[{"classId":[576,0],"file":"a\\b\"c"}],
+    auto s = Parse(R"({"qsxScene":1,"maps":[{"file":"a\\b\"c","classId":[576,0]}],
         "materials":[{"class":"standard","diffuseMap":{"map":0}}],"nodes":[{"name":"n","material":0}]})");
     ASSERT_TRUE(s);
     host::Texmap* t = At(*s, {0})->GetMtl()->GetSubTexmap(host::ID_DI);
@@ -440,6 +440,7 @@ std::vector<Refusal> Refusals() {
         {R"({"qsxScene":1,"extra":01})", "extra", "invalid JSON"},
         {R"({"qsxScene":1,"extra":"\x"})", "extra", "invalid JSON"},
         {"{\"qsxScene\":1,\"extra\":\"\xff\"}", "document", "invalid JSON"},
+        {"{\"qsxScene\":1,\"extra\":\"\xF0", "document", "invalid JSON"},  // a lead byte ends the text
         {"[1]", "document", "expected an object, found an array"},
         {"{}", "qsxScene", "member missing"},
         {R"({"nodes":[]})", "qsxScene", "member missing"},
@@ -447,6 +448,9 @@ std::vector<Refusal> Refusals() {
         {R"({"qsxScene":"1"})", "qsxScene", "expected an integer, found a string"},
         {R"({"qsxScene":1.0})", "qsxScene", "expected an integer, found 1.0"},
         {R"({"qsxScene":1,"qsxScene":1})", "document", "member \"qsxScene\" appears twice"},
+        {R"({"nodes":[{"name":5}],"qsxScene":2})", "qsxScene", "unsupported version 2"},
+        {"\xEF\xBB\xBF{\"qsxScene\":1,\"extra\":[1 2]}", "extra", "invalid JSON at byte 28"},
+        {"{\"qsxScene\":1,\"nodes\":[{\"name\":5}],\"x\":\"\xff\"}", "document", "UTF-8"},
         // Animation.
         {R"({"qsxScene":1,"animation":null})", "animation", "expected an object, found null"},
         {R"({"qsxScene":1,"animation":{"start":1.5}})", "animation.start", "expected an integer, found 1.5"},
@@ -455,6 +459,7 @@ std::vector<Refusal> Refusals() {
         {R"({"qsxScene":1,"animation":{"start":1e2}})", "animation.start", "expected an integer, found 1e2"},
         {R"({"qsxScene":1,"animation":{"ticksPerFrame":0}})", "animation.ticksPerFrame", "must be above 0"},
         {R"({"qsxScene":1,"animation":{"ticksPerFrame":-160}})", "animation.ticksPerFrame", "must be above 0"},
+        {R"({"qsxScene":1,"animation":{"start":10,"end":5}})", "animation.end", "before the start"},
         // Maps.
         {R"({"qsxScene":1,"maps":{}})", "maps", "expected an array, found an object"},
         {R"({"qsxScene":1,"maps":[{"class":"bitmap"},{}]})", "maps[1]", "needs a \"class\" or a \"classId\""},
@@ -492,6 +497,8 @@ std::vector<Refusal> Refusals() {
          "material index -1 out of range"},
         {R"({"qsxScene":1,"materials":[{"class":"multi","subs":0}]})", "materials[0].subs", "expected an array"},
         {R"({"qsxScene":1,"materials":[{"class":"phong"}]})", "materials[0].class", "unknown material class"},
+        {R"({"materials":[{"diffuse":[1,2],"class":"standard"}],"qsxScene":1})", "materials[0].diffuse",
+         "expected 3 numbers, found 2"},
         // Nodes.
         {R"({"qsxScene":1,"nodes":[{"name":"a"},{"children":[]}]})", "nodes[1]", "missing member \"name\""},
         {R"({"qsxScene":1,"nodes":[{"name":"a\u0000b"}]})", "nodes[0].name", "NUL"},
@@ -772,9 +779,8 @@ TEST_F(JsonSceneFile, FileFaultsArePlacedLikeBufferFaults) {
     EXPECT_EQ(error, "nodes[0].material: material index 3 out of range (the scene has 0 materials)");
 }
 
-// A document of several megabytes: the text already read is given back while the
-// rest is read, and a mesh met before its `renderable` makes the whole document
-// be read a second time. Every source must read such a document to its end.
+// A document of several megabytes (read on the parser's own thread), ending in a
+// mesh met before its `renderable`: every source must read it to its end.
 TEST_F(JsonSceneFile, LongDocumentsAreReadWholeFromEverySource) {
     constexpr int kFillers = 6000;
     std::string doc = R"({"qsxScene":1,"nodes":[)";

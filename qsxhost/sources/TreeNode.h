@@ -3,20 +3,22 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/Scene.h"
+#include "qsxhost/sources/SceneParts.h"
 
 namespace qsxhost {
 
-template <class Node, class Obj>
+template <class Node>
 class TreeNode : public host::INode {
 public:
     std::string name;
     Node* parent = nullptr;
     std::vector<Node*> children;
     bool root = false;
-    Obj* object = nullptr;  // none: the node has no evaluated object
+    SceneObject* object = nullptr;  // none: the node has no evaluated object
     host::Mtl* mtl = nullptr;
 
     std::string_view GetName() const override { return name; }

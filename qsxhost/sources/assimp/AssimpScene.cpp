@@ -76,83 +76,6 @@ host::Matrix3 UpTurn(int axis, int sign) {
 }
 
 // ---------------------------------------------------------------------------
-// Materials and maps
-
-class BitmapMap final : public host::Texmap {
-public:
-    explicit BitmapMap(std::string name) : name_(std::move(name)) {}
-    host::Class_ID ClassID() const override { return host::BITMAP_TEXTURE_CLASS_ID; }
-    std::string_view GetMapName() const override { return name_; }
-
-private:
-    std::string name_;
-};
-
-struct StandardValues {
-    bool twoSided = false;
-    bool wire = false;
-    int shading = 1;
-    float opacity = 1.0f;
-    host::Point3 ambient, diffuse, specular;
-    host::Texmap* diffuseMap = nullptr;
-    host::Texmap* opacityMap = nullptr;
-};
-
-class StandardMtl final : public host::Mtl {
-public:
-    explicit StandardMtl(const StandardValues& v) : v_(v) {}
-    host::Class_ID ClassID() const override { return host::STANDARD_MATERIAL_CLASS_ID; }
-    bool MapEnabled(int channel) const override { return GetSubTexmap(channel) != nullptr; }
-    host::Texmap* GetSubTexmap(int channel) const override {
-        if (channel == host::ID_DI) return v_.diffuseMap;
-        if (channel == host::ID_OP) return v_.opacityMap;
-        return nullptr;
-    }
-    bool GetTwoSided() const override { return v_.twoSided; }
-    bool GetWire() const override { return v_.wire; }
-    int GetShading() const override { return v_.shading; }
-    float GetOpacity(host::TimeValue) const override { return v_.opacity; }
-    host::Point3 GetAmbient(host::TimeValue) const override { return v_.ambient; }
-    host::Point3 GetDiffuse(host::TimeValue) const override { return v_.diffuse; }
-    host::Point3 GetSpecular(host::TimeValue) const override { return v_.specular; }
-
-private:
-    StandardValues v_;
-};
-
-class MultiMtl final : public host::Mtl {
-public:
-    explicit MultiMtl(std::vector<host::Mtl*> subs) : subs_(std::move(subs)) {}
-    host::Class_ID ClassID() const override { return host::MULTI_MATERIAL_CLASS_ID; }
-    int NumSubMtls() const override { return static_cast<int>(subs_.size()); }
-    host::Mtl* GetSubMtl(int i) const override {
-        return i >= 0 && i < NumSubMtls() ? subs_[static_cast<size_t>(i)] : nullptr;
-    }
-
-private:
-    std::vector<host::Mtl*> subs_;
-};
-
-// ---------------------------------------------------------------------------
-// Objects
-
-// The mesh of a node; nodes that share Assimp meshes share one object, which
-// the scene owns, so it is its own triangle object and is never disposed of
-// by the caller.
-class MeshObject final : public host::TriObject {
-public:
-    host::Mesh mesh;
-
-    bool IsRenderable() const override { return true; }
-    void GetDeformBBox(host::TimeValue, host::Box3& box, const host::Matrix3* tm, int) const override {
-        for (const host::Point3& p : mesh.verts) box += tm ? p * *tm : p;
-    }
-    host::TriObject* ConvertToType(host::TimeValue, host::Class_ID) override { return this; }
-    void DeleteThis() override {}
-    const host::Mesh& GetMesh() const override { return mesh; }
-};
-
-// ---------------------------------------------------------------------------
 // Animation
 
 struct VecKey {
@@ -203,9 +126,8 @@ aiQuaternion SampleQuat(const std::vector<QuatKey>& keys, double t, const aiQuat
 // ---------------------------------------------------------------------------
 // Nodes
 
-class AssimpNode final : public TreeNode<AssimpNode, MeshObject> {
+class AssimpNode final : public TreeNode<AssimpNode> {
 public:
-
     host::Matrix3 localRow;          // the node's own transform, host form
     const host::Matrix3* turn = nullptr;  // into the host frame; stands above the root
     const Track* track = nullptr;
@@ -288,7 +210,7 @@ private:
     void NameEmbeddedTextures();
     host::Texmap* MapFor(const aiString& path);
     host::Mtl* StandardFor(unsigned materialIndex);
-    std::pair<MeshObject*, host::Mtl*> ObjectFor(const std::vector<unsigned>& meshes);
+    std::pair<SceneObject*, host::Mtl*> ObjectFor(const std::vector<unsigned>& meshes);
     const Track* TrackFor(const aiNodeAnim* channel);
     double HostTicks(double keyTime) const;
     AssimpNode* NewNode(AssimpNode* parent);
@@ -301,17 +223,17 @@ private:
 
     const aiAnimation* animation_ = nullptr;
     std::vector<std::unique_ptr<AssimpNode>> nodes_;  // pre-order; front is the root
-    std::vector<std::unique_ptr<MeshObject>> objects_;
-    std::vector<std::unique_ptr<host::Mtl>> materials_;
-    std::vector<std::unique_ptr<host::Texmap>> maps_;
+    std::vector<std::unique_ptr<SceneObject>> objects_;
+    std::vector<std::unique_ptr<SceneMtl>> materials_;
+    std::vector<std::unique_ptr<SceneTexmap>> maps_;
     std::vector<std::unique_ptr<Track>> tracks_;
     std::vector<std::string> embeddedNames_;
 
-    MeshObject* emptyObject_ = nullptr;
+    SceneObject* emptyObject_ = nullptr;
     std::vector<host::Mtl*> standardByIndex_;
     std::vector<bool> standardBuilt_;
     std::map<std::string, host::Texmap*> mapByName_;
-    std::map<std::vector<unsigned>, std::pair<MeshObject*, host::Mtl*>> objectByMeshes_;
+    std::map<std::vector<unsigned>, std::pair<SceneObject*, host::Mtl*>> objectByMeshes_;
     std::map<std::vector<unsigned>, host::Mtl*> multiBySubs_;
     std::unordered_map<const aiNodeAnim*, const Track*> trackByChannel_;
 };
@@ -426,51 +348,56 @@ host::Texmap* AssimpSceneSource::MapFor(const aiString& path) {
     }
     auto found = mapByName_.find(name);
     if (found != mapByName_.end()) return found->second;
-    maps_.push_back(std::make_unique<BitmapMap>(name));
-    mapByName_.emplace(name, maps_.back().get());
-    return maps_.back().get();
+    SceneTexmap& map = *maps_.emplace_back(std::make_unique<SceneTexmap>());
+    map.cls = host::BITMAP_TEXTURE_CLASS_ID;
+    map.file = name;
+    mapByName_.emplace(std::move(name), &map);
+    return &map;
 }
 
 host::Mtl* AssimpSceneSource::StandardFor(unsigned index) {
     if (index >= standardBuilt_.size() || !scene_->mMaterials[index]) return nullptr;
     if (standardBuilt_[index]) return standardByIndex_[index];
     const aiMaterial& m = *scene_->mMaterials[index];
-    StandardValues v;
+    SceneMtl& mtl = *materials_.emplace_back(std::make_unique<SceneMtl>());
+    mtl.cls = host::STANDARD_MATERIAL_CLASS_ID;
     aiColor3D c;
-    if (m.Get(AI_MATKEY_COLOR_AMBIENT, c) == AI_SUCCESS) v.ambient = {c.r, c.g, c.b};
+    if (m.Get(AI_MATKEY_COLOR_AMBIENT, c) == AI_SUCCESS) mtl.ambient = {c.r, c.g, c.b};
     if (m.Get(AI_MATKEY_COLOR_DIFFUSE, c) == AI_SUCCESS || m.Get(AI_MATKEY_BASE_COLOR, c) == AI_SUCCESS)
-        v.diffuse = {c.r, c.g, c.b};
-    if (m.Get(AI_MATKEY_COLOR_SPECULAR, c) == AI_SUCCESS) v.specular = {c.r, c.g, c.b};
+        mtl.diffuse = {c.r, c.g, c.b};
+    if (m.Get(AI_MATKEY_COLOR_SPECULAR, c) == AI_SUCCESS) mtl.specular = {c.r, c.g, c.b};
     float f = 1.0f;
-    if (m.Get(AI_MATKEY_OPACITY, f) == AI_SUCCESS) v.opacity = f;
+    if (m.Get(AI_MATKEY_OPACITY, f) == AI_SUCCESS) mtl.opacity = f;
     int i = 0;
-    if (m.Get(AI_MATKEY_TWOSIDED, i) == AI_SUCCESS) v.twoSided = i != 0;
+    if (m.Get(AI_MATKEY_TWOSIDED, i) == AI_SUCCESS) mtl.twoSided = i != 0;
     i = 0;
-    if (m.Get(AI_MATKEY_ENABLE_WIREFRAME, i) == AI_SUCCESS) v.wire = i != 0;
+    if (m.Get(AI_MATKEY_ENABLE_WIREFRAME, i) == AI_SUCCESS) mtl.wire = i != 0;
     i = aiShadingMode_Gouraud;
-    if (m.Get(AI_MATKEY_SHADING_MODEL, i) == AI_SUCCESS) v.shading = i == aiShadingMode_Flat ? 0 : 1;
+    if (m.Get(AI_MATKEY_SHADING_MODEL, i) == AI_SUCCESS) mtl.shading = i == aiShadingMode_Flat ? 0 : 1;
+    // A channel is enabled exactly when the file gives it a texture.
     aiString path;
     if (m.GetTextureCount(aiTextureType_DIFFUSE) > 0 && m.GetTexture(aiTextureType_DIFFUSE, 0, &path) == AI_SUCCESS)
-        v.diffuseMap = MapFor(path);
-    if (!v.diffuseMap && m.GetTextureCount(aiTextureType_BASE_COLOR) > 0 &&
+        mtl.diffuseMap.map = MapFor(path);
+    if (!mtl.diffuseMap.map && m.GetTextureCount(aiTextureType_BASE_COLOR) > 0 &&
         m.GetTexture(aiTextureType_BASE_COLOR, 0, &path) == AI_SUCCESS)
-        v.diffuseMap = MapFor(path);
+        mtl.diffuseMap.map = MapFor(path);
     if (m.GetTextureCount(aiTextureType_OPACITY) > 0 && m.GetTexture(aiTextureType_OPACITY, 0, &path) == AI_SUCCESS)
-        v.opacityMap = MapFor(path);
-    materials_.push_back(std::make_unique<StandardMtl>(v));
+        mtl.opacityMap.map = MapFor(path);
+    mtl.diffuseMap.enabled = mtl.diffuseMap.map != nullptr;
+    mtl.opacityMap.enabled = mtl.opacityMap.map != nullptr;
     standardBuilt_[index] = true;
-    standardByIndex_[index] = materials_.back().get();
-    return standardByIndex_[index];
+    standardByIndex_[index] = &mtl;
+    return &mtl;
 }
 
 // One host mesh of all the node's meshes, vertex for vertex, faces in mesh
 // order; the material is the one Assimp material, or a multi/sub-object
 // material of all of them in first-use order with matching face ids.
-std::pair<MeshObject*, host::Mtl*> AssimpSceneSource::ObjectFor(const std::vector<unsigned>& meshIds) {
+std::pair<SceneObject*, host::Mtl*> AssimpSceneSource::ObjectFor(const std::vector<unsigned>& meshIds) {
     auto found = objectByMeshes_.find(meshIds);
     if (found != objectByMeshes_.end()) return found->second;
 
-    auto object = std::make_unique<MeshObject>();
+    auto object = std::make_unique<SceneObject>();
     host::Mesh& mesh = object->mesh;
     bool anyUV = false;
     for (unsigned id : meshIds) anyUV = anyUV || scene_->mMeshes[id]->mTextureCoords[0] != nullptr;
@@ -513,13 +440,15 @@ std::pair<MeshObject*, host::Mtl*> AssimpSceneSource::ObjectFor(const std::vecto
         } else {
             std::vector<host::Mtl*> subs;
             for (unsigned idx : matOrder) subs.push_back(StandardFor(idx));
-            materials_.push_back(std::make_unique<MultiMtl>(std::move(subs)));
-            mtl = materials_.back().get();
+            SceneMtl& multiMtl = *materials_.emplace_back(std::make_unique<SceneMtl>());
+            multiMtl.cls = host::MULTI_MATERIAL_CLASS_ID;
+            multiMtl.subs = std::move(subs);
+            mtl = &multiMtl;
             multiBySubs_.emplace(matOrder, mtl);
         }
     }
     objects_.push_back(std::move(object));
-    const std::pair<MeshObject*, host::Mtl*> result{objects_.back().get(), mtl};
+    const std::pair<SceneObject*, host::Mtl*> result{objects_.back().get(), mtl};
     objectByMeshes_.emplace(meshIds, result);
     return result;
 }
@@ -678,7 +607,7 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
             stats_.faces += node->object->mesh.getNumFaces();
         } else if (meshBelow[i]) {
             if (!emptyObject_) {
-                objects_.push_back(std::make_unique<MeshObject>());
+                objects_.push_back(std::make_unique<SceneObject>());
                 emptyObject_ = objects_.back().get();
             }
             node->object = emptyObject_;

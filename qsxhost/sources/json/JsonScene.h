@@ -11,7 +11,12 @@
 // - an empty `keys` list counts as absent; a key needs `time`, its `transform`
 //   defaults to identity;
 // - `classId` naming the standard, multi or bitmap class reads that class's members;
-// - documents nest at most 99,992 levels (node hierarchies 49,995 levels).
+// - documents nest at most 99,992 levels (node hierarchies 49,995 levels);
+// - a fault of the text itself (bytes that are not UTF-8, an unescaped control
+//   character in a string, a string never closed) is reported before any other,
+//   at "document"; otherwise the first fault in document order, except that the
+//   version, a map's or material's class and an object's `renderable` are read
+//   first in effect, wherever they stand.
 #pragma once
 
 #include <memory>

@@ -1,0 +1,196 @@
+// Evaluated objects and their meshes: `renderable` deciding whether a mesh
+// counts, the mesh lists read into scratch lists and copied out at their size,
+// and the checks a mesh needs whole.
+#include "qsxhost/sources/json/JsonReader.h"
+
+#include <charconv>
+#include <system_error>
+
+namespace qsxhost::json {
+namespace {
+
+constexpr Known kMeshMembers[] = {{"vertices", Part::Points},     {"faces", Part::Triples},
+                                  {"materialIds", Part::PerFace}, {"smoothing", Part::PerFace},
+                                  {"tverts", Part::Points},       {"tfaces", Part::Triples}};
+enum MeshBit : unsigned { kVertices, kFaces, kMaterialIds, kSmoothing, kTVerts, kTFaces };
+
+// Empties a list kept for the next mesh, or gives its memory back when large.
+template <class T>
+void KeepOrFree(std::vector<T>& list) {
+    list.clear();
+    if (list.capacity() * sizeof(T) > (size_t{1} << 20)) std::vector<T>().swap(list);
+}
+
+}  // namespace
+
+// `renderable` decides whether `mesh` is read at all, wherever it stands. A
+// mesh met before it is read as if renderable (the default); a fault in it is
+// held until `renderable` says whether the mesh counts.
+bool Reader::MemberOfObject(Frame& f, std::string_view key) {
+    if (key == "renderable") return Meet(f, key, 0, Part::Renderable);
+    if (key != "mesh") return true;
+    // Ignored when not renderable; while a fault of an earlier mesh is held,
+    // that fault comes first whatever this one holds.
+    if ((renderableKnown_ && !object_->renderable) || hold_ == Hold::Renderable) return true;
+    if (!Meet(f, key, 1, Part::Mesh)) return false;
+    meshTentative_ = !renderableKnown_;
+    return true;
+}
+
+bool Reader::MemberOfMesh(Frame& f, std::string_view key) {
+    const int i = IndexOf(kMeshMembers, key);
+    if (i < 0) return true;
+    if (!Meet(f, key, static_cast<unsigned>(i), kMeshMembers[i].part)) return false;
+    host::Mesh& mesh = object_->mesh;
+    switch (i) {
+        case kVertices: f.out = &mesh.verts; break;
+        case kFaces: f.out = &mesh.faces; break;
+        case kMaterialIds: f.out = &scratch_.ids; break;
+        case kSmoothing: f.out = &scratch_.smoothing; break;
+        case kTVerts: f.out = &mesh.tVerts; break;
+        default: f.out = &mesh.tvFaces; break;
+    }
+    return true;
+}
+
+// One corner of a face or texture face. An index beyond a count already known
+// is refused as read; otherwise the mesh's end checks it.
+bool Reader::Corner(Frame& f, Tok t, std::string_view text) {
+    if (f.count >= 3) return SkipScalar(t, text);
+    if (t != Tok::Number) return Mismatch(t, "an integer");
+    int64_t n = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (r.ptr != text.data() + text.size() || r.ec != std::errc()) [[unlikely]]
+        return Int(text, 0, kUint32Max, n);
+    if (static_cast<uint64_t>(n) >= tripleBound_) [[unlikely]]
+        return IndexOutOfRange(Owner(), n, tripleLimit_, tripleFaces_);
+    corners_[f.count] = static_cast<uint32_t>(n);
+    return true;
+}
+
+bool Reader::IndexOutOfRange(const At& at, int64_t index, int64_t limit, bool faces) {
+    const char* what = faces ? "vertex" : "texture vertex";
+    std::string message = std::string(what) + " index " + std::to_string(index) + " out of range";
+    if (limit >= 0) message += " (mesh has " + Count(limit, what, faces ? "vertices" : "texture vertices") + ")";
+    return Fail(at, message);
+}
+
+bool Reader::OpenObject() {
+    JsonNode* node = static_cast<JsonNode*>(frames_.back().target);
+    object_ = &scene_.objects.emplace_back();
+    node->object = object_;
+    renderableKnown_ = false;
+    objectFrame_ = frames_.size();
+    Push(Part::EvalObject, false);
+    return true;
+}
+
+bool Reader::OpenMesh() {
+    nVerts_ = nTVerts_ = -1;
+    facesChecked_ = tfacesChecked_ = false;
+    scratch_.ids.clear();
+    scratch_.smoothing.clear();
+    Push(Part::Mesh, false);
+    return true;
+}
+
+bool Reader::OpenTriples(Frame& f) {
+    tripleFaces_ = f.out == &object_->mesh.faces;
+    tripleLimit_ = tripleFaces_ ? nVerts_ : nTVerts_;
+    // Below this an index is in range: one test for a negative, a too large and an unknown one.
+    tripleBound_ = tripleLimit_ >= 0 ? static_cast<uint64_t>(tripleLimit_) : uint64_t{kUint32Max} + 1;
+    (tripleFaces_ ? facesChecked_ : tfacesChecked_) = tripleLimit_ >= 0;
+    scratch_.faces.clear();
+    scratch_.tfaces.clear();
+    Push(Part::Triples, true, f.out);
+    return true;
+}
+
+bool Reader::RenderableRead(bool renderable) {
+    object_->renderable = renderable;
+    renderableKnown_ = true;
+    if (hold_ != Hold::Renderable) return true;
+    std::string held = renderable ? HeldMeshFault() : std::string();
+    hold_ = Hold::None;
+    held_.clear();
+    return !renderable || Settle(std::move(held));
+}
+
+bool Reader::ObjectClosed(const Frame& f) {
+    SceneObject& o = *object_;
+    // `renderable` never came: the default, renderable, lets a held fault stand.
+    if (hold_ == Hold::Renderable) {
+        std::string held = HeldMeshFault();
+        hold_ = Hold::None;
+        held_.clear();
+        return Settle(std::move(held));
+    }
+    if (!o.renderable) {
+        o.mesh = host::Mesh();
+        return true;
+    }
+    if (!(f.seen & 2u)) return Fail(Here(), "missing member \"mesh\" (required when renderable)");
+    SceneStats& st = scene_.stats;
+    ++st.meshes;
+    st.vertices += o.mesh.getNumVerts();
+    st.faces += o.mesh.getNumFaces();
+    return true;
+}
+
+// The checks a mesh needs whole: list lengths against the face count, and
+// indices read before the count they index was known.
+bool Reader::MeshClosed(const Frame& f) {
+    host::Mesh& mesh = object_->mesh;
+    const size_t nFaces = mesh.faces.size();
+    struct PerFaceList {
+        unsigned bit;
+        size_t size;
+        const char* name;
+    } lists[] = {{kMaterialIds, scratch_.ids.size(), ".materialIds"},
+                 {kSmoothing, scratch_.smoothing.size(), ".smoothing"},
+                 {kTFaces, mesh.tvFaces.size(), ".tfaces"}};
+    for (const PerFaceList& l : lists) {
+        if ((f.seen & (1u << l.bit)) && l.size != nFaces)
+            return Fail(Here(l.name), "has " + Count(static_cast<int64_t>(l.size), "entry", "entries") +
+                                           " but the mesh has " + Count(static_cast<int64_t>(nFaces), "face", "faces"));
+    }
+    auto inRange = [&](const uint32_t* corners, size_t k, size_t limit, bool faces) {
+        for (int c = 0; c < 3; ++c) {
+            if (corners[c] >= limit)
+                return IndexOutOfRange(Here((faces ? ".faces[" : ".tfaces[") + std::to_string(k) + "]"), corners[c],
+                                       static_cast<int64_t>(limit), faces);
+        }
+        return true;
+    };
+    if (!facesChecked_)
+        for (size_t k = 0; k < nFaces; ++k)
+            if (!inRange(mesh.faces[k].v, k, mesh.verts.size(), true)) return false;
+    if (!tfacesChecked_)
+        for (size_t k = 0; k < mesh.tvFaces.size(); ++k)
+            if (!inRange(mesh.tvFaces[k].t, k, mesh.tVerts.size(), false)) return false;
+    for (size_t k = 0; k < scratch_.ids.size(); ++k) mesh.faces[k].flags = scratch_.ids[k] << 16;
+    for (size_t k = 0; k < scratch_.smoothing.size(); ++k) mesh.faces[k].smGroup = scratch_.smoothing[k];
+    KeepOrFree(scratch_.ids);
+    KeepOrFree(scratch_.smoothing);
+    meshTentative_ = false;
+    return true;
+}
+
+void Reader::PointsClosed(const Frame& f) {
+    auto& out = *static_cast<std::vector<host::Point3>*>(f.target);
+    out.assign(scratch_.points.begin(), scratch_.points.end());
+    KeepOrFree(scratch_.points);
+    (&out == &object_->mesh.verts ? nVerts_ : nTVerts_) = static_cast<int64_t>(out.size());
+}
+
+void Reader::TriplesClosed(const Frame& f) {
+    if (tripleFaces_) {
+        static_cast<std::vector<host::Face>*>(f.target)->assign(scratch_.faces.begin(), scratch_.faces.end());
+        KeepOrFree(scratch_.faces);
+    } else {
+        static_cast<std::vector<host::TVFace>*>(f.target)->assign(scratch_.tfaces.begin(), scratch_.tfaces.end());
+        KeepOrFree(scratch_.tfaces);
+    }
+}
+
+}  // namespace qsxhost::json

@@ -1,0 +1,232 @@
+// RapidJSON's reader driving the scene reader: its events handed on, its own
+// faults placed in the document, on a thread with room for deep nesting.
+#include <pthread.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include <rapidjson/error/en.h>
+#include <rapidjson/reader.h>
+
+#include "qsxhost/sources/json/JsonReader.h"
+#include "util/Files.h"
+
+namespace qsxhost::json {
+namespace {
+
+// Strings are unescaped in place, numbers come as their text, and text that is
+// not UTF-8 is refused wherever it stands.
+constexpr unsigned kParseFlags =
+    rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag;
+
+// RapidJSON's fastest reader descends one call per level of nesting, and a
+// document may nest 100,000 levels: deeper than a thread's usual stack holds,
+// so the reading runs on a thread whose stack does (only the part used is
+// ever touched). A small document that nests shallowly, as nearly all do, is
+// read where it is: starting a thread costs more than reading it.
+constexpr size_t kStackBytes = size_t{256} << 20;
+constexpr size_t kInlineBytes = size_t{1} << 20;
+constexpr size_t kInlineDepth = 256;
+
+class Events : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Events> {
+public:
+    explicit Events(Reader& r) : r_(r) {}
+    bool Null() { return r_.OnScalar(Tok::Null, {}); }
+    bool Bool(bool b) { return r_.OnScalar(b ? Tok::True : Tok::False, {}); }
+    bool RawNumber(const char* s, rapidjson::SizeType n, bool) { return r_.OnNumber({s, n}); }
+    bool String(const char* s, rapidjson::SizeType n, bool) { return r_.OnScalar(Tok::String, {s, n}); }
+    bool StartObject() { return r_.OnOpen(false); }
+    bool Key(const char* s, rapidjson::SizeType n, bool) { return r_.OnKey({s, n}); }
+    bool EndObject(rapidjson::SizeType) { return r_.OnClose(); }
+    bool StartArray() { return r_.OnOpenArray(); }
+    bool EndArray(rapidjson::SizeType) { return r_.OnCloseArray(); }
+
+private:
+    Reader& r_;
+};
+
+// The length of the UTF-8 sequence at s[0, n), 0 when it is not one.
+size_t Utf8Length(const unsigned char* s, size_t n) {
+    const unsigned char c = s[0];
+    size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) len = 2;
+    else if (c >= 0xE0 && c <= 0xEF) len = 3, lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+    else if (c >= 0xF0 && c <= 0xF4) len = 4, lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+    else return 0;
+    if (n < len || s[1] < lo || s[1] > hi) return 0;
+    for (size_t i = 2; i < len; ++i)
+        if ((s[i] & 0xC0) != 0x80) return 0;
+    return len;
+}
+
+// What is wrong with the text as a whole, as a reader that checks all of it
+// before reading finds it: a string never closed, a control character in a
+// string, bytes that are not UTF-8 (in that order). Only text[from, len) is
+// looked at: before from, the parser has read it, strings included, and left it
+// changed. inString: from is inside a string.
+bool TextFault(Reader& reader, const char* text, size_t from, size_t len, bool inString) {
+    const auto* t = reinterpret_cast<const unsigned char*>(text);
+    size_t control = len, notUtf8 = len;
+    for (size_t i = from; i < len;) {
+        const unsigned char c = t[i];
+        if (c >= 0x80) {
+            const size_t n = Utf8Length(t + i, len - i);
+            if (n == 0 && notUtf8 == len) notUtf8 = i;
+            i += n ? n : 1;
+            continue;
+        }
+        if (inString && c == '\\' && i + 1 < len && t[i + 1] < 0x80) {
+            i += 2;
+            continue;
+        }
+        if (c == '"') inString = !inString;
+        else if (inString && c < 0x20 && control == len) control = i;
+        ++i;
+    }
+    if (inString)
+        reader.SyntaxFault(std::string::npos, SyntaxAt::Text, false, "a string is opened but never closed");
+    else if (control < len)
+        reader.SyntaxFault(control, SyntaxAt::Text, false, "unescaped control character in string");
+    else if (notUtf8 < len)
+        reader.SyntaxFault(notUtf8, SyntaxAt::Text, false, "not UTF-8 text");
+    else
+        return false;
+    return true;
+}
+
+// The parser's own fault, passed on with where it stands.
+void SyntaxFault(Reader& reader, const char* text, size_t len, const rapidjson::ParseResult& r) {
+    const size_t offset = r.Offset();
+    std::string what = rapidjson::GetParseError_En(r.Code());
+    if (!what.empty()) what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
+    if (!what.empty() && what.back() == '.') what.pop_back();
+    SyntaxAt at = SyntaxAt::Value;
+    bool inString = false;
+    switch (r.Code()) {
+        case rapidjson::kParseErrorDocumentEmpty: at = SyntaxAt::End; break;
+        case rapidjson::kParseErrorDocumentRootNotSingular:
+            at = SyntaxAt::End;
+            what = "content after the document";
+            break;
+        case rapidjson::kParseErrorStringEscapeInvalid:
+        case rapidjson::kParseErrorStringUnicodeEscapeInvalidHex:
+        case rapidjson::kParseErrorStringUnicodeSurrogateInvalid:
+        case rapidjson::kParseErrorStringMissQuotationMark:
+        case rapidjson::kParseErrorStringInvalidEncoding: inString = true; break;
+        case rapidjson::kParseErrorObjectMissName:
+        case rapidjson::kParseErrorObjectMissColon: at = SyntaxAt::BetweenMembers; break;
+        case rapidjson::kParseErrorObjectMissCommaOrCurlyBracket:
+        case rapidjson::kParseErrorArrayMissCommaOrSquareBracket: at = SyntaxAt::AfterValue; break;
+        default: break;
+    }
+    if (TextFault(reader, text, std::min(offset, len), len, inString)) return;
+    if (offset >= len && r.Code() != rapidjson::kParseErrorDocumentEmpty) {
+        at = SyntaxAt::End;
+        what = "the document ends early";
+    }
+    // A byte run on from a number or a literal ("01", "truex", "3\"") belongs to that value.
+    auto separates = [](char c) { return std::strchr(" \t\r\n,:[]{}", c) != nullptr; };
+    const char before = offset > 0 ? text[offset - 1] : ' ';
+    const bool glued = offset < len && !separates(text[offset]) && !separates(before) && before != '"' && before != '\0';
+    reader.SyntaxFault(offset, at, glued, what);
+}
+
+bool Parse(Reader& reader, char* text, size_t len) {
+    rapidjson::InsituStringStream in(text);
+    rapidjson::Reader parser;
+    Events events(reader);
+    const rapidjson::ParseResult r = parser.Parse<kParseFlags>(in, events);
+    if (r.IsError()) {
+        if (r.Code() != rapidjson::kParseErrorTermination) SyntaxFault(reader, text, len, r);
+        return false;
+    }
+    // The parser ends at a NUL byte: one before the end is more after the document.
+    if (in.Tell() < len) {
+        if (!TextFault(reader, text, in.Tell(), len, false))
+            reader.SyntaxFault(in.Tell(), SyntaxAt::End, false, "content after the document");
+        return false;
+    }
+    return reader.Finish();
+}
+
+struct Job {
+    Reader* reader;
+    char* text;
+    size_t len;
+    bool ok = false;
+    bool noMemory = false;
+};
+
+void* RunJob(void* p) {
+    Job& job = *static_cast<Job*>(p);
+    try {
+        job.ok = Parse(*job.reader, job.text, job.len);
+    } catch (const std::bad_alloc&) {
+        job.noMemory = true;
+    }
+    return nullptr;
+}
+
+// Parse on a thread of its own; false with *error set when none can be started.
+bool ParseOnThread(Job& job, std::string* error) {
+    pthread_attr_t attr;
+    pthread_t thread;
+    int rc = pthread_attr_init(&attr);
+    if (rc == 0) {
+        rc = pthread_attr_setstacksize(&attr, kStackBytes);
+        if (rc == 0) rc = pthread_create(&thread, &attr, RunJob, &job);
+        pthread_attr_destroy(&attr);
+    }
+    if (rc != 0) {
+        if (error) *error = qsx::util::ErrnoText(rc);
+        return false;
+    }
+    pthread_join(thread, nullptr);
+    if (job.noMemory) throw std::bad_alloc();
+    return true;
+}
+
+// True when text[0, len) (text[len] being 0) is small and nests at most
+// kInlineDepth levels deep. Strings are skipped as the parser skips them;
+// wherever the two could differ the parser stops, so it never descends deeper
+// than counted here.
+bool Shallow(const char* text, size_t len) {
+    if (len > kInlineBytes) return false;
+    size_t depth = 0;
+    bool inString = false;
+    for (const char* p = text; p < text + len; ++p) {
+        p += std::strcspn(p, inString ? "\\\"" : "\"[]{}");  // stops at a NUL byte too
+        if (p >= text + len) break;
+        if (*p == '\\')
+            ++p;
+        else if (*p == '"')
+            inString = !inString;
+        else if (*p == '[' || *p == '{') {
+            if (++depth > kInlineDepth) return false;
+        } else if (*p != '\0' && depth > 0) {
+            --depth;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadDocument(JsonScene& scene, char* text, size_t len, std::string* error) {
+    const size_t bom = len >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    Reader reader(scene, text, bom);
+    Job job{&reader, text + bom, len - bom};
+    if (Shallow(job.text, job.len))
+        job.ok = Parse(reader, job.text, job.len);
+    else if (!ParseOnThread(job, error))
+        return false;
+    if (!job.ok && error) *error = reader.Error();
+    return job.ok;
+}
+
+}  // namespace qsxhost::json
