@@ -1,5 +1,6 @@
 #include "qsxhost/sources/assimp/AssimpScene.h"
 #include "qsxhost/sources/TreeNode.h"
+#include "util/Text.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/ProgressHandler.hpp>
@@ -30,12 +31,6 @@ constexpr int kHostTicksPerSecond = 4800;
 std::string ToString(const aiString& s) {
     const size_t cap = std::min<size_t>(s.length, MAXLEN - 1);
     return std::string(s.data, strnlen(s.data, cap));
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 // Assimp matrices act on column vectors; the host's on row vectors.
@@ -298,7 +293,7 @@ void AssimpSceneSource::NameEmbeddedTextures() {
                 const char c = tex->achFormatHint[k];
                 if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) ext += c;
             }
-            ext = raw ? "tga" : (ext.empty() ? "bin" : Lower(ext));
+            ext = raw ? "tga" : (ext.empty() ? "bin" : qsx::util::ToAsciiLower(ext));
             const std::string hint = ToString(tex->mFilename);
             const size_t cut = hint.find_last_of("/\\:");
             base = cut == std::string::npos ? hint : hint.substr(cut + 1);
@@ -311,10 +306,10 @@ void AssimpSceneSource::NameEmbeddedTextures() {
         }
         if (ext.empty()) ext = "bin";
         const std::string fallback = "texture" + std::to_string(i) + "." + ext;
-        std::string name = base.empty() || used.count(Lower(base)) ? fallback : base;
-        if (used.count(Lower(name)))
+        std::string name = base.empty() || used.count(qsx::util::ToAsciiLower(base)) ? fallback : base;
+        if (used.count(qsx::util::ToAsciiLower(name)))
             name = "texture" + std::to_string(i) + "_" + std::to_string(used.size()) + "." + ext;
-        used.insert(Lower(name));
+        used.insert(qsx::util::ToAsciiLower(name));
         embeddedNames_.push_back(name);
     }
 }
@@ -629,7 +624,7 @@ bool IsFbxImport(const Assimp::Importer& importer) {
     if (index < 0) return false;
     const aiImporterDesc* desc = importer.GetImporterInfo(static_cast<size_t>(index));
     if (!desc || !desc->mFileExtensions) return false;
-    const std::string exts = " " + Lower(desc->mFileExtensions) + " ";
+    const std::string exts = " " + qsx::util::ToAsciiLower(desc->mFileExtensions) + " ";
     return exts.find(" fbx ") != std::string::npos;
 }
 
@@ -740,7 +735,7 @@ std::string AssimpInputExtensions() {
         if (end == std::string::npos) end = list.size();
         std::string e = list.substr(start, end - start);
         if (e.rfind("*.", 0) == 0) e.erase(0, 2);
-        if (!e.empty()) exts.push_back(Lower(e));
+        if (!e.empty()) exts.push_back(qsx::util::ToAsciiLower(e));
         start = end + 1;
     }
     std::sort(exts.begin(), exts.end());
