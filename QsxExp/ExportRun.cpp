@@ -1,7 +1,9 @@
 // The export run: the options dialog, then the script pass, the header pass
 // and the animation pass, each over files of its own; a file that fails is
-// removed, recorded and reported, and the later passes still run.
+// dropped (what was at its path stays), recorded and reported, and the later
+// passes still run.
 #include <exception>
+#include <new>
 
 #include "QsxExp/OptionsDialog.h"
 #include "QsxExp/QsxExport.h"
@@ -42,12 +44,11 @@ bool QsxExport::OpenFile(const std::string& path) {
     return false;
 }
 
+// Publishes the file, or drops it when its pass failed: a failed file never
+// replaces what was at its path.
 void QsxExport::FinishFile(const std::string& path) {
     writer.Close();
-    if (writer.failed) {
-        writer.Files().Remove(path);
-        FileFailed(path, writer.errorText.empty() ? "write failed" : writer.errorText);
-    }
+    if (writer.failed) FileFailed(path, writer.errorText.empty() ? "write failed" : writer.errorText);
 }
 
 void QsxExport::BeginPass(host::INode* root) {
@@ -62,13 +63,25 @@ int QsxExport::DoExport(const char* name, void*, host::Interface* hostIp, int) {
     std::string reason;
     try {
         return RunExport(name);
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
     } catch (const std::exception& e) {
-        reason = std::string("export stopped: ") + e.what();
+        try {
+            reason = std::string("export stopped: ") + e.what();
+        } catch (...) {
+            reason = "out of memory";  // short enough to need no allocation
+        }
     } catch (...) {
         reason = "export stopped by an unexpected error";
     }
-    writer.Close();
-    FileFailed(name ? name : "", reason);
+    // The file that was being written is unfinished: it is dropped, not published.
+    // The report takes memory as well; without any, the answer 0 is all the host gets.
+    try {
+        writer.Fail(reason);
+        writer.Close();
+        FileFailed(name ? name : "", reason);
+    } catch (...) {
+    }
     return 0;
 }
 
@@ -95,7 +108,11 @@ int QsxExport::RunExport(const char* name) {
         options.hierarchyType = HIER_PRESERVE;
     }
 
-    ComputeNormalisation(root);
+    // A scale that cannot be used refuses the export before any file is opened.
+    if (!ComputeNormalisation(root)) {
+        ip->RestoreCursor(cursor);
+        return 0;
+    }
 
     // Script pass: in separate mode each node opens its own file.
     nodesWritten_ = 0;

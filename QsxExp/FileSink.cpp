@@ -1,8 +1,5 @@
 #include "QsxExp/FileSink.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -15,13 +12,12 @@ namespace {
 using util::ErrnoText;
 
 // A file written through one large buffer: few system calls, and every
-// failure (write, flush or close) is seen and kept.
+// failure (write, flush, sync, close or rename) is seen and kept.
 class DiskFile final : public OutputFile {
 public:
-    explicit DiskFile(int fd) : fd_(fd), buffer_(new char[kBufferSize]) {}
-    ~DiskFile() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
+    DiskFile() : buffer_(new char[kBufferSize]) {}
+
+    bool Open(const std::string& path, std::string* error) { return file_.Open(path, error); }
 
     bool Write(const char* data, size_t size) override {
         if (size > kBufferSize - used_) {
@@ -33,16 +29,18 @@ public:
         return true;
     }
 
-    bool Close() override {
-        bool ok = Flush();
-        if (fd_ >= 0) {
-            if (::close(fd_) != 0 && ok) {
-                error_ = ErrnoText(errno);
-                ok = false;
-            }
-            fd_ = -1;
+    bool Commit() override {
+        // A file with a failed write has a gap: it is never put in place.
+        if (!error_.empty() || !Flush()) {
+            file_.Discard();
+            return false;
         }
-        return ok;
+        return file_.Commit(&error_);
+    }
+
+    void Discard() override {
+        used_ = 0;
+        file_.Discard();
     }
 
     std::string Error() const override { return error_; }
@@ -58,12 +56,12 @@ private:
     }
 
     bool WriteAll(const char* data, size_t size) {
-        if (util::WriteAll(fd_, data, size)) return true;
+        if (util::WriteAll(file_.Descriptor(), data, size)) return true;
         error_ = ErrnoText(errno);
         return false;
     }
 
-    int fd_;
+    util::AtomicFile file_;
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
     std::string error_;
@@ -72,14 +70,10 @@ private:
 class DiskFileSystemImpl final : public FileSystem {
 public:
     std::unique_ptr<OutputFile> Open(const std::string& path, std::string* error) override {
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (error) *error = ErrnoText(errno);
-            return nullptr;
-        }
-        return std::make_unique<DiskFile>(fd);
+        auto file = std::make_unique<DiskFile>();
+        if (!file->Open(path, error)) return nullptr;
+        return file;
     }
-    void Remove(const std::string& path) override { ::unlink(path.c_str()); }
 };
 
 }  // namespace

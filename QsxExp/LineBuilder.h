@@ -2,6 +2,7 @@
 // formatted straight where they go, and End writes the line.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <string_view>
@@ -15,6 +16,9 @@ namespace qsx {
 inline constexpr size_t kRoomFixed = 1 + kMaxFixed6;  // " " and "% 4.6f"
 inline constexpr size_t kRoomG = 1 + kMaxG4;          // " " and "%4g"
 inline constexpr size_t kRoomInt = 24;                // "%ld", a blank before it included
+
+// Why a file with an infinite or NaN number in it is failed rather than written.
+inline constexpr const char* kNotFiniteReason = "a number to be written is not finite (inf or nan)";
 
 class Line {
 public:
@@ -35,11 +39,13 @@ public:
         return *this;
     }
     Line& Fixed(double v) {
+        finite_ &= std::isfinite(v);
         *p_++ = ' ';
         p_ = AppendFixed6(p_, v);
         return *this;
     }
     Line& G(double v) {
+        finite_ &= std::isfinite(v);
         *p_++ = ' ';
         p_ = AppendG4(p_, v);
         return *this;
@@ -49,11 +55,19 @@ public:
         return *this;
     }
     char* Pos() const { return p_; }
-    int End() { return w_.EndLine(p_); }
+    // A number that is not finite fails the file: no reader of the script
+    // takes "inf" or "nan", so the file is dropped instead of published. The
+    // numbers are only gathered up to here, so that a line costs one test.
+    int End() {
+        if (!finite_) [[unlikely]]
+            w_.Fail(kNotFiniteReason);
+        return w_.EndLine(p_);
+    }
 
 private:
     ScriptWriter& w_;
     char* p_;
+    bool finite_ = true;
 };
 
 }  // namespace qsx

@@ -11,15 +11,22 @@ public:
             error_ = "No space left on device";
             return false;
         }
-        fs_->files[path_].append(data, size);
+        text_.append(data, size);
         return true;
     }
-    bool Close() override { return error_.empty(); }
+    bool Commit() override {
+        if (!error_.empty()) return false;
+        fs_->files[path_] = std::move(text_);
+        text_.clear();
+        return true;
+    }
+    void Discard() override { text_.clear(); }
     std::string Error() const override { return error_; }
 
 private:
     MemoryFileSystem* fs_;
     std::string path_;
+    std::string text_;
     std::string error_;
 };
 
@@ -29,7 +36,6 @@ std::unique_ptr<OutputFile> MemoryFileSystem::Open(const std::string& path, std:
         if (error) *error = "Permission denied";
         return nullptr;
     }
-    files[path].clear();
     return std::make_unique<MemoryFile>(this, path);
 }
 

@@ -1,5 +1,7 @@
 // Files kept in memory, with faults on demand: the k-th open or the k-th
-// write (counted over all files) fails. Used by tests, fuzzing and benchmarks.
+// write (counted over all files) fails. A file is in `files` only once it is
+// committed, in place of what was there; one that fails or is dropped leaves
+// that as it was, as on disk. Used by tests, fuzzing and benchmarks.
 #pragma once
 
 #include <map>
@@ -12,13 +14,12 @@ namespace qsx {
 class MemoryFileSystem final : public FileSystem {
 public:
     std::unique_ptr<OutputFile> Open(const std::string& path, std::string* error) override;
-    void Remove(const std::string& path) override { files.erase(path); }
 
     // 0 disables; counters restart with each call.
     void FailOpenAt(long k) { failOpenAt_ = k; opens = 0; }
     void FailWriteAt(long k) { failWriteAt_ = k; writes = 0; }
 
-    std::map<std::string, std::string> files;
+    std::map<std::string, std::string> files;  // the committed files
     long opens = 0;
     long writes = 0;
 

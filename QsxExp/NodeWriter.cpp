@@ -2,10 +2,12 @@
 // they give, each node's output transform, and the node's blocks in the
 // nesting its hierarchy mode asks for.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "QsxExp/LineBuilder.h"
 #include "QsxExp/QsxExport.h"
+#include "QsxExp/resource.h"
 #include "util/Paths.h"
 
 namespace qsx {
@@ -17,10 +19,29 @@ using host::Point3;
 
 namespace {
 
+constexpr const char* kFactorRange =
+    "outside the range where a float and its reciprocal are both finite (about 3e-39 to 3e+38)";
+
 void AppendNumber(std::string& s, long value) {
     char buf[24];
     s.append(buf, AppendInt(buf, value));
 }
+
+// "%g" of a value for a message, whatever the process locale.
+std::string Shown(double value) {
+    char buf[32];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 6).ptr);
+}
+
+bool IsFinite(const Matrix3& m) {
+    for (int row = 0; row < 4; ++row)
+        if (!std::isfinite(m[row].x) || !std::isfinite(m[row].y) || !std::isfinite(m[row].z)) return false;
+    return true;
+}
+
+// Every position is multiplied by the factor and every node transform by its
+// inverse as well: both must be finite floats.
+bool UsableFactor(float s) { return s > 0.0f && std::isfinite(s) && std::isfinite(1.0f / s); }
 
 }  // namespace
 
@@ -46,29 +67,53 @@ host::Box3 QsxExport::ComputeSceneBounds(INode* node) {
     return box;
 }
 
-void QsxExport::ComputeNormalisation(INode* root) {
+bool QsxExport::ComputeNormalisation(INode* root) {
     nodesTotal_ = 0;
+    identityWarned_.clear();
     const host::Box3 box = ComputeSceneBounds(root);
+    const float asked = options.scaleFactor;
     if (options.scaleType == 0) {
         float e = box.pmax.x - box.pmin.x;
         const float ey = box.pmax.y - box.pmin.y;
         if (ey > e) e = ey;
         const float ez = box.pmax.z - box.pmin.z;
         if (ez > e) e = ez;
-        const float factor = options.scaleFactor / e;
-        if (!(e > 0.0f) || !std::isfinite(e) || !std::isfinite(factor) || !(factor > 0.0f)) {
+        if (!(e > 0.0f) || !std::isfinite(e)) {
             Warn("the scene has no measurable extent to scale to; scaling by 1");
             options.scaleFactor = 1.0f;
+        } else if (const float factor = asked / e; !UsableFactor(factor)) {
+            if (ip)
+                ip->ExportRefused(IDC_SCALEFACTOR,
+                                  "scaling to " + Shown(asked) + " needs the factor " + Shown(double{asked} / e) +
+                                      " for the scene's largest extent " + Shown(e) + ", " + kFactorRange);
+            return false;
         } else {
             options.scaleFactor = factor;
         }
     }
     const float s = options.scaleFactor;
+    if (!UsableFactor(s)) {
+        if (ip) ip->ExportRefused(IDC_SCALEFACTOR, "scaling by " + Shown(s) + " is " + kFactorRange);
+        return false;
+    }
     normaliseTM.IdentityMatrix();
     normaliseTM.SetRow(0, {s, 0, 0});
     normaliseTM.SetRow(1, {0, 0, -s});
     normaliseTM.SetRow(2, {0, s, 0});
-    normaliseInvTM = host::Inverse(normaliseTM);
+    // Inverse divides the cofactors s*s by the determinant s*s*s. Where that
+    // determinant and its reciprocal are normal floats (s within about 2e-13
+    // to 4e12) its result is what it has always been; beyond, it loses
+    // precision, gives zeros or is not finite, and the exact inverse is used.
+    const float det = s * (s * s);
+    if (std::isnormal(det) && std::isnormal(1.0f / det)) {
+        normaliseInvTM = host::Inverse(normaliseTM);
+    } else {
+        const float r = 1.0f / s;
+        normaliseInvTM.IdentityMatrix();
+        normaliseInvTM.SetRow(0, {r, 0, 0});
+        normaliseInvTM.SetRow(1, {0, 0, r});
+        normaliseInvTM.SetRow(2, {0, -r, 0});
+    }
     if (options.centre) {
         for (int k = 0; k < 3; ++k) {
             const double mx = box.pmax[k], mn = box.pmin[k];
@@ -77,6 +122,7 @@ void QsxExport::ComputeNormalisation(INode* root) {
     } else {
         centreOffset = {0, 0, 0};
     }
+    return true;
 }
 
 Matrix3 QsxExport::ComposeNodeTransform(Matrix3 matrix) const {
@@ -84,6 +130,20 @@ Matrix3 QsxExport::ComposeNodeTransform(Matrix3 matrix) const {
     t.IdentityMatrix();
     t.SetRow(3, centreOffset);
     return ((normaliseInvTM * matrix) * t) * normaliseTM;
+}
+
+Matrix3 QsxExport::RelativeToParent(INode* node, const Matrix3& m, host::TimeValue t) {
+    INode* parent = node->GetParentNode();
+    if (!parent || parent->IsRootNode()) return m;
+    const Matrix3 inverse = host::Inverse(ComposeNodeTransform(parent->GetNodeTM(t)));
+    if (IsFinite(inverse)) return m * inverse;
+    // A parent scaled to nothing (a common way of hiding a subtree) takes the
+    // node with it whatever its own transform: the identity keeps it there.
+    if (identityWarned_.insert(node).second)
+        Warn("node \"" + std::string(node->GetName()) + "\" is written with the identity transform: the transform of "
+             "its parent \"" + std::string(parent->GetName()) +
+             "\" cannot be inverted (a zero scale, or numbers that are not finite)");
+    return Matrix3{};
 }
 
 // ---------------------------------------------------------------- nodes
@@ -124,13 +184,7 @@ void QsxExport::BeginNode(INode* node, Object* obj) {
     w.WriteLine("");
 
     Matrix3 W = ComposeNodeTransform(node->GetNodeTM(exportTime));
-    if (options.hierarchyType == HIER_PRESERVE) {
-        INode* parent = node->GetParentNode();
-        if (parent && !parent->IsRootNode()) {
-            const Matrix3 wp = ComposeNodeTransform(parent->GetNodeTM(exportTime));
-            W = W * host::Inverse(wp);
-        }
-    }
+    if (options.hierarchyType == HIER_PRESERVE) W = RelativeToParent(node, W, exportTime);
 
     w.BeginBlock("TransformBegin", "TransformEnd");
     Line transform(w, 9 + 16 * kRoomFixed);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "QsxExp/Options.h"
@@ -53,8 +54,14 @@ public:
 
     // --- transforms and nodes (NodeWriter.cpp) ---
     host::Box3 ComputeSceneBounds(host::INode* node);
-    void ComputeNormalisation(host::INode* root);
+    // False when the scale factor cannot be used (the host has been told why):
+    // the export stops before any file is opened.
+    bool ComputeNormalisation(host::INode* root);
     host::Matrix3 ComposeNodeTransform(host::Matrix3 matrix) const;
+    // The node's output transform m relative to its parent's at t. A parent
+    // whose transform has no inverse (a zero scale) gives the identity, and
+    // the node one warning per run.
+    host::Matrix3 RelativeToParent(host::INode* node, const host::Matrix3& m, host::TimeValue t);
 
     int WriteNode(host::INode* node);
 
@@ -113,6 +120,7 @@ private:
     void WriteMeshBlock(host::INode* node, host::Object* obj);
 
     std::string line_;      // formatting scratch, reused for every line
+    std::unordered_set<const host::INode*> identityWarned_;  // nodes told of a parent without inverse
     bool textured_ = false;  // the mesh being written has texture vertices and faces
     int64_t nodesTotal_ = 0;
     int64_t nodesWritten_ = 0;

@@ -22,7 +22,11 @@ bool ScriptWriter::Open(const std::string& path) {
 void ScriptWriter::Close() {
     closers_.clear();
     if (!outFile) return;
-    if (!outFile->Close()) Fail(outFile->Error());
+    if (failed) {
+        outFile->Discard();
+    } else if (!outFile->Commit()) {
+        Fail(outFile->Error());
+    }
     outFile.reset();
 }
 

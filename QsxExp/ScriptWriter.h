@@ -17,12 +17,14 @@ public:
     explicit ScriptWriter(FileSystem* fs = nullptr) : fs_(fs ? fs : &DiskFileSystem()) {}
 
     void SetFileSystem(FileSystem* fs) { fs_ = fs ? fs : &DiskFileSystem(); }
-    FileSystem& Files() { return *fs_; }
 
     // Opens path as outFile; false (and errorText set) when it does not open.
+    // Nothing is at path until Close publishes the file.
     bool Open(const std::string& path);
-    // Closes outFile; a failed flush or close sets failed. Blocks still open
-    // are dropped unwritten: the next file starts in the first column.
+    // Finishes outFile: while failed is clear it is published whole in place
+    // of whatever was at its path (a failure to do so sets failed); once
+    // failed, it is dropped and that earlier file stays as it was. Blocks
+    // still open are dropped unwritten: the next file starts in the first column.
     void Close();
     // Clears the failure, its cause and any open block, for a pass of its own.
     void Reset();

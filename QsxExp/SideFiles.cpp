@@ -70,10 +70,7 @@ int QsxExport::WriteAnimationTransform(INode* node, host::TimeValue t) {
     if (!obj || !obj->IsRenderable()) return 1;
     Matrix3 m = ComposeNodeTransform(node->GetNodeTM(t));
     ++tagCounter;
-    if (options.hierarchyType == HIER_PRESERVE) {
-        INode* parent = node->GetParentNode();
-        if (parent && !parent->IsRootNode()) m = m * host::Inverse(ComposeNodeTransform(parent->GetNodeTM(t)));
-    }
+    if (options.hierarchyType == HIER_PRESERVE) m = RelativeToParent(node, m, t);
     Line line(writer, 10 + kRoomInt + 12 * kRoomFixed);
     line.Text("Transform ").Int(tagCounter);
     for (int row = 0; row < 4; ++row) line.Fixed(m[row].x).Fixed(m[row].y).Fixed(m[row].z);

@@ -10,11 +10,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "qsxhost/sources/assimp/AssimpScene.h"
+#include "tests/support/gltf_text.h"
 
 using host::INode;
 using host::Matrix3;
@@ -23,6 +25,8 @@ using qsxhost::AssimpOptions;
 using qsxhost::LoadAssimpScene;
 using qsxhost::SceneSource;
 using qsxhost::UpAxis;
+using gltf::Base64;
+using gltf::Gltf;
 
 namespace {
 
@@ -80,66 +84,6 @@ std::vector<Point3> WorldPoints(INode* n, host::TimeValue t = 0, const Matrix3& 
 void ExpectNear(const Point3& got, const Point3& want, const char* what) {
     for (int k = 0; k < 3; ++k) EXPECT_NEAR(got[k], want[k], 1e-5) << what << " axis " << k;
 }
-
-std::string Base64(const std::string& in) {
-    static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < in.size(); i += 3) {
-        const uint32_t v = uint8_t(in[i]) << 16 | uint8_t(in[i + 1]) << 8 | uint8_t(in[i + 2]);
-        for (int s = 18; s >= 0; s -= 6) out += abc[(v >> s) & 63];
-    }
-    if (i + 1 == in.size()) {
-        const uint32_t v = uint8_t(in[i]) << 16;
-        out += std::string{abc[v >> 18], abc[(v >> 12) & 63]} + "==";
-    } else if (i + 2 == in.size()) {
-        const uint32_t v = uint8_t(in[i]) << 16 | uint8_t(in[i + 1]) << 8;
-        out += std::string{abc[v >> 18], abc[(v >> 12) & 63], abc[(v >> 6) & 63]} + "=";
-    }
-    return out;
-}
-
-// A glTF document with one buffer embedded as a data: URI.
-struct Gltf {
-    std::string bin;
-    std::vector<std::string> accessors;
-
-    int Add(const void* data, size_t bytes, int componentType, const char* type, size_t count) {
-        const size_t offset = bin.size();
-        bin.append(static_cast<const char*>(data), bytes);
-        while (bin.size() % 4) bin += '\0';
-        std::ostringstream a;
-        a << R"({"bufferView":)" << accessors.size() << R"(,"byteOffset":0,"componentType":)" << componentType
-          << R"(,"count":)" << count << R"(,"type":")" << type << '"';
-        // Positions and key times must state bounds; wide ones do.
-        if (componentType == 5126 && std::strcmp(type, "VEC3") == 0)
-            a << R"(,"min":[-1e9,-1e9,-1e9],"max":[1e9,1e9,1e9])";
-        if (componentType == 5126 && std::strcmp(type, "SCALAR") == 0) a << R"(,"min":[-1e9],"max":[1e9])";
-        a << "}";
-        accessors.push_back(a.str());
-        views_.push_back(R"({"buffer":0,"byteOffset":)" + std::to_string(offset) + R"(,"byteLength":)" +
-                         std::to_string(bytes) + "}");
-        return static_cast<int>(accessors.size()) - 1;
-    }
-    int Floats(const std::vector<float>& v, const char* type, size_t width) {
-        return Add(v.data(), v.size() * 4, 5126, type, v.size() / width);
-    }
-    int Indices(const std::vector<uint16_t>& v) { return Add(v.data(), v.size() * 2, 5123, "SCALAR", v.size()); }
-
-    // `rest`: the scene members (scenes, nodes, meshes, ...), without braces.
-    std::string Json(const std::string& rest) const {
-        std::string j = R"({"asset":{"version":"2.0"},"scene":0,)" + rest + R"(,"buffers":[{"byteLength":)" +
-                        std::to_string(bin.size()) + R"(,"uri":"data:application/octet-stream;base64,)" +
-                        Base64(bin) + R"("}],"bufferViews":[)";
-        for (size_t i = 0; i < views_.size(); ++i) j += (i ? "," : "") + views_[i];
-        j += R"(],"accessors":[)";
-        for (size_t i = 0; i < accessors.size(); ++i) j += (i ? "," : "") + accessors[i];
-        return j + "]}";
-    }
-
-private:
-    std::vector<std::string> views_;
-};
 
 // A box from (0, 0, 0) to (1, 2, 3) as its author built it, Z up.
 const std::vector<Point3> kBoxZUp = [] {
@@ -569,6 +513,53 @@ TEST_F(AssimpSceneTest, RefusedFilesAndOptionsSayWhy) {
     AssimpOptions ok;
     std::string error;
     EXPECT_NE(LoadAssimpScene(obj, ok, &error), nullptr) << error;
+}
+
+// One triangle node "Tri" (mesh "Tri.001") below a group, in a glTF file:
+// `bad` stands in one of its numbers, chosen by `where` (as a translation in
+// the document's text, an infinity is written as a number beyond float).
+enum class Spot { Vertex, TexCoord, Translation, Key };
+std::string TriangleGltf(Spot where, float bad) {
+    Gltf g;
+    const int pos = g.Floats({0, 0, 0, 1, 0, 0, 0, where == Spot::Vertex ? bad : 1, 0}, "VEC3", 3);
+    const int uv = g.Floats({0, 0, where == Spot::TexCoord ? bad : 1, 0, 0, 1}, "VEC2", 2);
+    const int idx = g.Indices({0, 1, 2});
+    const int times = g.Floats({0.0f, 0.1f}, "SCALAR", 1);
+    const int moves = g.Floats({0, 0, 0, where == Spot::Key ? bad : 1, 0, 0}, "VEC3", 3);
+    std::ostringstream s;
+    s << R"("scenes":[{"nodes":[0]}],"nodes":[{"name":"Group","children":[1]},)"
+      << R"({"name":"Tri","mesh":0,"translation":[)"
+      << (where == Spot::Translation && std::isinf(bad) ? "1e39" : "1") << R"(,0,0]}],)"
+      << R"("meshes":[{"name":"Tri.001","primitives":[{"attributes":{"POSITION":)" << pos << R"(,"TEXCOORD_0":)"
+      << uv << R"(},"indices":)" << idx << "}]}],"
+      << R"("animations":[{"samplers":[{"input":)" << times << R"(,"output":)" << moves << "}],"
+      << R"("channels":[{"sampler":0,"target":{"node":1,"path":"translation"}}]}])";
+    return g.Json(s.str());
+}
+
+TEST_F(AssimpSceneTest, NumbersThatAreNotFiniteRefuseTheFileNamingTheFirst) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        const char* name;
+        std::string bad, good;  // the file with the number, and with a finite one in its place
+        std::string error;
+    } cases[] = {
+        {"infinite coordinate", TriangleGltf(Spot::Vertex, inf), TriangleGltf(Spot::Vertex, 2),
+         R"(node "Tri", mesh "Tri.001", vertex 2: coordinate is not a finite number)"},
+        {"NaN texture coordinate", TriangleGltf(Spot::TexCoord, nan), TriangleGltf(Spot::TexCoord, 2),
+         R"(node "Tri", mesh "Tri.001", vertex 1: texture coordinate is not a finite number)"},
+        {"translation beyond float", TriangleGltf(Spot::Translation, inf), TriangleGltf(Spot::Translation, 2),
+         R"(node "Tri": transform entry is not a finite number)"},
+        {"infinite key", TriangleGltf(Spot::Key, -inf), TriangleGltf(Spot::Key, 2),
+         R"(animation 0, node "Tri", position key 1: value is not a finite number)"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_EQ(LoadAssimpScene(Write("bad.gltf", c.bad), {}, &error), nullptr) << c.name;
+        EXPECT_EQ(error, c.error) << c.name;
+        EXPECT_NE(LoadAssimpScene(Write("good.gltf", c.good), {}, &error), nullptr) << error;
+    }
 }
 
 TEST_F(AssimpSceneTest, ProgressRunsToOne) {

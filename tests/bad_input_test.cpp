@@ -4,8 +4,10 @@
 // 2 usage or refused input, 3 cancelled), and no file is left half written
 // or changed where a good one stood. Strange but valid scenes (huge names,
 // control characters, millions of degenerate faces, very deep trees) are
-// written. The settings store is exercised under a full disk and by
-// concurrent runs.
+// written. Signals during an export, concurrent runs on one output, and
+// outputs that are links or have permission bits of their own keep every file
+// whole or as it was. The settings store is exercised under a full disk and
+// by concurrent runs.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -21,11 +23,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
+#include <memory>
 #include <set>
 #include <sstream>
 
 #include "QsxExp/Options.h"
 #include "qsxhost/settings/FileRegistry.h"
+#include "tests/support/gltf_text.h"
 
 namespace fs = std::filesystem;
 
@@ -58,52 +63,76 @@ struct Outcome {
     std::string err, out;
 };
 
-// Runs qsxexport with its settings under home; the child may have a file
-// size limit (SIGXFSZ ignored, as the ignored disposition survives exec).
-// Its output is captured in files in captureDir (home when empty).
-Outcome RunCommand(const std::vector<std::string>& args, const std::string& home, rlim_t fileSizeLimit = 0,
-                   std::string captureDir = "") {
-    if (captureDir.empty()) captureDir = home;
-    const std::string errPath = captureDir + "/.stderr", outPath = captureDir + "/.stdout";
-    std::vector<std::string> env = {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config", "LC_ALL=C"};
-    for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TMPDIR"})
-        if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
-    std::vector<char*> argv = {const_cast<char*>(kBinary.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
+// How the command starts: with a file size limit or none, and with SIGXFSZ
+// ignored (the ignored disposition survives exec) or at its default; its
+// output is captured in files in captureDir (its home when empty).
+struct Launch {
+    rlim_t fileSizeLimit = 0;
+    bool xfszIgnored = false;
+    std::string captureDir;
+};
 
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int in[2];
-        if (err < 0 || out < 0 || ::pipe(in) != 0) ::_exit(120);
-        ::close(in[1]);  // standard input: no terminal, at its end
-        ::dup2(in[0], 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        if (fileSizeLimit) {
-            std::signal(SIGXFSZ, SIG_IGN);
-            struct rlimit lim = {fileSizeLimit, fileSizeLimit};
-            ::setrlimit(RLIMIT_FSIZE, &lim);
+// qsxexport running with its settings under home.
+class Command {
+public:
+    Command(const std::vector<std::string>& args, const std::string& home, const Launch& launch = {}) {
+        const std::string dir = launch.captureDir.empty() ? home : launch.captureDir;
+        errPath_ = dir + "/.stderr";
+        outPath_ = dir + "/.stdout";
+        std::vector<std::string> env = {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config", "LC_ALL=C"};
+        for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TMPDIR"})
+            if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+        std::vector<char*> argv = {const_cast<char*>(kBinary.c_str())};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+
+        std::fflush(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int in[2];
+            if (err < 0 || out < 0 || ::pipe(in) != 0) ::_exit(120);
+            ::close(in[1]);  // standard input: no terminal, at its end
+            ::dup2(in[0], 0);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            // Whatever the test runner was started with, the signals the command handles start at their defaults.
+            for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
+            std::signal(SIGXFSZ, launch.xfszIgnored ? SIG_IGN : SIG_DFL);
+            if (launch.fileSizeLimit) {
+                struct rlimit lim = {launch.fileSizeLimit, launch.fileSizeLimit};
+                ::setrlimit(RLIMIT_FSIZE, &lim);
+            }
+            ::alarm(300);  // a hang ends as a failure, not as a stuck test
+            ::execve(kBinary.c_str(), argv.data(), envp.data());
+            ::_exit(121);
         }
-        ::alarm(300);  // a hang ends as a failure, not as a stuck test
-        ::execve(kBinary.c_str(), argv.data(), envp.data());
-        ::_exit(121);
     }
-    Outcome o;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid)
-        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    o.err = ReadFile(errPath);
-    o.out = ReadFile(outPath);
-    fs::remove(errPath);
-    fs::remove(outPath);
-    return o;
+    pid_t Pid() const { return pid_; }
+    Outcome Wait() {
+        Outcome o;
+        int status = 0;
+        if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_)
+            o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        pid_ = -1;
+        o.err = ReadFile(errPath_);
+        o.out = ReadFile(outPath_);
+        fs::remove(errPath_);
+        fs::remove(outPath_);
+        return o;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::string errPath_, outPath_;
+};
+
+Outcome RunCommand(const std::vector<std::string>& args, const std::string& home, const Launch& launch = {}) {
+    return Command(args, home, launch).Wait();
 }
 
 // Everything in dir (not recursing), with contents; directories as "<dir>".
@@ -236,6 +265,10 @@ TEST_F(CommandTest, EveryBadInputGetsOneMessageItsStatusAndNoFile) {
              fs::create_directory(dir + "/readonly");
              ::chmod((dir + "/readonly").c_str(), 0500);
              return dir + "/readonly/scene.QSX";
+         }), 1, "output", "Permission denied", true},
+        {"output a write-protected file", output([](const std::string&, const std::string& out) {
+             ::chmod((out + "/scene.QSX").c_str(), 0444);
+             return out + "/scene.QSX";
          }), 1, "output", "Permission denied", true},
         {"output a directory", output([](const std::string&, const std::string& out) {
              fs::create_directory(out + "/folder.QSX");
@@ -381,21 +414,182 @@ TEST_F(CommandTest, HierarchyBeyondTheReadersLimitIsRefusedClearly) {
     EXPECT_TRUE(Snapshot(out_).empty());
 }
 
-TEST_F(CommandTest, FullDiskRemovesTheCutScriptAndSaysSo) {
+// A file-size limit makes the script fail like a full disk, whether the
+// command starts with SIGXFSZ ignored or must ignore it itself: the earlier
+// script stays as it was and the message says so.
+TEST_F(CommandTest, FileSizeLimitKeepsTheEarlierScriptAndSaysSo) {
     std::string nodes;
     for (int i = 0; i < 200; ++i) nodes += (i ? "," : "") + NodeJson("\"Node" + std::to_string(i) + "\"");
     const std::string scenePath = Scene("scene.json", SceneJson(nodes));
     const std::string out = out_ + "/scene.QSX";
-    const Outcome o = RunCommand({"--batch", "--header", "--no-animation", scenePath, out}, home_, 16384);
-    EXPECT_EQ(o.status, 1) << o.err;
-    const auto lines = SplitLines(o.err);
-    ASSERT_EQ(lines.size(), 1u) << o.err;
-    EXPECT_EQ(lines[0], "qsxexport: " + out + ": not written: File too large");
-    // The header is small enough to be written whole; the script is gone.
-    const auto files = Snapshot(out_);
-    EXPECT_EQ(files.count("scene.QSX"), 0u);
-    ASSERT_EQ(files.count("scene.qsh"), 1u);
-    EXPECT_NE(files.at("scene.qsh").find("#define TAG_Node199 200\r\n"), std::string::npos);
+    const std::string earlier = "earlier script\r\n";
+    for (const bool ignored : {true, false}) {
+        SCOPED_TRACE(ignored ? "SIGXFSZ ignored by the parent" : "SIGXFSZ at its default");
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        WriteFile(out, earlier);
+        const Outcome o = RunCommand({"--batch", "--header", "--no-animation", scenePath, out}, home_, {16384, ignored, ""});
+        EXPECT_EQ(o.status, 1) << o.err;
+        const auto lines = SplitLines(o.err);
+        ASSERT_EQ(lines.size(), 1u) << o.err;
+        EXPECT_EQ(lines[0], "qsxexport: " + out + ": not written: File too large; the earlier file is unchanged");
+        // The header is small enough to be written whole; nothing else is there.
+        const auto files = Snapshot(out_);
+        EXPECT_EQ(files.size(), 2u);
+        EXPECT_EQ(files.at("scene.QSX"), earlier);
+        ASSERT_EQ(files.count("scene.qsh"), 1u);
+        EXPECT_NE(files.at("scene.qsh").find("#define TAG_Node199 200\r\n"), std::string::npos);
+    }
+}
+
+// One node named name whose mesh is a square drawn `squares` times, over a
+// hundred frames: two million squares make a script of tens of megabytes,
+// whose export lasts long enough to be caught while the script is written.
+std::string SquaresScene(const std::string& name, int squares) {
+    std::string s = "{\"qsxScene\":1,\"animation\":{\"start\":0,\"end\":16000},\"nodes\":[{\"name\":\"" + name +
+                    "\",\"object\":{\"mesh\":{\"vertices\":[[0,0,0],[1,0,0],[0,1,0],[1,1,0]],\"faces\":[";
+    const std::string faces = "[0,1,2],[1,3,2],";
+    s.reserve(s.size() + faces.size() * size_t(squares) + 16);
+    for (int i = 0; i < squares; ++i) s += faces;
+    s.back() = ']';
+    return s + "}}}]}";
+}
+
+// The temporary the command writes beside path, once there is one; waits at most two minutes.
+std::string AwaitTemporary(const std::string& dir, const std::string& name) {
+    for (int i = 0; i < 120'000; ++i) {
+        for (const auto& e : fs::directory_iterator(dir)) {
+            const std::string n = e.path().filename().string();
+            if (n.rfind(name + ".partial-", 0) == 0) return n;
+        }
+        ::usleep(1000);
+    }
+    return "";
+}
+
+// Whether dir holds anything of a killed or interrupted run.
+std::vector<std::string> Temporaries(const std::string& dir) {
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().find(".partial-") != std::string::npos) found.push_back(e.path().filename());
+    return found;
+}
+
+// A signal while the script is being written: the handled ones leave the
+// earlier files and no temporary, say so and end with 128 + the signal; after
+// SIGKILL the script is the earlier one or the new one whole (and a temporary
+// named for the process may be left).
+TEST_F(CommandTest, SignalDuringTheExportLeavesEveryFileWholeOrAsItWas) {
+    const std::string scenePath = Scene("large.json", SquaresScene("Large", 2'000'000));
+    const std::string out = out_ + "/scene.QSX";
+    const std::string earlier = "earlier script\r\n", earlierHeader = "earlier header\r\n";
+    const struct {
+        int sig;
+        bool handled;
+    } cases[] = {{SIGTERM, true}, {SIGINT, true}, {SIGHUP, true}, {SIGKILL, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(strsignal(c.sig));
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        WriteFile(out, earlier);
+        WriteFile(out_ + "/scene.qsh", earlierHeader);
+        Command run({"--batch", "--header", "--no-animation", scenePath, out}, home_);
+        const std::string temporary = AwaitTemporary(out_, "scene.QSX");
+        ASSERT_EQ(temporary, "scene.QSX.partial-" + std::to_string(run.Pid()));
+        ASSERT_EQ(::kill(run.Pid(), c.sig), 0);
+        const Outcome o = run.Wait();
+        EXPECT_EQ(o.status, 128 + c.sig) << o.err;
+        const std::string script = ReadFile(out);
+        if (c.handled) {
+            EXPECT_EQ(o.err, "qsxexport: interrupted; nothing written\n");
+            EXPECT_EQ(script, earlier);
+            EXPECT_EQ(ReadFile(out_ + "/scene.qsh"), earlierHeader);
+            EXPECT_TRUE(Temporaries(out_).empty()) << Temporaries(out_)[0];
+        } else {
+            EXPECT_TRUE(script == earlier || script.ends_with("ModelEnd\r\n")) << script.size() << " bytes";
+            for (const std::string& t : Temporaries(out_)) EXPECT_EQ(t, temporary);
+        }
+    }
+}
+
+// A signal after a file was put in place names the files that are complete.
+// The animation file is a pipe that nobody reads: its pass waits in the open.
+TEST_F(CommandTest, InterruptedRunNamesTheFilesItCompleted) {
+    const std::string scenePath = Scene("scene.json", SceneJson(NodeJson("\"Box\"")));
+    const std::string out = out_ + "/scene.QSX";
+    ASSERT_EQ(::mkfifo((out_ + "/scene.qsv").c_str(), 0600), 0);
+    Command run({"--batch", "--header", "--animation", scenePath, out}, home_);
+    for (int i = 0; i < 120'000 && !fs::exists(out_ + "/scene.qsh"); ++i) ::usleep(1000);
+    ASSERT_EQ(::kill(run.Pid(), SIGTERM), 0);
+    const Outcome o = run.Wait();
+    EXPECT_EQ(o.status, 143);
+    EXPECT_EQ(o.err, "qsxexport: interrupted; complete: " + out + ", " + out_ + "/scene.qsh\n");
+}
+
+// Two runs writing the same OUTPUT at once: each file is whole, and is the
+// one or the other run's (the last to be put in place).
+TEST_F(CommandTest, ConcurrentRunsOnOneOutputLeaveWholeFiles) {
+    const std::string scenes[] = {Scene("a.json", SquaresScene("A", 200'000)), Scene("b.json", SquaresScene("B", 300'000))};
+    const char* const names[] = {"scene.QSX", "scene.qsh", "scene.qsv"};
+    auto args = [](const std::string& scene, const std::string& dir) {
+        return std::vector<std::string>{"--batch", "--header", "--animation", scene, dir + "/scene.QSX"};
+    };
+    std::vector<std::map<std::string, std::string>> alone;
+    for (const std::string& scene : scenes) {
+        const std::string dir = dir_ + "/alone" + std::to_string(alone.size());
+        fs::create_directories(dir);
+        ASSERT_EQ(RunCommand(args(scene, dir), home_).status, 0);
+        alone.push_back(Snapshot(dir));
+        ASSERT_EQ(alone.back().size(), 3u);
+    }
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const std::string captures[] = {dir_ + "/capture0", dir_ + "/capture1"};
+        std::vector<std::unique_ptr<Command>> runs;
+        for (int i = 0; i < 2; ++i) {
+            fs::create_directories(captures[i]);
+            runs.push_back(std::make_unique<Command>(args(scenes[i], out_), home_, Launch{0, false, captures[i]}));
+        }
+        for (auto& r : runs) EXPECT_EQ(r->Wait().status, 0);
+        const auto files = Snapshot(out_);
+        EXPECT_EQ(files.size(), 3u) << "a temporary was left";
+        for (const char* name : names) {
+            const bool fromA = files.count(name) && files.at(name) == alone[0].at(name);
+            const bool fromB = files.count(name) && files.at(name) == alone[1].at(name);
+            EXPECT_TRUE(fromA || fromB) << name << " is neither run's";
+        }
+    }
+}
+
+// A replaced file keeps what made it the user's: a link at the path stays a
+// link and the file it leads to is replaced (or made, when the link dangles),
+// and the permission bits stay; a new file gets 0666 less the umask.
+TEST_F(CommandTest, ReplacedFilesKeepTheirLinksAndPermissions) {
+    const std::string scenePath = Scene("scene.json", SceneJson(NodeJson("\"Box\"")));
+    const std::string elsewhere = dir_ + "/elsewhere";
+    fs::create_directories(elsewhere);
+    WriteFile(elsewhere + "/real.QSX", "earlier script\r\n");
+    fs::create_symlink("../elsewhere/real.QSX", out_ + "/scene.QSX");
+    fs::create_symlink(elsewhere + "/new.qsv", out_ + "/scene.qsv");
+    WriteFile(out_ + "/scene.qsh", "earlier header\r\n");
+    ASSERT_EQ(::chmod((out_ + "/scene.qsh").c_str(), 0604), 0);
+    const Outcome o = RunCommand({"--batch", "--header", "--animation", scenePath, out_ + "/scene.QSX"}, home_);
+    ASSERT_EQ(o.status, 0) << o.err;
+
+    EXPECT_EQ(fs::read_symlink(out_ + "/scene.QSX"), "../elsewhere/real.QSX");
+    EXPECT_EQ(ReadFile(elsewhere + "/real.QSX").rfind("# Output from", 0), 0u);
+    EXPECT_EQ(fs::read_symlink(out_ + "/scene.qsv"), elsewhere + "/new.qsv");
+    EXPECT_TRUE(fs::is_regular_file(elsewhere + "/new.qsv"));
+    const mode_t umaskNow = ::umask(0);
+    ::umask(umaskNow);
+    struct stat st {};
+    ASSERT_EQ(::stat((out_ + "/scene.qsh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_NE(ReadFile(out_ + "/scene.qsh"), "earlier header\r\n");
+    ASSERT_EQ(::stat((elsewhere + "/new.qsv").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u & ~umaskNow);
+    EXPECT_EQ(Snapshot(out_).size(), 3u);
+    EXPECT_EQ(Snapshot(elsewhere).size(), 2u);
 }
 
 // Inputs the fuzzers found, kept in tests/data/regress/, each with what the
@@ -446,8 +640,8 @@ TEST_F(CommandTest, FailedSettingsSaveKeepsTheOldFileAndIsReported) {
     ASSERT_LT(before.size(), 1000u);
 
     // The script of an empty scene fits under the limit, the settings file does not.
-    o = RunCommand({"--batch", "--save-defaults", "--hints", "none", scenePath, out_ + "/b.QSX"}, home_, 200);
-    EXPECT_EQ(o.status, 0) << o.err;
+    o = RunCommand({"--batch", "--save-defaults", "--hints", "none", scenePath, out_ + "/b.QSX"}, home_, {200, false, ""});
+    EXPECT_EQ(o.status, 1) << o.err;
     const auto lines = SplitLines(o.err);
     ASSERT_EQ(lines.size(), 1u) << o.err;
     EXPECT_EQ(lines[0].rfind("qsxexport: " + SettingsPath(home_) + ": settings not saved: ", 0), 0u) << lines[0];
@@ -465,7 +659,7 @@ TEST_F(CommandTest, FailedSettingsSaveKeepsTheOldFileAndIsReported) {
     ASSERT_EQ(::chmod(folder.c_str(), 0500), 0);
     o = RunCommand({"--batch", "--save-defaults", "--hints", "none", scenePath, out_ + "/c.QSX"}, home_);
     ::chmod(folder.c_str(), 0700);
-    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.status, 1) << o.err;
     const auto roLines = SplitLines(o.err);
     ASSERT_EQ(roLines.size(), 1u) << o.err;
     EXPECT_EQ(roLines[0].rfind("qsxexport: " + SettingsPath(home_) + ": settings not saved: ", 0), 0u) << roLines[0];
@@ -503,7 +697,7 @@ TEST_F(CommandTest, ConcurrentRunsSavingDefaultsNeverTearTheSettings) {
                 args.push_back(scenePath);
                 args.push_back(out_ + "/r" + std::to_string(round) + "v" + std::to_string(v) + ".QSX");
                 // The settings are shared; each runner captures its own output.
-                const Outcome o = RunCommand(args, home_, 0, captures[v]);
+                const Outcome o = RunCommand(args, home_, {0, false, captures[v]});
                 ::_exit(o.status == 0 && o.err.empty() ? 0 : 1);
             }
             pids.push_back(pid);
@@ -525,6 +719,191 @@ TEST_F(CommandTest, ConcurrentRunsSavingDefaultsNeverTearTheSettings) {
         EXPECT_EQ(matches, 1) << "round " << round << ": a torn or mixed settings file\n" << text;
         for (const auto& [name, content] : Snapshot(home_ + "/config/qsxexport"))
             EXPECT_TRUE(name == "settings.reg" || name == "settings.reg.lock") << name;
+    }
+}
+
+// --- numbers that are not numbers never reach a file
+
+// A file of the run that holds "inf" or "nan" (the scenes below have no such
+// names), or "".
+std::string FileWithANonNumber(const std::map<std::string, std::string>& files) {
+    for (const auto& [name, text] : files)
+        if (text.find("nan") != std::string::npos || text.find("inf") != std::string::npos) return name;
+    return "";
+}
+
+// Parent above Child, both triangles; `parentTransform` is the parent's
+// node transform, the child stands at (4, 6, 8); two frames of animation.
+std::string ParentChildJson(const std::string& parentTransform) {
+    return "{\"qsxScene\":1,\"animation\":{\"start\":0,\"end\":320},\"nodes\":[" +
+           NodeJson("\"Parent\"", ",\"transform\":" + parentTransform + ",\"children\":[" +
+                                      NodeJson("\"Child\"", ",\"transform\":[[1,0,0],[0,1,0],[0,0,1],[4,6,8]]") + "]") +
+           "]}";
+}
+
+// The same in a glTF file: Parent (its scale given) holding Child, below a group.
+std::string ParentChildGltf(const std::string& parentScale, float coordinate = 1) {
+    gltf::Gltf g;
+    const int pos = g.Floats({0, 0, 0, 1, 0, 0, 0, coordinate, 0}, "VEC3", 3);
+    const int idx = g.Indices({0, 1, 2});
+    return g.Json(R"("scenes":[{"nodes":[0]}],"nodes":[{"name":"Group","children":[1]},)"
+                  R"({"name":"Parent","mesh":0,"scale":)" + parentScale + R"(,"children":[2]},)"
+                  R"({"name":"Child","mesh":0,"translation":[4,6,8]}],)"
+                  R"("meshes":[{"name":"Tri","primitives":[{"attributes":{"POSITION":)" + std::to_string(pos) +
+                  R"(},"indices":)" + std::to_string(idx) + "}]}]");
+}
+
+const char kIdentityTransform[] =
+    "Transform  1.000000  0.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000"
+    "  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  0.000000  1.000000";
+
+// A parent scaled to nothing hides its subtree: the child is written with
+// the identity relative to it, in the script and in every frame, and is
+// named in one warning.
+TEST_F(CommandTest, ChildOfAParentScaledToNothingIsWrittenWithTheIdentity) {
+    const struct {
+        const char* name;
+        std::string file, text;
+        int frames;
+    } cases[] = {
+        {"JSON parent of all-zero transform", "zero.json", ParentChildJson("[[0,0,0],[0,0,0],[0,0,0],[0,0,0]]"), 2},
+        {"glTF parent of scale 0", "zero.gltf", ParentChildGltf("[0,0,0]"), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        const std::string out = out_ + "/scene.QSX";
+        const Outcome o = RunCommand({"--batch", "--header", "--animation", Scene(c.file, c.text), out}, home_);
+        EXPECT_EQ(o.status, 0) << o.err;
+        const auto lines = SplitLines(o.err);
+        ASSERT_EQ(lines.size(), 1u) << o.err;
+        EXPECT_EQ(lines[0].rfind("qsxexport: warning: node \"Child\" is written with the identity transform", 0), 0u)
+            << lines[0];
+        const auto files = Snapshot(out_);
+        EXPECT_EQ(files.size(), 3u);
+        EXPECT_EQ(FileWithANonNumber(files), "");
+        EXPECT_NE(files.at("scene.QSX").find("    " + std::string(kIdentityTransform) + "\r\n"), std::string::npos);
+        // The child's line in each frame: tag 2, the identity.
+        const std::string frameLine = "Transform 2  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000"
+                                      "  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000\r\n";
+        size_t seen = 0;
+        for (size_t at = 0; (at = files.at("scene.qsv").find(frameLine, at)) != std::string::npos; ++at) ++seen;
+        EXPECT_EQ(seen, static_cast<size_t>(c.frames));
+    }
+}
+
+// A scale factor is used when it and its reciprocal are finite floats, and
+// then every transform keeps its axes; any other is refused before anything
+// is written, naming where it came from: the flag at once, a factor that
+// scaling to a size needs once the scene is measured, or the stored options.
+TEST_F(CommandTest, ScaleFactorsAreUsedWhenFiniteBothWaysAndRefusedOtherwise) {
+    const std::string box = Scene("box.json", SceneJson(NodeJson("\"Box\"")));
+    const std::string huge =
+        Scene("huge.json", SceneJson("{\"name\":\"Huge\",\"object\":{\"mesh\":{\"vertices\":[[0,0,0],[1e10,0,0],"
+                                     "[0,1,0]],\"faces\":[[0,1,2]]}}}"));
+    const std::string tiny =
+        Scene("tiny.json", SceneJson("{\"name\":\"Tiny\",\"object\":{\"mesh\":{\"vertices\":[[0,0,0],[1e-20,0,0],"
+                                     "[0,1e-20,0]],\"faces\":[[0,1,2]]}}}"));
+    const std::string range = "outside the range where a float and its reciprocal are both finite";
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        std::string scene;
+        std::string stored;  // a size to scale to in the settings, as text, or ""
+        int status;
+        std::string message;  // the start of the one message, when refused
+    } cases[] = {
+        {"tiny factor", {"--scale-by", "1e-30"}, box, "", 0, ""},
+        {"factor whose cube leaves float", {"--scale-by", "1e13"}, box, "", 0, ""},
+        {"huge factor", {"--scale-by", "1e30"}, box, "", 0, ""},
+        {"factor without a float reciprocal", {"--scale-by", "1e-39"}, box, "", 2,
+         "qsxexport: --scale-by takes a positive number whose reciprocal is a finite float too"},
+        {"factor beyond float", {"--scale-by", "1e39"}, box, "", 2, "qsxexport: --scale-by takes a positive number"},
+        {"size that needs a factor without a float reciprocal", {"--scale-to", "1e-30"}, huge, "", 2,
+         "qsxexport: --scale-to: scaling to 1e-30 needs the factor 1e-40 for the scene's largest extent 1e+10, " +
+             range},
+        {"size that needs a factor beyond float", {"--scale-to", "1e30"}, tiny, "", 2,
+         "qsxexport: --scale-to: scaling to 1e+30 needs the factor 1e+50 for the scene's largest extent 1e-20, " +
+             range},
+        {"stored size that needs a factor beyond float", {}, tiny, "1e30", 2,
+         "qsxexport: the stored options: scaling to 1e+30 needs the factor 1e+50 for the scene's largest extent "
+         "1e-20, " + range},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        fs::remove_all(home_ + "/config");
+        if (!c.stored.empty()) {
+            qsxhost::FileRegistry reg(SettingsPath(home_));
+            auto key = reg.CreateKey(qsx::kOptionsKey);
+            const unsigned char scaleTo[4] = {0, 0, 0, 0};
+            ASSERT_TRUE(key && key->SetValue("Scale factor", host::REG_SZ, c.stored.c_str(), c.stored.size() + 1) &&
+                        key->SetValue("Scale type", host::REG_DWORD, scaleTo, 4) && key->Close());
+        }
+        std::vector<std::string> args = {"--batch", "--header", "--animation"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(c.scene);
+        args.push_back(out_ + "/scene.QSX");
+        const Outcome o = RunCommand(args, home_);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        const auto files = Snapshot(out_);
+        if (c.status != 0) {
+            const auto lines = SplitLines(o.err);
+            ASSERT_EQ(lines.size(), 1u) << o.err;
+            EXPECT_EQ(lines[0].rfind(c.message, 0), 0u) << lines[0];
+            EXPECT_TRUE(files.empty());
+            continue;
+        }
+        EXPECT_EQ(o.err, "");
+        ASSERT_EQ(files.size(), 3u);
+        EXPECT_EQ(FileWithANonNumber(files), "");
+        EXPECT_NE(files.at("scene.QSX").find(std::string(kIdentityTransform, 129)), std::string::npos)
+            << "the node's axes are kept";
+    }
+}
+
+// Numbers that are not finite in a 3D file refuse the scene, naming the
+// first; a number that becomes infinite on the way out fails the file it
+// would be written to, and the run's other files are written.
+TEST_F(CommandTest, NumbersThatAreNotFiniteRefuseTheSceneOrFailTheirFile) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::string big = "{\"name\":\"Big\",\"object\":{\"mesh\":{\"vertices\":[[0,0,0],[3e38,0,0],[0,1,0]],"
+                            "\"faces\":[[0,1,2]]}}}";
+    const struct {
+        const char* name;
+        std::string file, text;
+        std::vector<std::string> options;
+        int status;
+        std::string message;  // after "qsxexport: FILE: ", FILE the scene or the script as `aboutScene` says
+        bool aboutScene;
+        std::set<std::string> written;
+    } cases[] = {
+        {"infinite coordinate in a glTF file", "inf.gltf", ParentChildGltf("[1,1,1]", inf), {}, 2,
+         R"(node "Parent", mesh "Tri", vertex 2: coordinate is not a finite number)", true, {}},
+        {"coordinate beyond float once scaled", "big.json", SceneJson(big), {"--scale-by", "10", "--no-centre"}, 1,
+         "not written: a number to be written is not finite (inf or nan)", false, {"scene.qsh", "scene.qsv"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        const std::string scene = Scene(c.file, c.text), out = out_ + "/scene.QSX";
+        std::vector<std::string> args = {"--batch", "--header", "--animation"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(scene);
+        args.push_back(out);
+        const Outcome o = RunCommand(args, home_);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        const auto lines = SplitLines(o.err);
+        ASSERT_EQ(lines.size(), 1u) << o.err;
+        EXPECT_EQ(lines[0], "qsxexport: " + (c.aboutScene ? scene : out) + ": " + c.message);
+        const auto files = Snapshot(out_);
+        std::set<std::string> names;
+        for (const auto& [name, text] : files) names.insert(name);
+        EXPECT_EQ(names, c.written);
+        EXPECT_EQ(FileWithANonNumber(files), "");
     }
 }
 

@@ -122,7 +122,7 @@ TEST(ExportRun, CancelWritesNothing) {
     EXPECT_EQ(r.fs.opens, 0);
 }
 
-TEST(ExportRun, FailedScriptIsDeletedAndHeaderStillWritten) {
+TEST(ExportRun, FailedScriptIsNotWrittenAndHeaderStillWritten) {
     fake::Host h;
     fake::Fan(h.root.Add("A")->MakeMesh(), 4);
     fake::Fan(h.root.Add("B")->MakeMesh(), 4);
@@ -172,6 +172,7 @@ TEST(ExportRun, ExceptionFromTheHostFailsTheExportAndTheNextRunStartsClean) {
     EXPECT_EQ(r.exporter.Failures()[0].path, "out/scene.QSX");
     EXPECT_EQ(r.exporter.Failures()[0].reason, "export stopped: no material");
     EXPECT_EQ(h.fileFailures, std::vector<std::string>{"out/scene.QSX"});
+    EXPECT_EQ(r.fs.files.count("out/scene.QSX"), 0u) << "the unfinished script was put in place";
 
     // The same exporter once more, without the throwing node: a fresh exporter's bytes.
     a->children.clear();

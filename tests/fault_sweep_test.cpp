@@ -1,8 +1,9 @@
 // Nothing lost under faults: every open, every write and every vertex-table
-// allocation of a full export is made to fail in turn, and each time the
-// failed file must be gone and named, and every other file either untouched
-// by the failure (byte for byte the clean run's) or, when its pass had
-// already stopped, never written. A real file-size limit checks the disk
+// allocation of a full export is made to fail in turn, over the files of an
+// earlier export, and each time the failed file must be named and the earlier
+// file at its path unchanged, and every other file either untouched by the
+// failure (byte for byte the clean run's) or, when its pass had already
+// stopped, still the earlier one. A real file-size limit checks the disk
 // layer the same way.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -144,13 +145,13 @@ struct RichScene {
 };
 
 // Passes the memory files through, remembering the order of the opens, the
-// file of every write, and the last contents of files that were removed.
+// file of every write, and what dropped files held when they were dropped.
 class Recorder final : public qsx::FileSystem {
 public:
     qsx::MemoryFileSystem mem;
     std::vector<std::string> opened;
     std::vector<size_t> writtenTo;  // index into opened
-    std::map<std::string, std::string> removed;
+    std::map<std::string, std::string> discarded;
 
     std::unique_ptr<qsx::OutputFile> Open(const std::string& path, std::string* error) override {
         opened.push_back(path);
@@ -158,23 +159,24 @@ public:
         if (!inner) return nullptr;
         return std::make_unique<File>(this, opened.size() - 1, std::move(inner));
     }
-    void Remove(const std::string& path) override {
-        auto it = mem.files.find(path);
-        removed[path] = it == mem.files.end() ? "<absent>" : it->second;
-        mem.Remove(path);
-    }
 
 private:
     struct File final : qsx::OutputFile {
         Recorder* rec;
         size_t index;
         std::unique_ptr<qsx::OutputFile> inner;
+        std::string text;
         File(Recorder* r, size_t i, std::unique_ptr<qsx::OutputFile> f) : rec(r), index(i), inner(std::move(f)) {}
         bool Write(const char* data, size_t size) override {
             rec->writtenTo.push_back(index);
+            text.append(data, size);
             return inner->Write(data, size);
         }
-        bool Close() override { return inner->Close(); }
+        bool Commit() override { return inner->Commit(); }
+        void Discard() override {
+            rec->discarded[rec->opened[index]] = text;
+            inner->Discard();
+        }
         std::string Error() const override { return inner->Error(); }
     };
 };
@@ -188,10 +190,21 @@ struct Outcome {
 };
 
 const std::string kOut = "out/scene.QSX";
+using Files = std::map<std::string, std::string>;
 
-// One export; the exporter is made afresh, as the host makes one per export.
-std::unique_ptr<Outcome> Export(RichScene& s, int mode, long failOpen, long failWrite, long failAllocation = 0) {
+// What an earlier export left at every path the clean run writes.
+Files EarlierFiles(const Outcome& clean) {
+    Files files;
+    for (const std::string& path : clean.fs.opened) files[path] = "earlier " + path + "\r\n";
+    return files;
+}
+
+// One export over the earlier files; the exporter is made afresh, as the
+// host makes one per export.
+std::unique_ptr<Outcome> Export(RichScene& s, int mode, long failOpen, long failWrite, long failAllocation = 0,
+                                const Files& earlier = {}) {
     auto o = std::make_unique<Outcome>();
+    o->fs.mem.files = earlier;
     s.host.preset.hierarchyType = mode;
     s.host.fileFailures.clear();
     o->fs.mem.FailOpenAt(failOpen);
@@ -213,21 +226,21 @@ Pass PassOf(const std::string& path) {
     return kScript;
 }
 
-// The files a run with exactly one failed file must leave: every file of the
-// clean run except the failed one and the files its own pass would have
-// opened after it, each equal to the clean run's.
+// The files a run with exactly one failed file must leave over the earlier
+// ones: every file of the clean run, equal to the clean run's, except the
+// failed one and the files its own pass would have opened after it, which
+// are still the earlier files.
 void ExpectOnlyThatFileLost(const Outcome& clean, const Outcome& run, const std::string& failedPath,
-                            const std::string& what) {
+                            const std::string& what, const Files& earlier) {
     const auto& cleanOrder = clean.fs.opened;
     const auto failedAt = std::find(cleanOrder.begin(), cleanOrder.end(), failedPath);
     ASSERT_NE(failedAt, cleanOrder.end()) << what << ": " << failedPath << " is no file of the clean run";
-    EXPECT_EQ(run.fs.mem.files.count(failedPath), 0u) << what << ": the failed file was left behind";
     for (auto it = cleanOrder.begin(); it != cleanOrder.end(); ++it) {
-        if (*it == failedPath) continue;
-        const bool stopped = PassOf(*it) == PassOf(failedPath) && it > failedAt;
+        const bool lost = *it == failedPath || (PassOf(*it) == PassOf(failedPath) && it > failedAt);
         auto found = run.fs.mem.files.find(*it);
-        if (stopped) {
-            EXPECT_EQ(found, run.fs.mem.files.end()) << what << ": " << *it << " written after its pass failed";
+        if (lost) {
+            EXPECT_TRUE(found != run.fs.mem.files.end() && found->second == earlier.at(*it))
+                << what << ": the earlier " << *it << " was changed";
         } else if (found == run.fs.mem.files.end()) {
             ADD_FAILURE() << what << ": " << *it << " is missing";
         } else {
@@ -272,6 +285,7 @@ TEST(FaultSweep, EveryFailedWriteOrOpenLosesOnlyItsFile) {
         ASSERT_TRUE(clean->failures.empty()) << m;
         const long writes = clean->fs.mem.writes;
         const long opens = clean->fs.mem.opens;
+        const Files earlier = EarlierFiles(*clean);
         ASSERT_EQ(static_cast<size_t>(writes), clean->fs.writtenTo.size());
         // Header, animation and at least one script file; mode 3 one file per written node.
         ASSERT_EQ(static_cast<size_t>(opens), clean->fs.mem.files.size()) << m;
@@ -279,7 +293,7 @@ TEST(FaultSweep, EveryFailedWriteOrOpenLosesOnlyItsFile) {
         ASSERT_GT(writes, 1000) << m;
 
         for (long k = 1; k <= writes; ++k) {
-            const auto run = Export(scene, mode, 0, k);
+            const auto run = Export(scene, mode, 0, k, 0, earlier);
             const std::string what = m + ", write " + std::to_string(k);
             const std::string& path = clean->fs.opened[clean->fs.writtenTo[static_cast<size_t>(k - 1)]];
             ++writeRuns;
@@ -288,11 +302,11 @@ TEST(FaultSweep, EveryFailedWriteOrOpenLosesOnlyItsFile) {
             EXPECT_EQ(run->failures[0].path, path) << what;
             EXPECT_EQ(run->failures[0].reason, "No space left on device") << what;
             EXPECT_EQ(run->reported, std::vector<std::string>{path}) << what;
-            ExpectOnlyThatFileLost(*clean, *run, path, what);
+            ExpectOnlyThatFileLost(*clean, *run, path, what, earlier);
             if (::testing::Test::HasFailure()) return;
         }
         for (long k = 1; k <= opens; ++k) {
-            const auto run = Export(scene, mode, k, 0);
+            const auto run = Export(scene, mode, k, 0, 0, earlier);
             const std::string what = m + ", open " + std::to_string(k);
             const std::string& path = clean->fs.opened[static_cast<size_t>(k - 1)];
             ++openRuns;
@@ -301,12 +315,11 @@ TEST(FaultSweep, EveryFailedWriteOrOpenLosesOnlyItsFile) {
             EXPECT_EQ(run->failures[0].path, path) << what;
             EXPECT_EQ(run->failures[0].reason, "Permission denied") << what;
             EXPECT_EQ(run->reported, std::vector<std::string>{path}) << what;
-            EXPECT_EQ(run->fs.removed.count(path), 0u) << what << ": a file that never opened was deleted";
-            ExpectOnlyThatFileLost(*clean, *run, path, what);
+            ExpectOnlyThatFileLost(*clean, *run, path, what, earlier);
             if (::testing::Test::HasFailure()) return;
         }
-        // One past the last write or open changes nothing.
-        const auto past = Export(scene, mode, opens + 1, writes + 1);
+        // One past the last write or open fails nothing: every earlier file is replaced.
+        const auto past = Export(scene, mode, opens + 1, writes + 1, 0, earlier);
         EXPECT_EQ(past->result, 1) << m;
         EXPECT_EQ(past->fs.mem.files, clean->fs.mem.files) << m;
     }
@@ -321,12 +334,13 @@ TEST(FaultSweep, EveryFailedVertexTableAllocationFailsTheExportCleanly) {
         const auto clean = Export(scene, mode, 0, 0);
         ASSERT_EQ(clean->result, 1) << m;
         const long allocations = clean->allocations;
+        const Files earlier = EarlierFiles(*clean);
         // Two blocks per mesh and two growths of the pool at least.
         ASSERT_GE(allocations, 2 * 6 + 2) << m;
         long k = 1;
         for (;; ++k) {
             const std::string what = m + ", allocation " + std::to_string(k);
-            const auto run = Export(scene, mode, 0, 0, k);
+            const auto run = Export(scene, mode, 0, 0, k, earlier);
             ++runs;
             if (run->result == 1) {
                 EXPECT_EQ(run->fs.mem.files, clean->fs.mem.files) << what;
@@ -338,9 +352,9 @@ TEST(FaultSweep, EveryFailedVertexTableAllocationFailsTheExportCleanly) {
             EXPECT_EQ(run->failures[0].reason.rfind("out of memory for the vertex table of node \"", 0), 0u)
                 << what << ": " << run->failures[0].reason;
             EXPECT_EQ(run->reported, std::vector<std::string>{path}) << what;
-            ExpectOnlyThatFileLost(*clean, *run, path, what);
-            ASSERT_EQ(run->fs.removed.count(path), 1u) << what;
-            ExpectBalanced(run->fs.removed.at(path), what);
+            ExpectOnlyThatFileLost(*clean, *run, path, what, earlier);
+            ASSERT_EQ(run->fs.discarded.count(path), 1u) << what;
+            ExpectBalanced(run->fs.discarded.at(path), what);
             if (::testing::Test::HasFailure()) return;
         }
         EXPECT_EQ(k, allocations + 1) << m << ": a run failed no allocation before the clean count";
@@ -349,13 +363,30 @@ TEST(FaultSweep, EveryFailedVertexTableAllocationFailsTheExportCleanly) {
 }
 
 // A real file-size limit on the disk layer: the script outgrows it in a
-// child process, which reports what the exporter said.
-TEST(FaultSweep, FileSizeLimitOnDiskRemovesTheScriptAndSaysWhy) {
+// child process, which reports what the exporter said. An earlier export's
+// files stand at the three paths.
+TEST(FaultSweep, FileSizeLimitOnDiskKeepsTheEarlierScriptAndSaysWhy) {
     char tmpl[] = "/tmp/qsx_fsize_XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     const std::string dir = tmpl;
     const std::string out = dir + "/scene.QSX";
     constexpr rlim_t kLimit = 8192;
+    const std::string earlier = "earlier\r\n";
+    for (const char* ext : {".QSX", ".qsh", ".qsv"}) {
+        std::FILE* f = std::fopen((dir + "/scene" + ext).c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs(earlier.c_str(), f);
+        std::fclose(f);
+    }
+    auto read = [](const std::string& path) {
+        std::string text;
+        if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+            char buf[4096];
+            for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+            std::fclose(f);
+        }
+        return text;
+    };
 
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
@@ -387,15 +418,22 @@ TEST(FaultSweep, FileSizeLimitOnDiskRemovesTheScriptAndSaysWhy) {
 
     EXPECT_NE(report.find(out + "\t" + std::strerror(EFBIG) + "\n"), std::string::npos) << report;
     EXPECT_NE(report.find("File too large"), std::string::npos) << report;
-    EXPECT_FALSE(std::filesystem::exists(out)) << "the cut-off script was left on disk";
+    EXPECT_EQ(read(out), earlier) << "the earlier script was changed";
     // The side files are small enough to be written whole, and whatever is
-    // on disk is complete (a file named in the report is gone).
+    // on disk is complete (a file named in the report is the earlier one).
     for (const char* ext : {".qsh", ".qsv"}) {
         const std::string side = dir + "/scene" + ext;
         const bool failed = report.find(side + "\t") != std::string::npos;
-        EXPECT_NE(std::filesystem::exists(side), failed) << side;
+        EXPECT_EQ(read(side) == earlier, failed) << side;
     }
-    EXPECT_TRUE(std::filesystem::exists(dir + "/scene.qsh"));
+    EXPECT_NE(read(dir + "/scene.qsh"), earlier);
+    // Nothing but the three files: no temporary is left.
+    size_t entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        ++entries;
+        EXPECT_EQ(e.path().filename().string().rfind("scene.", 0), 0u) << e.path();
+    }
+    EXPECT_EQ(entries, 3u);
     std::filesystem::remove_all(dir);
 }
 

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
+#include <limits>
 #include <set>
 #include <sstream>
 
+#include "QsxExp/LineBuilder.h"
 #include "fake_scene.h"
 
 using fake::Lines;
@@ -192,13 +195,23 @@ std::vector<double> Numbers(const std::string& line) {
     return out;
 }
 
+const std::string kIdentity =
+    "Transform  1.000000  0.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000"
+    "  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  0.000000  1.000000";
+
+// The "Transform" lines of a script, without their indentation, in node order.
+std::vector<std::string> TransformLines(const std::string& script) {
+    std::vector<std::string> out;
+    for (const auto& l : Lines(script))
+        if (Trimmed(l).rfind("Transform ", 0) == 0) out.push_back(Trimmed(l));
+    return out;
+}
+
 TEST(Transforms, ChildWithItsParentsTransformIsTheIdentityOnlyWhenPreserved) {
     host::Matrix3 turned;
     host::MakeMatrix({0.2f, -0.4f, 0.1f, 0.8f}, turned);
     turned.SetTrans({1.5f, -2, 3});
-    const std::string identity =
-        "Transform  1.000000  0.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000"
-        "  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  0.000000  1.000000";
+    const std::string& identity = kIdentity;
     struct Case {
         const char* name;
         host::Matrix3 tm;
@@ -218,9 +231,7 @@ TEST(Transforms, ChildWithItsParentsTransformIsTheIdentityOnlyWhenPreserved) {
             h.preset.scaleFactor = 2.5f;
             fake::Run r;
             r.Export(h);
-            std::vector<std::string> transforms;
-            for (const auto& l : Lines(r.File("out/scene.QSX")))
-                if (Trimmed(l).rfind("Transform ", 0) == 0) transforms.push_back(Trimmed(l));
+            const std::vector<std::string> transforms = TransformLines(r.File("out/scene.QSX"));
             ASSERT_EQ(transforms.size(), 2u);
             if (mode != 0) {
                 EXPECT_EQ(transforms[1], transforms[0]) << c.name << ": absolute in the flat modes";
@@ -235,6 +246,76 @@ TEST(Transforms, ChildWithItsParentsTransformIsTheIdentityOnlyWhenPreserved) {
                 for (size_t i = 0; i < 16; ++i) EXPECT_NEAR(got[i], want[i], 1e-6) << c.name << " entry " << i;
             }
         }
+}
+
+// A parent that cannot be inverted (scaled to nothing, or flat) leaves its
+// children nothing to be placed relative to: each is written with the
+// identity and named once in a warning; their own children are placed as ever.
+TEST(Transforms, ChildrenOfAParentWithoutInverseGetTheIdentityAndOneWarningEach) {
+    host::Matrix3 zero;
+    for (int row = 0; row < 3; ++row) zero.SetRow(row, {0, 0, 0});
+    zero.SetTrans({1, 2, 3});
+    host::Matrix3 flat;
+    flat.SetRow(1, {0, 0, 0});
+    const std::pair<const char*, host::Matrix3> cases[] = {{"scaled to zero", zero}, {"flat along y", flat}};
+    for (const auto& [name, tm] : cases) {
+        fake::Host h;
+        fake::Node* a = MeshNode(&h.root, "A");
+        a->SetTM(tm);
+        MeshNode(a, "A1", {4, 6, 8});
+        MeshNode(MeshNode(a, "A2", {1, 1, 1}), "A2a", {2, 2, 1});
+        h.preset.scaleFactor = 2.5f;
+        fake::Run r;
+        EXPECT_EQ(r.Export(h), 1) << name;
+        const std::vector<std::string> transforms = TransformLines(r.File("out/scene.QSX"));
+        ASSERT_EQ(transforms.size(), 4u) << name;
+        EXPECT_EQ(transforms[1], kIdentity) << name;
+        EXPECT_EQ(transforms[2], kIdentity) << name;
+        // A2a is (1, 1, 0) from A2: scaled by 2.5 and turned into (x, z, -y).
+        EXPECT_EQ(transforms[3].substr(transforms[3].size() - 40), "  2.500000  0.000000 -2.500000  1.000000") << name;
+        ASSERT_EQ(h.warnings.size(), 2u) << name;
+        EXPECT_EQ(h.warnings[0].rfind("node \"A1\" is written with the identity transform", 0), 0u) << h.warnings[0];
+        EXPECT_EQ(h.warnings[1].rfind("node \"A2\" is written with the identity transform", 0), 0u) << h.warnings[1];
+    }
+}
+
+// The last guard: a number that is not finite fails the file it would be
+// written to; the run's other files are written as ever.
+TEST(NotFiniteNumbers, FailTheFileTheyWouldBeWrittenToAndNoOther) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    fake::Mtl grey;
+    struct Case {
+        const char* name;
+        std::function<void(fake::Node& a)> spoil;
+        const char* failed;
+    } cases[] = {
+        {"a vertex", [&](fake::Node& a) { a.object->mesh.verts[1].x = inf; }, "out/scene.QSX"},
+        {"a material colour",
+         [&](fake::Node& a) {
+             grey.diffuse = {0.5f, nan, 0.5f};
+             a.mtl = &grey;
+         },
+         "out/scene.QSX"},
+        {"a node transform in a later frame", [&](fake::Node& a) { a.keys[160] = fake::Translation(nan, 0, 0); },
+         "out/scene.qsv"},
+    };
+    for (const Case& c : cases) {
+        fake::Host h;
+        c.spoil(*MeshNode(&h.root, "A"));
+        MeshNode(&h.root, "B");
+        h.range = {0, 320};
+        h.preset.centre = 0;
+        h.preset.saveHeader = h.preset.saveAnimation = 1;
+        fake::Run r;
+        EXPECT_EQ(r.Export(h), 0) << c.name;
+        ASSERT_EQ(r.exporter.Failures().size(), 1u) << c.name;
+        EXPECT_EQ(r.exporter.Failures()[0].path, c.failed) << c.name;
+        EXPECT_EQ(r.exporter.Failures()[0].reason, qsx::kNotFiniteReason) << c.name;
+        std::set<std::string> written = {"out/scene.QSX", "out/scene.qsh", "out/scene.qsv"};
+        written.erase(c.failed);
+        EXPECT_EQ(Paths(r.fs), written) << c.name;
+    }
 }
 
 TEST(Hints, SuffixPerSetting) {

@@ -201,6 +201,39 @@ TEST(AnimationFile, ChildRelativeToItsParentOnlyWhenPreserved) {
     }
 }
 
+// In the frames where the parent is scaled to nothing the child is written
+// with the identity; the node is named in one warning however many frames do so.
+TEST(AnimationFile, ChildOfAParentWithoutInverseIsTheIdentityInThoseFrames) {
+    host::Matrix3 zero;
+    for (int row = 0; row < 3; ++row) zero.SetRow(row, {0, 0, 0});
+    zero.SetTrans({1, 2, 3});
+    const std::string identity = AnimLine(2, 0, 0, 0);
+    struct Case {
+        const char* name;
+        host::TimeValue zeroFrom;
+        std::vector<std::string> child;  // the child's line in each frame
+    } cases[] = {
+        {"from the start", 0, {identity, identity, identity}},
+        {"from frame 1", 160, {AnimLine(2, 3, 5, -4), identity, identity}},
+    };
+    for (const Case& c : cases) {
+        fake::Host h;
+        fake::Node* a = MeshNode(&h.root, "A");
+        a->keys[0] = fake::Translation(1, 2, 3);
+        a->keys[c.zeroFrom] = zero;
+        MeshNode(a, "A1")->SetTM(fake::Translation(4, 6, 8));
+        h.range = {0, 480};
+        h.preset.centre = 0;
+        h.preset.saveAnimation = 1;
+        fake::Run r;
+        EXPECT_EQ(r.Export(h), 1) << c.name;
+        const auto anim = Lines(r.File("out/scene.qsv"));
+        ASSERT_EQ(anim.size(), 9u) << c.name;
+        EXPECT_EQ((std::vector<std::string>{anim[2], anim[5], anim[8]}), c.child) << c.name;
+        EXPECT_EQ(h.warnings.size(), 1u) << c.name;
+    }
+}
+
 // A node whose object exists only at chosen times.
 struct TimedNode : fake::Node {
     std::set<host::TimeValue> present;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "QsxExp/resource.h"
 #include "fake_scene.h"
 
 using host::Matrix3;
@@ -27,12 +28,12 @@ struct Measure {
         e.exportTime = t;
         return e.ComputeSceneBounds(&h.root);
     }
-    void Normalise(int scaleType, float factor, int centre) {
+    bool Normalise(int scaleType, float factor, int centre) {
         e.options.scaleType = scaleType;
         e.options.scaleFactor = factor;
         e.options.centre = centre;
         e.exportTime = 0;
-        e.ComputeNormalisation(&h.root);
+        return e.ComputeNormalisation(&h.root);
     }
 };
 
@@ -108,6 +109,7 @@ TEST(SceneBounds, NothingMeasurableGivesTheEmptyBox) {
 
 TEST(Normalisation, FactorCentreAndMatrices) {
     const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
     struct Case {
         const char* name;
         std::vector<std::pair<Point3, Point3>> boxes;
@@ -117,6 +119,7 @@ TEST(Normalisation, FactorCentreAndMatrices) {
         double s;                 // the factor used, and left in scaleFactor
         Point3 offset;
         bool warning;
+        bool refused = false;     // no factor: the export is refused
     } cases[] = {
         {"scale to 2", {{{-1, -2, 0}, {3, 4, 10}}}, 0, 2, 1, 0.20000000298023224, {-1, -1, -5}, false},
         {"scale by 2.5", {{{-1, -2, 0}, {3, 4, 10}}}, 1, 2.5f, 1, 2.5, {-1, -1, -5}, false},
@@ -126,12 +129,32 @@ TEST(Normalisation, FactorCentreAndMatrices) {
         {"scale to, all geometry in one point", {{{2, 2, 2}, {2, 2, 2}}}, 0, 2, 1, 1, {-2, -2, -2}, true},
         {"scale to, infinite extent", {{{0, 0, 0}, {inf, 1, 1}}}, 0, 2, 0, 1, {0, 0, 0}, true},
         {"scale by, empty scene", {}, 1, 3, 0, 3, {0, 0, 0}, false},
+        // Factors whose cube leaves the float range: the inverse is still exact.
+        {"scale by 1e-30", {}, 1, 1e-30f, 0, 1e-30f, {0, 0, 0}, false},
+        {"scale by 1e13", {}, 1, 1e13f, 0, 1e13f, {0, 0, 0}, false},
+        {"scale by 1e30", {}, 1, 1e30f, 0, 1e30f, {0, 0, 0}, false},
+        {"scale to 1e-30, extent 1e-10", {{{0, 0, 0}, {1e-10f, 0, 0}}}, 0, 1e-30f, 0, 1e-30f / 1e-10f, {0, 0, 0},
+         false},
+        // Factors that a float, or its reciprocal, cannot hold.
+        {"scale by 1e-39", {}, 1, 1e-39f, 0, 1e-39f, {0, 0, 0}, false, true},
+        {"scale by nan", {}, 1, nan, 0, nan, {0, 0, 0}, false, true},
+        {"scale to 1e-30, extent 1e10", {{{0, 0, 0}, {1e10f, 1, 1}}}, 0, 1e-30f, 0, 1e-30f, {0, 0, 0}, false, true},
+        {"scale to 1e30, extent 1e-20", {{{0, 0, 0}, {1e-20f, 0, 0}}}, 0, 1e30f, 0, 1e30f, {0, 0, 0}, false, true},
     };
     for (const Case& c : cases) {
         Measure m;
         for (const auto& [lo, hi] : c.boxes) BoxNode(&m.h.root, lo, hi);
-        m.Normalise(c.scaleType, c.factor, c.centre);
+        EXPECT_EQ(m.Normalise(c.scaleType, c.factor, c.centre), !c.refused) << c.name;
+        EXPECT_EQ(m.h.refusals.size(), c.refused ? 1u : 0u) << c.name;
+        if (c.refused) {
+            EXPECT_EQ(m.h.refusals[0].first, IDC_SCALEFACTOR) << c.name;
+            continue;
+        }
         EXPECT_EQ(static_cast<double>(m.e.options.scaleFactor), c.s) << c.name;
+        // A node that is not moved nor turned keeps its axes, whatever the factor.
+        const Matrix3 w = m.e.ComposeNodeTransform(Matrix3{});
+        for (int i = 0; i < 3; ++i)
+            for (int k = 0; k < 3; ++k) EXPECT_NEAR(w[i][k], i == k ? 1 : 0, 1e-6) << c.name << " row " << i;
         const float s = static_cast<float>(c.s);
         const Point3 rows[4] = {{s, 0, 0}, {0, 0, -s}, {0, s, 0}, {0, 0, 0}};
         const Point3 inv[4] = {{1 / s, 0, 0}, {0, 0, 1 / s}, {0, -1 / s, 0}, {0, 0, 0}};

@@ -1,11 +1,15 @@
 #include "util/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
+
+#include "util/Paths.h"
 
 namespace qsx::util {
 
@@ -81,6 +85,147 @@ ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSiz
     }
     if (mode) *mode = static_cast<unsigned>(st.st_mode & 07777);
     return ReadAll(fd.Get(), out, maxSize, error) ? ReadState::Read : ReadState::Failed;
+}
+
+namespace {
+
+constexpr std::string_view kTemporaryMark = ".partial-";
+
+// "NAME.partial-PID", or with "-N" after it when that name is taken; NAME
+// shortened where the whole would be longer than a file name may be.
+std::string TemporaryName(const std::string& target, unsigned n) {
+    const size_t start = LastComponentStart(target);
+    std::string suffix = std::string(kTemporaryMark) + std::to_string(static_cast<long>(::getpid()));
+    if (n > 0) suffix += "-" + std::to_string(n);
+    size_t nameLength = target.size() - start;
+    if (nameLength + suffix.size() > NAME_MAX) nameLength = NAME_MAX > suffix.size() ? NAME_MAX - suffix.size() : 0;
+    return target.substr(0, start + nameLength) + suffix;
+}
+
+void SyncFolderOf(const std::string& path) {
+    Fd dir(::open(DirName(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() >= 0) (void)::fsync(dir.Get());
+}
+
+}  // namespace
+
+bool ResolveLinks(const std::string& path, std::string* target) {
+    std::string p = path;
+    // The system's own limit on links followed in one lookup.
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            *target = std::move(p);
+            return true;
+        }
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(p.c_str(), link.data(), link.size());
+        if (n <= 0) {
+            *target = std::move(p);
+            return true;
+        }
+        link.resize(static_cast<size_t>(n));
+        p = link[0] == '/' ? link : std::string(FolderOf(p)) + link;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+bool AtomicFile::Open(const std::string& path, std::string* error, mode_t newMode, Protected protectedFile) {
+    Discard();
+    auto fail = [&](int err) {
+        if (error) *error = ErrnoText(err);
+        Discard();
+        return false;
+    };
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) return fail(errno);
+    if (exists && S_ISDIR(st.st_mode)) return fail(EISDIR);
+    if (exists && !S_ISREG(st.st_mode)) {
+        fd_.Reset(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+        return fd_.Get() >= 0 || fail(errno);
+    }
+    if (!ResolveLinks(path, &target_)) return fail(errno);
+    if (exists && protectedFile == Protected::Refuse && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
+        return fail(errno);
+    for (unsigned n = 0;; ++n) {
+        temporary_ = TemporaryName(target_, n);
+        fd_.Reset(::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newMode));
+        if (fd_.Get() >= 0) break;
+        const int err = errno;
+        temporary_.clear();
+        if (err != EEXIST || n >= 1000) return fail(err);
+    }
+    if (exists) {
+        if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) (void)::fchown(fd_.Get(), st.st_uid, st.st_gid);
+        if (::fchmod(fd_.Get(), st.st_mode & 07777) != 0) return fail(errno);
+    }
+    return true;
+}
+
+bool AtomicFile::Commit(std::string* error) {
+    if (fd_.Get() < 0) {
+        if (error) *error = ErrnoText(EBADF);
+        return false;
+    }
+    int err = 0;
+    if (!temporary_.empty() && ::fsync(fd_.Get()) != 0) err = errno;
+    if (::close(fd_.Release()) != 0 && err == 0) err = errno;
+    if (err == 0 && !temporary_.empty()) {
+        if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+            err = errno;
+        } else {
+            temporary_.clear();
+            SyncFolderOf(target_);
+        }
+    }
+    if (err != 0) {
+        if (error) *error = ErrnoText(err);
+        Discard();
+        return false;
+    }
+    return true;
+}
+
+void AtomicFile::Discard() {
+    fd_.Reset();
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    temporary_.clear();
+    target_.clear();
+}
+
+bool PublishFile(const std::string& path, const char* data, size_t size, std::string* error) {
+    AtomicFile file;
+    if (!file.Open(path, error)) return false;
+    if (!WriteAll(file.Descriptor(), data, size)) {
+        if (error) *error = ErrnoText(errno);
+        return false;
+    }
+    return file.Commit(error);
+}
+
+bool IsTemporaryOf(std::string_view name, pid_t pid) {
+    const std::string mark = std::string(kTemporaryMark) + std::to_string(static_cast<long>(pid));
+    const size_t at = name.rfind(mark);
+    if (at == std::string_view::npos || at == 0) return false;
+    std::string_view rest = name.substr(at + mark.size());
+    if (rest.empty()) return true;
+    if (rest[0] != '-' || rest.size() < 2) return false;
+    for (char c : rest.substr(1))
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+size_t RemoveTemporariesOf(const std::string& folder, pid_t pid) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return 0;
+    size_t removed = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        if (IsTemporaryOf(e->d_name, pid) && ::unlinkat(::dirfd(dir), e->d_name, 0) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 }  // namespace qsx::util

@@ -2,6 +2,8 @@
 // seeing and keeping every failure.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -46,5 +48,53 @@ bool ReadAll(int fd, std::string& out, size_t maxSize, std::string* error);
 // file; Failed with *error (the cause, without the path) otherwise.
 ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSize, std::string* error,
                         unsigned* mode = nullptr);
+
+// A file that appears at its destination whole or not at all. It is written
+// under a temporary name in the destination's folder ("NAME.partial-PID",
+// so that whoever finds one left by a killed process sees what it is) and
+// renamed over the destination only once it is complete and on disk. The
+// destination is the file a symbolic link at the path leads to; a device or
+// pipe there is written directly, as nothing partial can be left in it.
+class AtomicFile {
+public:
+    AtomicFile() = default;
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+    ~AtomicFile() { Discard(); }
+
+    // Whether a destination that this process may not write is refused, as
+    // writing it in place would be, or replaced all the same.
+    enum class Protected { Refuse, Replace };
+
+    // Makes the temporary. A new file gets newMode less the umask; a file it
+    // replaces keeps its permission bits (and owner where that can be kept).
+    // False with *error set to the cause (without the path).
+    bool Open(const std::string& path, std::string* error, mode_t newMode = 0666,
+              Protected protectedFile = Protected::Refuse);
+    int Descriptor() const { return fd_.Get(); }
+    // Syncs and closes the temporary and renames it over the destination.
+    // False with *error set; the temporary is gone and the destination as it was.
+    bool Commit(std::string* error);
+    // Closes and removes the temporary; the destination is as it was.
+    void Discard();
+
+private:
+    Fd fd_;
+    std::string target_, temporary_;  // temporary_ empty when written in place
+};
+
+// data as the whole of the file at path, through an AtomicFile.
+bool PublishFile(const std::string& path, const char* data, size_t size, std::string* error);
+
+// The file that writing to path reaches: path itself, or where the chain of
+// symbolic links that starts at path ends (the name a new file would get when
+// the last link dangles). False with errno set when the chain does not end.
+bool ResolveLinks(const std::string& path, std::string* target);
+
+// Whether name (no folder) is a temporary that process pid made for an AtomicFile.
+bool IsTemporaryOf(std::string_view name, pid_t pid);
+
+// Removes from folder every temporary of process pid; answers how many.
+size_t RemoveTemporariesOf(const std::string& folder, pid_t pid);
 
 }  // namespace qsx::util

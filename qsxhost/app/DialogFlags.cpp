@@ -1,5 +1,7 @@
 #include "qsxhost/app/DialogFlags.h"
 
+#include <charconv>
+#include <cmath>
 #include <initializer_list>
 
 #include "QsxExp/resource.h"
@@ -22,7 +24,22 @@ struct FlagSpec {
     std::string_view flag;
     std::initializer_list<const char*> choices;
     std::initializer_list<EditSpec> edits;
+    // The argument, when it must be checked before the dialog sees it: the check and what the flag takes.
+    bool (*accepts)(const std::string& argument) = nullptr;
+    const char* takes = nullptr;
 };
+
+// A factor the exporter can multiply by and divide by in float: a finite
+// positive number whose reciprocal is finite too. The dialog reads only a
+// positive number, and a run that finds the factor unusable would refuse the
+// export after the scene was loaded; the command line says so at once.
+bool UsableFactor(const std::string& argument) {
+    double v = 0.0;
+    const char* end = argument.data() + argument.size();
+    const auto [ptr, ec] = std::from_chars(argument.data(), end, v);
+    const float f = static_cast<float>(v);
+    return ec == std::errc() && ptr == end && f > 0.0f && std::isfinite(f) && std::isfinite(1.0f / f);
+}
 
 constexpr auto kCheck = ControlEdit::Check;
 constexpr auto kText = ControlEdit::Text;
@@ -30,7 +47,8 @@ constexpr auto kSelect = ControlEdit::Select;
 
 const FlagSpec kFlags[] = {
     {"--scale-to", {}, {{kSelect, IDC_SCALETYPE, From::Fixed, 0}, {kText, IDC_SCALEFACTOR, From::Argument, 0}}},
-    {"--scale-by", {}, {{kSelect, IDC_SCALETYPE, From::Fixed, 1}, {kText, IDC_SCALEFACTOR, From::Argument, 0}}},
+    {"--scale-by", {}, {{kSelect, IDC_SCALETYPE, From::Fixed, 1}, {kText, IDC_SCALEFACTOR, From::Argument, 0}},
+     UsableFactor, "a positive number whose reciprocal is a finite float too (about 3e-39 to 3e+38)"},
     {"--centre", {}, {{kCheck, IDC_CENTRE, From::Fixed, 1}}},
     {"--no-centre", {}, {{kCheck, IDC_CENTRE, From::Fixed, 0}}},
     {"--hierarchy", {"preserve", "single", "multiple", "separate"}, {{kSelect, IDC_HIERARCHY, From::Choice, 0}}},
@@ -90,6 +108,10 @@ FlagMatch TakeDialogFlag(std::string_view flag, const std::function<bool(std::st
                 return FlagMatch::Refused;
             }
         }
+        if (spec.accepts && !spec.accepts(argument)) {
+            *error = std::string(flag) + " takes " + spec.takes + ", not '" + argument + "'";
+            return FlagMatch::Refused;
+        }
         for (const EditSpec& e : spec.edits) {
             const int v = e.from == From::Choice ? choice : e.value;
             edits.push_back({e.kind, e.id, v, e.from == From::Argument ? argument : std::string()});
@@ -97,6 +119,32 @@ FlagMatch TakeDialogFlag(std::string_view flag, const std::function<bool(std::st
         return FlagMatch::Taken;
     }
     return FlagMatch::NotOurs;
+}
+
+// Each flag adds its edits together, in the order its entry lists them: the
+// edits around the last one of the control tell which entry made them.
+std::string_view FlagThatSet(const std::vector<ControlEdit>& edits, int id) {
+    size_t last = edits.size();
+    while (last > 0 && edits[last - 1].id != id) --last;
+    if (last == 0) return {};
+    const size_t at = last - 1;
+    for (const FlagSpec& spec : kFlags) {
+        size_t k = 0;  // the control's place among the entry's edits
+        for (const EditSpec& e : spec.edits) {
+            if (e.id == id) break;
+            ++k;
+        }
+        if (k == spec.edits.size() || k > at || at - k + spec.edits.size() > edits.size()) continue;
+        const ControlEdit* made = &edits[at - k];
+        bool same = true;
+        for (const EditSpec& e : spec.edits) {
+            same = same && made->kind == e.kind && made->id == e.id &&
+                   (e.from != From::Fixed || made->value == e.value);
+            ++made;
+        }
+        if (same) return spec.flag;
+    }
+    return {};
 }
 
 DialogChoices ReadDialogChoices(const host::DialogWindow& dialog) {

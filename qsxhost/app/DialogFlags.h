@@ -22,6 +22,10 @@ enum class FlagMatch { NotOurs, Taken, Refused };
 FlagMatch TakeDialogFlag(std::string_view flag, const std::function<bool(std::string*)>& value,
                          std::vector<ControlEdit>& edits, std::string* error);
 
+// The flag whose edit of the dialog's control `id` comes last in edits (made
+// by TakeDialogFlag), or "" when no flag sets that control.
+std::string_view FlagThatSet(const std::vector<ControlEdit>& edits, int id);
+
 // The dialog's choices that decide which files a run writes, as its
 // controls hold them when OK is pressed.
 DialogChoices ReadDialogChoices(const host::DialogWindow& dialog);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "qsxhost/app/DialogFlags.h"
 #include "qsxhost/app/Messages.h"
 #include "qsxhost/ui/TerminalDialog.h"
 
@@ -21,6 +22,17 @@ void HostApp::Warning(std::string_view message) {
 
 void HostApp::FileFailure(std::string_view path, std::string_view reason) {
     failures_.push_back({std::string(path), std::string(reason)});
+}
+
+void HostApp::ExportRefused(int control, std::string_view reason) {
+    // In the terminal the user may have changed what a flag set before pressing OK.
+    std::string source = "the stored options";
+    if (dialogMode_ == DialogMode::Terminal) {
+        source = "the options dialog";
+    } else if (const std::string_view flag = FlagThatSet(edits_, control); !flag.empty()) {
+        source = flag;
+    }
+    refusal_ = source + ": " + std::string(reason) + "; nothing was written";
 }
 
 namespace {

@@ -37,6 +37,7 @@ public:
     void Assert1(int line, const char* file) override;
     void Warning(std::string_view message) override;
     void FileFailure(std::string_view path, std::string_view reason) override;
+    void ExportRefused(int control, std::string_view reason) override;
     intptr_t DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) override;
     intptr_t SetWaitCursor() override;
     void RestoreCursor(intptr_t previous) override;
@@ -51,6 +52,9 @@ public:
         std::string path, reason;
     };
     const std::vector<Failure>& Failures() const { return failures_; }
+    // Why the exporter refused the export, naming where the refused setting
+    // came from (the flag that set it, the stored options or the dialog); "" when it did not.
+    const std::string& Refusal() const { return refusal_; }
 
 private:
     void ClearProgress();
@@ -63,6 +67,7 @@ private:
     std::string dialogMessage_;
     int assertCount_ = 0;
     std::vector<Failure> failures_;
+    std::string refusal_;
     OkCheck okCheck_;
     bool progressShown_ = false;
     bool progressOnScreen_ = false;

@@ -20,6 +20,7 @@
 namespace qsxhost {
 
 using qsx::util::AsciiLower;
+using qsx::util::AtomicFile;
 using qsx::util::DirName;
 using qsx::util::EqualsNoCase;
 using qsx::util::ErrnoText;
@@ -352,12 +353,10 @@ bool Query(const Value* v, uint32_t* type, void* data, uint32_t* size) {
     return true;
 }
 
-ReadState ReadSettingsFile(const std::string& path, std::string& out, std::string& error, mode_t* mode = nullptr) {
+ReadState ReadSettingsFile(const std::string& path, std::string& out, std::string& error) {
     std::string why;
-    unsigned bits = 0;
-    const ReadState state = ReadWholeFile(path, out, kMaxFileSize, &why, &bits);
+    const ReadState state = ReadWholeFile(path, out, kMaxFileSize, &why);
     if (state == ReadState::Failed) error = "cannot read " + path + ": " + why;
-    if (mode) *mode = static_cast<mode_t>(bits);
     return state;
 }
 
@@ -389,33 +388,24 @@ std::string WriteTarget(const std::string& path) {
 }
 
 // The new contents go to a fresh file in the same directory, which replaces
-// the old one only once it is completely on disk.
-bool ReplaceFile(const std::string& target, std::string_view text, const mode_t* mode, std::string& error) {
-    std::string tmp = target + ".XXXXXX";
-    Fd fd(::mkostemp(tmp.data(), O_CLOEXEC));
-    if (fd.Get() < 0) {
+// the old one only once it is completely on disk. A new settings file is the
+// user's alone; one replaced keeps its mode, even one without write permission
+// (the settings are the program's to keep).
+bool ReplaceFile(const std::string& target, std::string_view text, std::string& error) {
+    AtomicFile file;
+    std::string why;
+    if (!file.Open(target, &why, 0600, AtomicFile::Protected::Replace)) {
+        error = "cannot write " + target + ": " + why;
+        return false;
+    }
+    if (!WriteAll(file.Descriptor(), text)) {
         error = ErrorText("cannot write", target, errno);
         return false;
     }
-    if (mode) (void)::fchmod(fd.Get(), *mode);
-    bool ok = WriteAll(fd.Get(), text) && ::fsync(fd.Get()) == 0;
-    int err = errno;
-    if (ok && ::close(fd.Release()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        fd.Reset();
-        ::unlink(tmp.c_str());
-        error = ErrorText("cannot write", target, err);
+    if (!file.Commit(&why)) {
+        error = "cannot write " + target + ": " + why;
         return false;
     }
-    Fd dir(::open(DirName(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() >= 0) (void)::fsync(dir.Get());
     return true;
 }
 
@@ -447,14 +437,13 @@ bool Commit(const std::string& path, const std::string& key, const std::vector<V
     }
     std::string target = WriteTarget(path);
     std::string old;
-    mode_t mode = 0;
-    ReadState state = ReadSettingsFile(target, old, error, &mode);
+    ReadState state = ReadSettingsFile(target, old, error);
     if (state == ReadState::Failed) return false;
     Document doc = Parse(old);
     Apply(doc, key, changes);
     std::string text = Serialize(doc);
     if (state == ReadState::Read && text == old) return true;
-    return ReplaceFile(target, text, state == ReadState::Read ? &mode : nullptr, error);
+    return ReplaceFile(target, text, error);
 }
 
 class SnapshotKey : public host::RegistryKey {

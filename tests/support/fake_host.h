@@ -30,6 +30,7 @@ public:
     std::vector<std::pair<int, std::string>> asserts;
     std::vector<std::string> warnings;
     std::vector<std::string> fileFailures;
+    std::vector<std::pair<int, std::string>> refusals;  // control, reason
 
     host::Interval GetAnimRange() override { return {}; }
     host::INode* GetRootNode() override { return nullptr; }
@@ -37,6 +38,7 @@ public:
     void Assert1(int line, const char* file) override { asserts.emplace_back(line, file); }
     void Warning(std::string_view m) override { warnings.emplace_back(m); }
     void FileFailure(std::string_view path, std::string_view) override { fileFailures.emplace_back(path); }
+    void ExportRefused(int control, std::string_view reason) override { refusals.emplace_back(control, reason); }
     intptr_t DialogBoxParam(const host::DialogTemplate&, host::DlgProc, intptr_t param) override {
         if (cancel) return 0;
         reinterpret_cast<qsx::QsxExport*>(param)->options = preset;

@@ -1,5 +1,7 @@
 #include "qsxhost/sources/assimp/AssimpScene.h"
+#include "qsxhost/sources/assimp/AssimpChecks.h"
 #include "qsxhost/sources/TreeNode.h"
+#include "util/Files.h"
 #include "util/Text.h"
 
 #include <assimp/Importer.hpp>
@@ -498,6 +500,7 @@ AssimpNode* AssimpSceneSource::NewNode(AssimpNode* parent) {
 
 bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std::string* error) {
     if (!CheckTree(error)) return false;
+    if (!CheckFiniteNumbers(*scene_, options.animationIndex, error)) return false;
     const aiScene& sc = *scene_;
 
     // Up axis of Assimp's world frame.
@@ -628,21 +631,12 @@ bool IsFbxImport(const Assimp::Importer& importer) {
     return exts.find(" fbx ") != std::string::npos;
 }
 
+// Published whole or not at all, like every file of an export.
 bool WriteFile(const std::string& path, const void* data, size_t size, std::string* error) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool wrote = size == 0 || std::fwrite(data, 1, size, f) == size;
-    const int writeErr = errno;
-    const bool closed = std::fclose(f) == 0;
-    if (!wrote || !closed) {
-        *error = path + ": " + std::strerror(wrote ? errno : writeErr);
-        std::remove(path.c_str());
-        return false;
-    }
-    return true;
+    std::string why;
+    if (qsx::util::PublishFile(path, static_cast<const char*>(data), size, &why)) return true;
+    *error = path + ": " + why;
+    return false;
 }
 
 // Raw texels (BGRA, top row first) as an uncompressed 32-bit TGA.
