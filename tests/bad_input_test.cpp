@@ -215,6 +215,7 @@ struct BadCase {
     const char* about;    // "scene" or "output": which file the message names
     const char* reason;   // part of the message
     bool needsNonRoot = false;
+    std::vector<std::string> flags = {};  // after --no-header --no-animation
 };
 
 TEST_F(CommandTest, EveryBadInputGetsOneMessageItsStatusAndNoFile) {
@@ -280,6 +281,33 @@ TEST_F(CommandTest, EveryBadInputGetsOneMessageItsStatusAndNoFile) {
         {"output name longer than NAME_MAX", output([longName](const std::string&, const std::string& out) {
              return out + "/" + longName + ".QSX";
          }), 1, "output", "File name too long"},
+        // A run that would write over its own scene, or one of its files over another, writes nothing.
+        {"output is the scene", [good](CommandTest& t, const std::string&, const std::string&) {
+             const std::string p = t.Scene("good.json", good);
+             return std::make_pair(p, p);
+         }, 2, "output", "would overwrite the scene file"},
+        {"output is the scene through ./", [good](CommandTest& t, const std::string& dir, const std::string&) {
+             return std::make_pair(t.Scene("good.json", good), dir + "/./good.json");
+         }, 2, "output", "would overwrite the scene file"},
+        {"output a link to the scene", [good](CommandTest& t, const std::string&, const std::string& out) {
+             const std::string p = t.Scene("good.json", good);
+             fs::create_symlink(p, out + "/link.QSX");
+             return std::make_pair(p, out + "/link.QSX");
+         }, 2, "output", "would overwrite the scene file"},
+        {"header is the script", output([](const std::string&, const std::string& out) {
+             return out + "/scene.qsh";
+         }), 2, "output", "would overwrite the script", false, {"--header"}},
+        {"animation is the script", output([](const std::string&, const std::string& out) {
+             return out + "/scene.qsv";
+         }), 2, "output", "would overwrite the script", false, {"--animation"}},
+        {"header is the scene", [good](CommandTest&, const std::string&, const std::string& out) {
+             WriteFile(out + "/scene.qsh", good);
+             return std::make_pair(out + "/scene.qsh", out + "/scene.QSX");
+         }, 2, "output", "would overwrite the scene file", false, {"--header"}},
+        {"a node's script is the scene", [good](CommandTest&, const std::string&, const std::string& out) {
+             WriteFile(out + "/part0.QSX", good);
+             return std::make_pair(out + "/part0.QSX", out + "/part.QSX");
+         }, 2, "output", "would overwrite the scene file", false, {"--hierarchy", "separate"}},
     };
 
     int tried = 0;
@@ -295,7 +323,10 @@ TEST_F(CommandTest, EveryBadInputGetsOneMessageItsStatusAndNoFile) {
         WriteFile(out_ + "/scene.QSX", previous);
         auto [scenePath, outputPath] = c.make(*this, dir_, out_);
         const auto before = Snapshot(out_);
-        const Outcome o = RunCommand({"--batch", "--no-header", "--no-animation", scenePath, outputPath}, home_);
+        std::vector<std::string> args = {"--batch", "--no-header", "--no-animation"};
+        args.insert(args.end(), c.flags.begin(), c.flags.end());
+        args.insert(args.end(), {scenePath, outputPath});
+        const Outcome o = RunCommand(args, home_);
         ++tried;
         EXPECT_EQ(o.status, c.status) << o.err;
         const auto lines = SplitLines(o.err);

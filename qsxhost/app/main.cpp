@@ -457,6 +457,10 @@ int Run(int argc, char** argv) {
         if (progress) std::fputs("\r\033[K", stderr);  // standard error is back
     }
     if (!scene) {
+        if (error == qsxhost::kOutOfMemory) {
+            PrintMessage("", error);
+            return kExitFailed;
+        }
         PrintMessage(a.scene, error);
         return kExitUsage;
     }

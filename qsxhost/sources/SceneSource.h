@@ -8,6 +8,10 @@
 
 namespace qsxhost {
 
+// What a loader answers as its error when memory ran out: not a fault of the
+// scene, so the command says so in its own words and status.
+inline constexpr const char* kOutOfMemory = "out of memory";
+
 struct SceneStats {
     int64_t nodes = 0;
     int64_t meshes = 0;  // nodes with a mesh

@@ -710,6 +710,8 @@ std::unique_ptr<SceneSource> LoadAssimpScene(const std::string& path, const Assi
     // Errors leave here as values, never as exceptions.
     try {
         return Load(path, options, error);
+    } catch (const std::bad_alloc&) {
+        *error = kOutOfMemory;
     } catch (const std::exception& e) {
         *error = e.what();
     } catch (...) {

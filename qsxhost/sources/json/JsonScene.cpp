@@ -55,7 +55,7 @@ std::unique_ptr<SceneSource> ParseJsonScene(std::string_view json, std::string* 
         if (!json.empty()) std::memcpy(text.get(), json.data(), json.size());
         return Read(std::move(text), json.size(), error);
     } catch (const std::bad_alloc&) {
-        if (error) *error = qsx::util::ErrnoText(ENOMEM);
+        if (error) *error = kOutOfMemory;
         return nullptr;
     }
 }
@@ -94,7 +94,7 @@ std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string*
         if (len == 0) return fail("the file is empty");
         return Read(std::move(text), len, error);
     } catch (const std::bad_alloc&) {
-        return fail(qsx::util::ErrnoText(ENOMEM));
+        return fail(kOutOfMemory);
     }
 }
 
