@@ -1,0 +1,227 @@
+#include "qsxhost/app/Interruption.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "qsxhost/app/ImportGuard.h"
+#include "qsxhost/app/Messages.h"
+#include "util/Files.h"
+#include "util/Paths.h"
+
+namespace qsxhost {
+namespace {
+
+using qsx::util::DirName;
+using qsx::util::ExtensionDot;
+using qsx::util::FolderOf;
+using qsx::util::LastComponentStart;
+using qsx::util::SideFileName;
+
+// SIGINT, SIGTERM and SIGHUP are blocked in every thread and taken by a
+// watcher thread. The exporter writes each file under a temporary name that
+// carries this process's id and renames it into place when it is complete.
+// On a signal the watcher stops the thread that runs the command where it
+// stands (so that it makes no new temporary and renames nothing more), then
+// removes this process's temporaries from every folder the run may write to,
+// says which files were already complete (a destination whose file is another
+// than before the export) and ends the process with 128 + the signal.
+
+// The interrupting signals that this run handles: those the process was not
+// started with ignored (as nohup or a shell's background job start it).
+sigset_t gInterrupts;
+
+// The signal that holds the command's thread still; its handler never returns.
+int FreezeSignal() { return SIGRTMIN; }
+
+std::atomic<bool> gFrozen{false};
+
+extern "C" void OnFreeze(int) {
+    gFrozen.store(true);
+    for (;;) pause();
+}
+
+// A destination of the run and the file that is there (through a link).
+struct Destination {
+    std::string path;
+    bool existed = false;  // a file is there (not a folder, device or pipe)
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+
+Destination Look(std::string path) {
+    Destination d;
+    struct stat st {};
+    d.existed = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    d.dev = st.st_dev;
+    d.ino = st.st_ino;
+    d.path = std::move(path);
+    return d;
+}
+
+// The numbered scripts of the separate hierarchy beside output ("scene7.QSX"),
+// in number order.
+std::vector<std::string> NumberedScripts(const std::string& output) {
+    const size_t start = LastComponentStart(output);
+    const std::string stem = output.substr(start, std::min(ExtensionDot(output), output.size()) - start);
+    std::vector<std::pair<std::string, std::string>> found;  // number, path
+    if (DIR* dir = ::opendir(DirName(output).c_str())) {
+        while (const dirent* e = ::readdir(dir)) {
+            const std::string_view name = e->d_name;
+            if (name.size() <= stem.size() + 4 || name.compare(0, stem.size(), stem) != 0 ||
+                name.substr(name.size() - 4) != ".QSX")
+                continue;
+            const std::string_view number = name.substr(stem.size(), name.size() - stem.size() - 4);
+            if (number.find_first_not_of("0123456789") != std::string_view::npos) continue;
+            found.emplace_back(std::string(number), std::string(FolderOf(output)) + std::string(name));
+        }
+        ::closedir(dir);
+    }
+    std::sort(found.begin(), found.end(), [](const auto& x, const auto& y) {
+        return x.first.size() != y.first.size() ? x.first.size() < y.first.size() : x.first < y.first;
+    });
+    std::vector<std::string> paths;
+    for (auto& f : found) paths.push_back(std::move(f.second));
+    return paths;
+}
+
+// Every file the export may write, in the order of its passes.
+std::vector<std::string> Destinations(const std::string& output) {
+    std::vector<std::string> paths = {output};
+    for (std::string& p : NumberedScripts(output)) paths.push_back(std::move(p));
+    paths.push_back(SideFileName(output, ".qsh"));
+    paths.push_back(SideFileName(output, ".qsv"));
+    return paths;
+}
+
+struct Interruption {
+    pthread_t worker{};            // the thread that runs the command
+    std::mutex lock;               // held while a signal is handled
+    bool finished = false;         // the command has ended: signals no longer stop it
+    std::atomic<bool> prepared{false};  // the members below are set
+    std::string output;
+    std::vector<std::string> folders;   // where the run's temporaries may be
+    std::vector<Destination> before;
+    bool terminal = false;              // standard input is a terminal, in the state below
+    termios terminalState{};
+};
+// Never destroyed: the watcher may still look at it while the process exits.
+Interruption& gInterruption = *new Interruption;
+
+
+void WriteText(int fd, const std::string& text) { (void)qsx::util::WriteAll(fd, text); }
+
+[[noreturn]] void EndInterrupted(int sig) {
+    Interruption& in = gInterruption;
+    // The command's thread stops where it stands; one stuck in the kernel
+    // (a slow disk) is waited for a while, not for ever.
+    if (pthread_kill(in.worker, FreezeSignal()) == 0) {
+        for (int i = 0; i < 10000 && !gFrozen.load(); ++i) {
+            const timespec ms = {0, 1000000};
+            nanosleep(&ms, nullptr);
+        }
+    }
+    if (in.terminal) {
+        // The options dialog was up: its terminal modes and screen go.
+        termios now{};
+        if (tcgetattr(STDIN_FILENO, &now) == 0 &&
+            (now.c_lflag != in.terminalState.c_lflag || now.c_iflag != in.terminalState.c_iflag)) {
+            (void)tcsetattr(STDIN_FILENO, TCSANOW, &in.terminalState);
+            WriteText(STDOUT_FILENO, "\033[?1000l\033[?1002l\033[?1003l\033[?1006l\033[?1015l\033[?1049l\033[?25h");
+        }
+    }
+    std::string complete;
+    if (in.prepared.load()) {
+        for (const std::string& folder : in.folders) qsx::util::RemoveTemporariesOf(folder, ::getpid());
+        for (const std::string& p : Destinations(in.output))
+            if (Look(p).existed && !UnchangedSinceExportBegan(p)) complete += (complete.empty() ? "" : ", ") + p;
+    }
+    const int fd = qsxhost::ImportGuard::UserStderr();
+    std::string message = isatty(fd) ? "\r\033[K" : "";  // over a progress line
+    message += qsxhost::FormatMessage(
+        "", complete.empty() ? "interrupted; nothing written" : "interrupted; complete: " + complete);
+    WriteText(fd, message + "\n");
+    _exit(128 + sig);
+}
+
+void* WatchSignals(void*) {
+    for (;;) {
+        int sig = 0;
+        if (sigwait(&gInterrupts, &sig) != 0) continue;
+        gInterruption.lock.lock();
+        if (!gInterruption.finished) EndInterrupted(sig);
+        // The command has ended and its files are in place; the process ends as it would have.
+        gInterruption.lock.unlock();
+    }
+}
+
+}  // namespace
+
+void StartSignalWatch() {
+    // The interrupting signals go to the watcher alone; every thread made from here on inherits the mask.
+    sigemptyset(&gInterrupts);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction was {};
+        if (sigaction(s, nullptr, &was) == 0 && was.sa_handler != SIG_IGN) sigaddset(&gInterrupts, s);
+    }
+    pthread_sigmask(SIG_BLOCK, &gInterrupts, nullptr);
+    struct sigaction freeze {};
+    freeze.sa_handler = OnFreeze;
+    sigfillset(&freeze.sa_mask);
+    sigaction(FreezeSignal(), &freeze, nullptr);
+    gInterruption.terminal = tcgetattr(STDIN_FILENO, &gInterruption.terminalState) == 0;
+    pthread_t watcher;
+    if (pthread_create(&watcher, nullptr, WatchSignals, nullptr) != 0)
+        pthread_sigmask(SIG_UNBLOCK, &gInterrupts, nullptr);  // no watcher: the signals end the process as they always did
+
+}
+
+bool StartCommandThread(pthread_t* thread, const pthread_attr_t* attr, void* (*run)(void*), void* arg) {
+    // The watcher learns which thread to stop before it can act on a signal.
+    std::lock_guard<std::mutex> hold(gInterruption.lock);
+    const bool made = pthread_create(thread, attr, run, arg) == 0;
+    gInterruption.worker = made ? *thread : pthread_self();
+    return made;
+}
+
+// Before the export: what is at the destinations, and the folders its
+// temporaries go to (beside the targets of destinations that are links,
+// and beside the settings file).
+void PrepareForInterruption(const std::string& output, const std::string& settingsPath) {
+    Interruption& in = gInterruption;
+    in.output = output;
+    in.folders = {DirName(output)};
+    for (const std::string& p : Destinations(output)) {
+        in.before.push_back(Look(p));
+        std::string target;
+        if (qsx::util::ResolveLinks(p, &target) && target != p) in.folders.push_back(DirName(target));
+    }
+    std::string settingsTarget;
+    if (!settingsPath.empty() && qsx::util::ResolveLinks(settingsPath, &settingsTarget))
+        in.folders.push_back(DirName(settingsTarget));
+    in.prepared.store(true);
+}
+
+// Whether the file at path is the one that was there before the export.
+bool UnchangedSinceExportBegan(const std::string& path) {
+    const Destination now = Look(path);
+    for (const Destination& d : gInterruption.before)
+        if (d.path == path) return d.existed && now.existed && d.dev == now.dev && d.ino == now.ino;
+    return false;
+}
+
+void CommandFinished() {
+    std::lock_guard<std::mutex> hold(gInterruption.lock);
+    gInterruption.finished = true;
+}
+
+}  // namespace qsxhost
