@@ -65,5 +65,21 @@ check "list formats" grep -q "Quorvantis QSX Script File" "$tmp/out"
 check "glTF export succeeds" test $? -eq 0
 check "glTF script has both nodes" test "$(grep -c 'TransformBegin' "$tmp/i.QSX")" -eq 2
 
+# The full example in every hierarchy mode: every file written, non-empty, CR LF text.
+crlf_text() {  # file: not empty, every line ended by CR LF, only printable text
+  test -s "$1" && test "$(tail -c 1 "$1" | od -An -tx1 | tr -d ' ')" = 0a &&
+    test "$(grep -c $'\r$' "$1")" -eq "$(wc -l <"$1")" &&
+    ! LC_ALL=C grep -q '[^[:print:][:space:]]' "$1"
+}
+for mode in preserve single multiple separate; do
+  mkdir -p "$tmp/full-$mode"
+  "$exe" --batch --header --animation --hierarchy "$mode" "$src/examples/full.json" "$tmp/full-$mode/full.QSX" 2>"$tmp/err"
+  check "full example exports ($mode)" test $? -eq 0
+  check "full example reads without warnings ($mode)" test ! -s "$tmp/err"
+  for f in "$tmp/full-$mode"/*; do check "full example file is CR LF text ($mode, ${f##*/})" crlf_text "$f"; done
+  check "full example header and animation ($mode)" test -s "$tmp/full-$mode/full.qsh" -a -s "$tmp/full-$mode/full.qsv"
+done
+check "separate mode numbers its files" test -s "$tmp/full-separate/full0.QSX" -a -s "$tmp/full-separate/full2.QSX"
+
 echo "$passed passed, $failed failed"
 test "$failed" -eq 0
