@@ -80,6 +80,8 @@ std::vector<std::string> PluginSearchPath(const std::string& explicitPath) {
         std::string dir(exe, static_cast<size_t>(n));
         dir.erase(dir.rfind('/') + 1);
         out.push_back(dir + "qsexp.so");
+        // Installed: bin/qsxexport finds lib/qsxexport/qsexp.so under whatever prefix it was installed to.
+        out.push_back(dir + "../lib/qsxexport/qsexp.so");
     }
     out.push_back(std::string(QSX_PLUGIN_DIR) + "/qsexp.so");
     return out;
