@@ -349,10 +349,10 @@ int Run(int argc, char** argv) {
     const bool fromMemory = fromStdin || !S_ISREG(st.st_mode);
     if (fromMemory) {
         const int fd = fromStdin ? STDIN_FILENO : open(a.scene.c_str(), O_RDONLY | O_CLOEXEC);
-        const bool read = fd >= 0 && qsx::util::ReadAll(fd, streamed, SIZE_MAX, &error);
+        const bool whole = fd >= 0 && qsx::util::ReadAll(fd, streamed, SIZE_MAX, &error);
         if (fd < 0) error = ErrnoText(errno);
         if (fd >= 0 && !fromStdin) close(fd);
-        if (!read) {
+        if (!whole) {
             PrintMessage(sceneName, error);
             return kExitUsage;
         }
