@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -70,6 +71,7 @@ struct Launch {
     rlim_t fileSizeLimit = 0;
     bool xfszIgnored = false;
     std::string captureDir;
+    std::string input;  // what standard input (a pipe) holds; at most a pipe's buffer
 };
 
 // qsxexport running with its settings under home.
@@ -96,7 +98,10 @@ public:
             const int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             int in[2];
             if (err < 0 || out < 0 || ::pipe(in) != 0) ::_exit(120);
-            ::close(in[1]);  // standard input: no terminal, at its end
+            // Standard input: no terminal; a pipe holding launch.input, then at its end.
+            if (::write(in[1], launch.input.data(), launch.input.size()) != static_cast<ssize_t>(launch.input.size()))
+                ::_exit(122);
+            ::close(in[1]);
             ::dup2(in[0], 0);
             ::dup2(out, 1);
             ::dup2(err, 2);
@@ -459,7 +464,8 @@ TEST_F(CommandTest, FileSizeLimitKeepsTheEarlierScriptAndSaysSo) {
         fs::remove_all(out_);
         fs::create_directories(out_);
         WriteFile(out, earlier);
-        const Outcome o = RunCommand({"--batch", "--header", "--no-animation", scenePath, out}, home_, {16384, ignored, ""});
+        const Outcome o =
+            RunCommand({"--batch", "--header", "--no-animation", scenePath, out}, home_, {16384, ignored, "", ""});
         EXPECT_EQ(o.status, 1) << o.err;
         const auto lines = SplitLines(o.err);
         ASSERT_EQ(lines.size(), 1u) << o.err;
@@ -579,7 +585,7 @@ TEST_F(CommandTest, ConcurrentRunsOnOneOutputLeaveWholeFiles) {
         std::vector<std::unique_ptr<Command>> runs;
         for (int i = 0; i < 2; ++i) {
             fs::create_directories(captures[i]);
-            runs.push_back(std::make_unique<Command>(args(scenes[i], out_), home_, Launch{0, false, captures[i]}));
+            runs.push_back(std::make_unique<Command>(args(scenes[i], out_), home_, Launch{0, false, captures[i], ""}));
         }
         for (auto& r : runs) EXPECT_EQ(r->Wait().status, 0);
         const auto files = Snapshot(out_);
@@ -671,7 +677,8 @@ TEST_F(CommandTest, FailedSettingsSaveKeepsTheOldFileAndIsReported) {
     ASSERT_LT(before.size(), 1000u);
 
     // The script of an empty scene fits under the limit, the settings file does not.
-    o = RunCommand({"--batch", "--save-defaults", "--hints", "none", scenePath, out_ + "/b.QSX"}, home_, {200, false, ""});
+    o = RunCommand({"--batch", "--save-defaults", "--hints", "none", scenePath, out_ + "/b.QSX"}, home_,
+                   {200, false, "", ""});
     EXPECT_EQ(o.status, 1) << o.err;
     const auto lines = SplitLines(o.err);
     ASSERT_EQ(lines.size(), 1u) << o.err;
@@ -728,7 +735,7 @@ TEST_F(CommandTest, ConcurrentRunsSavingDefaultsNeverTearTheSettings) {
                 args.push_back(scenePath);
                 args.push_back(out_ + "/r" + std::to_string(round) + "v" + std::to_string(v) + ".QSX");
                 // The settings are shared; each runner captures its own output.
-                const Outcome o = RunCommand(args, home_, {0, false, captures[v]});
+                const Outcome o = RunCommand(args, home_, {0, false, captures[v], ""});
                 ::_exit(o.status == 0 && o.err.empty() ? 0 : 1);
             }
             pids.push_back(pid);
@@ -849,8 +856,9 @@ TEST_F(CommandTest, ScaleFactorsAreUsedWhenFiniteBothWaysAndRefusedOtherwise) {
         {"factor whose cube leaves float", {"--scale-by", "1e13"}, box, "", 0, ""},
         {"huge factor", {"--scale-by", "1e30"}, box, "", 0, ""},
         {"factor without a float reciprocal", {"--scale-by", "1e-39"}, box, "", 2,
-         "qsxexport: --scale-by takes a positive number whose reciprocal is a finite float too"},
-        {"factor beyond float", {"--scale-by", "1e39"}, box, "", 2, "qsxexport: --scale-by takes a positive number"},
+         "qsxexport: --scale-by: '1e-39' is not a positive number whose reciprocal is a finite float too"},
+        {"factor beyond float", {"--scale-by", "1e39"}, box, "", 2,
+         "qsxexport: --scale-by: '1e39' is not a positive number whose reciprocal is a finite float too"},
         {"size that needs a factor without a float reciprocal", {"--scale-to", "1e-30"}, huge, "", 2,
          "qsxexport: --scale-to: scaling to 1e-30 needs the factor 1e-40 for the scene's largest extent 1e+10, " +
              range},
@@ -935,6 +943,94 @@ TEST_F(CommandTest, NumbersThatAreNotFiniteRefuseTheSceneOrFailTheirFile) {
         for (const auto& [name, text] : files) names.insert(name);
         EXPECT_EQ(names, c.written);
         EXPECT_EQ(FileWithANonNumber(files), "");
+    }
+}
+
+// The command line's forms: values after '=', -o, - for standard input, a
+// refused value named with its option and its text, and -v naming every file
+// written. Words "@SCENE", "@GLTF", "@OUT" and "@DIR" stand for the run's paths.
+TEST_F(CommandTest, CommandLineFormsAndRefusedValues) {
+    const std::string scene = SceneJson(NodeJson("\"A\"") + "," + NodeJson("\"B\""));
+    const std::string gltfText = ParentChildGltf("[1,1,1]");
+    const std::string scenePath = Scene("two.json", scene), gltfPath = Scene("tri.gltf", gltfText);
+    const std::string noOutput = "qsxexport: OUTPUT is an empty path (see --help)";
+    const struct {
+        const char* name;
+        std::vector<std::string> args;  // after --batch --no-animation
+        std::string input;              // standard input
+        int status;
+        std::vector<std::string> err;      // standard error, the lines of -v that name no file left out
+        std::vector<std::string> written;  // in out/, in the order -v lists them when it is given
+    } cases[] = {
+        {"size not a number", {"--scale-to", "abc", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: --scale-to: 'abc' is not a number above 0"}, {}},
+        {"size in hexadecimal", {"--scale-to", "0x10", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: --scale-to: '0x10' is not a number above 0"}, {}},
+        {"size with a decimal comma", {"--scale-to=1,5", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: --scale-to: '1,5' is not a number above 0"}, {}},
+        {"size with trailing text", {"--scale-to", "5abc", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: --scale-to: '5abc' is not a number above 0"}, {}},
+        {"infinite size", {"--scale-to", "inf", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: --scale-to: 'inf' is not a number above 0"}, {}},
+        {"size beyond float", {"--scale-to", "1e40", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: --scale-to: '1e40' is outside the float range (about 1e-45 to 3e+38)"}, {}},
+        {"factor 0", {"--scale-by=0", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: --scale-by: '0' is not a number above 0"}, {}},
+        {"extension too long", {"--ext", "TOOLONG", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: --ext: 'TOOLONG' is not 1 to 3 letters or digits"}, {}},
+        {"extension with a dot", {"--ext", ".BM", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: --ext: '.BM' is not 1 to 3 letters or digits"}, {}},
+        {"extension with a space", {"--ext", "A B", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: --ext: 'A B' is not 1 to 3 letters or digits"}, {}},
+        {"empty extension", {"--ext=", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: --ext: '' is not 1 to 3 letters or digits"}, {}},
+        {"value given to a flag without one", {"--centre=yes", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: option --centre takes no value (see --help)"}, {}},
+        {"empty OUTPUT", {"@SCENE", ""}, "", 2, {noOutput}, {}},
+        {"empty -o OUTPUT", {"-o", "", "@SCENE"}, "", 2, {noOutput}, {}},
+        {"-o and a second operand", {"-o", "@OUT", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: expected SCENE and -o OUTPUT, no second operand (see --help)"}, {}},
+        {"plug-in missing", {"--plugin", "@DIR/none.so", "@SCENE", "@OUT"}, "", 2,
+         {"qsxexport: @DIR/none.so: cannot open shared object file: No such file or directory"}, {}},
+        {"3D file on standard input without its format", {"-", "@OUT"}, gltfText, 2,
+         {"qsxexport: standard input: not a JSON scene; give --input-format EXT (obj, gltf, ...) for a 3D file"}, {}},
+        {"--input-format for a file that has a name", {"--input-format", "gltf", "@GLTF", "@OUT"}, "", 2,
+         {"qsxexport: --input-format is for a scene read from a pipe or standard input, not the file @GLTF"}, {}},
+        {"-v lists each node's script and the header",
+         {"-v", "--hierarchy=separate", "--header", "-o", "@OUT", "@SCENE"}, "", 0, {}, {"a0.QSX", "a1.QSX", "a.qsh"}},
+        {"JSON scene with a byte-order mark on standard input", {"-v", "--header", "-", "@OUT"}, "\xEF\xBB\xBF" + scene,
+         0, {}, {"a.QSX", "a.qsh"}},
+        {"glTF file on standard input", {"--input-format=GLTF", "--", "-", "@OUT"}, gltfText, 0, {}, {"a.QSX"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        auto expand = [&](std::string text) {
+            for (const auto& [word, path] : {std::pair<std::string, std::string>{"@SCENE", scenePath},
+                                             {"@GLTF", gltfPath}, {"@OUT", out_ + "/a.QSX"}, {"@DIR", dir_}})
+                if (const size_t at = text.find(word); at != std::string::npos) text.replace(at, word.size(), path);
+            return text;
+        };
+        std::vector<std::string> args = {"--batch", "--no-animation"};
+        for (const std::string& a : c.args) args.push_back(expand(a));
+        const Outcome o = RunCommand(args, home_, {0, false, "", c.input});
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_EQ(o.out, "");
+        std::vector<std::string> wantErr, err;
+        for (const std::string& line : c.err) wantErr.push_back(expand(line));
+        const bool verbose = std::find(c.args.begin(), c.args.end(), "-v") != c.args.end();
+        for (const std::string& w : c.written)
+            if (verbose)
+                wantErr.push_back("qsxexport: wrote " + out_ + "/" + w + " (" +
+                                  std::to_string(ReadFile(out_ + "/" + w).size()) + " bytes)");
+        for (const std::string& line : SplitLines(o.err))
+            if (line.rfind("qsxexport: read ", 0) != 0 && line.rfind("qsxexport: exported in ", 0) != 0)
+                err.push_back(line);
+        EXPECT_EQ(err, wantErr);
+        std::set<std::string> names;
+        for (const auto& [name, text] : Snapshot(out_)) names.insert(name);
+        EXPECT_EQ(names, std::set<std::string>(c.written.begin(), c.written.end()));
     }
 }
 

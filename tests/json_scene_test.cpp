@@ -865,8 +865,8 @@ TEST(JsonScene, LooksLikeJsonScene) {
         bool want;
     } rows[] = {
         {"{", true},   {" \t\r\n{\"qsxScene\":1}", true}, {"", false},           {"   \n", false},
-        {"[", false},  {"\xEF\xBB\xBF{", false},          {"solid cube", false}, {std::string_view("\0{", 2), false},
-        {"x{", false},
+        {"[", false},  {"\xEF\xBB\xBF{", true},           {"solid cube", false}, {std::string_view("\0{", 2), false},
+        {"x{", false}, {"\xEF\xBB{", false},            {"\xEF\xBB\xBF\xEF\xBB\xBF{", false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(std::string(r.text));

@@ -24,21 +24,48 @@ struct FlagSpec {
     std::string_view flag;
     std::initializer_list<const char*> choices;
     std::initializer_list<EditSpec> edits;
-    // The argument, when it must be checked before the dialog sees it: the check and what the flag takes.
-    bool (*accepts)(const std::string& argument) = nullptr;
-    const char* takes = nullptr;
+    // The argument, when it must be checked before the dialog sees it: answers
+    // what is wrong with it after "FLAG: ", or "" when it is taken.
+    std::string (*refusal)(const std::string& argument) = nullptr;
 };
+
+// The whole text a finite decimal number: no hexadecimal, no trailing text,
+// no decimal comma, no inf or nan, whatever the user's locale.
+bool StrictNumber(const std::string& text, double* v) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, *v, std::chars_format::general);
+    return !text.empty() && ec == std::errc() && ptr == end && std::isfinite(*v);
+}
+
+std::string NotAPositiveNumber(const std::string& argument) { return "'" + argument + "' is not a number above 0"; }
+
+// A size the dialog can hold: a positive number that is a finite float.
+std::string SizeRefusal(const std::string& argument) {
+    double v = 0.0;
+    if (!StrictNumber(argument, &v) || v <= 0.0) return NotAPositiveNumber(argument);
+    const float f = static_cast<float>(v);
+    if (!(f > 0.0f) || !std::isfinite(f)) return "'" + argument + "' is outside the float range (about 1e-45 to 3e+38)";
+    return "";
+}
 
 // A factor the exporter can multiply by and divide by in float: a finite
 // positive number whose reciprocal is finite too. The dialog reads only a
 // positive number, and a run that finds the factor unusable would refuse the
 // export after the scene was loaded; the command line says so at once.
-bool UsableFactor(const std::string& argument) {
+std::string FactorRefusal(const std::string& argument) {
     double v = 0.0;
-    const char* end = argument.data() + argument.size();
-    const auto [ptr, ec] = std::from_chars(argument.data(), end, v);
+    if (!StrictNumber(argument, &v) || v <= 0.0) return NotAPositiveNumber(argument);
     const float f = static_cast<float>(v);
-    return ec == std::errc() && ptr == end && f > 0.0f && std::isfinite(f) && std::isfinite(1.0f / f);
+    if (f > 0.0f && std::isfinite(f) && std::isfinite(1.0f / f)) return "";
+    return "'" + argument + "' is not a positive number whose reciprocal is a finite float too (about 3e-39 to 3e+38)";
+}
+
+// A file extension any file system and the script's texture names take as it is.
+std::string ExtRefusal(const std::string& argument) {
+    bool plain = !argument.empty() && argument.size() <= 3;
+    for (const char c : argument)
+        plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'));
+    return plain ? "" : "'" + argument + "' is not 1 to 3 letters or digits";
 }
 
 constexpr auto kCheck = ControlEdit::Check;
@@ -46,9 +73,10 @@ constexpr auto kText = ControlEdit::Text;
 constexpr auto kSelect = ControlEdit::Select;
 
 const FlagSpec kFlags[] = {
-    {"--scale-to", {}, {{kSelect, IDC_SCALETYPE, From::Fixed, 0}, {kText, IDC_SCALEFACTOR, From::Argument, 0}}},
+    {"--scale-to", {}, {{kSelect, IDC_SCALETYPE, From::Fixed, 0}, {kText, IDC_SCALEFACTOR, From::Argument, 0}},
+     SizeRefusal},
     {"--scale-by", {}, {{kSelect, IDC_SCALETYPE, From::Fixed, 1}, {kText, IDC_SCALEFACTOR, From::Argument, 0}},
-     UsableFactor, "a positive number whose reciprocal is a finite float too (about 3e-39 to 3e+38)"},
+     FactorRefusal},
     {"--centre", {}, {{kCheck, IDC_CENTRE, From::Fixed, 1}}},
     {"--no-centre", {}, {{kCheck, IDC_CENTRE, From::Fixed, 0}}},
     {"--hierarchy", {"preserve", "single", "multiple", "separate"}, {{kSelect, IDC_HIERARCHY, From::Choice, 0}}},
@@ -62,7 +90,8 @@ const FlagSpec kFlags[] = {
     {"--filter", {}, {{kCheck, IDC_FILTER, From::Fixed, 1}}},
     {"--no-filter", {}, {{kCheck, IDC_FILTER, From::Fixed, 0}}},
     // The extension box turns typed letters into capitals, as it does for a user.
-    {"--ext", {}, {{kCheck, IDC_OVERRIDEEXT, From::Fixed, 1}, {kText, IDC_EXTNAME, From::Argument, 0}}},
+    {"--ext", {}, {{kCheck, IDC_OVERRIDEEXT, From::Fixed, 1}, {kText, IDC_EXTNAME, From::Argument, 0}},
+     ExtRefusal},
     {"--no-ext", {}, {{kCheck, IDC_OVERRIDEEXT, From::Fixed, 0}}},
     {"--header", {}, {{kCheck, IDC_SAVEHEADER, From::Fixed, 1}}},
     {"--no-header", {}, {{kCheck, IDC_SAVEHEADER, From::Fixed, 0}}},
@@ -108,9 +137,11 @@ FlagMatch TakeDialogFlag(std::string_view flag, const std::function<bool(std::st
                 return FlagMatch::Refused;
             }
         }
-        if (spec.accepts && !spec.accepts(argument)) {
-            *error = std::string(flag) + " takes " + spec.takes + ", not '" + argument + "'";
-            return FlagMatch::Refused;
+        if (spec.refusal) {
+            if (std::string why = spec.refusal(argument); !why.empty()) {
+                *error = std::string(flag) + ": " + why;
+                return FlagMatch::Refused;
+            }
         }
         for (const EditSpec& e : spec.edits) {
             const int v = e.from == From::Choice ? choice : e.value;

@@ -142,8 +142,8 @@ void WriteText(int fd, const std::string& text) { (void)qsx::util::WriteAll(fd, 
     std::string complete;
     if (in.prepared.load()) {
         for (const std::string& folder : in.folders) qsx::util::RemoveTemporariesOf(folder, ::getpid());
-        for (const std::string& p : Destinations(in.output))
-            if (Look(p).existed && !UnchangedSinceExportBegan(p)) complete += (complete.empty() ? "" : ", ") + p;
+        for (const std::string& p : qsxhost::FilesWrittenSinceExportBegan())
+            complete += (complete.empty() ? "" : ", ") + p;
     }
     const int fd = qsxhost::ImportGuard::UserStderr();
     std::string message = isatty(fd) ? "\r\033[K" : "";  // over a progress line
@@ -217,6 +217,13 @@ bool UnchangedSinceExportBegan(const std::string& path) {
     for (const Destination& d : gInterruption.before)
         if (d.path == path) return d.existed && now.existed && d.dev == now.dev && d.ino == now.ino;
     return false;
+}
+
+std::vector<std::string> FilesWrittenSinceExportBegan() {
+    std::vector<std::string> written;
+    for (std::string& p : Destinations(gInterruption.output))
+        if (Look(p).existed && !UnchangedSinceExportBegan(p)) written.push_back(std::move(p));
+    return written;
 }
 
 void CommandFinished() {

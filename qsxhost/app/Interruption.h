@@ -6,6 +6,7 @@
 #include <pthread.h>
 
 #include <string>
+#include <vector>
 
 namespace qsxhost {
 
@@ -24,6 +25,11 @@ void PrepareForInterruption(const std::string& output, const std::string& settin
 
 // Whether the file at path is the one that stood there before the export.
 bool UnchangedSinceExportBegan(const std::string& path);
+
+// The run's files that were put in place since the export began (the script
+// or the per-node scripts, the header, the animation file), in the order of
+// the export's passes.
+std::vector<std::string> FilesWrittenSinceExportBegan();
 
 // The command has ended and its files are in place: a signal from now on
 // ends the process as it would have.

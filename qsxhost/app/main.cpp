@@ -1,6 +1,7 @@
 // qsxexport: the stand-alone host. Loads a scene, loads the exporter plug-in,
 // shows its options dialog (or runs in batch) and exports.
 #include <pthread.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,11 +9,14 @@
 #include <chrono>
 #include <clocale>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qsxhost/app/DialogFlags.h"
@@ -43,40 +47,59 @@ enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancelled = 3
 
 const char kUsage[] =
     "usage: qsxexport [OPTIONS] SCENE OUTPUT\n"
+    "       qsxexport [OPTIONS] -o OUTPUT SCENE\n"
     "\n"
-    "Exports SCENE (a JSON scene file, or any 3D file the importer reads) as a QSX\n"
-    "script at OUTPUT, with the header (.qsh) and animation (.qsv) files beside it\n"
-    "when asked. Without --batch, and when standard input and output are terminals,\n"
-    "the options dialog is shown first; the options below are applied on top of the\n"
-    "stored options before it is shown.\n"
+    "Exports SCENE (a JSON scene file, or any 3D file the importer reads; - reads\n"
+    "standard input) as a QSX script at OUTPUT, with the header and animation files\n"
+    "beside it when asked: OUTPUT's name with .qsh and .qsv in place of its\n"
+    "extension.\n"
+    "\n"
+    "Without --batch, and when standard input and output are terminals, the options\n"
+    "dialog opens showing the stored options with the flags below already applied;\n"
+    "OK exports and stores what the dialog shows. With --batch (or without a\n"
+    "terminal) the export runs with the stored options as the flags change them, and\n"
+    "nothing is stored unless --save-defaults is given.\n"
+    "\n"
+    "An option's value may follow it as the next word or after '=' (--hints=none).\n"
+    "Numbers are plain decimal (1.5, 2e3), read the same in every locale.\n"
     "\n"
     "Export options (each changes one stored option for this run):\n"
-    "  --scale-to SIZE          scale the scene's largest extent to SIZE\n"
-    "  --scale-by FACTOR        scale every position by FACTOR\n"
+    "  --scale-to SIZE          scale the scene's largest extent to SIZE (above 0)\n"
+    "  --scale-by FACTOR        scale every position by FACTOR (3e-39 to 3e+38)\n"
     "  --centre, --no-centre    move the scene's centre to the origin, or not\n"
     "  --hierarchy MODE         preserve | single | multiple | separate\n"
     "  --hints MODE             none | hidden-surface | editable\n"
     "  --textures, --no-textures          name textures in the script\n"
     "  --lit, --no-lit, --foreshorten, --no-foreshorten, --filter, --no-filter\n"
     "                           texture modes\n"
-    "  --ext EXT                replace texture file extensions by EXT (3 letters)\n"
+    "  --ext EXT                replace texture file extensions by EXT (1 to 3\n"
+    "                           letters or digits, written in capitals)\n"
     "  --no-ext                 keep the texture files' own extensions\n"
-    "  --header, --no-header    write the header file SCENE.qsh, or not\n"
-    "  --animation, --no-animation        write the animation file, or not\n"
+    "  --header, --no-header    write the header file OUTPUT.qsh, or not\n"
+    "  --animation, --no-animation        write the animation file OUTPUT.qsv,\n"
+    "                           or not\n"
     "\n"
     "Run options:\n"
+    "  -o OUTPUT                the script's path, in place of the second operand\n"
     "  --batch                  no dialog: export with the stored options as changed\n"
     "  --save-defaults          store the options used (batch runs store nothing\n"
     "                           otherwise)\n"
     "  --plugin PATH            the exporter library to load\n"
+    "  --input-format EXT       the 3D file format of a SCENE read from standard\n"
+    "                           input or a pipe (obj, gltf, ...; see\n"
+    "                           --list-input-formats); a JSON scene there is\n"
+    "                           recognised by its content\n"
     "  --up-axis y|z|auto       up axis of a 3D file's world (default auto)\n"
     "  --fps N                  frame rate for a 3D file's animation (default 30)\n"
     "  --animation-index N      which animation of a 3D file to use (default 0)\n"
     "  --extract-textures       write a 3D file's embedded textures beside OUTPUT\n"
-    "  -v, --verbose            say what was read and written\n"
+    "  -v, --verbose            say what was read, and each file written with its\n"
+    "                           size\n"
     "  --list-formats           list what the loaded exporter writes\n"
     "  --list-input-formats     list the 3D file extensions that can be read\n"
-    "  --help, --version\n"
+    "  -h, --help, -V, --version\n"
+    "  --                       the words after it are SCENE and OUTPUT, even if\n"
+    "                           they begin with -\n"
     "\n"
     "Exit status: 0 written, 1 a file could not be written, 2 usage error or\n"
     "refused input, 3 cancelled in the dialog, 128 + the signal when interrupted\n"
@@ -84,7 +107,7 @@ const char kUsage[] =
     "it is written beside its destination as NAME.partial-PID.\n";
 
 struct Args {
-    std::string scene, output, plugin;
+    std::string scene, output, plugin, inputFormat;
     std::vector<ControlEdit> edits;
     bool batch = false, saveDefaults = false, verbose = false;
     bool version = false, listFormats = false, listInputFormats = false, extractTextures = false;
@@ -112,9 +135,20 @@ int Index(const std::string& value, std::initializer_list<const char*> names) {
 // Answers -1 to go on, else the exit status.
 int ParseArgs(int argc, char** argv, Args* a) {
     std::vector<std::string> positional;
+    bool outputOption = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+        std::string arg = argv[i];
+        // --name=value gives an option its value in the same word.
+        std::optional<std::string> attached;
+        if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos && eq > 2) {
+            attached = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
         auto value = [&](std::string* out) {
+            if (attached) {
+                *out = *std::exchange(attached, std::nullopt);
+                return true;
+            }
             if (i + 1 >= argc) {
                 PrintMessage("", "option " + arg + " needs a value (see --help)");
                 return false;
@@ -125,14 +159,22 @@ int ParseArgs(int argc, char** argv, Args* a) {
         std::string v, refusal;
         int n = 0;
         if (const FlagMatch m = qsxhost::TakeDialogFlag(arg, value, a->edits, &refusal); m != FlagMatch::NotOurs) {
-            if (m == FlagMatch::Taken) continue;
-            if (!refusal.empty()) PrintMessage("", refusal);
+            if (m == FlagMatch::Refused) {
+                if (!refusal.empty()) PrintMessage("", refusal);
+                return kExitUsage;
+            }
+            if (attached) {
+                PrintMessage("", "option " + arg + " takes no value (see --help)");
+                return kExitUsage;
+            }
+        } else if (attached && arg != "--plugin" && arg != "--input-format" && arg != "--up-axis" && arg != "--fps" &&
+                   arg != "--animation-index") {
+            PrintMessage("", "option " + arg + " takes no value (see --help)");
             return kExitUsage;
-        }
-        if (arg == "--help" || arg == "-h") {
+        } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return kExitOk;
-        } else if (arg == "--version") {
+        } else if (arg == "--version" || arg == "-V") {
             std::printf("qsxexport %s\n", QSX_VERSION);
             a->version = true;  // also names the exporter library and its version record
         } else if (arg == "--batch") {
@@ -147,8 +189,21 @@ int ParseArgs(int argc, char** argv, Args* a) {
             a->listInputFormats = true;
         } else if (arg == "--extract-textures") {
             a->extractTextures = true;
+        } else if (arg == "-o") {
+            if (!value(&a->output)) return kExitUsage;
+            if (outputOption) {
+                PrintMessage("", "option -o given twice (see --help)");
+                return kExitUsage;
+            }
+            outputOption = true;
         } else if (arg == "--plugin") {
             if (!value(&a->plugin)) return kExitUsage;
+        } else if (arg == "--input-format") {
+            if (!value(&a->inputFormat)) return kExitUsage;
+            if (a->inputFormat.empty()) {
+                PrintMessage("", "--input-format takes a 3D file extension (see --list-input-formats), not ''");
+                return kExitUsage;
+            }
         } else if (arg == "--up-axis") {
             if (!value(&v)) return kExitUsage;
             if ((n = Index(v, {"y", "z", "auto"})) < 0) {
@@ -176,13 +231,24 @@ int ParseArgs(int argc, char** argv, Args* a) {
         }
     }
     if (a->version || a->listFormats || a->listInputFormats) return -1;
-    if (positional.size() != 2) {
-        PrintMessage("", "expected SCENE and OUTPUT (see --help)");
+    if (positional.size() != (outputOption ? 1u : 2u)) {
+        PrintMessage("", outputOption ? "expected SCENE and -o OUTPUT, no second operand (see --help)"
+                                      : "expected SCENE and OUTPUT (see --help)");
         return kExitUsage;
     }
     a->scene = positional[0];
-    a->output = positional[1];
+    if (!outputOption) a->output = positional[1];
+    if (a->scene.empty() || a->output.empty()) {
+        PrintMessage("", std::string(a->scene.empty() ? "SCENE" : "OUTPUT") + " is an empty path (see --help)");
+        return kExitUsage;
+    }
     return -1;
+}
+
+// A JSON scene's text: it opens like one and names the format near the start.
+bool IsJsonText(std::string_view text) {
+    const std::string_view head = text.substr(0, 4096);
+    return qsxhost::LooksLikeJsonScene(head) && head.find("\"qsxScene\"") != std::string_view::npos;
 }
 
 // A JSON scene when so named, or when the file opens like one.
@@ -192,14 +258,14 @@ bool IsJsonScene(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     char buf[4096];
     in.read(buf, sizeof buf);
-    const std::string_view head(buf, static_cast<size_t>(in.gcount()));
-    return qsxhost::LooksLikeJsonScene(head) && head.find("\"qsxScene\"") != std::string_view::npos;
+    return IsJsonText(std::string_view(buf, static_cast<size_t>(in.gcount())));
 }
 
-std::string FileSize(const std::string& path) {
+// One line of -v for a file the run put in place.
+void PrintWritten(const std::string& path) {
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return "-";
-    return std::to_string(static_cast<long long>(st.st_size)) + " bytes";
+    if (stat(path.c_str(), &st) != 0) return;
+    std::fprintf(stderr, "qsxexport: wrote %s (%lld bytes)\n", path.c_str(), static_cast<long long>(st.st_size));
 }
 
 double Seconds(std::chrono::steady_clock::time_point since) {
@@ -212,6 +278,8 @@ std::unique_ptr<qsxhost::Plugin> LoadExporter(const std::string& explicitPath) {
         if (explicitPath.empty() && access(path.c_str(), F_OK) != 0) continue;
         std::string error;
         if (auto p = qsxhost::Plugin::Load(path, &error)) return p;
+        // The loader's reason may begin with the path already; name it once.
+        if (error.rfind(path + ": ", 0) == 0) error.erase(0, path.size() + 2);
         PrintMessage(path, error);
         return nullptr;
     }
@@ -254,21 +322,58 @@ int Run(int argc, char** argv) {
     const auto loadStart = std::chrono::steady_clock::now();
     std::unique_ptr<qsxhost::SceneSource> scene;
     std::string error;
+    // The scene as messages name it, and as the collision checks find it.
+    const bool fromStdin = a.scene == "-";
+    const std::string sceneName = fromStdin ? "standard input" : a.scene;
+    const std::string scenePath = fromStdin ? "/dev/stdin" : a.scene;
     struct stat st {};
-    if (stat(a.scene.c_str(), &st) != 0) {
-        PrintMessage(a.scene, ErrnoText(errno));
+    if (fromStdin ? fstat(STDIN_FILENO, &st) != 0 : stat(a.scene.c_str(), &st) != 0) {
+        PrintMessage(sceneName, ErrnoText(errno));
         return kExitUsage;
     }
     if (S_ISDIR(st.st_mode)) {
-        PrintMessage(a.scene, "is a directory, not a scene file");
+        PrintMessage(sceneName, "is a directory, not a scene file");
         return kExitUsage;
     }
-    if (const std::string m = qsxhost::OutputIsScene(a.output, a.scene); !m.empty()) {
+    if (!a.inputFormat.empty() && S_ISREG(st.st_mode) && !fromStdin) {
+        PrintMessage("", "--input-format is for a scene read from a pipe or standard input, not the file " + a.scene);
+        return kExitUsage;
+    }
+    if (const std::string m = qsxhost::OutputIsScene(a.output, scenePath); !m.empty()) {
         PrintMessage(a.output, m);
         return kExitUsage;
     }
-    if (IsJsonScene(a.scene)) {
-        scene = qsxhost::LoadJsonScene(a.scene, &error);
+    // A pipe, FIFO or device gives its bytes once: they are read whole here,
+    // then looked at and parsed from memory.
+    std::string streamed;
+    const bool fromMemory = fromStdin || !S_ISREG(st.st_mode);
+    if (fromMemory) {
+        const int fd = fromStdin ? STDIN_FILENO : open(a.scene.c_str(), O_RDONLY | O_CLOEXEC);
+        const bool whole = fd >= 0 && qsx::util::ReadAll(fd, streamed, SIZE_MAX, &error);
+        if (fd < 0) error = ErrnoText(errno);
+        if (fd >= 0 && !fromStdin) close(fd);
+        if (!whole) {
+            PrintMessage(sceneName, error);
+            return kExitUsage;
+        }
+        if (streamed.empty()) {
+            PrintMessage(sceneName, "is empty");
+            return kExitUsage;
+        }
+    }
+    const bool json = fromMemory ? IsJsonText(streamed) : IsJsonScene(a.scene);
+    std::string inputFormat = a.inputFormat;
+    if (fromMemory && !json && inputFormat.empty()) {
+        const size_t dot = qsx::util::ExtensionDot(a.scene);
+        const std::string ext = dot == std::string::npos ? std::string() : a.scene.substr(dot + 1);
+        if (fromStdin || ext.empty()) {
+            PrintMessage(sceneName, "not a JSON scene; give --input-format EXT (obj, gltf, ...) for a 3D file");
+            return kExitUsage;
+        }
+        inputFormat = ext;
+    }
+    if (json) {
+        scene = fromMemory ? qsxhost::ParseJsonScene(streamed, &error) : qsxhost::LoadJsonScene(a.scene, &error);
     } else {
         if (progress) {
             a.assimp.progress = [](float f) {
@@ -279,8 +384,9 @@ int Run(int argc, char** argv) {
         const std::string numeric = std::setlocale(LC_NUMERIC, nullptr);
         std::setlocale(LC_NUMERIC, "C");
         {
-            qsxhost::ImportGuard guard(a.scene);
-            scene = qsxhost::LoadAssimpScene(a.scene, a.assimp, &error);
+            qsxhost::ImportGuard guard(sceneName);
+            scene = fromMemory ? qsxhost::LoadAssimpSceneFromMemory(streamed, inputFormat, a.assimp, &error)
+                               : qsxhost::LoadAssimpScene(a.scene, a.assimp, &error);
         }
         std::setlocale(LC_NUMERIC, numeric.c_str());
         if (progress) std::fputs("\r\033[K", stderr);  // standard error is back
@@ -290,9 +396,10 @@ int Run(int argc, char** argv) {
             PrintMessage("", error);
             return kExitFailed;
         }
-        PrintMessage(a.scene, error);
+        PrintMessage(sceneName, error);
         return kExitUsage;
     }
+    streamed = std::string();  // the scene holds what it needs
     const double loadSeconds = Seconds(loadStart);
 
     // The settings store; a batch run stores nothing unless asked to.
@@ -304,7 +411,7 @@ int Run(int argc, char** argv) {
     app.SetProgressShown(progress);
     app.SetOkCheck([&](const host::DialogWindow& dialog) {
         const auto plan = qsxhost::PlanOutputs(a.output, qsxhost::ReadDialogChoices(dialog), scene->GetRootNode());
-        return qsxhost::FindCollision(plan, a.scene);
+        return qsxhost::FindCollision(plan, scenePath);
     });
 
     auto exporter = plugin->CreateExporter();
@@ -314,7 +421,6 @@ int Run(int argc, char** argv) {
     }
     qsxhost::PrepareForInterruption(a.output, registry.Path());
     const auto exportStart = std::chrono::steady_clock::now();
-    const time_t exportStartWall = time(nullptr);
     const int result = exporter->DoExport(a.output.c_str(), nullptr, &app, 0);
     const double exportSeconds = Seconds(exportStart);
     exporter.reset();
@@ -345,18 +451,13 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr,
                      "qsxexport: read %s in %.3f s: %lld nodes, %lld meshes, %lld vertices, %lld triangles, "
                      "%lld materials\n",
-                     a.scene.c_str(), loadSeconds, static_cast<long long>(s.nodes), static_cast<long long>(s.meshes),
+                     sceneName.c_str(), loadSeconds, static_cast<long long>(s.nodes), static_cast<long long>(s.meshes),
                      static_cast<long long>(s.vertices), static_cast<long long>(s.faces),
                      static_cast<long long>(s.materials));
         std::fprintf(stderr, "qsxexport: exported in %.3f s\n", exportSeconds);
-        // The files this run wrote: those at the three names that are new since the export began.
-        for (const std::string& p : {a.output, SideFileName(a.output, ".qsh"), SideFileName(a.output, ".qsv")}) {
-            struct stat fst {};
-            if (stat(p.c_str(), &fst) == 0 && fst.st_mtime >= exportStartWall)
-                std::fprintf(stderr, "qsxexport: wrote %s: %s\n", p.c_str(), FileSize(p).c_str());
-        }
+        for (const std::string& p : qsxhost::FilesWrittenSinceExportBegan()) PrintWritten(p);
     }
-    if (a.extractTextures && !IsJsonScene(a.scene)) {
+    if (a.extractTextures && !json) {
         const std::string dir = DirName(a.output);
         std::vector<std::string> written;
         std::string terr;
@@ -365,7 +466,7 @@ int Run(int argc, char** argv) {
             return kExitFailed;
         }
         if (a.verbose)
-            for (const auto& w : written) std::fprintf(stderr, "qsxexport: %s: %s\n", w.c_str(), FileSize(w).c_str());
+            for (const auto& w : written) PrintWritten(w);
     }
     // Settings that were to be stored and were not make the run fail as well.
     return (result == 1 && app.Failures().empty() && registry.LastError().empty()) ? kExitOk : kExitFailed;

@@ -666,7 +666,15 @@ std::vector<unsigned char> RawTextureAsTga(const aiTexture& tex) {
 
 namespace {
 
-std::unique_ptr<SceneSource> Load(const std::string& path, const AssimpOptions& options, std::string* error) {
+// The file's bytes come from a path, or from memory with a format hint when
+// they arrived through a pipe (no name, no second read).
+struct Input {
+    const std::string* path = nullptr;
+    std::string_view bytes;
+    std::string hint;
+};
+
+std::unique_ptr<SceneSource> Load(const Input& input, const AssimpOptions& options, std::string* error) {
     Assimp::Importer importer;
     importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
     // A file without meshes stays without: no stand-in skeleton geometry.
@@ -682,7 +690,9 @@ std::unique_ptr<SceneSource> Load(const std::string& path, const AssimpOptions& 
 
     const unsigned flags = aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType |
                            aiProcess_ValidateDataStructure;
-    const aiScene* read = importer.ReadFile(path, flags);
+    const aiScene* read = input.path ? importer.ReadFile(*input.path, flags)
+                                     : importer.ReadFileFromMemory(input.bytes.data(), input.bytes.size(), flags,
+                                                                   input.hint.c_str());
     if (!read) {
         const char* why = importer.GetErrorString();
         *error = why && *why ? why : "Assimp could not import the file";
@@ -700,10 +710,7 @@ std::unique_ptr<SceneSource> Load(const std::string& path, const AssimpOptions& 
     return source;
 }
 
-}  // namespace
-
-std::unique_ptr<SceneSource> LoadAssimpScene(const std::string& path, const AssimpOptions& options,
-                                             std::string* error) {
+std::unique_ptr<SceneSource> LoadInput(const Input& input, const AssimpOptions& options, std::string* error) {
     std::string scratch;
     if (!error) error = &scratch;
     if (options.fps < 1 || options.fps > kHostTicksPerSecond) {
@@ -713,7 +720,7 @@ std::unique_ptr<SceneSource> LoadAssimpScene(const std::string& path, const Assi
     }
     // Errors leave here as values, never as exceptions.
     try {
-        return Load(path, options, error);
+        return Load(input, options, error);
     } catch (const std::bad_alloc&) {
         *error = kOutOfMemory;
     } catch (const std::exception& e) {
@@ -722,6 +729,22 @@ std::unique_ptr<SceneSource> LoadAssimpScene(const std::string& path, const Assi
         *error = "import failed";
     }
     return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<SceneSource> LoadAssimpScene(const std::string& path, const AssimpOptions& options,
+                                             std::string* error) {
+    return LoadInput({&path, {}, {}}, options, error);
+}
+
+std::unique_ptr<SceneSource> LoadAssimpSceneFromMemory(std::string_view bytes, const std::string& extension,
+                                                       const AssimpOptions& options, std::string* error) {
+    if (bytes.empty()) {
+        if (error) *error = "empty";
+        return nullptr;
+    }
+    return LoadInput({nullptr, bytes, qsx::util::ToAsciiLower(extension)}, options, error);
 }
 
 std::string AssimpInputExtensions() {

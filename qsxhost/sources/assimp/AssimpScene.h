@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "qsxhost/sources/SceneSource.h"
@@ -29,6 +30,11 @@ struct AssimpOptions {
 // reason (the caller prefixes the file).
 std::unique_ptr<SceneSource> LoadAssimpScene(const std::string& path, const AssimpOptions& options,
                                              std::string* error);
+
+// The same from bytes already read (standard input, a pipe): extension, such
+// as "obj", tells the importer the format, as a file name's would.
+std::unique_ptr<SceneSource> LoadAssimpSceneFromMemory(std::string_view bytes, const std::string& extension,
+                                                       const AssimpOptions& options, std::string* error);
 
 // The file extensions the importer reads, lower case, sorted, separated by
 // single spaces: "3ds ase fbx glb gltf obj ...".

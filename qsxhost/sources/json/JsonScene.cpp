@@ -99,6 +99,8 @@ std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string*
 }
 
 bool LooksLikeJsonScene(std::string_view firstBytes) {
+    // Editors on some systems start a UTF-8 file with a byte-order mark; the reader skips it too.
+    if (firstBytes.substr(0, 3) == "\xEF\xBB\xBF") firstBytes.remove_prefix(3);
     for (char c : firstBytes) {
         if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
         return c == '{';

@@ -36,8 +36,8 @@ std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string*
 // Same from a buffer already in memory (for fuzzing and tests).
 std::unique_ptr<SceneSource> ParseJsonScene(std::string_view json, std::string* error);
 
-// True when the text starts like a JSON scene document (first non-blank byte '{'), used to choose the JSON
-// reader over the 3D-file importer.
+// True when the text starts like a JSON scene document (first non-blank byte '{', after an optional UTF-8
+// byte-order mark), used to choose the JSON reader over the 3D-file importer.
 bool LooksLikeJsonScene(std::string_view firstBytes);
 
 }  // namespace qsxhost
