@@ -58,6 +58,16 @@ wait_for() {
     fail "timed out waiting for $what"
 }
 
+# Waits (at most about 20 s) until the screen no longer matches the extended regex.
+wait_gone() {
+    local pattern=$1 what=$2
+    for _ in $(seq 100); do
+        if ! screen | grep -Eq -- "$pattern"; then return 0; fi
+        sleep 0.2
+    done
+    fail "timed out waiting for $what"
+}
+
 # One key at a time: the terminal toolkit reads a burst of identical keys as one.
 keys() {
     local key
@@ -67,11 +77,12 @@ keys() {
     done
 }
 
-# Starts qsxexport in a fresh 100x30 terminal; its exit status goes to $WORK/status.
+# Starts qsxexport in a fresh terminal, 100x30 unless COLUMNS ROWS are given;
+# its exit status goes to $WORK/status.
 start_export() {
     rm -f "$WORK/status"
     "${TMUX_CMD[@]}" kill-server >/dev/null 2>&1
-    "${TMUX_CMD[@]}" new-session -d -s qsx -x 100 -y 30 \
+    "${TMUX_CMD[@]}" new-session -d -s qsx -x "${1:-100}" -y "${2:-30}" \
         "cd '$WORK' && env XDG_CONFIG_HOME='$WORK/config' HOME='$WORK/home' LANG=C.UTF-8 \
          '$QSXEXPORT' '$SCENE' '$OUT/scene.qsx' 2>'$WORK/stderr'; echo \$? >'$WORK/status.tmp'; \
          mv '$WORK/status.tmp' '$WORK/status'" ||
@@ -132,18 +143,18 @@ done
 keys Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab Space
 wait_for "$TICKED_HEADER" "Header to be ticked"
 
-# The path box is enabled now: Tab reaches it and it takes typing. What is
-# typed there must not change where the header goes.
+# The path box is enabled now: Tab reaches it, selecting its text, and typing
+# replaces that text. What is typed there must not change where the header goes.
 keys Tab
 "${TMUX_CMD[@]}" send-keys -t qsx -l 'Zz'
-wait_for 'scene\.qshZz' "typing into the header path box"
+wait_for 'Header +Zz +│' "typing into the header path box"
 keys Enter
 STATUS=$(wait_exit)
 [ "$STATUS" = 0 ] || fail "OK: qsxexport exited with $STATUS: $(cat "$WORK/stderr")"
 
 [ -s "$OUT/scene.qsx" ] || fail "OK: the script $OUT/scene.qsx was not written"
 [ -s "$OUT/scene.qsh" ] || fail "OK: the header $OUT/scene.qsh was not written"
-[ ! -e "$OUT/scene.qshZz" ] || fail "OK: the typed header path was used"
+[ ! -e "$WORK/Zz" ] && [ ! -e "$OUT/Zz" ] || fail "OK: the typed header path was used"
 [ ! -e "$OUT/scene.qsv" ] || fail "OK: an animation file was written although not asked for"
 grep -rqiF '"Save header"=dword:00000001' "$WORK/config" ||
     fail "OK: the settings under $WORK/config do not hold \"Save header\"=dword:00000001"
@@ -163,6 +174,50 @@ STATUS=$(wait_exit)
 [ "$STATUS" = 3 ] || fail "Cancel: qsxexport exited with $STATUS, not 3: $(cat "$WORK/stderr")"
 [ "$(snapshot "$OUT")" = "$BEFORE_OUT" ] || fail "Cancel: the output directory changed"
 [ "$(snapshot "$WORK/config")" = "$BEFORE_CONFIG" ] || fail "Cancel: the settings changed"
+
+# --- too small a terminal: no form, one message, status 2, nothing written ---
+BEFORE_OUT=$(snapshot "$OUT")
+BEFORE_CONFIG=$(snapshot "$WORK/config")
+start_export 80 19
+STATUS=$(wait_exit)
+[ "$STATUS" = 2 ] || fail "80x19: qsxexport exited with $STATUS, not 2: $(cat "$WORK/stderr")"
+[ "$(cat "$WORK/stderr")" = "qsxexport: the options dialog needs an 80×20 terminal; enlarge it or use --batch" ] ||
+    fail "80x19: standard error says: $(cat "$WORK/stderr")"
+! screen | grep -q "$TITLE" || fail "80x19: the form was drawn"
+[ "$(snapshot "$OUT")" = "$BEFORE_OUT" ] || fail "80x19: the output directory changed"
+[ "$(snapshot "$WORK/config")" = "$BEFORE_CONFIG" ] || fail "80x19: the settings changed"
+
+# --- the smallest terminal: the whole form, the keys on its bottom line, the
+# drop-down list opened from the keyboard, and typing that replaces a value ---
+start_export 80 20
+wait_for "$TITLE" "the options dialog at 80x20"
+wait_for 'Tab/S-Tab:move Space:tick Alt\+key:jump Alt\+Down/Space:list Enter:OK Esc:Cancel' "the key hints"
+S=$(screen)
+grep -Eq '│ +│ \[ \] +Animation +[^ ]*scene\.qsv +│' <<<"$S" || fail "80x20: the Animation row is not inside its box"
+OPEN_LIST='│ Scale to +│'
+keys Tab Down  # the scale type list, then Down opens it
+wait_for "$OPEN_LIST" "Down to open the list"
+keys Up Enter  # Enter picks the item and closes the list; the dialog stays
+wait_gone "$OPEN_LIST" "Enter to close the open list"
+screen | grep -Eq 'Scale to +▼' || fail "Enter did not pick Scale to"
+[ ! -e "$WORK/status" ] || fail "Enter on an open list ended the dialog"
+# An Escape with another key soon after reads as Alt with that key: wait for each.
+keys Space
+wait_for "$OPEN_LIST" "Space to open the list"
+keys Escape
+wait_gone "$OPEN_LIST" "Escape to close the list"
+keys M-Down
+wait_for "$OPEN_LIST" "Alt+Down to open the list"
+keys Escape
+wait_gone "$OPEN_LIST" "Escape to close the list"
+[ ! -e "$WORK/status" ] || fail "Escape on an open list ended the dialog"
+keys Tab 2  # into the scale box: its text is selected, so 2 replaces 1.0000
+wait_for '▼ +2 +│' "typing to replace the scale factor"
+keys Enter
+STATUS=$(wait_exit)
+[ "$STATUS" = 0 ] || fail "80x20 OK: qsxexport exited with $STATUS: $(cat "$WORK/stderr")"
+grep -rqF '"Scale factor"="2.0000"' "$WORK/config" || fail "80x20 OK: the scale factor 2 was not stored"
+grep -rqF '"Scale type"=dword:00000000' "$WORK/config" || fail "80x20 OK: Scale to was not stored"
 
 echo "PASS: options dialog in the terminal"
 exit 0

@@ -29,6 +29,7 @@
 #include "qsxhost/settings/FileRegistry.h"
 #include "qsxhost/sources/assimp/AssimpScene.h"
 #include "qsxhost/sources/json/JsonScene.h"
+#include "qsxhost/ui/TerminalDialog.h"
 #include "util/Files.h"
 #include "util/Paths.h"
 #include "util/Text.h"
@@ -428,6 +429,10 @@ int Run(int argc, char** argv) {
     if (!registry.LastError().empty()) PrintMessage(registry.Path(), "settings not saved: " + registry.LastError());
     if (app.DialogResult() == -1) {
         PrintMessage(a.output, app.DialogMessage());
+        return kExitUsage;
+    }
+    if (app.DialogResult() == qsxhost::kTerminalTooSmall) {
+        PrintMessage("", "the options dialog needs an 80\u00d720 terminal; enlarge it or use --batch");
         return kExitUsage;
     }
     if (app.DialogResult() != 1) {

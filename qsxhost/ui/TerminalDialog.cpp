@@ -6,6 +6,9 @@
 #include <functional>
 #include <map>
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include "qsxhost/ui/MemoryDialog.h"
 #include "qsxhost/ui/TerminalWidgets.h"
 
@@ -23,6 +26,11 @@ using namespace terminal;  // the form is made of these widgets and their names
 // dialog wants roughly 63 x 24 cells and fits into 80 x 24 once it is spread.
 constexpr int kMaxWidth = 110;
 constexpr int kMaxHeight = 30;
+
+// The keys, on the form's bottom border: every row inside it belongs to the
+// controls at the smallest size. Short enough for the 78 columns between the
+// corners of an 80-column form.
+constexpr const char* kKeyHints = "Tab/S-Tab:move Space:tick Alt+key:jump Alt+Down/Space:list Enter:OK Esc:Cancel";
 
 struct ControlSlot {
     const host::DialogControl* def;
@@ -222,6 +230,15 @@ public:
     }
 
 protected:
+    void draw() override {
+        FDialog::draw();
+        const FString hints(kKeyHints);
+        const std::size_t width = getWidth();
+        if (width < 4 || hints.getLength() + 2 > width) return;
+        setColor();
+        print() << FPoint{int(1 + (width - hints.getLength()) / 2), int(getHeight())} << hints;
+    }
+
     // The close box and the window menu's "Close" mean Cancel; the handler decides.
     void onClose(finalcut::FCloseEvent* ev) override {
         if (ended_) {
@@ -401,10 +418,24 @@ private:
     std::string saved_;
 };
 
+// Whether the terminal is at least the size the form is laid out for; a
+// terminal whose size cannot be told is given the benefit of the doubt.
+bool TerminalLargeEnough() {
+    winsize size{};
+    for (const int fd : {STDOUT_FILENO, STDIN_FILENO}) {
+        if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0)
+            return size.ws_col >= kTerminalMinWidth && size.ws_row >= kTerminalMinHeight;
+    }
+    return true;
+}
+
 }  // namespace
 
 intptr_t RunTerminalDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param,
                            const std::vector<ControlEdit>& edits) {
+    // Smaller, the form's controls overlap its frame and each other; better
+    // no form at all, before the toolkit takes over the screen.
+    if (!TerminalLargeEnough()) return kTerminalTooSmall;
     LocaleGuard locale;
     char name[] = "qsxexport";
     char* argv[] = {name, nullptr};

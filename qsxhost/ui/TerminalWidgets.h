@@ -123,12 +123,32 @@ public:
 };
 
 // An edit box; with ES_UPPERCASE, letters become capitals as they are typed.
+// Coming in by Tab, Shift+Tab or a mnemonic selects the whole text, as an
+// edit box of the window system this form stands in for does, so that typing
+// replaces the value instead of being added to it. A click places the cursor.
 class EditControl final : public finalcut::FLineEdit {
 public:
     EditControl(bool upperCase, finalcut::FWidget* parent) : FLineEdit(parent), upperCase_(upperCase) {}
+
     void onKeyPress(finalcut::FKeyEvent* ev) override {
         const FKey key = ev->key();
         if (IsEnter(key)) return;  // the dialog's default button
+        if (selected_ && !isReadOnly()) {
+            if (key == FKey::Backspace || key == FKey::Erase || key == FKey::Del_char) {
+                Select(false);
+                setText(FString());
+                redraw();
+                emitCallback("changed");
+                ev->accept();
+                return;
+            }
+            if (IsPrintable(key)) {
+                Select(false);
+                setText(FString());
+            } else if (key != FKey::Tab && key != FKey::Back_tab) {
+                Select(false);  // a movement key keeps the text and ends the selection
+            }
+        }
         if (upperCase_ && key >= FKey('a') && key <= FKey('z')) {
             finalcut::FKeyEvent upper(finalcut::Event::KeyPress, FKey(uint32_t(key) - 0x20));
             FLineEdit::onKeyPress(&upper);
@@ -138,8 +158,45 @@ public:
         FLineEdit::onKeyPress(ev);
     }
 
+    void onFocusIn(finalcut::FFocusEvent* ev) override {
+        FLineEdit::onFocusIn(ev);
+        Select(!getText().isEmpty());
+    }
+
+    void onFocusOut(finalcut::FFocusEvent* ev) override {
+        Select(false);
+        FLineEdit::onFocusOut(ev);
+    }
+
+    void onMouseDown(finalcut::FMouseEvent* ev) override {
+        FLineEdit::onMouseDown(ev);
+        Select(false);
+    }
+
+    // A selected text is shown in the colours of a selected item.
+    void resetColors() override {
+        FLineEdit::resetColors();
+        if (!selected_) return;
+        const auto& colors = getColorTheme();
+        setForegroundColor(colors->selected_current_element_focus_fg);
+        setBackgroundColor(colors->selected_current_element_focus_bg);
+    }
+
 private:
+    static bool IsPrintable(FKey key) {
+        const auto code = uint32_t(key);
+        return code >= 0x20 && code != 0x7F && code < 0x110000 && !(code >= 0x80 && code < 0xA0);
+    }
+
+    void Select(bool on) {
+        if (selected_ == on) return;
+        selected_ = on;
+        resetColors();
+        redraw();
+    }
+
     bool upperCase_;
+    bool selected_ = false;
 };
 
 // A drop-down list without typing. It may have no selection, which the
@@ -183,8 +240,8 @@ public:
 
     void onKeyPress(finalcut::FKeyEvent* ev) override {
         const FKey key = ev->key();
-        if (selection == host::CB_ERR && !items.empty() && (key == FKey::Up || key == FKey::Down)) {
-            // From no selection, either arrow lands on the first item.
+        if (selection == host::CB_ERR && !items.empty() && key == FKey::Up) {
+            // From no selection, Up lands on the first item.
             selection = 0;
             Show();
             if (onPick) onPick();
@@ -193,6 +250,13 @@ public:
         }
         // The toolkit's box takes Escape even while closed; then it is the dialog's Cancel.
         if ((key == FKey::Escape || key == FKey::Escape_mintty) && !DroppedDown()) return;
+        // Down and Space open a closed list as well as Alt+Down, which is all the
+        // toolkit's box knows; Up still steps back through the items.
+        if ((key == FKey::Down || key == FKey::Meta_down || key == FKey(' ')) && !DroppedDown() && !items.empty()) {
+            showDropDown();
+            ev->accept();
+            return;
+        }
         FComboBox::onKeyPress(ev);
     }
 
