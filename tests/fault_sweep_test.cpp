@@ -292,32 +292,28 @@ TEST(FaultSweep, EveryFailedWriteOrOpenLosesOnlyItsFile) {
         EXPECT_EQ(opens, mode == 3 ? 2 + 6 : 3) << m;
         ASSERT_GT(writes, 1000) << m;
 
-        for (long k = 1; k <= writes; ++k) {
-            const auto run = Export(scene, mode, 0, k, 0, earlier);
-            const std::string what = m + ", write " + std::to_string(k);
-            const std::string& path = clean->fs.opened[clean->fs.writtenTo[static_cast<size_t>(k - 1)]];
-            ++writeRuns;
-            EXPECT_EQ(run->result, 0) << what;
-            ASSERT_EQ(run->failures.size(), 1u) << what;
-            EXPECT_EQ(run->failures[0].path, path) << what;
-            EXPECT_EQ(run->failures[0].reason, "No space left on device") << what;
-            EXPECT_EQ(run->reported, std::vector<std::string>{path}) << what;
-            ExpectOnlyThatFileLost(*clean, *run, path, what, earlier);
-            if (::testing::Test::HasFailure()) return;
-        }
-        for (long k = 1; k <= opens; ++k) {
-            const auto run = Export(scene, mode, k, 0, 0, earlier);
-            const std::string what = m + ", open " + std::to_string(k);
-            const std::string& path = clean->fs.opened[static_cast<size_t>(k - 1)];
-            ++openRuns;
-            EXPECT_EQ(run->result, 0) << what;
-            ASSERT_EQ(run->failures.size(), 1u) << what;
-            EXPECT_EQ(run->failures[0].path, path) << what;
-            EXPECT_EQ(run->failures[0].reason, "Permission denied") << what;
-            EXPECT_EQ(run->reported, std::vector<std::string>{path}) << what;
-            ExpectOnlyThatFileLost(*clean, *run, path, what, earlier);
-            if (::testing::Test::HasFailure()) return;
-        }
+        // Fault k of one kind (a write or an open) loses the file it hit and nothing else.
+        auto sweep = [&](bool writesFail, long count, const char* reason, long& runs) {
+            for (long k = 1; k <= count; ++k) {
+                const auto run = Export(scene, mode, writesFail ? 0 : k, writesFail ? k : 0, 0, earlier);
+                const std::string what = m + (writesFail ? ", write " : ", open ") + std::to_string(k);
+                const size_t at = static_cast<size_t>(k - 1);
+                const size_t file = writesFail ? clean->fs.writtenTo[at] : at;
+                const std::string& path = clean->fs.opened[file];
+                ++runs;
+                EXPECT_EQ(run->result, 0) << what;
+                ASSERT_EQ(run->failures.size(), 1u) << what;
+                EXPECT_EQ(run->failures[0].path, path) << what;
+                EXPECT_EQ(run->failures[0].reason, reason) << what;
+                EXPECT_EQ(run->reported, std::vector<std::string>{path}) << what;
+                ExpectOnlyThatFileLost(*clean, *run, path, what, earlier);
+                if (::testing::Test::HasFailure()) return;
+            }
+        };
+        sweep(true, writes, "No space left on device", writeRuns);
+        if (::testing::Test::HasFailure()) return;
+        sweep(false, opens, "Permission denied", openRuns);
+        if (::testing::Test::HasFailure()) return;
         // One past the last write or open fails nothing: every earlier file is replaced.
         const auto past = Export(scene, mode, opens + 1, writes + 1, 0, earlier);
         EXPECT_EQ(past->result, 1) << m;
