@@ -4,7 +4,10 @@
 // material with one slot per block.
 #include "qsxhost/sources/qsx/QsxScene.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <deque>
 
 #include "qsxhost/sources/TreeNode.h"
@@ -157,13 +160,58 @@ public:
     }
 };
 
-// World transforms of the output frame, by node: a nested node's is its own
-// (relative) transform times its parent's world transform.
+// What "% 4.6f" prints for x, sign included.
+std::string Printed(float x) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(x), std::chars_format::fixed, 6);
+    return std::string(buf, r.ptr);
+}
+
+bool RowPrintsAs(const host::Matrix3& m, int row, const host::Matrix3& want) {
+    for (int c = 0; c < 3; ++c)
+        if (Printed(m[row][c]) != Printed(want[row][c])) return false;
+    return true;
+}
+
+host::Matrix3 SignedMatrix(host::Matrix3 m) {
+    for (int r = 0; r < 4; ++r) m.SetRow(r, {Signed(m[r].x), Signed(m[r].y), Signed(m[r].z)});
+    return m;
+}
+
+// A nested node's world transform, own (relative) times its parent's. The
+// exporter divides the parent's back out (world times the parent's inverse),
+// which rounds: where that would print another relative transform, the world
+// transform's row is moved by a few units in the last place until it prints
+// the one written. Rows are independent in that product.
+host::Matrix3 NestedWorld(const host::Matrix3& own, const host::Matrix3& parentWorld) {
+    host::Matrix3 world = SignedMatrix(own * parentWorld);
+    const host::Matrix3 inverse = host::Inverse(parentWorld);
+    for (int r = 0; r < 4; ++r) {
+        if (RowPrintsAs(world * inverse, r, own)) continue;
+        const host::Point3 base = world[r];
+        bool found = false;
+        for (int a = -3; a <= 3 && !found; ++a)
+            for (int b = -3; b <= 3 && !found; ++b)
+                for (int c = -3; c <= 3 && !found; ++c) {
+                    const int steps[3] = {a, b, c};
+                    host::Point3 p = base;
+                    for (int k = 0; k < 3; ++k)
+                        for (int n = 0; n < std::abs(steps[k]); ++n)
+                            p[k] = Signed(std::nextafter(p[k], steps[k] > 0 ? 1e38f : -1e38f));
+                    world.SetRow(r, p);
+                    found = RowPrintsAs(world * inverse, r, own);
+                }
+        if (!found) world.SetRow(r, base);
+    }
+    return world;
+}
+
+// World transforms of the output frame, by node.
 std::vector<host::Matrix3> World(const Script& s, const std::vector<host::Matrix3>& transforms) {
     std::vector<host::Matrix3> world(transforms.size());
     for (size_t i = 0; i < transforms.size(); ++i) {
         const int32_t p = s.nodes[i].parent;
-        world[i] = p < 0 ? transforms[i] : transforms[i] * world[static_cast<size_t>(p)];
+        world[i] = p < 0 ? SignedMatrix(transforms[i]) : NestedWorld(transforms[i], world[static_cast<size_t>(p)]);
     }
     return world;
 }
@@ -177,6 +225,7 @@ std::unique_ptr<SceneSource> MakeQsxScene(const Script& s, const script::Animati
     for (const script::Node& n : s.nodes) own.push_back(n.transform);
     const std::vector<host::Matrix3> world = World(s, own);
     std::vector<uint32_t> faceIds;
+    const bool flat = std::none_of(s.nodes.begin(), s.nodes.end(), [](const script::Node& n) { return n.parent >= 0; });
     for (size_t i = 0; i < s.nodes.size(); ++i) {
         const script::Node& n = s.nodes[i];
         QsxNode& node = scene->nodes.emplace_back();
@@ -184,7 +233,12 @@ std::unique_ptr<SceneSource> MakeQsxScene(const Script& s, const script::Animati
         node.frames.push_back(HostMatrix(world[i]));
         node.mtl = scene->Material(n, &faceIds);
         node.object = scene->Mesh(n, faceIds);
-        QsxNode* parent = n.parent < 0 ? &scene->root : &scene->nodes[static_cast<size_t>(n.parent)];
+        // A flat script without the wrapper had one top-level node: the blocks
+        // after the first were its descendants (how deep is not written).
+        const bool underFirst = !s.wrapper && n.parent < 0 && i > 0 && flat;
+        QsxNode* parent = underFirst ? &scene->nodes[0]
+                          : n.parent < 0 ? &scene->root
+                                         : &scene->nodes[static_cast<size_t>(n.parent)];
         node.parent = parent;
         parent->children.push_back(&node);
     }
