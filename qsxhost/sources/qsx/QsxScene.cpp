@@ -184,15 +184,16 @@ host::Matrix3 SignedMatrix(host::Matrix3 m) {
 // transform's row is moved by a few units in the last place until it prints
 // the one written. Rows are independent in that product.
 host::Matrix3 NestedWorld(const host::Matrix3& own, const host::Matrix3& parentWorld) {
+    constexpr int kReach = 8;  // units in the last place tried each way
     host::Matrix3 world = SignedMatrix(own * parentWorld);
     const host::Matrix3 inverse = host::Inverse(parentWorld);
     for (int r = 0; r < 4; ++r) {
         if (RowPrintsAs(world * inverse, r, own)) continue;
         const host::Point3 base = world[r];
         bool found = false;
-        for (int a = -3; a <= 3 && !found; ++a)
-            for (int b = -3; b <= 3 && !found; ++b)
-                for (int c = -3; c <= 3 && !found; ++c) {
+        for (int a = -kReach; a <= kReach && !found; ++a)
+            for (int b = -kReach; b <= kReach && !found; ++b)
+                for (int c = -kReach; c <= kReach && !found; ++c) {
                     const int steps[3] = {a, b, c};
                     host::Point3 p = base;
                     for (int k = 0; k < 3; ++k)
