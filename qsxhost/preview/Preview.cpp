@@ -236,11 +236,12 @@ bool WritePreview(const std::vector<std::string>& scripts, const std::string& pn
         script::ReadScript(text, &s, &problems);
         if (problems.Count() > 0) {
             const script::Problem& p = problems.Listed()[0];
-            *error = path + (p.line > 0 ? ":" + std::to_string(p.line) : std::string()) + ": " + p.what +
-                     (problems.Count() > 1 ? " (and " + std::to_string(problems.Count() - 1) +
-                                                 " more; qsxexport --check lists them)"
-                                           : "") +
-                     "; no preview drawn";
+            *error = path;
+            if (p.line > 0) error->append(":").append(std::to_string(p.line));
+            error->append(": ").append(p.what);
+            if (problems.Count() > 1)
+                error->append(" (and ").append(std::to_string(problems.Count() - 1)).append(" more; qsxexport --check lists them)");
+            error->append("; no preview drawn");
             return false;
         }
         Add(s, qsx::util::DirName(path), &scene);

@@ -101,7 +101,11 @@ std::string WordAt(const char* p, const char* end) {
     while (p < end && *p == ' ') ++p;
     const char* q = p;
     while (q < end && *q != ' ' && q - p < 40) ++q;
-    return p == q ? std::string("nothing") : "'" + std::string(p, q) + "'";
+    if (p == q) return "nothing";
+    std::string word(1, '\'');
+    word.append(p, q);
+    word.push_back('\'');
+    return word;
 }
 
 }  // namespace qsxhost::script

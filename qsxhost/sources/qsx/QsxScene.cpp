@@ -269,7 +269,9 @@ bool IsQsxScriptName(const std::string& path) { return qsx::util::EndsWithNoCase
 
 std::unique_ptr<SceneSource> LoadQsxScene(const std::string& path, std::string* error) {
     auto fail = [&](const std::string& file, int64_t line, const std::string& what, int64_t more) {
-        *error = file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what;
+        *error = file;
+        if (line > 0) error->append(":").append(std::to_string(line));
+        error->append(": ").append(what);
         if (more > 0) *error += " (and " + std::to_string(more) + " more; qsxexport --check lists them)";
         return nullptr;
     };
