@@ -8,6 +8,7 @@ packages=(
   libfinal-dev libgpm-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   tmux hyperfine locales
+  libosmesa6-dev libpng-dev libstb-dev
 )
 missing=()
 for p in "${packages[@]}"; do
