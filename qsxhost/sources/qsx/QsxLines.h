@@ -18,7 +18,8 @@ namespace qsxhost::script {
 class LineWalk {
 public:
     LineWalk(std::string_view text, Problems* problems) : text_(text), problems_(problems) {}
-    ~LineWalk() {
+    // Reports the LF-only line ends, once the walk is over.
+    void Finish() {
         if (lfOnly_ > 0)
             problems_->Add(firstLfOnly_, lfOnly_ == 1 ? std::string("the line ends in LF alone, not CR LF")
                                                       : "the line ends in LF alone, not CR LF (" +

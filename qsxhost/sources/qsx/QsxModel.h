@@ -5,6 +5,7 @@
 // printed from.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,6 +31,11 @@ public:
         if (list_.size() < kMaxListed) list_.push_back({line, std::move(what)});
     }
     int64_t Count() const { return count_; }
+    // In line order (the order found may run back: a block left open is
+    // reported at its Begin line when the file ends).
+    void Sort() {
+        std::stable_sort(list_.begin(), list_.end(), [](const Problem& a, const Problem& b) { return a.line < b.line; });
+    }
     const std::vector<Problem>& Listed() const { return list_; }
 
 private:

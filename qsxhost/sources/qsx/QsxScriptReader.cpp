@@ -82,6 +82,7 @@ public:
             Line(line);
         }
         Finish(walk.Number());
+        walk.Finish();
     }
 
 private:
@@ -720,6 +721,7 @@ private:
 void ReadScript(std::string_view text, Script* script, Problems* problems) {
     *script = Script();
     ScriptReader(script, problems).Read(text);
+    problems->Sort();
 }
 
 }  // namespace qsxhost::script

@@ -36,6 +36,8 @@ void ReadHeader(std::string_view text, Header* header, Problems* problems) {
         header->tags.push_back(std::move(t));
     }
     if (walk.Number() == 0) problems->Add(0, "the file is empty");
+    walk.Finish();
+    problems->Sort();
 }
 
 void ReadAnimation(std::string_view text, Animation* animation, Problems* problems) {
@@ -108,6 +110,8 @@ void ReadAnimation(std::string_view text, Animation* animation, Problems* proble
         f.transforms.push_back(m);
     }
     endFrame(walk.Number());
+    walk.Finish();
+    problems->Sort();
 }
 
 std::string IdentifierName(std::string_view name) {
