@@ -374,7 +374,10 @@ int Run(int argc, char** argv) {
         inputFormat = ext;
     }
     if (json) {
-        scene = fromMemory ? qsxhost::ParseJsonScene(streamed, &error) : qsxhost::LoadJsonScene(a.scene, &error);
+        std::vector<std::string> warnings;
+        scene = fromMemory ? qsxhost::ParseJsonScene(streamed, &error, &warnings)
+                           : qsxhost::LoadJsonScene(a.scene, &error, &warnings);
+        for (const std::string& w : warnings) PrintMessage(sceneName, w);
     } else {
         if (progress) {
             a.assimp.progress = [](float f) {
