@@ -410,6 +410,12 @@ int Run(int argc, char** argv) {
     qsxhost::FileRegistry registry(qsxhost::FileRegistry::DefaultPath());
     registry.SetReadOnly(!interactive && !a.saveDefaults);
 
+    // A stored value the dialog would refuse would fail every batch run; the
+    // run goes on with its default (the dialog in the terminal shows it as stored).
+    if (!interactive)
+        for (const std::string& note : qsxhost::ReplaceRefusedStoredValues(registry, a.edits))
+            PrintMessage(registry.Path(), note);
+
     qsxhost::HostApp app(*scene, registry);
     app.SetDialog(interactive ? qsxhost::DialogMode::Terminal : qsxhost::DialogMode::Batch, a.edits);
     app.SetProgressShown(progress);
