@@ -61,18 +61,17 @@ bool WriteText(host::RegistryKey& key, const char* name, const std::string& text
     return key.SetValue(name, host::REG_SZ, data.c_str(), static_cast<uint32_t>(data.size() + 1));
 }
 
-locale_t CLocale() {
-    static const locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return loc;
-}
-
 bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Only used if the C locale object could not be made (out of memory).
+// atof in the C locale without the C library: where it has no conversion
+// with a locale of the call's own (Windows), or the C locale object could not
+// be made (out of memory).
 double AtofFallback(const char* s) {
     while (IsCSpace(*s)) ++s;
     bool negative = false;
     if (*s == '+' || *s == '-') negative = *s++ == '-';
+    // A second sign is no number; from_chars alone would take a '-' there.
+    if (*s == '+' || *s == '-') return 0.0;
     double v = 0.0;
     const char* end = s + std::strlen(s);
     if (util::StartsWithNoCase(s, "inf")) {
@@ -81,19 +80,35 @@ double AtofFallback(const char* s) {
         v = std::nan("");
     } else if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X') &&
                std::from_chars(s + 2, end, v, std::chars_format::hex).ec == std::errc()) {
-    } else {
-        std::from_chars(s, end, v, std::chars_format::general);
+    } else if (const auto r = std::from_chars(s, end, v, std::chars_format::general); r.ec == std::errc::invalid_argument) {
+        return 0.0;  // no number at all: atof's 0, without the sign
+    } else if (r.ec == std::errc::result_out_of_range) {
+        // strtod's answers: too large is infinite, too small is zero.
+        const std::string_view digits(s, static_cast<size_t>(r.ptr - s));
+        const size_t e = digits.find_first_of("eE");
+        v = e != std::string_view::npos && digits.substr(e + 1, 1) == "-" ? 0.0 : HUGE_VAL;
     }
     return negative ? -v : v;
 }
+
+#ifndef _WIN32
+locale_t CLocale() {
+    static const locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return loc;
+}
+#endif
 
 }  // namespace
 
 double AtofC(const char* text) {
     if (!text) return 0.0;
+#ifdef _WIN32
+    return AtofFallback(text);
+#else
     locale_t loc = CLocale();
     if (loc == static_cast<locale_t>(0)) return AtofFallback(text);
     return strtod_l(text, nullptr, loc);
+#endif
 }
 
 std::string FormatScaleFactor(float value) {
