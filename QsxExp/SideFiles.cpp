@@ -46,7 +46,9 @@ std::string QsxExport::HeaderMacroName(std::string_view name, int32_t tag) {
             id.push_back(keep ? c : '_');
         }
     }
-    const std::string suffix = "_" + std::to_string(tag);
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "_" + a temporary.
+    std::string suffix(1, '_');
+    suffix += std::to_string(tag);
     while (!headerNames_.insert(id).second) id += suffix;
     return id;
 }

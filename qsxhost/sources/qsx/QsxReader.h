@@ -28,8 +28,8 @@ void ReadAnimation(std::string_view text, Animation* animation, Problems* proble
 // A header beside its script: one definition per node in script order, the
 // tag numbers equal, and each name the node's name, either as written or made
 // an identifier (each byte other than a letter, digit or '_' becomes '_';
-// a repeated name may carry "_N" with its tag; an empty name is the tag
-// alone). Problems are at the header's lines.
+// an empty name is the tag alone; a name taken already carries "_N" with its
+// tag, as often as needed). Problems are at the header's lines.
 void CheckHeader(const Script& script, const Header& header, Problems* problems);
 
 // An animation file beside its script: at least as many transforms per frame

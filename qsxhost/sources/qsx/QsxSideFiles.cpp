@@ -129,11 +129,16 @@ void CheckHeader(const Script& script, const Header& header, Problems* problems)
         const HeaderTag& t = header.tags[i];
         const Node& node = script.nodes[i];
         const std::string tag = std::to_string(i + 1);
-        const std::string id = IdentifierName(node.name);
-        // The name as written, or mended into an identifier: a repeated name
-        // carries its tag, a missing one is the tag alone.
-        const bool same = t.name == node.name || t.name == id || t.name == id + "_" + tag ||
-                          (node.name.empty() && t.name == tag);
+        // The name as written, or mended into an identifier: a missing name is
+        // the tag alone, and a name taken already carries "_TAG" until it is free.
+        const std::string id = node.name.empty() ? tag : IdentifierName(node.name);
+        bool same = t.name == node.name;
+        if (!same && t.name.compare(0, id.size(), id) == 0) {
+            std::string_view rest = std::string_view(t.name).substr(id.size());
+            const std::string suffix = std::string(1, '_') + tag;
+            while (rest.substr(0, suffix.size()) == suffix) rest.remove_prefix(suffix.size());
+            same = rest.empty();
+        }
         if (!same)
             problems->Add(t.line, "TAG_" + t.name + " names tag " + std::to_string(t.tag) + ", but node " + tag +
                                       " of the script is '" + node.name + "'");
