@@ -360,13 +360,17 @@ host::Mtl* AssimpSceneSource::StandardFor(unsigned index) {
     const aiMaterial& m = *scene_->mMaterials[index];
     SceneMtl& mtl = *materials_.emplace_back(std::make_unique<SceneMtl>());
     mtl.cls = host::STANDARD_MATERIAL_CLASS_ID;
+    // A value that is not finite is not taken: importers make some up (the
+    // ASE reader's stand-in material has a NaN ambient red), and the script
+    // cannot hold it.
     aiColor3D c;
-    if (m.Get(AI_MATKEY_COLOR_AMBIENT, c) == AI_SUCCESS) mtl.ambient = {c.r, c.g, c.b};
-    if (m.Get(AI_MATKEY_COLOR_DIFFUSE, c) == AI_SUCCESS || m.Get(AI_MATKEY_BASE_COLOR, c) == AI_SUCCESS)
+    const auto finite = [&] { return std::isfinite(c.r) && std::isfinite(c.g) && std::isfinite(c.b); };
+    if (m.Get(AI_MATKEY_COLOR_AMBIENT, c) == AI_SUCCESS && finite()) mtl.ambient = {c.r, c.g, c.b};
+    if ((m.Get(AI_MATKEY_COLOR_DIFFUSE, c) == AI_SUCCESS || m.Get(AI_MATKEY_BASE_COLOR, c) == AI_SUCCESS) && finite())
         mtl.diffuse = {c.r, c.g, c.b};
-    if (m.Get(AI_MATKEY_COLOR_SPECULAR, c) == AI_SUCCESS) mtl.specular = {c.r, c.g, c.b};
+    if (m.Get(AI_MATKEY_COLOR_SPECULAR, c) == AI_SUCCESS && finite()) mtl.specular = {c.r, c.g, c.b};
     float f = 1.0f;
-    if (m.Get(AI_MATKEY_OPACITY, f) == AI_SUCCESS) mtl.opacity = f;
+    if (m.Get(AI_MATKEY_OPACITY, f) == AI_SUCCESS && std::isfinite(f)) mtl.opacity = f;
     int i = 0;
     if (m.Get(AI_MATKEY_TWOSIDED, i) == AI_SUCCESS) mtl.twoSided = i != 0;
     i = 0;
