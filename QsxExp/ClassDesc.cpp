@@ -1,7 +1,5 @@
 #include "QsxExp/ClassDesc.h"
 
-#include <dlfcn.h>
-
 #include <new>
 
 #include "QsxExp/QsxExport.h"
@@ -12,13 +10,6 @@ namespace {
 QsxExportClassDesc gDesc;
 void* gInstance = nullptr;
 int gControlsInitialised = 0;
-
-// The host may offer its custom controls' initialisation; a stand-alone host
-// that has none simply does not define it.
-void InitHostControls(void* instance) {
-    using InitFn = void (*)(void*);
-    if (auto fn = reinterpret_cast<InitFn>(dlsym(RTLD_DEFAULT, "InitCustomControls"))) fn(instance);
-}
 
 }  // namespace
 
@@ -33,7 +24,7 @@ int LibraryEntry(void* instance, unsigned, void*) {
     gInstance = instance;
     if (!gControlsInitialised) {
         gControlsInitialised = 1;
-        InitHostControls(instance);
+        InitControls(instance);
     }
     return 1;
 }

@@ -36,4 +36,8 @@ QsxExportClassDesc* GetQsxExportDesc();
 int LibraryEntry(void* instance, unsigned reason, void* reserved);
 void* ModuleInstance();
 
+// The platform's part of the first entry: the host's custom controls for this
+// module, then whatever the window system needs (posix/ or win32/).
+void InitControls(void* instance);
+
 }  // namespace qsx

@@ -5,6 +5,7 @@
 #include <exception>
 #include <new>
 
+#include "QsxExp/ClassDesc.h"
 #include "QsxExp/OptionsDialog.h"
 #include "QsxExp/QsxExport.h"
 #include "util/Paths.h"
@@ -94,7 +95,10 @@ int QsxExport::RunExport(const char* name) {
     headerPath = util::SideFileName(outputPath, ".qsh");
     animationPath = util::SideFileName(outputPath, ".qsv");
 
-    if (ip->DialogBoxParam(OptionsDialogTemplate(), OptionsDialogProc, reinterpret_cast<intptr_t>(this)) != 1) {
+    // The template comes from this library's resources where the window system makes dialogs from them.
+    host::DialogTemplate dialog = OptionsDialogTemplate();
+    dialog.module = ModuleInstance();
+    if (ip->DialogBoxParam(dialog, OptionsDialogProc, reinterpret_cast<intptr_t>(this)) != 1) {
         cancelled = true;
         return 1;
     }

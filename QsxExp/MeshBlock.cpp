@@ -199,7 +199,9 @@ void QsxExport::WriteTriangles(const host::Mesh& mesh, Mtl* material) {
 // ---------------------------------------------------------------- materials
 
 std::string QsxExport::TextureName(std::string_view path) const {
-    size_t start = path.rfind('\\');
+    // Paths come from every platform, so '/' cuts as '\' does; a drive
+    // letter alone ("C:wood.tga") is cut only where no separator is.
+    size_t start = path.find_last_of("\\/");
     if (start == std::string_view::npos) start = path.rfind(':');
     std::string name(start == std::string_view::npos ? path : path.substr(start + 1));
     if (options.textureFlags & TEX_OVERRIDE_EXT) {

@@ -9,6 +9,60 @@
 namespace qsx {
 namespace {
 
+#ifdef __SIZEOF_INT128__
+using U128 = unsigned __int128;
+#else
+// Where the compiler has no 128-bit integer (32-bit targets): the operations
+// the exact rounding below needs, on two 64-bit halves. Products are only
+// ever taken of values below 2^64.
+struct U128 {
+    uint64_t hi = 0, lo = 0;
+    constexpr U128() = default;
+    constexpr U128(uint64_t v) : lo(v) {}
+    explicit constexpr operator uint32_t() const { return static_cast<uint32_t>(lo); }
+
+    friend constexpr U128 operator*(U128 a, U128 b) {
+        const uint64_t a0 = a.lo & 0xFFFFFFFFu, a1 = a.lo >> 32, b0 = b.lo & 0xFFFFFFFFu, b1 = b.lo >> 32;
+        const uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
+        const uint64_t mid = (p00 >> 32) + (p01 & 0xFFFFFFFFu) + (p10 & 0xFFFFFFFFu);
+        U128 r;
+        r.lo = (p00 & 0xFFFFFFFFu) | (mid << 32);
+        r.hi = p11 + (p01 >> 32) + (p10 >> 32) + (mid >> 32);
+        return r;
+    }
+    friend constexpr U128 operator>>(U128 a, int s) {
+        if (s <= 0) return a;
+        if (s >= 128) return U128();
+        if (s >= 64) return U128(a.hi >> (s - 64));
+        U128 r;
+        r.lo = (a.lo >> s) | (a.hi << (64 - s));
+        r.hi = a.hi >> s;
+        return r;
+    }
+    friend constexpr U128 operator<<(U128 a, int s) {
+        if (s <= 0) return a;
+        if (s >= 128) return U128();
+        U128 r;
+        if (s >= 64) {
+            r.hi = a.lo << (s - 64);
+            return r;
+        }
+        r.hi = (a.hi << s) | (a.lo >> (64 - s));
+        r.lo = a.lo << s;
+        return r;
+    }
+    friend constexpr U128 operator-(U128 a, U128 b) {
+        U128 r;
+        r.lo = a.lo - b.lo;
+        r.hi = a.hi - b.hi - (a.lo < b.lo ? 1 : 0);
+        return r;
+    }
+    friend constexpr bool operator==(U128 a, U128 b) { return a.hi == b.hi && a.lo == b.lo; }
+    friend constexpr bool operator>(U128 a, U128 b) { return a.hi != b.hi ? a.hi > b.hi : a.lo > b.lo; }
+    friend constexpr bool operator>=(U128 a, U128 b) { return !(b > a); }
+};
+#endif
+
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
@@ -166,7 +220,6 @@ char* AppendFixed6(char* out, double value) {
             fractionBits = d.mantissa & ((uint64_t{1} << shift) - 1);
         }
         // fractionBits < 2^53 and 10^6 < 2^20, so the product and every shift below stay within 128 bits.
-        using U128 = unsigned __int128;
         const U128 scaled = static_cast<U128>(fractionBits) * 1000000u;
         const U128 quotient = scaled >> shift;  // < 10^6 because fractionBits < 2^shift
         const U128 remainder = scaled - (quotient << shift);
@@ -199,7 +252,6 @@ char* AppendG4(char* out, double value) {
     // Decimal exponent X of the value: floor(log2) * log10(2) is X or X - 1; the exact check is in integers.
     const int log2 = std::bit_width(d.mantissa) - 1 + d.exponent;
     int decimalExp = (log2 * 78913) >> 18;  // floor(log2 * log10(2)) for this range
-    using U128 = unsigned __int128;
     const int shift = d.exponent < 0 ? -d.exponent : 0;  // <= 66 here since value >= 1e-4
     const uint64_t integerMantissa = d.exponent < 0 ? d.mantissa : d.mantissa << d.exponent;  // < 1e6 if shifted
     // value * 10^(5 - X) lies in [10^5, 10^6) for the right X; below 2^83, so 128 bits suffice.

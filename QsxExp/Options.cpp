@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <locale.h>
-#include <stdlib.h>
 
 #include "util/Text.h"
 
@@ -61,40 +59,9 @@ bool WriteText(host::RegistryKey& key, const char* name, const std::string& text
     return key.SetValue(name, host::REG_SZ, data.c_str(), static_cast<uint32_t>(data.size() + 1));
 }
 
-locale_t CLocale() {
-    static const locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return loc;
-}
-
-bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Only used if the C locale object could not be made (out of memory).
-double AtofFallback(const char* s) {
-    while (IsCSpace(*s)) ++s;
-    bool negative = false;
-    if (*s == '+' || *s == '-') negative = *s++ == '-';
-    double v = 0.0;
-    const char* end = s + std::strlen(s);
-    if (util::StartsWithNoCase(s, "inf")) {
-        v = HUGE_VAL;
-    } else if (util::StartsWithNoCase(s, "nan")) {
-        v = std::nan("");
-    } else if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X') &&
-               std::from_chars(s + 2, end, v, std::chars_format::hex).ec == std::errc()) {
-    } else {
-        std::from_chars(s, end, v, std::chars_format::general);
-    }
-    return negative ? -v : v;
-}
-
 }  // namespace
 
-double AtofC(const char* text) {
-    if (!text) return 0.0;
-    locale_t loc = CLocale();
-    if (loc == static_cast<locale_t>(0)) return AtofFallback(text);
-    return strtod_l(text, nullptr, loc);
-}
+double AtofC(const char* text) { return util::AtofDecimal(text); }
 
 std::string FormatScaleFactor(float value) {
     double d = value;

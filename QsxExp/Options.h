@@ -45,7 +45,9 @@ void LoadOptions(host::Registry* registry, ExportOptions& options);
 // Writes all nine values. Answers whether the store took them.
 bool SaveOptions(host::Registry* registry, const ExportOptions& options);
 
-// The C library's atof, but never following the user's locale.
+// atof as the options read their numbers: the longest leading decimal number,
+// 0 when there is none (hexadecimal, inf and nan included), never following
+// the user's locale.
 double AtofC(const char* text);
 // "%.4f" of a float widened to double, in the C locale.
 std::string FormatScaleFactor(float value);

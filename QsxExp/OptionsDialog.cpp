@@ -50,7 +50,7 @@ const host::DialogControl kControls[] = {
 
 const host::DialogTemplate kTemplate = {
     IDD_OPTIONS, "Quorvantis Export Options", 252, 194, "MS Sans Serif", 8,
-    kControls,   static_cast<int>(sizeof(kControls) / sizeof(kControls[0])),
+    kControls,   static_cast<int>(sizeof(kControls) / sizeof(kControls[0])), nullptr,
 };
 
 const char* const kScaleTypes[] = {"Scale to", "Scale by"};

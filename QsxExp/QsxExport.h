@@ -77,6 +77,8 @@ public:
     // --- side files (SideFiles.cpp) ---
     int BeginHeader();
     int WriteHeaderNode(host::INode* node);
+    // The macro name after "TAG_" for a node: a C identifier, unique in the header.
+    std::string HeaderMacroName(std::string_view name, int32_t tag);
     int WriteAnimation(const std::string& path, host::Interface* ip);
     int WriteAnimationNodes(host::INode* node, host::TimeValue t);
     int WriteAnimationTransform(host::INode* node, host::TimeValue t);
@@ -120,7 +122,8 @@ private:
     void WriteMeshBlock(host::INode* node, host::Object* obj);
 
     std::string line_;      // formatting scratch, reused for every line
-    std::unordered_set<const host::INode*> identityWarned_;  // nodes told of a parent without inverse
+    std::unordered_set<const host::INode*> identityWarned_;
+    std::unordered_set<std::string> headerNames_;  // macro names the open header defines  // nodes told of a parent without inverse
     bool textured_ = false;  // the mesh being written has texture vertices and faces
     int64_t nodesTotal_ = 0;
     int64_t nodesWritten_ = 0;

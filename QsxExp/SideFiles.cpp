@@ -13,6 +13,7 @@ using host::Object;
 // ---------------------------------------------------------------- header
 
 int QsxExport::BeginHeader() {
+    headerNames_.clear();
     writer.WriteLine("// Quorvantis(tm) script header file");
     writer.WriteLine("// Output from 3DSMax Quorvantis file export plug-in");
     writer.WriteLine("");
@@ -24,10 +25,30 @@ int QsxExport::WriteHeaderNode(INode* node) {
     if (!obj || !obj->IsRenderable()) return writer.failed ? 0 : 1;
     const int n = node->NumberOfChildren();
     ++tagCounter;
-    const std::string_view name = node->GetName();
-    Line(writer, 12 + name.size() + 1 + kRoomInt).Text("#define TAG_").Name(name).Char(' ').Int(tagCounter).End();
+    const std::string name = HeaderMacroName(node->GetName(), tagCounter);
+    Line(writer, 12 + name.size() + 1 + kRoomInt).Text("#define TAG_").Text(name).Char(' ').Int(tagCounter).End();
     for (int i = 0; i < n; ++i) WriteHeaderNode(node->GetChildNode(i));
     return writer.failed ? 0 : 1;
+}
+
+// The header is included by C code, so a node name with blanks, dots or
+// non-ASCII bytes must still give one identifier, and two nodes of one name
+// two macros. A name made from another ("A" twice next to a node called
+// "A_3") can meet an earlier one again; the tag is appended until none does.
+std::string QsxExport::HeaderMacroName(std::string_view name, int32_t tag) {
+    std::string id;
+    if (name.empty()) {
+        id = std::to_string(tag);
+    } else {
+        id.reserve(name.size());
+        for (char c : name) {
+            const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+            id.push_back(keep ? c : '_');
+        }
+    }
+    const std::string suffix = "_" + std::to_string(tag);
+    while (!headerNames_.insert(id).second) id += suffix;
+    return id;
 }
 
 // ---------------------------------------------------------------- animation

@@ -37,6 +37,10 @@ struct DialogTemplate {
     int pointSize;
     const DialogControl* controls;  // template order, which is also the tab order
     int controlCount;
+    // The library whose resources hold this template as resourceId, for a
+    // window system that makes dialogs from resources (Windows); null when
+    // the fields above are all there is.
+    void* module = nullptr;
 };
 
 constexpr unsigned WM_INITDIALOG = 0x0110;

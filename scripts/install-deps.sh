@@ -8,6 +8,9 @@ packages=(
   libfinal-dev libgpm-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   tmux hyperfine locales
+  # The Windows build and its tests under Wine (wine32 is an i386 package).
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest
+  wine wine32:i386 xvfb xauth x11-apps netpbm
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -16,6 +19,7 @@ done
 if ((${#missing[@]})); then
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
   $SUDO apt-get update
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi

@@ -22,3 +22,6 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 # Fuzzing, bounded: each harness about a minute (FUZZ_SECONDS), under the sanitizers.
 bash scripts/fuzz.sh
+
+# The Windows build, its tests under Wine, and its output against the Linux command's.
+bash scripts/test-windows.sh build-test/qsxexport

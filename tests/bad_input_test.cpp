@@ -951,14 +951,35 @@ TEST_F(CommandTest, NumbersThatAreNotFiniteRefuseTheSceneOrFailTheirFile) {
     }
 }
 
+// The stored options' key with the value lines given, as a settings file.
+std::string SettingsFile(const std::string& values) {
+    return "Windows Registry Editor Version 5.00\r\n\r\n"
+           "[HKEY_CURRENT_USER\\Software\\Dunmarrow\\Quorvantis 3dsMax Exporter]\r\n" +
+           values;
+}
+
+// ASCII text in UTF-16 little-endian after its byte-order mark, as the registry editor saves a file.
+std::string Utf16Le(const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (char c : ascii) out += {c, '\0'};
+    return out;
+}
+
 // The command line's forms: values after '=', -o, - for standard input, a
-// refused value named with its option and its text, and -v naming every file
-// written. Words "@SCENE", "@GLTF", "@OUT" and "@DIR" stand for the run's paths.
+// refused value named with its option and its text, -v naming every file
+// written, the JSON reader's warnings and stored values the dialog would
+// refuse. Words "@SCENE", "@GLTF", "@OUT", "@DIR" and "@SETTINGS" stand for
+// the run's paths.
 TEST_F(CommandTest, CommandLineFormsAndRefusedValues) {
     const std::string scene = SceneJson(NodeJson("\"A\"") + "," + NodeJson("\"B\""));
     const std::string gltfText = ParentChildGltf("[1,1,1]");
     const std::string scenePath = Scene("two.json", scene), gltfPath = Scene("tri.gltf", gltfText);
     const std::string noOutput = "qsxexport: OUTPUT is an empty path (see --help)";
+    const std::string badStore = SettingsFile("\"Scale factor\"=\"-5\"\r\n\"Ext Name\"=\"TOOLONG\"\r\n");
+    const std::string badScale = "qsxexport: @SETTINGS: stored \"Scale factor\" '-5' is not a number above 0; "
+                                 "the default 1.0000 is used";
+    const std::string badExt = "qsxexport: @SETTINGS: stored \"Ext Name\" 'TOOLONG' is longer than 3 characters; "
+                               "the default BMP is used";
     const struct {
         const char* name;
         std::vector<std::string> args;  // after --batch --no-animation
@@ -966,6 +987,7 @@ TEST_F(CommandTest, CommandLineFormsAndRefusedValues) {
         int status;
         std::vector<std::string> err;      // standard error, the lines of -v that name no file left out
         std::vector<std::string> written;  // in out/, in the order -v lists them when it is given
+        std::string settings = {};         // the settings file's bytes, when there is one
     } cases[] = {
         {"size not a number", {"--scale-to", "abc", "@SCENE", "@OUT"}, "", 2,
          {"qsxexport: --scale-to: 'abc' is not a number above 0"}, {}},
@@ -1006,6 +1028,17 @@ TEST_F(CommandTest, CommandLineFormsAndRefusedValues) {
         {"JSON scene with a byte-order mark on standard input", {"-v", "--header", "-", "@OUT"}, "\xEF\xBB\xBF" + scene,
          0, {}, {"a.QSX", "a.qsh"}},
         {"glTF file on standard input", {"--input-format=GLTF", "--", "-", "@OUT"}, gltfText, 0, {}, {"a.QSX"}},
+        {"unknown JSON members named, notes passed over, the export goes on", {"-", "@OUT"},
+         SceneJson(NodeJson("\"A\"") + "," + NodeJson("\"B\"", ",\"Keys\":[],\"_note\":1")), 0,
+         {"qsxexport: standard input: nodes[1]: unknown member \"Keys\" ignored"}, {"a.QSX"}},
+        {"text after the JSON document", {"-", "@OUT"}, scene + "\n}", 2,
+         {"qsxexport: standard input: unexpected text after the document at byte " + std::to_string(scene.size() + 1)},
+         {}},
+        {"stored values the dialog would refuse give way to their defaults", {"@SCENE", "@OUT"}, "", 0,
+         {badScale, badExt}, {"a.QSX"}, badStore},
+        {"settings file in UTF-16", {"@SCENE", "@OUT"}, "", 0, {badScale, badExt}, {"a.QSX"}, Utf16Le(badStore)},
+        {"a flag's value in place of a refused stored one", {"--scale-by", "2", "--ext", "png", "@SCENE", "@OUT"}, "",
+         0, {}, {"a.QSX"}, badStore},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1013,10 +1046,16 @@ TEST_F(CommandTest, CommandLineFormsAndRefusedValues) {
         fs::create_directories(out_);
         auto expand = [&](std::string text) {
             for (const auto& [word, path] : {std::pair<std::string, std::string>{"@SCENE", scenePath},
-                                             {"@GLTF", gltfPath}, {"@OUT", out_ + "/a.QSX"}, {"@DIR", dir_}})
+                                             {"@GLTF", gltfPath}, {"@OUT", out_ + "/a.QSX"}, {"@DIR", dir_},
+                                             {"@SETTINGS", SettingsPath(home_)}})
                 if (const size_t at = text.find(word); at != std::string::npos) text.replace(at, word.size(), path);
             return text;
         };
+        fs::remove(SettingsPath(home_));
+        if (!c.settings.empty()) {
+            fs::create_directories(fs::path(SettingsPath(home_)).parent_path());
+            WriteFile(SettingsPath(home_), c.settings);
+        }
         std::vector<std::string> args = {"--batch", "--no-animation"};
         for (const std::string& a : c.args) args.push_back(expand(a));
         const Outcome o = RunCommand(args, home_, {0, false, "", c.input});

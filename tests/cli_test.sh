@@ -107,5 +107,16 @@ check "nothing to export says why, with the option that does not apply" test "$(
   "qsxexport: $tmp/empty.json: warning: --fps applies to 3D files only; a JSON scene ignores it
 qsxexport: $tmp/empty.json: warning: nothing to export: the scene has no nodes"
 
+# Node names that are not C identifiers, repeated or empty still give a header a C compiler takes.
+tri='"object":{"mesh":{"vertices":[[0,0,0],[1,0,0],[0,1,0]],"faces":[[0,1,2]]}}'
+printf '{"qsxScene":1,"nodes":[%s]}' \
+  "{\"name\":\"Cube.001\",$tri},{\"name\":\"Bip01 Schritte\",$tri},{\"name\":\"\",$tri},{\"name\":\"Cube.001\",$tri}" \
+  >"$tmp/names.json"
+"$exe" --batch --header "$tmp/names.json" "$tmp/names.QSX" 2>"$tmp/err"
+check "awkward names export" test $? -eq 0
+printf '#include "names.qsh"\nint tags[] = {TAG_Cube_001, TAG_Bip01_Schritte, TAG_3, TAG_Cube_001_4};\n' >"$tmp/names.c"
+check "header compiles as C" cc -std=c99 -pedantic -Wall -Werror -fsyntax-only "$tmp/names.c"
+check "script keeps the names" grep -q '# Bip01 Schritte' "$tmp/names.QSX"
+
 echo "$passed passed, $failed failed"
 test "$failed" -eq 0

@@ -211,7 +211,7 @@ TEST(Names, LineBreaksInANameNeverBreakTheLine) {
     const auto script = Lines(r.File("out/scene.QSX"));
     ASSERT_GE(script.size(), 3u);
     EXPECT_EQ(script[2], "    # Box  ModelEnd x\ty");
-    EXPECT_EQ(Lines(r.File("out/scene.qsh")).back(), "#define TAG_Box  ModelEnd x\ty 1");
+    EXPECT_EQ(Lines(r.File("out/scene.qsh")).back(), "#define TAG_Box__ModelEnd_x_y 1");
 }
 
 }  // namespace

@@ -45,6 +45,29 @@ void WriteFile(const std::string& path, const std::string& text) {
     out << text;
 }
 
+// text (UTF-8) in UTF-16 little-endian, after its byte-order mark.
+std::string Utf16Le(const std::string& text) {
+    std::string out = "\xFF\xFE";
+    auto unit = [&](uint32_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    };
+    for (size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        uint32_t c = n == 1 ? b : b & (0x3F >> (n - 1));
+        for (size_t k = 1; k < n; ++k) c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        i += n;
+        if (c >= 0x10000) {
+            unit(0xD800 + ((c - 0x10000) >> 10));
+            unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            unit(c);
+        }
+    }
+    return out;
+}
+
 std::vector<std::string> DirEntries(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
@@ -141,6 +164,7 @@ TEST_F(FileRegistryTest, NewFileHasTheExportForm) {
 TEST_F(FileRegistryTest, ReadsEveryLineEndAndHeaderForm) {
     std::string body;
     for (const char* l : kUnusualLines) body += std::string(l) + "\n";
+    body += "\"Other \xC3\xA4 \xF0\x9F\x98\x80\"=\"\xE2\x82\xAC\"\n";  // letters beyond ASCII, one beyond 16 bits
     struct Case {
         const char* what;
         std::string text;
@@ -155,11 +179,21 @@ TEST_F(FileRegistryTest, ReadsEveryLineEndAndHeaderForm) {
          "[hkey_current_user\\SOFTWARE\\dunmarrow\\quorvantis 3dsmax exporter]\n" +
              ReplaceAll(body, "=", " = ")},
         {"trailing blanks", std::string(kKeyLine) + " \t\n" + ReplaceAll(body, "\n", "  \t\r\n")},
+        {"UTF-16 with a byte-order mark, as the registry editor saves it",
+         Utf16Le(ReplaceAll(std::string("Windows Registry Editor Version 5.00\n\n") + kKeyLine + "\n" + body,
+                            "\n", "\r\n"))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WriteFile(file_, c.text);
         ExpectOptions(Load(), Unusual());
+        FileRegistry reg(file_);
+        auto key = reg.OpenKey(qsx::kOptionsKey);
+        ASSERT_NE(key, nullptr);
+        char text[16] = {};
+        uint32_t type = 0, size = sizeof text;
+        EXPECT_TRUE(key->QueryValue("Other \xC3\xA4 \xF0\x9F\x98\x80", &type, text, &size));
+        EXPECT_STREQ(text, "\xE2\x82\xAC");
     }
 }
 

@@ -432,7 +432,6 @@ std::vector<Refusal> Refusals() {
         // Not JSON, not a scene, wrong version.
         {"", "document", "invalid JSON"},
         {"{", "document", "invalid JSON"},
-        {R"({"qsxScene":1} {})", "document", "invalid JSON"},
         {R"({"qsxScene":1,})", "document", "invalid JSON"},
         {R"({"qsxScene":1,"extra":[1 2]})", "extra", "invalid JSON"},
         {R"({"qsxScene":1,"extra":{"a":[tru]}})", "extra", "invalid JSON"},
@@ -597,20 +596,59 @@ TEST(JsonScene, RefusalsNameThePlaceAndTheFault) {
 }
 
 TEST(JsonScene, InvalidJsonGivesAByteOffset) {
-    std::string error;
-    EXPECT_FALSE(qsxhost::ParseJsonScene(R"({"qsxScene":1,"extra":[1 2]})", &error));
-    EXPECT_EQ(error.rfind("extra: invalid JSON at byte 25: ", 0), 0u) << error;
+    const struct {
+        std::string doc, message;  // message: whole, or its start when it ends in ": "
+    } cases[] = {
+        {R"({"qsxScene":1,"extra":[1 2]})", "extra: invalid JSON at byte 25: "},
+        {R"({"qsxScene":1} {})", "unexpected text after the document at byte 15"},
+        {"{\"qsxScene\":1}\r\n x", "unexpected text after the document at byte 17"},
+        {"\xEF\xBB\xBF{\"qsxScene\":1}]", "unexpected text after the document at byte 17"},
+        {std::string("{\"qsxScene\":1} \0", 16), "unexpected text after the document at byte 15"},
+        // A fault inside the document comes first.
+        {R"({"qsxScene":1,"nodes":7} x)", "nodes: expected an array, found a number"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_FALSE(qsxhost::ParseJsonScene(c.doc, &error));
+        if (c.message.back() == ' ')
+            EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
+        else
+            EXPECT_EQ(error, c.message);
+    }
 }
 
 TEST(JsonScene, UnknownMembersAreIgnoredEverywhere) {
-    auto s = Parse(R"({"qsxScene":1,"future":{"x":[1,{"y":null}]},
+    std::string error;
+    std::vector<std::string> warnings;
+    auto s = qsxhost::ParseJsonScene(R"({"qsxScene":1,"future":{"x":[1,{"y":null}]},"_note":{"z":1},
         "animation":{"ticksPerFrame":10,"rate":"x"},
-        "maps":[{"class":"bitmap","file":"f","tiling":[1,1]}],
-        "materials":[{"class":"standard","gloss":0.5,"diffuseMap":{"map":0,"amount":100}},
-                     {"class":"multi","subs":[],"names":["a"]},{"classId":[5,5],"shading":"anything"}],
+        "maps":[{"class":"bitmap","file":"f","tiling":[1,1]},{"classId":[7,0],"file":"g"}],
+        "materials":[{"class":"standard","gloss":0.5,"diffuseMap":{"map":0,"amount":100,"_by":"tool"}},
+                     {"class":"multi","subs":[],"names":["a"],"diffuse":[1,1,1]},{"classId":[5,5],"shading":"anything"}],
         "nodes":[{"name":"a","layer":"0","material":0,"object":{"kind":"box","mesh":{"normals":[[0,0,1]],
-            "vertices":[[0,0,0]]}},"keys":[{"time":0,"ease":1}]}]})");
-    ASSERT_TRUE(s);
+            "vertices":[[0,0,0]]}},"keys":[{"time":0,"ease":1}]},
+          {"name":"b","Keys":[],"_x":1,"object":{"mesh":{"uvs":[]},"renderable":false}},
+          {"name":"c","object":{"renderable":false,"mesh":{"uvs":[]}}}]})",
+                                     &error, &warnings);
+    ASSERT_TRUE(s) << error;
+    // Each once, named by the object holding it; notes ("_...") and members
+    // of a mesh that is not read pass silently.
+    EXPECT_EQ(warnings, (std::vector<std::string>{
+                            R"(document: unknown member "future" ignored)",
+                            R"(animation: unknown member "rate" ignored)",
+                            R"(maps[0]: unknown member "tiling" ignored)",
+                            R"(maps[1]: unknown member "file" ignored)",
+                            R"(materials[0]: unknown member "gloss" ignored)",
+                            R"(materials[0].diffuseMap: unknown member "amount" ignored)",
+                            R"(materials[1]: unknown member "names" ignored)",
+                            R"(materials[1]: unknown member "diffuse" ignored)",
+                            R"(materials[2]: unknown member "shading" ignored)",
+                            R"(nodes[0]: unknown member "layer" ignored)",
+                            R"(nodes[0].object: unknown member "kind" ignored)",
+                            R"(nodes[0].object.mesh: unknown member "normals" ignored)",
+                            R"(nodes[0].keys[0]: unknown member "ease" ignored)",
+                            R"(nodes[1]: unknown member "Keys" ignored)",
+                        }));
     EXPECT_EQ(s->GetTicksPerFrame(), 10);
     EXPECT_EQ(s->Stats().vertices, 1);
     EXPECT_EQ(At(*s, {0})->GetMtl()->GetSubTexmap(host::ID_DI)->GetMapName(), "f");

@@ -254,6 +254,10 @@ TEST(Materials, TextureNames) {
         {"wood", 16, "BMP", "wood.BMP"},
         {"wood.tga", 16, "", "wood."},
         {"C:\\Maps\\Wood.TGA", 0, "BMP", "Wood.TGA"},
+        {"./duckCM.tga", 16, "BMP", "duckCM.BMP"},
+        {"C:/tex/robot.png", 0, "BMP", "robot.png"},
+        {"//DROPLETS.tga", 0, "BMP", "DROPLETS.tga"},
+        {"C:\\maps/sub\\a.b/Wood.tga", 0, "BMP", "Wood.tga"},
     };
     for (const Case& c : cases) {
         qsx::QsxExport e;

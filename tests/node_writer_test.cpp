@@ -10,6 +10,7 @@
 
 #include "QsxExp/LineBuilder.h"
 #include "fake_scene.h"
+#include "tests/support/three_nodes.h"
 
 using fake::Lines;
 
@@ -27,30 +28,12 @@ std::string Trimmed(const std::string& line) {
     return at == std::string::npos ? std::string() : line.substr(at);
 }
 
-// One triangle on (0,0,0), (1,0,0), (0,1,0).
-void Triangle(host::Mesh& m) {
-    m.verts = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-    host::Face f;
-    f.v[0] = 0;
-    f.v[1] = 1;
-    f.v[2] = 2;
-    m.faces = {f};
-}
+using golden::MeshNode;
+using golden::Triangle;
 
-fake::Node* MeshNode(fake::Node* parent, const std::string& name, host::Point3 at = {}) {
-    fake::Node* n = parent->Add(name);
-    Triangle(n->MakeMesh());
-    n->SetTM(fake::Translation(at.x, at.y, at.z));
-    return n;
-}
-
-// A at (1,2,3) holding A1 at (4,6,8), and B at (-3,0.5,-1); scaled by 2, not centred.
-// tests/data/golden/three_nodes_*.QSX hold the expected bytes of this scene in each
-// mode, written by hand: a translation t becomes (2tx, 2tz, -2ty), the vertex
-// (x, y, 0) becomes (2x, 0, -2y).
+// The golden scene (tests/support/three_nodes.h) with its options.
 void ThreeNodes(fake::Host& h) {
-    MeshNode(MeshNode(&h.root, "A", {1, 2, 3}), "A1", {4, 6, 8});
-    MeshNode(&h.root, "B", {-3, 0.5f, -1});
+    golden::ThreeNodes(h.root);
     h.preset.scaleType = 1;
     h.preset.scaleFactor = 2;
     h.preset.centre = 0;
@@ -420,7 +403,7 @@ TEST(NodeWriter, NamesAndPathsOfAnyLengthAreWrittenWhole) {
         const auto lines = Lines(r.File(script));
         ASSERT_GT(lines.size(), 2u);
         EXPECT_EQ(lines[2], "    # " + name);
-        EXPECT_EQ(Lines(r.File(dir + "/scene.qsh")).back(), "#define TAG_" + name + " 1");
+        EXPECT_EQ(Lines(r.File(dir + "/scene.qsh")).back(), "#define TAG_Long_" + std::string(3000, 'n') + "_end 1");
     }
 }
 

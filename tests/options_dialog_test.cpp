@@ -202,7 +202,9 @@ INSTANTIATE_TEST_SUITE_P(Texts, ScaleFactorTest,
                          ::testing::Values(ScaleCase{"2.5x", true, 2.5f}, ScaleCase{"1e-3", true, 0.001f},
                                            ScaleCase{"  3", true, 3.0f}, ScaleCase{"0", false, 0},
                                            ScaleCase{"-1", false, 0}, ScaleCase{"", false, 0},
-                                           ScaleCase{"abc", false, 0}, ScaleCase{"0.0000", false, 0}));
+                                           ScaleCase{"abc", false, 0}, ScaleCase{"0.0000", false, 0},
+                                           ScaleCase{"0x10", false, 0}, ScaleCase{"inf", false, 0},
+                                           ScaleCase{"Infinity", false, 0}, ScaleCase{"nan", false, 0}));
 
 TEST_F(OptionsDialogTest, OnlyTheFirst259CharactersOfTheScaleFactorAreRead) {
     // A "1" at index 259 falls outside the 260-byte read buffer: what remains is 0.

@@ -19,14 +19,14 @@ fake::Node* MeshNode(fake::Node* parent, const std::string& name) {
 const std::vector<std::string> kHeaderTop = {"// Quorvantis(tm) script header file",
                                              "// Output from 3DSMax Quorvantis file export plug-in", ""};
 
-// Pairs of name and tag number as the script (multiple clumps) gives them.
-std::vector<std::string> ScriptTags(const std::string& script) {
-    std::vector<std::string> out;
+// The clumps' names and tag numbers as the script (multiple clumps) gives them.
+std::vector<std::pair<std::string, std::string>> ScriptTags(const std::string& script) {
+    std::vector<std::pair<std::string, std::string>> out;
     std::string name;
     for (std::string l : Lines(script)) {
         l.erase(0, l.find_first_not_of(' ') == std::string::npos ? l.size() : l.find_first_not_of(' '));
         if (l.rfind("# ", 0) == 0) name = l.substr(2);
-        if (l.rfind("Tag ", 0) == 0) out.push_back("#define TAG_" + name + " " + l.substr(4));
+        if (l.rfind("Tag ", 0) == 0) out.emplace_back(name, l.substr(4));
     }
     return out;
 }
@@ -36,6 +36,7 @@ TEST(HeaderFile, NumberingAndNames) {
         const char* name;
         std::function<void(fake::Node&)> build;
         std::vector<std::string> defines;
+        std::vector<std::string> scriptNames = {};  // when given: the script's names, kept as the host gives them
     } cases[] = {
         {"grouping node without object",
          [](fake::Node& root) {
@@ -54,13 +55,22 @@ TEST(HeaderFile, NumberingAndNames) {
              MeshNode(&root, "Third");
          },
          {"#define TAG_First 1", "#define TAG_Second 2", "#define TAG_C1 3", "#define TAG_C2 4", "#define TAG_Third 5"}},
-        {"names as the host gives them",
+        {"names made C identifiers, each defined once",
          [](fake::Node& root) {
              MeshNode(&root, "Box01");
              MeshNode(&root, "My Box");
              MeshNode(&root, "My Box");
+             MeshNode(&root, "Cube.001");
+             MeshNode(&root, "");
+             MeshNode(&root, "Bip01 Schritte \xc3\xa4");
+             MeshNode(&root, "A_9");
+             MeshNode(&root, "A");
+             MeshNode(&root, "A");
          },
-         {"#define TAG_Box01 1", "#define TAG_My Box 2", "#define TAG_My Box 3"}},
+         {"#define TAG_Box01 1", "#define TAG_My_Box 2", "#define TAG_My_Box_3 3", "#define TAG_Cube_001 4",
+          "#define TAG_5 5", "#define TAG_Bip01_Schritte___ 6", "#define TAG_A_9 7", "#define TAG_A 8",
+          "#define TAG_A_9_9 9"},
+         {"Box01", "My Box", "My Box", "Cube.001", "", "Bip01 Schritte \xc3\xa4", "A_9", "A", "A"}},
         {"nothing renderable",
          [](fake::Node& root) {
              MeshNode(root.Add("Light"), "UnderLight")->object->renderable = false;
@@ -78,7 +88,16 @@ TEST(HeaderFile, NumberingAndNames) {
         std::vector<std::string> want = kHeaderTop;
         want.insert(want.end(), c.defines.begin(), c.defines.end());
         EXPECT_EQ(Lines(r.File("out/scene.qsh")), want) << c.name;
-        EXPECT_EQ(ScriptTags(r.File("out/scene.QSX")), c.defines) << c.name << ": the n-th definition names tag n";
+        std::vector<std::string> headerTags, scriptTags, scriptNames;
+        for (const std::string& d : c.defines) headerTags.push_back(d.substr(d.rfind(' ') + 1));
+        for (const auto& [name, tag] : ScriptTags(r.File("out/scene.QSX"))) {
+            scriptNames.push_back(name);
+            scriptTags.push_back(tag);
+        }
+        EXPECT_EQ(scriptTags, headerTags) << c.name << ": the n-th definition names tag n";
+        if (!c.scriptNames.empty()) {
+            EXPECT_EQ(scriptNames, c.scriptNames) << c.name;
+        }
     }
 }
 
@@ -175,7 +194,7 @@ TEST(AnimationFile, NodesBelowASkippedNodeRunAheadOfTheTags) {
         EXPECT_EQ(anim[static_cast<size_t>(3 * f + 2)].rfind("Transform 2 ", 0), 0u);
     }
     EXPECT_EQ(Lines(r.File("out/scene.qsh")).back(), "#define TAG_Top 1");
-    EXPECT_EQ(ScriptTags(r.File("out/scene.QSX")), std::vector<std::string>{"#define TAG_Top 1"});
+    EXPECT_EQ(ScriptTags(r.File("out/scene.QSX")), (std::vector<std::pair<std::string, std::string>>{{"Top", "1"}}));
 }
 
 TEST(AnimationFile, ChildRelativeToItsParentOnlyWhenPreserved) {

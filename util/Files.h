@@ -2,11 +2,20 @@
 // seeing and keeping every failure.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+
+#ifdef _WIN32
+// Descriptors are not handed to child processes, and read the file's own
+// bytes: no line-end translation, no end at a Ctrl-Z.
+#ifndef O_CLOEXEC
+#define O_CLOEXEC (O_NOINHERIT | O_BINARY)
+#endif
+#endif
 
 namespace qsx::util {
 

@@ -1,5 +1,6 @@
 // Letters of the basic Latin alphabet only: names, extensions and keywords
-// in files compare and change case the same whatever the user's locale says.
+// in files compare and change case the same whatever the user's locale says;
+// and decimal numbers read the same in every locale.
 #pragma once
 
 #include <string>
@@ -15,5 +16,13 @@ std::string ToAsciiUpper(std::string_view s);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 bool EndsWithNoCase(std::string_view s, std::string_view suffix);
+
+// atof as the options have always read their numbers, in the C locale and
+// decimal only: leading white space skipped, the longest leading decimal
+// number ([sign] digits [. digits] [e [sign] digits], '.' the decimal point)
+// converted, 0 when the text does not begin with one. Hexadecimal, "inf",
+// "infinity" and "nan" are no decimal number ("0x10" reads as 0). A number
+// beyond the double range gives an infinity of its sign, one below it 0.
+double AtofDecimal(const char* text);
 
 }  // namespace qsx::util

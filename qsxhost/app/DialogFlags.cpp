@@ -2,9 +2,13 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <initializer_list>
+#include <memory>
 
+#include "QsxExp/Options.h"
 #include "QsxExp/resource.h"
+#include "util/Text.h"
 
 namespace qsxhost {
 namespace {
@@ -176,6 +180,87 @@ std::string_view FlagThatSet(const std::vector<ControlEdit>& edits, int id) {
         if (same) return spec.flag;
     }
     return {};
+}
+
+namespace {
+
+// A stored text as the options read it: up to its first zero byte; false when
+// it is absent or larger than the buffer it is read into (it then loads as its default).
+bool StoredText(const host::RegistryKey& key, const char* name, std::string* out) {
+    char buf[qsx::kTextValueSize];
+    uint32_t type = 0, size = sizeof buf;
+    if (!key.QueryValue(name, &type, buf, &size) || size > sizeof buf) return false;
+    const void* nul = std::memchr(buf, 0, size);
+    out->assign(buf, nul ? static_cast<size_t>(static_cast<const char*>(nul) - buf) : size);
+    return true;
+}
+
+// "%.4f" as the dialog shows a scale factor, in the C locale.
+std::string Shown(float f) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(f), std::chars_format::fixed, 4);
+    return std::string(buf, r.ptr);
+}
+
+// The last value an edit gives control id, or -1 when none does.
+int EditedValue(const std::vector<ControlEdit>& edits, int id) {
+    for (auto it = edits.rbegin(); it != edits.rend(); ++it)
+        if (it->id == id) return it->value;
+    return -1;
+}
+
+bool Edited(const std::vector<ControlEdit>& edits, int id) {
+    for (const ControlEdit& e : edits)
+        if (e.id == id) return true;
+    return false;
+}
+
+}  // namespace
+
+std::vector<std::string> ReplaceRefusedStoredValues(host::Registry& registry, std::vector<ControlEdit>& edits) {
+    std::vector<std::string> notes;
+    const std::unique_ptr<host::RegistryKey> key = registry.OpenKey(qsx::kOptionsKey);
+    if (!key) return notes;
+    const qsx::ExportOptions defaults;
+    std::vector<ControlEdit> fixes;
+    std::string text;
+
+    if (!Edited(edits, IDC_SCALEFACTOR) && StoredText(*key, "Scale factor", &text)) {
+        // What the dialog would show, read back as OK reads it.
+        const auto loaded = static_cast<float>(qsx::util::AtofDecimal(text.c_str()));
+        const std::string shown = Shown(loaded);
+        if (!(static_cast<float>(qsx::util::AtofDecimal(shown.c_str())) > 0.0f)) {
+            const std::string why = !(loaded > 0.0f)      ? "is not a number above 0"
+                                    : std::isinf(loaded) ? "is beyond the float range"
+                                                         : "is below 0.00005, which the dialog shows as 0.0000";
+            const std::string fallback = Shown(defaults.scaleFactor);
+            notes.push_back("stored \"Scale factor\" '" + text + "' " + why + "; the default " + fallback +
+                            " is used");
+            fixes.push_back({ControlEdit::Text, IDC_SCALEFACTOR, 0, fallback});
+        }
+    }
+
+    if (!Edited(edits, IDC_EXTNAME) && StoredText(*key, "Ext Name", &text)) {
+        bool overridden = (defaults.textureFlags & qsx::TEX_OVERRIDE_EXT) != 0;
+        unsigned char flags[4];
+        uint32_t type = 0, size = sizeof flags;
+        if (key->QueryValue("Texture type", &type, flags, &size) && size == sizeof flags)
+            overridden = (flags[0] & qsx::TEX_OVERRIDE_EXT) != 0;
+        if (const int ticked = EditedValue(edits, IDC_OVERRIDEEXT); ticked >= 0) overridden = ticked == host::BST_CHECKED;
+        std::string why;
+        if (text.size() > 3)
+            why = "is longer than 3 characters";
+        else if (text.empty() && overridden)
+            why = "is empty, and texture file extensions are replaced by it";
+        if (!why.empty()) {
+            notes.push_back("stored \"Ext Name\" '" + text + "' " + why + "; the default " + defaults.extName +
+                            " is used");
+            fixes.push_back({ControlEdit::Text, IDC_EXTNAME, 0, defaults.extName});
+        }
+    }
+    // Before the flags' edits, as if the stored value had been the default.
+    edits.insert(edits.begin(), fixes.begin(), fixes.end());
+    return notes;
 }
 
 DialogChoices ReadDialogChoices(const host::DialogWindow& dialog) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/Registry.h"
 #include "qsxhost/app/OutputPlan.h"
 #include "qsxhost/ui/MemoryDialog.h"
 
@@ -25,6 +26,14 @@ FlagMatch TakeDialogFlag(std::string_view flag, const std::function<bool(std::st
 // The flag whose edit of the dialog's control `id` comes last in edits (made
 // by TakeDialogFlag), or "" when no flag sets that control.
 std::string_view FlagThatSet(const std::vector<ControlEdit>& edits, int id);
+
+// Stored options that the dialog's OK would refuse, which would make every
+// batch run fail: a scale factor it reads as 0 or less (or shows as 0.0000 or
+// inf), an extension longer than 3 characters, or an empty one while the
+// extension is overridden. Each one that no edit sets gets an edit that puts
+// its default in the dialog, and one message (without the file's name) saying
+// what was stored and what is used instead.
+std::vector<std::string> ReplaceRefusedStoredValues(host::Registry& registry, std::vector<ControlEdit>& edits);
 
 // The dialog's choices that decide which files a run writes, as its
 // controls hold them when OK is pressed.

@@ -404,7 +404,10 @@ int Run(int argc, char** argv) {
         inputFormat = ext;
     }
     if (json) {
-        scene = fromMemory ? qsxhost::ParseJsonScene(streamed, &error) : qsxhost::LoadJsonScene(a.scene, &error);
+        std::vector<std::string> warnings;
+        scene = fromMemory ? qsxhost::ParseJsonScene(streamed, &error, &warnings)
+                           : qsxhost::LoadJsonScene(a.scene, &error, &warnings);
+        for (const std::string& w : warnings) PrintMessage(sceneName, w);
     } else {
         if (progress) {
             a.assimp.progress = [](float f) {
@@ -446,6 +449,12 @@ int Run(int argc, char** argv) {
     // The settings store; a batch run stores nothing unless asked to.
     qsxhost::FileRegistry registry(qsxhost::FileRegistry::DefaultPath());
     registry.SetReadOnly(!interactive && !a.saveDefaults);
+
+    // A stored value the dialog would refuse would fail every batch run; the
+    // run goes on with its default (the dialog in the terminal shows it as stored).
+    if (!interactive)
+        for (const std::string& note : qsxhost::ReplaceRefusedStoredValues(registry, a.edits))
+            PrintMessage(registry.Path(), note);
 
     qsxhost::HostApp app(*scene, registry);
     app.SetDialog(interactive ? qsxhost::DialogMode::Terminal : qsxhost::DialogMode::Batch, a.edits);

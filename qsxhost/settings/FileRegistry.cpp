@@ -353,10 +353,54 @@ bool Query(const Value* v, uint32_t* type, void* data, uint32_t* size) {
     return true;
 }
 
+void AppendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | c >> 6);
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | c >> 12);
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | c >> 18);
+        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The registry editor exports in UTF-16 (little-endian, with a byte-order
+// mark); such a file is read as the same text in UTF-8. A lone surrogate or an
+// odd last byte becomes U+FFFD, so that the rest of the file still reads.
+std::string Utf16LeToUtf8(std::string_view in) {
+    std::string out;
+    out.reserve(in.size() / 2);
+    auto unit = [&](size_t i) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(in[i]) | static_cast<unsigned char>(in[i + 1]) << 8);
+    };
+    size_t i = 0;
+    for (; i + 1 < in.size(); i += 2) {
+        uint32_t c = unit(i);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 3 < in.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        AppendUtf8(out, c);
+    }
+    if (i < in.size()) AppendUtf8(out, 0xFFFD);
+    return out;
+}
+
 ReadState ReadSettingsFile(const std::string& path, std::string& out, std::string& error) {
     std::string why;
     const ReadState state = ReadWholeFile(path, out, kMaxFileSize, &why);
     if (state == ReadState::Failed) error = "cannot read " + path + ": " + why;
+    if (state == ReadState::Read && out.size() >= 2 && out[0] == '\xFF' && out[1] == '\xFE')
+        out = Utf16LeToUtf8(std::string_view(out).substr(2));
     return state;
 }
 

@@ -7,7 +7,9 @@
 //   "Name"=dword:0000002a
 //   "Other"="text with \\ and \" escaped"
 //
-// with CR LF line ends (LF alone is accepted when reading). Key paths are
+// with CR LF line ends (LF alone is accepted when reading), in UTF-8; a file
+// in UTF-16 with a byte-order mark, as the registry editor saves one, is read
+// too (and written back in UTF-8 when saved). Key paths are
 // relative to HKEY_CURRENT_USER unless they name their root. Key paths and
 // value names compare without regard to ASCII letter case. Two value types are
 // understood: REG_DWORD (4 bytes, little-endian) and REG_SZ (the text and one

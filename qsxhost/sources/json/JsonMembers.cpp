@@ -53,22 +53,22 @@ bool Reader::Key(Frame& f, std::string_view key) {
                 return true;
             }
             i = IndexOf(kRootMembers, key);
-            return i < 0 || Meet(f, key, static_cast<unsigned>(i), kRootMembers[i].part);
+            return i < 0 ? Unknown(key) : Meet(f, key, static_cast<unsigned>(i), kRootMembers[i].part);
         case Part::Animation:
             i = IndexOf(kAnimationMembers, key);
-            return i < 0 || Meet(f, key, static_cast<unsigned>(i), kAnimationMembers[i].part);
+            return i < 0 ? Unknown(key) : Meet(f, key, static_cast<unsigned>(i), kAnimationMembers[i].part);
         case Part::Map: return MemberOfMap(f, key);
         case Part::Mtl: return MemberOfMtl(f, key);
         case Part::Channel: return MemberOfChannel(f, key);
         case Part::Node:
             i = IndexOf(kNodeMembers, key);
-            if (i < 0) return true;
+            if (i < 0) return Unknown(key);
             f.out = &static_cast<JsonNode*>(f.target)->tm;  // for `transform`
             return Meet(f, key, static_cast<unsigned>(i), kNodeMembers[i].part);
         case Part::Key:
             i = IndexOf(kKeyMembers, key);
             f.out = &key_.tm;
-            return i < 0 || Meet(f, key, static_cast<unsigned>(i), kKeyMembers[i].part);
+            return i < 0 ? Unknown(key) : Meet(f, key, static_cast<unsigned>(i), kKeyMembers[i].part);
         case Part::EvalObject: return MemberOfObject(f, key);
         case Part::Mesh: return MemberOfMesh(f, key);
         default: return true;

@@ -28,18 +28,19 @@ void KeepOrFree(std::vector<T>& list) {
 // held until `renderable` says whether the mesh counts.
 bool Reader::MemberOfObject(Frame& f, std::string_view key) {
     if (key == "renderable") return Meet(f, key, 0, Part::Renderable);
-    if (key != "mesh") return true;
+    if (key != "mesh") return Unknown(key);
     // Ignored when not renderable; while a fault of an earlier mesh is held,
     // that fault comes first whatever this one holds.
     if ((renderableKnown_ && !object_->renderable) || hold_ == Hold::Renderable) return true;
     if (!Meet(f, key, 1, Part::Mesh)) return false;
     meshTentative_ = !renderableKnown_;
+    meshWarnings_ = warnings_.size();
     return true;
 }
 
 bool Reader::MemberOfMesh(Frame& f, std::string_view key) {
     const int i = IndexOf(kMeshMembers, key);
-    if (i < 0) return true;
+    if (i < 0) return Unknown(key);
     if (!Meet(f, key, static_cast<unsigned>(i), kMeshMembers[i].part)) return false;
     host::Mesh& mesh = object_->mesh;
     switch (i) {
@@ -126,6 +127,8 @@ bool Reader::ObjectClosed(const Frame& f) {
         return Settle(std::move(held));
     }
     if (!o.renderable) {
+        // A mesh read before `renderable` said no is ignored, and so is what was wrong with it.
+        if (f.seen & 2u) warnings_.resize(meshWarnings_);
         o.mesh = host::Mesh();
         return true;
     }

@@ -109,10 +109,7 @@ void SyntaxFault(Reader& reader, const char* text, size_t len, const rapidjson::
     bool inString = false;
     switch (r.Code()) {
         case rapidjson::kParseErrorDocumentEmpty: at = SyntaxAt::End; break;
-        case rapidjson::kParseErrorDocumentRootNotSingular:
-            at = SyntaxAt::End;
-            what = "content after the document";
-            break;
+        case rapidjson::kParseErrorDocumentRootNotSingular: at = SyntaxAt::AfterDocument; break;
         case rapidjson::kParseErrorStringEscapeInvalid:
         case rapidjson::kParseErrorStringUnicodeEscapeInvalidHex:
         case rapidjson::kParseErrorStringUnicodeSurrogateInvalid:
@@ -148,7 +145,7 @@ bool Parse(Reader& reader, char* text, size_t len) {
     // The parser ends at a NUL byte: one before the end is more after the document.
     if (in.Tell() < len) {
         if (!TextFault(reader, text, in.Tell(), len, false))
-            reader.SyntaxFault(in.Tell(), SyntaxAt::End, false, "content after the document");
+            reader.SyntaxFault(in.Tell(), SyntaxAt::AfterDocument, false, {});
         return false;
     }
     return reader.Finish();
@@ -217,7 +214,7 @@ bool Shallow(const char* text, size_t len) {
 
 }  // namespace
 
-bool ReadDocument(JsonScene& scene, char* text, size_t len, std::string* error) {
+bool ReadDocument(JsonScene& scene, char* text, size_t len, std::string* error, std::vector<std::string>* warnings) {
     const size_t bom = len >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
     Reader reader(scene, text, bom);
     Job job{&reader, text + bom, len - bom};
@@ -226,6 +223,7 @@ bool ReadDocument(JsonScene& scene, char* text, size_t len, std::string* error) 
     else if (!ParseOnThread(job, error))
         return false;
     if (!job.ok && error) *error = reader.Error();
+    if (job.ok && warnings) *warnings = reader.Warnings();
     return job.ok;
 }
 

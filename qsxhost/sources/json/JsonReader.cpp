@@ -311,6 +311,14 @@ bool Reader::Duplicate(std::string_view key) {
     return Fail(Owner(), "member \"" + std::string(key) + "\" appears twice");
 }
 
+// Later versions may add members, so one unknown is no fault; but a misspelt
+// one ("Keys") would silently drop what it meant, so it is named.
+bool Reader::Unknown(std::string_view key) {
+    if (!key.empty() && key.front() == '_') return true;
+    warnings_.push_back(Place(Owner()) + ": unknown member \"" + std::string(key) + "\" ignored");
+    return true;
+}
+
 // A fault of the parser's own is placed at the value it was reading: a member
 // read as JSON only, or recorded, at that member; between members at the
 // object; right after a value at the next element, or at the value itself when
@@ -318,7 +326,7 @@ bool Reader::Duplicate(std::string_view key) {
 void Reader::SyntaxFault(size_t offset, SyntaxAt at, bool glued, std::string_view what) {
     At place = Here();
     const Frame& f = frames_.back();
-    if (at == SyntaxAt::Text || at == SyntaxAt::End) {
+    if (at == SyntaxAt::Text || at == SyntaxAt::End || at == SyntaxAt::AfterDocument) {
         place.frames = 1;  // the document
     } else if (f.part == Part::Skip || frames_.size() == 1) {
         // at the member read as JSON only; at the document
@@ -334,10 +342,15 @@ void Reader::SyntaxFault(size_t offset, SyntaxAt at, bool glued, std::string_vie
         place = Owner();
     }
     // A string never closed has no one place to blame.
-    std::string message = Place(place) + ": invalid JSON";
-    if (offset != std::string::npos) message += " at byte " + std::to_string(offset + bomBytes_);
-    message += ": ";
-    message += what;
+    std::string message;
+    if (at == SyntaxAt::AfterDocument) {
+        message = "unexpected text after the document at byte " + std::to_string(offset + bomBytes_);
+    } else {
+        message = Place(place) + ": invalid JSON";
+        if (offset != std::string::npos) message += " at byte " + std::to_string(offset + bomBytes_);
+        message += ": ";
+        message += what;
+    }
     // A held fault comes first in the document; a reader told what decides it
     // would report it (a mesh's object is renderable unless it says otherwise).
     if (at == SyntaxAt::Text)

@@ -131,8 +131,9 @@ int IndexOf(const Known (&table)[N], std::string_view key) {
 
 // Where the parser found a fault of its own: in the text as a whole (bytes that
 // are not UTF-8 text, found before anything else), at the end of the document
-// or of the text, in a value, right after a value, or between an object's members.
-enum class SyntaxAt : uint8_t { Text, End, Value, AfterValue, BetweenMembers };
+// or of the text, in a value, right after a value, between an object's members,
+// or in text that follows a complete document.
+enum class SyntaxAt : uint8_t { Text, End, Value, AfterValue, BetweenMembers, AfterDocument };
 
 // A place in the document, spelled out only when a message needs it: the
 // current member or element of frames [1, frames), then tail (".end").
@@ -178,6 +179,8 @@ public:
     // After the whole document was read: the references by index, resolved.
     bool Finish();
     const std::string& Error() const { return error_; }
+    // One per member the format does not define, in document order: "<place>: unknown member "<name>" ignored".
+    const std::vector<std::string>& Warnings() const { return warnings_; }
 
 private:
     enum class Hold : uint8_t { None, Version, Renderable };
@@ -220,6 +223,8 @@ private:
     void ValueDone();
     bool Mismatch(Tok t, const char* want);
     bool Duplicate(std::string_view key);
+    // A member of the current object that nothing reads: warned of unless it is a note ("_..."). Answers true.
+    bool Unknown(std::string_view key);
     bool Int(std::string_view text, int64_t lo, int64_t hi, int64_t& out);
     bool IntOf(Tok t, std::string_view text, int64_t lo, int64_t hi, int64_t& out);
     bool Float(std::string_view text, float& out);
@@ -288,6 +293,8 @@ private:
     int32_t depth_ = 0;  // containers open in the document
 
     std::string error_;  // the fault that stands
+    std::vector<std::string> warnings_;
+    size_t meshWarnings_ = 0;  // warnings_ before the current mesh: those after go if it is ignored
     std::string held_;   // a fault waiting for a member to decide it (a mesh's: from the object on)
     Hold hold_ = Hold::None;
     bool deciding_ = false;  // the fault being raised is the deciding member's own
@@ -387,7 +394,9 @@ private:
 std::string Count(int64_t n, const char* one, const char* many);
 
 // Reads the document text[0, len) into scene; text[len] must be 0, and the text
-// is changed in place. False with *error set when the document is refused.
-bool ReadDocument(JsonScene& scene, char* text, size_t len, std::string* error);
+// is changed in place. False with *error set when the document is refused;
+// otherwise *warnings (when given) gets the reader's warnings.
+bool ReadDocument(JsonScene& scene, char* text, size_t len, std::string* error,
+                  std::vector<std::string>* warnings = nullptr);
 
 }  // namespace qsxhost::json

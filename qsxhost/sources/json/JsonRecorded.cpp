@@ -108,7 +108,7 @@ bool Reader::MemberOfMtl(Frame& f, std::string_view key) {
         return true;
     }
     if (m.cls == host::MULTI_MATERIAL_CLASS_ID && key == "subs") return Meet(f, key, kSubsBit, Part::Subs);
-    return true;
+    return Unknown(key);  // the class has no such member
 }
 
 // The class of the recorded map or material: "class" (a name) or "classId"
@@ -153,14 +153,14 @@ bool Reader::ClassOfRecorded(host::Class_ID& cls) {
 bool Reader::MemberOfMap(Frame& f, std::string_view key) {
     const int i = IndexOf(kClassMembers, key);
     if (i >= 0) return Meet(f, key, static_cast<unsigned>(i), Part::Skip);
-    if (key != "file" || !(map_->cls == host::BITMAP_TEXTURE_CLASS_ID)) return true;
+    if (key != "file" || !(map_->cls == host::BITMAP_TEXTURE_CLASS_ID)) return Unknown(key);
     return Meet(f, key, kFileBit, Part::MapFile);
 }
 
 // A map channel fills its material's slot; its map index is resolved later.
 bool Reader::MemberOfChannel(Frame& f, std::string_view key) {
     const int i = IndexOf(kChannelMembers, key);
-    if (i < 0) return true;
+    if (i < 0) return Unknown(key);
     if (!Meet(f, key, static_cast<unsigned>(i), kChannelMembers[i].part)) return false;
     MapSlot* slot = static_cast<MapSlot*>(f.target);
     MtlRefs& refs = mtlRefs_.back();

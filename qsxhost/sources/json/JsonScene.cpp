@@ -39,28 +39,30 @@ void Resize(Text& text, size_t len) {
 }
 
 // The document text[0, len), read in place; the text goes once the scene is read.
-std::unique_ptr<SceneSource> Read(Text text, size_t len, std::string* error) {
+std::unique_ptr<SceneSource> Read(Text text, size_t len, std::string* error, std::vector<std::string>* warnings) {
     std::memset(text.get() + len, 0, kPadding);
     auto scene = std::make_unique<json::JsonScene>();
-    if (!json::ReadDocument(*scene, text.get(), len, error)) return nullptr;
+    if (!json::ReadDocument(*scene, text.get(), len, error, warnings)) return nullptr;
     return scene;
 }
 
 }  // namespace
 
-std::unique_ptr<SceneSource> ParseJsonScene(std::string_view json, std::string* error) {
+std::unique_ptr<SceneSource> ParseJsonScene(std::string_view json, std::string* error,
+                                            std::vector<std::string>* warnings) {
     try {
         Text text;
         Resize(text, json.size());
         if (!json.empty()) std::memcpy(text.get(), json.data(), json.size());
-        return Read(std::move(text), json.size(), error);
+        return Read(std::move(text), json.size(), error, warnings);
     } catch (const std::bad_alloc&) {
         if (error) *error = kOutOfMemory;
         return nullptr;
     }
 }
 
-std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string* error) {
+std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string* error,
+                                           std::vector<std::string>* warnings) {
     auto fail = [&](const std::string& what) -> std::unique_ptr<SceneSource> {
         if (error) *error = what;
         return nullptr;
@@ -92,7 +94,7 @@ std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string*
             len += static_cast<size_t>(k);
         }
         if (len == 0) return fail("the file is empty");
-        return Read(std::move(text), len, error);
+        return Read(std::move(text), len, error, warnings);
     } catch (const std::bad_alloc&) {
         return fail(kOutOfMemory);
     }

@@ -7,7 +7,8 @@
 // - a number beyond the float range (after rounding) is refused, as are numbers
 //   beyond the double range anywhere in the document;
 // - a known member given twice in one object is refused; unknown members are
-//   read only far enough to refuse a document that is not JSON;
+//   read only far enough to refuse a document that is not JSON, and each one
+//   not named "_..." is a warning;
 // - an empty `keys` list counts as absent; a key needs `time`, its `transform`
 //   defaults to identity;
 // - `classId` naming the standard, multi or bitmap class reads that class's members;
@@ -22,6 +23,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qsxhost/sources/SceneSource.h"
 
@@ -30,11 +32,14 @@ namespace qsxhost {
 // Loads a JSON scene file. On refusal answers null and sets *error to one message of the form
 //   "<place>: <what is wrong>"  e.g. "nodes[2].object.mesh.faces[17]: vertex index 9 out of range (mesh has 4 vertices)"
 // (the caller prefixes the file name). I/O errors (missing, unreadable, directory, empty) also answer null
-// with *error saying the cause (strerror text) -- no place then.
-std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string* error);
+// with *error saying the cause (strerror text) -- no place then. A scene read gives *warnings (when
+// given) one message per unknown member, of the form "<place>: unknown member "<name>" ignored".
+std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string* error,
+                                           std::vector<std::string>* warnings = nullptr);
 
 // Same from a buffer already in memory (for fuzzing and tests).
-std::unique_ptr<SceneSource> ParseJsonScene(std::string_view json, std::string* error);
+std::unique_ptr<SceneSource> ParseJsonScene(std::string_view json, std::string* error,
+                                            std::vector<std::string>* warnings = nullptr);
 
 // True when the text starts like a JSON scene document (first non-blank byte '{', after an optional UTF-8
 // byte-order mark), used to choose the JSON reader over the 3D-file importer.

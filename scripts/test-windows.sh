@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The Windows build and its tests under Wine: the cross-built test program
+# (the real dialog on a private Xvfb display), qsxexport.exe against the
+# Linux command on the bundled JSON examples, the settings in the registry
+# against the Linux settings file, and a screenshot of the real dialog.
+#   scripts/test-windows.sh [LINUX_QSXEXPORT]   (default: build-test/qsxexport)
+# QSX_SCREENSHOT=FILE.png keeps the screenshot there.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+linux=${1:-build-test/qsxexport}
+werror=${QSX_WERROR:-OFF}
+bash scripts/build-windows.sh build-windows -DQSX_TESTS=ON -DQSX_WERROR="$werror"
+win=build-windows
+
+tmp=$(mktemp -d)
+export WINEPREFIX="$tmp/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+xvfb_pid=""
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+# A display of our own: Xvfb picks a free number and tells it.
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$tmp/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$tmp/display")"
+
+wineboot -i >/dev/null 2>&1
+wineserver -w
+
+fail=0
+check() { # what, then the command
+  local what=$1; shift
+  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
+}
+
+wine "$win/qsx_windows_tests.exe" --gtest_brief=1 || fail=1
+
+# The options the OK of the dialog test stored, as the registry's own tool shows them.
+key='HKEY_CURRENT_USER\Software\Dunmarrow\Quorvantis 3dsMax Exporter'
+wine reg query "$key" | tr -d '\r' >"$tmp/query.txt" || true
+check "reg query shows the stored options" \
+  grep -Eq '^ +Scale factor +REG_SZ +2\.5000$' "$tmp/query.txt"
+check "reg query shows the extension" grep -Eq '^ +Ext Name +REG_SZ +JPG$' "$tmp/query.txt"
+
+# The Windows command against the Linux one, on every example, hierarchy mode
+# and side file; both start from no stored options.
+wine reg delete "$key" /f >/dev/null 2>&1 || true
+for scene in examples/*.json; do
+  for mode in preserve single multiple separate; do
+    flags=(--batch --header --animation --hierarchy "$mode" --hints editable --lit --ext png)
+    mkdir -p "$tmp/l-$mode" "$tmp/w-$mode"
+    name=$(basename "$scene" .json)
+    XDG_CONFIG_HOME="$tmp/cfg-compare" "$linux" "${flags[@]}" "$scene" "$tmp/l-$mode/$name.QSX"
+    wine "$win/qsxexport.exe" "${flags[@]}" "$scene" "$tmp/w-$mode/$name.QSX"
+  done
+done
+check "qsxexport.exe writes what the Linux command writes ($(find "$tmp"/w-* -type f | wc -l) files)" \
+  bash -c 'for d in "$1"/l-*; do diff -r "$d" "${d/\/l-/\/w-}" || exit 1; done' _ "$tmp"
+
+# The same options stored by both: the registry key, exported, against the Linux settings file.
+store=(--batch --save-defaults --scale-by 0.12345 --no-centre --hierarchy separate --hints hidden-surface
+       --foreshorten --filter --ext tga --header)
+wine reg delete "$key" /f >/dev/null 2>&1 || true
+XDG_CONFIG_HOME="$tmp/cfg-store" "$linux" "${store[@]}" examples/robot.json "$tmp/l-store.QSX"
+wine "$win/qsxexport.exe" "${store[@]}" examples/robot.json "$tmp/w-store.QSX"
+wine regedit /E "$tmp/exported.reg" "$key"
+values() { iconv -f "$1" -t UTF-8 "$2" | tr -d '\r' | sed -n '/^\[/p;/^"/p' | sort; }
+values UTF-16 "$tmp/exported.reg" >"$tmp/windows-values"
+values UTF-8 "$tmp/cfg-store/qsxexport/settings.reg" >"$tmp/linux-values"
+check "the registry holds what the Linux settings file holds ($(grep -c '^"' "$tmp/windows-values") values)" \
+  diff "$tmp/linux-values" "$tmp/windows-values"
+
+# The real dialog of qsxexport.exe on the display, as a first use shows it,
+# photographed; nothing is exported.
+wine reg delete "$key" /f >/dev/null 2>&1 || true
+wine "$win/qsxexport.exe" examples/robot.json 'C:\scenes\robot.QSX' >/dev/null 2>&1 &
+exe_pid=$!
+shot=""
+for _ in $(seq 300); do
+  if xwd -silent -name "Quorvantis Export Options" -out "$tmp/dialog.xwd" 2>/dev/null; then shot=1; break; fi
+  sleep 0.1
+done
+kill "$exe_pid" 2>/dev/null || true
+wait "$exe_pid" 2>/dev/null || true
+if [ -n "$shot" ]; then
+  xwdtopnm "$tmp/dialog.xwd" 2>/dev/null | pnmtopng >"$tmp/dialog.png" 2>/dev/null
+  check "screenshot of the real dialog" test -s "$tmp/dialog.png"
+  [ -n "${QSX_SCREENSHOT:-}" ] && cp "$tmp/dialog.png" "$QSX_SCREENSHOT"
+else
+  check "screenshot of the real dialog" false
+fi
+
+exit $fail
