@@ -7,6 +7,8 @@
 
 #include <charconv>
 #include <cstdint>
+#include <initializer_list>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -36,7 +38,7 @@ bool WritesTriangles(host::INode* root, host::TimeValue t) {
 void ReportExport(SceneSource& scene, const std::string& sceneName, const DialogChoices& chosen,
                   const std::vector<std::string>& written) {
     if (!WritesTriangles(scene.GetRootNode(), scene.GetAnimRange().start))
-        PrintMessage(sceneName, "warning: nothing to export: " + scene.WhyNothingToExport());
+        PrintMessage(sceneName, std::string("warning: nothing to export: ").append(scene.WhyNothingToExport()));
     for (const std::string& note : scene.Notes()) PrintMessage(sceneName, "note: " + note);
     for (const std::string& path : written) {
         if (!qsx::util::EndsWithNoCase(path, ".qsv")) continue;
@@ -118,47 +120,53 @@ std::string ValidUtf8(const std::string& s) {
 
 std::string InfoText(const SceneInfo& info, const std::string& scene) {
     std::string out;
-    const auto line = [&](const std::string& l) { out += l + "\n"; };
+    // Lines are built by appending, part by part.
+    const auto line = [&](std::initializer_list<std::string_view> parts) {
+        for (const std::string_view p : parts) out.append(p);
+        out += '\n';
+    };
+    const auto num = [](int64_t v) { return std::to_string(v); };
     int64_t meshes = 0, vertices = 0, triangles = 0;
     for (const SceneInfo::Node& n : info.nodes) {
         meshes += n.meshes;
         vertices += n.vertices;
         triangles += n.triangles;
     }
-    line("scene: " + Quote(scene));
-    line("format: " + info.format);
-    line("up axis: " + info.upAxis);
-    line("unit: " + info.unit);
-    line("nodes: " + std::to_string(info.nodes.size()) + ", meshes " + std::to_string(meshes) + ", vertices " +
-         std::to_string(vertices) + ", triangles " + std::to_string(triangles));
+    line({"scene: ", Quote(scene)});
+    line({"format: ", info.format});
+    line({"up axis: ", info.upAxis});
+    line({"unit: ", info.unit});
+    line({"nodes: ", num(static_cast<int64_t>(info.nodes.size())), ", meshes ", num(meshes), ", vertices ",
+          num(vertices), ", triangles ", num(triangles)});
     for (const SceneInfo::Node& n : info.nodes) {
-        std::string l(static_cast<size_t>(n.depth - 1) * 2, ' ');
-        l += "node " + Quote(n.name) + ": meshes " + std::to_string(n.meshes) + ", vertices " +
-             std::to_string(n.vertices) + ", triangles " + std::to_string(n.triangles);
-        l += n.materials.empty() ? ", no material" : (n.materials.size() == 1 ? ", material " : ", materials ") +
-                                                         IndexList(n.materials);
-        line(l);
+        const std::string indent(static_cast<size_t>(n.depth - 1) * 2, ' ');
+        const std::string_view materials = n.materials.empty()       ? ", no material"
+                                           : n.materials.size() == 1 ? ", material "
+                                                                     : ", materials ";
+        line({indent, "node ", Quote(n.name), ": meshes ", num(n.meshes), ", vertices ", num(n.vertices),
+              ", triangles ", num(n.triangles), materials, IndexList(n.materials)});
     }
-    line("materials: " + std::to_string(info.materials.size()));
+    line({"materials: ", num(static_cast<int64_t>(info.materials.size()))});
     for (size_t i = 0; i < info.materials.size(); ++i) {
         const SceneInfo::Material& m = info.materials[i];
-        std::string l = "material " + std::to_string(i) + (m.name.empty() ? "" : " " + Quote(m.name)) + ": " + m.kind;
-        if (!m.subs.empty()) l += " of " + IndexList(m.subs);
-        for (const SceneInfo::Texture& t : m.textures)
-            l += ", " + t.channel + " map " + Quote(t.file) + (t.embedded ? " (embedded)" : "");
-        line(l);
+        std::string textures;
+        for (const SceneInfo::Texture& t : m.textures) {
+            textures.append(", ").append(t.channel).append(" map ").append(Quote(t.file));
+            if (t.embedded) textures.append(" (embedded)");
+        }
+        line({"material ", num(static_cast<int64_t>(i)), m.name.empty() ? "" : " ", m.name.empty() ? "" : Quote(m.name),
+              ": ", m.kind, m.subs.empty() ? "" : " of ", IndexList(m.subs), textures});
     }
-    line("animations: " + std::to_string(info.animations.size()));
+    line({"animations: ", num(static_cast<int64_t>(info.animations.size()))});
     for (const SceneInfo::Animation& a : info.animations) {
-        line("animation " + std::to_string(a.index) + (a.name.empty() ? "" : " " + Quote(a.name)) + ": " +
-             Fixed3(a.seconds) + " s, " + std::to_string(a.frames) + " frames at " + Shortest(a.fps) + " fps, " +
-             "animated nodes " + std::to_string(a.nodes) + ", keys " + std::to_string(a.positionKeys) + " position, " +
-             std::to_string(a.rotationKeys) + " rotation, " + std::to_string(a.scalingKeys) + " scaling, " +
-             std::to_string(a.transformKeys) + " transform" +
-             (a.morphChannels > 0 ? ", " + std::to_string(a.morphChannels) + " morph channels" : "") +
-             (a.exported ? " (exported)" : ""));
+        const std::string morph = a.morphChannels > 0 ? ", " + num(a.morphChannels) + " morph channels" : "";
+        line({"animation ", num(a.index), a.name.empty() ? "" : " ", a.name.empty() ? "" : Quote(a.name), ": ",
+              Fixed3(a.seconds), " s, ", num(a.frames), " frames at ", Shortest(a.fps), " fps, animated nodes ",
+              num(a.nodes), ", keys ", num(a.positionKeys), " position, ", num(a.rotationKeys), " rotation, ",
+              num(a.scalingKeys), " scaling, ", num(a.transformKeys), " transform", morph,
+              a.exported ? " (exported)" : ""});
     }
-    for (const std::string& n : info.notes) line("note: " + n);
+    for (const std::string& n : info.notes) line({"note: ", n});
     return out;
 }
 
