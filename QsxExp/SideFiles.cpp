@@ -46,7 +46,8 @@ std::string QsxExport::HeaderMacroName(std::string_view name, int32_t tag) {
             id.push_back(keep ? c : '_');
         }
     }
-    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "_" + a temporary.
+    // Built by appending: MinGW's GCC 12 takes "_" + to_string() for an
+    // overlapping copy and warns (-Wrestrict), which the Windows build treats as an error.
     std::string suffix(1, '_');
     suffix += std::to_string(tag);
     while (!headerNames_.insert(id).second) id += suffix;

@@ -2,7 +2,8 @@
 # What an export costs, in one table: builds the release binaries, generates the
 # benchmark scenes, runs the core benchmark and its snprintf reference, times the
 # whole commands (qsxexport on the binary glTF and on the JSON scene, assimp's
-# own export of the same glTF file to OBJ), measures peak resident memory, checks
+# own export of the same glTF file to OBJ, and both on a flat-shaded subdivided
+# surface as OBJ), measures peak resident memory, checks
 # that the script is the same bytes on every path, and prints the figures side
 # by side with the targets.
 #
@@ -10,7 +11,8 @@
 #   BENCH_QUICK=1 bench/run.sh    1/8 of those sizes, well under a minute once built
 #
 # Environment: BENCH_BUILD (build directory, default build-bench), BENCH_DATA
-# (generated scenes, default bench/data), TMPDIR (scratch files).
+# (generated scenes, default bench/data), TMPDIR (scratch files), BENCH_BEFORE
+# (another qsxexport, such as main's, timed beside this one on the same files).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -39,9 +41,11 @@ done
 
 say "== building release binaries in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQSX_TESTS=OFF -DQSX_BENCH=ON >/dev/null
-cmake --build "$BUILD" -j2 --target qsxexport qsexp export_bench export_ref qsx_gen_scene reader_bench >/dev/null
+cmake --build "$BUILD" -j2 --target qsxexport qsexp export_bench export_ref qsx_gen_scene qsx_gen_surface reader_bench >/dev/null
 QSX=$BUILD/qsxexport
 GEN=$BUILD/bench/qsx_gen_scene
+BEFORE=${BENCH_BEFORE:-}
+if [ -n "$BEFORE" ] && [ ! -x "$BEFORE" ]; then say "run.sh: BENCH_BEFORE=$BEFORE is not a program"; exit 2; fi
 
 # Generated files are kept between runs; a newer generator makes them again.
 gen() {  # kind scale [glb]
@@ -55,6 +59,12 @@ gen() {  # kind scale [glb]
 gen heavy "$BASE" glb
 gen wide "$BASE"
 for s in "${SCALES[@]:1}"; do gen heavy "$s"; done
+# The surface is full size in every run: its target is stated at 250k triangles.
+SURFACE=$DATA/surface.obj
+if [ ! -s "$SURFACE" ] || [ "$BUILD/bench/qsx_gen_surface" -nt "$SURFACE" ]; then
+    say "== generating the subdivided surface"
+    "$BUILD/bench/qsx_gen_surface" "$SURFACE" > "$SURFACE.txt"
+fi
 
 # ---------------------------------------------------------------- core benchmarks
 BMFLAGS=(--benchmark_repetitions=$REPS --benchmark_min_time=$MINTIME --benchmark_display_aggregates_only=true
@@ -102,19 +112,32 @@ say "== whole commands (hyperfine, $RUNS runs each)"
 # Each run writes a new file: truncating the last run's output (still being
 # written back) is the file system's cost, and it grows faster than the file.
 OUTS="$WORK/out_glb.QSX $WORK/out.obj $WORK/out.mtl $WORK/out_json.QSX $WORK/out_lin.QSX"
-hyperfine -N --style basic --runs "$RUNS" --export-csv "$WORK/e2e.csv" \
-    --prepare "rm -f $WORK/out_glb.QSX" --prepare "rm -f $WORK/out.obj $WORK/out.mtl" --prepare "rm -f $WORK/out_json.QSX" \
-    -n qsx_glb "$QSX --batch $GLB $WORK/out_glb.QSX" \
-    -n assimp_obj "assimp export $GLB $WORK/out.obj" \
-    -n qsx_json "$QSX --batch $DATA/heavy_x$BASE.json $WORK/out_json.QSX" >&2
+E2E=() PREP=()
+e2e() {  # name, output files, command
+    E2E+=(-n "$1" "$3")
+    PREP+=(--prepare "rm -f $2")
+}
+e2e qsx_glb "$WORK/out_glb.QSX" "$QSX --batch $GLB $WORK/out_glb.QSX"
+e2e assimp_obj "$WORK/out.obj $WORK/out.mtl" "assimp export $GLB $WORK/out.obj"
+e2e qsx_json "$WORK/out_json.QSX" "$QSX --batch $DATA/heavy_x$BASE.json $WORK/out_json.QSX"
+e2e qsx_surface "$WORK/out_surface.QSX" "$QSX --batch $SURFACE $WORK/out_surface.QSX"
+e2e assimp_surface "$WORK/out_surface.obj $WORK/out_surface.mtl" "assimp export $SURFACE $WORK/out_surface.obj -tri"
+if [ -n "$BEFORE" ]; then
+    e2e before_glb "$WORK/before_glb.QSX" "$BEFORE --batch $GLB $WORK/before_glb.QSX"
+    e2e before_surface "$WORK/before_surface.QSX" "$BEFORE --batch $SURFACE $WORK/before_surface.QSX"
+fi
+hyperfine -N --style basic --runs "$RUNS" --export-csv "$WORK/e2e.csv" "${PREP[@]}" "${E2E[@]}" >&2
 OBJ_BYTES=$(stat -c %s "$WORK/out.obj")
 QSX_GLB_BYTES=$(stat -c %s "$WORK/out_glb.QSX")
+SURFACE_LINES=$(grep -c '^ *Vertex' "$WORK/out_surface.QSX")
+SURFACE_PAIRS=$(sed -n 's/.* \([0-9]*\) distinct (position, texture coordinate) pairs.*/\1/p' "$SURFACE.txt")
+SIZE_SURFACE=$(cat "$SURFACE.txt")
 LIN_CMDS=()
 for s in "${SCALES[@]}"; do LIN_CMDS+=(-n "json_x$s" "$QSX --batch $DATA/heavy_x$s.json $WORK/out_lin.QSX"); done
 hyperfine -N --style basic --runs "$RUNS" --prepare "rm -f $WORK/out_lin.QSX" --export-csv "$WORK/lin.csv" "${LIN_CMDS[@]}" >&2
 
 say "== peak resident memory"
-rss() { rm -f $OUTS "$WORK/m.QSX" "$WORK/m.obj"; /usr/bin/time -f '%M' -o "$WORK/rss" "$@" >/dev/null 2>&1; cat "$WORK/rss"; }
+rss() { rm -f $OUTS "$WORK"/out_surface.* "$WORK"/before_*.QSX "$WORK/m.QSX" "$WORK/m.obj"; /usr/bin/time -f '%M' -o "$WORK/rss" "$@" >/dev/null 2>&1; cat "$WORK/rss"; }
 # The command's own footprint: loading and exporting a one-triangle scene.
 printf '%s\n' '{"qsxScene":1,"nodes":[{"name":"Tri","object":{"mesh":{"vertices":[[0,0,0],[1,0,0],[0,1,0]],"faces":[[0,1,2]]}}}]}' \
     > "$WORK/one.json"
@@ -138,6 +161,7 @@ awk -v quick="$QUICK" -v base="$BASE" -v scales="${SCALES[*]}" -v load="$LOAD" -
     -v sum_heavy="$SUM_HEAVY" -v sum_wide="$SUM_WIDE" \
     -v rss_qsx_base="$RSS_QSX_BASE" -v rss_qsx_glb="$RSS_QSX_GLB" -v rss_assimp="$RSS_ASSIMP" -v rss_qsx_json="$RSS_QSX_JSON" \
     -v mem_gen_heavy="$MEM_GEN_HEAVY" -v mem_gen_wide="$MEM_GEN_WIDE" -v mem_json="$MEM_JSON" -v mem_glb="$MEM_GLB" \
-    -v obj_bytes="$OBJ_BYTES" -v qsx_glb_bytes="$QSX_GLB_BYTES" \
+    -v obj_bytes="$OBJ_BYTES" -v qsx_glb_bytes="$QSX_GLB_BYTES" -v before="$BEFORE" \
+    -v surface_lines="$SURFACE_LINES" -v surface_pairs="$SURFACE_PAIRS" -v size_surface="$SIZE_SURFACE" \
     -v core="$WORK/core.csv" -v ref="$WORK/ref.csv" -v reader="$WORK/reader.csv" -v e2e="$WORK/e2e.csv" -v lin="$WORK/lin.csv" \
     -v coredir="$WORK" -f "$ROOT/bench/report.awk"

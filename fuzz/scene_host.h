@@ -35,6 +35,19 @@ private:
 // Every option on; the animation is cut to a few frames so that a range of
 // millions of frames in the input does not stall the fuzzer.
 inline void ExportEveryMode(qsxhost::SceneSource& scene, int maxFrames = 8) {
+    // What --info reads of the scene: a tree in pre-order whose indexes hold.
+    const qsxhost::SceneInfo info = scene.Describe();
+    for (size_t i = 0; i < info.nodes.size(); ++i) {
+        const auto& n = info.nodes[i];
+        const int64_t p = n.parent;
+        if (p >= static_cast<int64_t>(i) || n.depth != (p < 0 ? 1 : info.nodes[static_cast<size_t>(p)].depth + 1))
+            Broken("--info: a node before its parent, or at the wrong depth");
+        for (const int64_t m : n.materials)
+            if (m < 0 || m >= static_cast<int64_t>(info.materials.size())) Broken("--info: a material out of range");
+    }
+    static_cast<void>(scene.Notes());
+    static_cast<void>(scene.AnimationNote());
+    static_cast<void>(scene.WhyNothingToExport());
     const host::Interval range = scene.GetAnimRange();
     const int tpf = scene.GetTicksPerFrame();
     const bool animate = tpf > 0 && (static_cast<int64_t>(range.end) - range.start) / tpf <= maxFrames;

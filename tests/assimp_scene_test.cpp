@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -180,17 +181,19 @@ TEST_F(AssimpSceneTest, ObjWithTwoMaterialsBecomesOneMeshWithMultiSubObjectMater
     const host::Mesh* mesh = MeshOf(thing);
     ASSERT_TRUE(mesh);
     EXPECT_TRUE(thing->EvalWorldState(0)->IsRenderable());
-    ASSERT_EQ(mesh->getNumVerts(), 8);  // both quads, corners joined within each part
+    ASSERT_EQ(mesh->getNumVerts(), 6);  // the quads' six positions, joined across both parts
     ASSERT_EQ(mesh->getNumFaces(), 4);
     for (int f = 0; f < 4; ++f) EXPECT_EQ(mesh->faces[f].getMatID(), f < 2 ? 0 : 1) << f;
 
-    // The blue part has no UVs: its vertices get (0, 0), one per vertex.
-    ASSERT_EQ(mesh->getNumTVerts(), 8);
+    // Texture vertices are the distinct UVs; the blue part has none and uses (0, 0).
+    ASSERT_EQ(mesh->getNumTVerts(), 4);
     ASSERT_EQ(mesh->tvFaces.size(), 4u);
     for (int f = 0; f < 4; ++f)
-        for (int k = 0; k < 3; ++k) EXPECT_EQ(mesh->tvFaces[f].t[k], mesh->faces[f].v[k]);
-    for (int v = 4; v < 8; ++v) EXPECT_EQ(mesh->tVerts[v], (Point3{0, 0, 0})) << v;
-    EXPECT_EQ(mesh->tVerts[2], (Point3{1, 1, 0}));
+        for (int k = 0; k < 3; ++k) {
+            const Point3 p = mesh->verts[mesh->faces[f].v[k]];
+            const Point3 uv = mesh->tVerts[mesh->tvFaces[f].t[k]];
+            EXPECT_EQ(uv, (f < 2 ? Point3{p.x, p.y, 0} : Point3{0, 0, 0})) << f << " " << k;  // vt i is v i here
+        }
 
     host::Mtl* mtl = thing->GetMtl();
     ASSERT_TRUE(mtl);
@@ -220,7 +223,7 @@ TEST_F(AssimpSceneTest, ObjWithTwoMaterialsBecomesOneMeshWithMultiSubObjectMater
     const qsxhost::SceneStats st = scene->Stats();
     EXPECT_EQ(st.nodes, 2);
     EXPECT_EQ(st.meshes, 1);
-    EXPECT_EQ(st.vertices, 8);
+    EXPECT_EQ(st.vertices, 6);
     EXPECT_EQ(st.faces, 4);
 }
 
@@ -494,7 +497,6 @@ TEST_F(AssimpSceneTest, RefusedFilesAndOptionsSayWhy) {
         {Write("broken.gltf", R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
                               R"("nodes":[{"mesh":0}],"meshes":[{"primitives":[{"attributes":{"POSITION":7}}]}]})"),
          30, 0},
-        {Write("garbage.obj", std::string("\0\1\2\3 not a model", 16)), 30, 0},
         {dir_ + "/absent.obj", 30, 0},
         {obj, 30, 1},   // the file has no animation
         {box, 30, 1},   // it has one, index 0
@@ -559,6 +561,146 @@ TEST_F(AssimpSceneTest, NumbersThatAreNotFiniteRefuseTheFileNamingTheFirst) {
         EXPECT_EQ(LoadAssimpScene(Write("bad.gltf", c.bad), {}, &error), nullptr) << c.name;
         EXPECT_EQ(error, c.error) << c.name;
         EXPECT_NE(LoadAssimpScene(Write("good.gltf", c.good), {}, &error), nullptr) << error;
+    }
+}
+
+// A cube of 8 corners with one normal per face, as flat-shaded cubes are
+// saved: the importer gives each face its own 4 vertices. With `uv`, every
+// face maps the whole texture, so corners split where the faces meet.
+std::string FlatCubeObj(bool uv, std::vector<std::pair<int, int>>* corners) {
+    const int quads[6][4] = {{1, 3, 4, 2}, {5, 6, 8, 7}, {1, 2, 6, 5}, {3, 7, 8, 4}, {1, 5, 7, 3}, {2, 4, 8, 6}};
+    std::ostringstream s;
+    for (const Point3& p : kBoxZUp) s << "v " << p.x << " " << p.y << " " << p.z << "\n";
+    s << "vn -1 0 0\nvn 1 0 0\nvn 0 -1 0\nvn 0 1 0\nvn 0 0 -1\nvn 0 0 1\n";
+    if (uv) s << "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n";
+    for (int f = 0; f < 6; ++f) {
+        s << "f";
+        for (int k = 0; k < 4; ++k) {
+            s << " " << quads[f][k] << "/" << (uv ? std::to_string(k + 1) : "") << "/" << f + 1;
+            corners->emplace_back(quads[f][k], uv ? k + 1 : 0);
+        }
+        s << "\n";
+    }
+    return s.str();
+}
+
+// A triangle skinned to two joints, Root and its child Tip; each of two
+// animations moves Tip alone.
+std::string SkinnedGltf() {
+    Gltf g;
+    const int pos = g.Floats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3", 3);
+    const int idx = g.Indices({0, 1, 2});
+    const std::vector<uint16_t> joints = {0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0};
+    const int jnt = g.Add(joints.data(), joints.size() * 2, 5123, "VEC4", 3);
+    const int wgt = g.Floats({.5f, .5f, 0, 0, .5f, .5f, 0, 0, .5f, .5f, 0, 0}, "VEC4", 4);
+    std::vector<float> binds;
+    for (int j = 0; j < 2; ++j)
+        for (int k = 0; k < 16; ++k) binds.push_back(k % 5 == 0 ? 1.0f : 0.0f);
+    const int bind = g.Floats(binds, "MAT4", 16);  // the importer reads them unasked
+    const int times = g.Floats({0.0f, 1.0f}, "SCALAR", 1);
+    const int moves = g.Floats({0, 1, 0, 0, 2, 0}, "VEC3", 3);
+    const std::string anim = R"({"samplers":[{"input":)" + std::to_string(times) + R"(,"output":)" +
+                             std::to_string(moves) + R"(}],"channels":[{"sampler":0,"target":{"node":2,"path":"translation"}}]})";
+    return g.Json(R"("scenes":[{"nodes":[0,1]}],"nodes":[{"name":"Skin","mesh":0,"skin":0},)"
+                  R"({"name":"Root","children":[2]},{"name":"Tip","translation":[0,1,0]}],)"
+                  R"("skins":[{"joints":[1,2],"inverseBindMatrices":)" + std::to_string(bind) + "}],"
+                  R"("meshes":[{"primitives":[{"attributes":{"POSITION":)" +
+                  std::to_string(pos) + R"(,"JOINTS_0":)" + std::to_string(jnt) + R"(,"WEIGHTS_0":)" +
+                  std::to_string(wgt) + R"(},"indices":)" + std::to_string(idx) + R"(}]}],"animations":[)" + anim +
+                  "," + anim + "]");
+}
+
+// As chosen: a triangle; a light that two nodes could be (Assimp ties a
+// light to its node by name); a camera.
+std::string TriangleAndLampGltf(bool triangle, bool lamp, bool camera) {
+    Gltf g;
+    const int pos = g.Floats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3", 3);
+    const int idx = g.Indices({0, 1, 2});
+    std::string nodes, roots;
+    int count = 0;
+    const auto node = [&](const std::string& n) {
+        roots += (count ? "," : "") + std::to_string(count);
+        nodes += (count++ ? "," : "") + n;
+    };
+    if (triangle) node(R"({"name":"Tri","mesh":0})");
+    if (lamp) {
+        node(R"({"name":"Lamp","extensions":{"KHR_lights_punctual":{"light":0}}})");
+        node(R"({"name":"Lamp"})");
+    }
+    if (camera) node(R"({"name":"Cam","camera":0})");
+    return g.Json(R"("extensionsUsed":["KHR_lights_punctual"],)"
+                  R"("extensions":{"KHR_lights_punctual":{"lights":[{"type":"point","name":"Lamp"}]}},)"
+                  R"("cameras":[{"type":"perspective","perspective":{"yfov":1,"znear":0.1}}],)"
+                  R"("scenes":[{"nodes":[)" + roots + R"(]}],"nodes":[)" + nodes + R"(],)"
+                  R"("meshes":[{"primitives":[{"attributes":{"POSITION":)" + std::to_string(pos) + R"(},"indices":)" +
+                  std::to_string(idx) + "}]}]");
+}
+
+// Files the importer's whole-file validation refused, or took without a
+// word for what it dropped: each loads, with the vertices the host holds
+// and one note per kind of data left out; one with nothing to write says why.
+TEST_F(AssimpSceneTest, SmallFilesLoadWithWhatWasLeftOutSaid) {
+    std::vector<std::pair<int, int>> flat, seams;
+    const std::string tri = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+    struct Case {
+        const char* name;
+        std::string file, text;
+        int64_t vertices;  // positions the host mesh holds
+        size_t pairs;      // distinct (position, texture vertex) pairs: the script's Vertex lines
+        std::vector<std::string> notes;
+        std::string nothing;  // why nothing is written, or "" when a triangle is
+        std::string animationNote;
+    } cases[] = {
+        {"light Assimp cannot tie to one node", "lamp.gltf", TriangleAndLampGltf(true, true, false), 3, 0,
+         {"ignored 1 light"}, "", ""},
+        {"empty mesh beside a good one", "two.stl",
+         "solid hollow\nendsolid hollow\nsolid tri\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\n"
+         "vertex 0 1 0\nendloop\nendfacet\nendsolid tri\n",
+         3, 0, {R"(left out 1 empty mesh (no vertices or no faces): "hollow")"}, "", ""},
+        {"flat-shaded cube", "flat.obj", FlatCubeObj(false, &flat), 8, 0, {}, "", ""},
+        {"flat-shaded cube with UV seams", "seams.obj", FlatCubeObj(true, &seams), 8,
+         std::set<std::pair<int, int>>(seams.begin(), seams.end()).size(), {}, "", ""},
+        {"mesh with a line", "mixed.obj", tri + "f 1 2 3\nl 1 2\n", 3, 0, {"ignored 1 line primitive"}, "", ""},
+        {"skinned, animated by its bones", "skin.gltf", SkinnedGltf(), 3, 0,
+         {"ignored 2 bones and their skin weights (the bind pose is written)",
+          "ignored 1 animation other than --animation-index 0"},
+         "", "animation 0 moves only bones, which are not exported: every frame of the .qsv is the same"},
+        {"lines and points only", "lines.obj", tri + "l 1 2\nl 2 3\np 1\n", 0, 0,
+         {"ignored 2 line and 1 point primitives"},
+         "the file has only line and point primitives, which QSX cannot store", ""},
+        {"camera only", "camera.gltf", TriangleAndLampGltf(false, false, true), 0, 0, {"ignored 1 camera"},
+         "the file has only cameras, lights or bones", ""},
+        {"no nodes", "none.gltf", TriangleAndLampGltf(false, false, false), 0, 0, {}, "the file has no meshes", ""},
+        {"bytes the reader finds nothing in", "garbage.obj", std::string("\0\1\2\3 not a model", 16), 0, 0, {},
+         "the file has no meshes", ""},
+        {"ASE without materials (the stand-in has a NaN colour)", "tri.ase",
+         "*3DSMAX_ASCIIEXPORT 200\n*GEOMOBJECT {\n *NODE_NAME \"Tri\"\n *MESH {\n  *MESH_NUMVERTEX 3\n"
+         "  *MESH_NUMFACES 1\n  *MESH_VERTEX_LIST {\n   *MESH_VERTEX 0 0 0 0\n   *MESH_VERTEX 1 1 0 0\n"
+         "   *MESH_VERTEX 2 0 1 0\n  }\n  *MESH_FACE_LIST {\n   *MESH_FACE 0: A: 0 B: 1 C: 2\n  }\n }\n}\n",
+         3, 0, {}, "", ""},
+    };
+    for (Case& c : cases) {
+        auto scene = Load(Write(c.file, c.text));
+        ASSERT_TRUE(scene) << c.name;
+        EXPECT_EQ(scene->Stats().vertices, c.vertices) << c.name;
+        EXPECT_EQ(scene->Stats().faces == 0 ? scene->WhyNothingToExport() : "", c.nothing) << c.name;
+        EXPECT_EQ(scene->Notes(), c.notes) << c.name;
+        EXPECT_EQ(scene->AnimationNote(), c.animationNote) << c.name;
+        std::set<std::pair<uint32_t, uint32_t>> pairs;
+        std::vector<INode*> stack{scene->GetRootNode()};
+        while (!stack.empty()) {
+            INode* n = stack.back();
+            stack.pop_back();
+            if (const host::Mtl* m = n->GetMtl()) {
+                for (const Point3& colour : {m->GetAmbient(0), m->GetDiffuse(0), m->GetSpecular(0)})
+                    EXPECT_TRUE(std::isfinite(colour.x + colour.y + colour.z)) << c.name;
+            }
+            const host::Mesh* m = n->IsRootNode() ? nullptr : MeshOf(n);
+            for (size_t f = 0; m && m->hasTVFaces() && f < m->faces.size(); ++f)
+                for (int k = 0; k < 3; ++k) pairs.emplace(m->faces[f].v[k], m->tvFaces[f].t[k]);
+            for (int i = 0; i < n->NumberOfChildren(); ++i) stack.push_back(n->GetChildNode(i));
+        }
+        EXPECT_TRUE(c.pairs == 0 || pairs.size() == c.pairs) << c.name << ": " << pairs.size();
     }
 }
 

@@ -75,11 +75,37 @@ for mode in preserve single multiple separate; do
   mkdir -p "$tmp/full-$mode"
   "$exe" --batch --header --animation --hierarchy "$mode" "$src/examples/full.json" "$tmp/full-$mode/full.QSX" 2>"$tmp/err"
   check "full example exports ($mode)" test $? -eq 0
-  check "full example reads without warnings ($mode)" test ! -s "$tmp/err"
+  if [ "$mode" = single ]; then
+    check "flat single clump: one warning that the numbers have no Tag lines" test "$(cat "$tmp/err")" = \
+      "qsxexport: warning: the hierarchy is flat (single clump): the script has no Tag lines for the numbers in the header and animation files"
+  else
+    check "full example reads without warnings ($mode)" test ! -s "$tmp/err"
+  fi
   for f in "$tmp/full-$mode"/*; do check "full example file is CR LF text ($mode, ${f##*/})" crlf_text "$f"; done
   check "full example header and animation ($mode)" test -s "$tmp/full-$mode/full.qsh" -a -s "$tmp/full-$mode/full.qsv"
 done
 check "separate mode numbers its files" test -s "$tmp/full-separate/full0.QSX" -a -s "$tmp/full-separate/full2.QSX"
+
+# --info describes a scene without exporting it; --json says the same as JSON.
+"$exe" --info "$src/examples/robot.gltf" >"$tmp/info" 2>"$tmp/err"
+check "--info succeeds quietly" test $? -eq 0 -a ! -s "$tmp/err"
+check "--info: the node tree" grep -qx '  node "Head": meshes 1, vertices 8, triangles 12, material 0' "$tmp/info"
+check "--info: the texture" grep -q '^material 1 "Skin": standard, diffuse map "robot.png"$' "$tmp/info"
+check "--info: the animation" grep -q '^animation 0 "Bob and look": 1.000 s, 30 frames at 30 fps, animated nodes 2' "$tmp/info"
+"$exe" --info --json --fps 60 "$src/examples/robot.gltf" >"$tmp/info.json" 2>"$tmp/err"
+check "--info --json: frames at --fps" grep -q '"seconds":1.0,"frames":60,"fps":60.0,' "$tmp/info.json"
+"$exe" --info "$src/examples/robot.json" >"$tmp/info" 2>"$tmp/err"
+check "--info on a JSON scene" grep -qx 'node "Body": meshes 1, vertices 20, triangles 12, material 0' "$tmp/info"
+
+# A scene with nothing to write: the empty model, exit 0, one warning saying why;
+# an option for 3D files on a JSON scene is named as not applying.
+printf '{"qsxScene":1}' >"$tmp/empty.json"
+"$exe" --batch --fps 24 "$tmp/empty.json" "$tmp/empty.QSX" 2>"$tmp/err"
+check "nothing to export exits 0" test $? -eq 0
+check "nothing to export writes the empty model" test "$(tr -d '\r' <"$tmp/empty.QSX" | tail -n 2 | tr '\n' ' ')" = "ModelBegin ModelEnd "
+check "nothing to export says why, with the option that does not apply" test "$(cat "$tmp/err")" = \
+  "qsxexport: $tmp/empty.json: warning: --fps applies to 3D files only; a JSON scene ignores it
+qsxexport: $tmp/empty.json: warning: nothing to export: the scene has no nodes"
 
 # Node names that are not C identifiers, repeated or empty still give a header a C compiler takes.
 tri='"object":{"mesh":{"vertices":[[0,0,0],[1,0,0],[0,1,0]],"faces":[[0,1,2]]}}'

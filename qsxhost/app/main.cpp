@@ -27,6 +27,7 @@
 #include "qsxhost/app/Messages.h"
 #include "qsxhost/app/OutputPlan.h"
 #include "qsxhost/app/PluginLoader.h"
+#include "qsxhost/app/SceneReport.h"
 #include "qsxhost/settings/FileRegistry.h"
 #include "qsxhost/sources/assimp/AssimpScene.h"
 #include "qsxhost/sources/json/JsonScene.h"
@@ -56,6 +57,7 @@ const char kUsage[] =
     "       qsxexport [OPTIONS] -o OUTPUT SCENE\n"
     "       qsxexport --check FILE...\n"
     "       qsxexport --preview PNG [--preview-size WxH] SCRIPT\n"
+    "       qsxexport --info [--json] SCENE\n"
     "\n"
     "Exports SCENE (a JSON scene file, a QSX script, or any 3D file the importer\n"
     "reads; - reads standard input) as a QSX script at OUTPUT, with the header and animation files\n"
@@ -101,6 +103,9 @@ const char kUsage[] =
     "  --fps N                  frame rate for a 3D file's animation (default 30)\n"
     "  --animation-index N      which animation of a 3D file to use (default 0)\n"
     "  --extract-textures       write a 3D file's embedded textures beside OUTPUT\n"
+    "  --info [--json]          describe SCENE instead of exporting it (no OUTPUT):\n"
+    "                           nodes, meshes, materials, textures, animations,\n"
+    "                           up axis and unit; --json prints a JSON document\n"
     "  -v, --verbose            say what was read, and each file written with its\n"
     "                           size\n"
     "  --list-formats           list what the loaded exporter writes\n"
@@ -134,6 +139,8 @@ struct Args {
     std::vector<std::string> files;  // --check's files, or the script --preview draws alone
     std::string preview;
     int previewWidth = 800, previewHeight = 600;
+    bool info = false, infoJson = false;
+    std::vector<std::string> fileOnlyOptions;  // given, and meaningful for 3D files only
     qsxhost::AssimpOptions assimp;
 };
 
@@ -212,6 +219,11 @@ int ParseArgs(int argc, char** argv, Args* a) {
             a->listInputFormats = true;
         } else if (arg == "--extract-textures") {
             a->extractTextures = true;
+            a->fileOnlyOptions.push_back(arg);
+        } else if (arg == "--info") {
+            a->info = true;
+        } else if (arg == "--json") {
+            a->infoJson = true;
         } else if (arg == "--check") {
             a->check = true;
         } else if (arg == "--preview") {
@@ -249,16 +261,19 @@ int ParseArgs(int argc, char** argv, Args* a) {
                 return kExitUsage;
             }
             a->assimp.upAxis = n == 0 ? qsxhost::UpAxis::Y : n == 1 ? qsxhost::UpAxis::Z : qsxhost::UpAxis::Auto;
+            a->fileOnlyOptions.push_back(arg);
         } else if (arg == "--fps") {
             if (!value(&v) || !ParseInt(v, 1, 4800, &a->assimp.fps)) {
                 PrintMessage("", "--fps takes a whole number from 1 to 4800");
                 return kExitUsage;
             }
+            a->fileOnlyOptions.push_back(arg);
         } else if (arg == "--animation-index") {
             if (!value(&v) || !ParseInt(v, 0, 1 << 30, &a->assimp.animationIndex)) {
                 PrintMessage("", "--animation-index takes a whole number from 0");
                 return kExitUsage;
             }
+            a->fileOnlyOptions.push_back(arg);
         } else if (arg == "--") {
             for (++i; i < argc; ++i) positional.push_back(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -269,6 +284,18 @@ int ParseArgs(int argc, char** argv, Args* a) {
         }
     }
     if (a->version || a->listFormats || a->listInputFormats) return -1;
+    if (a->infoJson && !a->info) {
+        PrintMessage("", "--json goes with --info (see --help)");
+        return kExitUsage;
+    }
+    if (a->info) {
+        if (positional.size() != 1 || outputOption) {
+            PrintMessage("", "--info takes one SCENE and no OUTPUT (see --help)");
+            return kExitUsage;
+        }
+        a->scene = positional[0];
+        return -1;
+    }
     if (a->check) {
         if (positional.empty() || outputOption || !a->preview.empty()) {
             PrintMessage("", "--check takes the files to check and no other operand (see --help)");
@@ -362,8 +389,11 @@ int Run(int argc, char** argv) {
         std::printf("%s\n", qsxhost::AssimpInputExtensions().c_str());
         if (!a.listFormats) return kExitOk;
     }
-    auto plugin = LoadExporter(a.plugin);
-    if (!plugin) return kExitUsage;
+    std::unique_ptr<qsxhost::Plugin> plugin;
+    if (!a.info || a.version || a.listFormats) {
+        plugin = LoadExporter(a.plugin);
+        if (!plugin) return kExitUsage;
+    }
     if (a.version || a.listFormats) {
         auto exporter = plugin->CreateExporter();
         if (!exporter) {
@@ -405,7 +435,7 @@ int Run(int argc, char** argv) {
         PrintMessage("", "--input-format is for a scene read from a pipe or standard input, not the file " + a.scene);
         return kExitUsage;
     }
-    if (const std::string m = qsxhost::OutputIsScene(a.output, scenePath); !m.empty()) {
+    if (const std::string m = a.info ? "" : qsxhost::OutputIsScene(a.output, scenePath); !m.empty()) {
         PrintMessage(a.output, m);
         return kExitUsage;
     }
@@ -473,6 +503,16 @@ int Run(int argc, char** argv) {
     }
     streamed = std::string();  // the scene holds what it needs
     const double loadSeconds = Seconds(loadStart);
+    if (json)
+        for (const std::string& o : a.fileOnlyOptions)
+            PrintMessage(sceneName, "warning: " + o + " applies to 3D files only; a JSON scene ignores it");
+    if (a.info) {
+        const qsxhost::SceneInfo info = scene->Describe();
+        const std::string text = a.infoJson ? qsxhost::InfoJson(info, sceneName) : qsxhost::InfoText(info, sceneName);
+        const bool out = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+        if (!out) PrintMessage("standard output", ErrnoText(errno));
+        return out ? kExitOk : kExitFailed;
+    }
 
     // The settings store; a batch run stores nothing unless asked to.
     qsxhost::FileRegistry registry(qsxhost::FileRegistry::DefaultPath());
@@ -487,8 +527,10 @@ int Run(int argc, char** argv) {
     qsxhost::HostApp app(*scene, registry);
     app.SetDialog(interactive ? qsxhost::DialogMode::Terminal : qsxhost::DialogMode::Batch, a.edits);
     app.SetProgressShown(progress);
+    qsxhost::DialogChoices chosen;
     app.SetOkCheck([&](const host::DialogWindow& dialog) {
-        const auto plan = qsxhost::PlanOutputs(a.output, qsxhost::ReadDialogChoices(dialog), scene->GetRootNode());
+        chosen = qsxhost::ReadDialogChoices(dialog);
+        const auto plan = qsxhost::PlanOutputs(a.output, chosen, scene->GetRootNode());
         return qsxhost::FindCollision(plan, scenePath);
     });
 
@@ -520,6 +562,7 @@ int Run(int argc, char** argv) {
         PrintMessage("", app.Refusal());
         return kExitUsage;
     }
+    qsxhost::ReportExport(*scene, sceneName, chosen, qsxhost::FilesWrittenSinceExportBegan());
     for (const auto& f : app.Failures()) {
         // A failed file never replaces the one that was there.
         const bool kept = qsxhost::UnchangedSinceExportBegan(f.path);

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "host/Scene.h"
+#include "qsxhost/sources/SceneInfo.h"
 
 namespace qsxhost {
 
@@ -28,6 +31,21 @@ public:
     virtual host::Interval GetAnimRange() const = 0;
     virtual int GetTicksPerFrame() const = 0;
     virtual SceneStats Stats() const = 0;
+
+    // What the scene holds, for --info.
+    virtual SceneInfo Describe() const = 0;
+    // What the file holds that the host scene leaves out, one line per kind
+    // ("ignored 24 bones and their skin weights ..."): lost information, so
+    // always shown.
+    virtual std::vector<std::string> Notes() const { return {}; }
+    // Said when a .qsv was written: why its frames are all alike, or "".
+    virtual std::string AnimationNote() const { return {}; }
+    // Why nothing is written when no node carries a renderable triangle.
+    virtual std::string WhyNothingToExport() {
+        return GetRootNode()->NumberOfChildren() == 0
+                   ? "the scene has no nodes"
+                   : "the scene has no renderable triangles";
+    }
 };
 
 }  // namespace qsxhost

@@ -21,6 +21,7 @@
 #include "qsxhost/app/Messages.h"
 #include "qsxhost/app/OutputPlan.h"
 #include "qsxhost/app/PluginLoader.h"
+#include "qsxhost/app/SceneReport.h"
 #include "qsxhost/settings/Win32Registry.h"
 #include "qsxhost/sources/json/JsonScene.h"
 #include "qsxhost/ui/Win32Dialog.h"
@@ -291,8 +292,10 @@ int Run(const std::vector<std::string>& argv) {
     qsxhost::HostApp app(*scene, registry);
     app.SetDialog(interactive ? qsxhost::DialogMode::Terminal : qsxhost::DialogMode::Batch, a.edits);
     qsxhost::OutputPlan plan;
+    qsxhost::DialogChoices chosen;
     app.SetOkCheck([&](const host::DialogWindow& dialog) {
-        plan = qsxhost::PlanOutputs(a.output, qsxhost::ReadDialogChoices(dialog), scene->GetRootNode());
+        chosen = qsxhost::ReadDialogChoices(dialog);
+        plan = qsxhost::PlanOutputs(a.output, chosen, scene->GetRootNode());
         return qsxhost::FindCollision(plan, fromStdin ? std::string() : a.scene);
     });
 
@@ -323,6 +326,7 @@ int Run(const std::vector<std::string>& argv) {
         PrintMessage("", app.Refusal());
         return kExitUsage;
     }
+    qsxhost::ReportExport(*scene, sceneName, chosen, plan.files);
     for (const auto& f : app.Failures()) PrintMessage(f.path, "not written: " + f.reason);
     if (app.AssertCount() > 0)
         PrintMessage("", std::to_string(app.AssertCount()) + " internal consistency report(s) during the export");

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 namespace qsxhost {
@@ -56,7 +58,133 @@ std::string KeyFault(const char* kind, const Key* keys, unsigned count) {
     return {};
 }
 
+std::string Plain(const aiString& s) {
+    const size_t cap = std::min<size_t>(s.length, MAXLEN - 1);
+    return std::string(s.data, strnlen(s.data, cap));
+}
+
+// The nodes in pre-order, or false when the tree is not a tree.
+bool WalkTree(const aiNode* root, std::vector<aiNode*>* order, std::string* error) {
+    std::unordered_set<const aiNode*> seen;
+    std::vector<aiNode*> stack{const_cast<aiNode*>(root)};
+    while (!stack.empty()) {
+        aiNode* n = stack.back();
+        stack.pop_back();
+        if (!seen.insert(n).second) {
+            *error = "node " + Quoted(n->mName) + " appears twice in the node tree";
+            return false;
+        }
+        if (n->mNumChildren > 0 && !n->mChildren) {
+            *error = "node " + Quoted(n->mName) + " has no list of its children";
+            return false;
+        }
+        if (n->mNumMeshes > 0 && !n->mMeshes) {
+            *error = "node " + Quoted(n->mName) + " has no list of its meshes";
+            return false;
+        }
+        order->push_back(n);
+        for (unsigned i = n->mNumChildren; i-- > 0;) {
+            if (!n->mChildren[i]) {
+                *error = "node " + Quoted(n->mName) + " has a null child node";
+                return false;
+            }
+            stack.push_back(n->mChildren[i]);
+        }
+    }
+    return true;
+}
+
+// The faces of a mesh as triangulation and the scene source read them: ""
+// when they are sound, else the fault as the rest of a message that names
+// the mesh.
+std::string FaceFault(const aiMesh& m) {
+    if (!m.mVertices) return " has no vertex positions";
+    if (!m.mFaces) return " has no list of its faces";
+    for (unsigned f = 0; f < m.mNumFaces; ++f) {
+        const aiFace& face = m.mFaces[f];
+        if (face.mNumIndices > 0 && !face.mIndices) return ", face " + std::to_string(f) + " has no vertex indices";
+        for (unsigned k = 0; k < face.mNumIndices; ++k)
+            if (face.mIndices[k] >= m.mNumVertices)
+                return ", face " + std::to_string(f) + ": vertex index " + std::to_string(face.mIndices[k]) +
+                       " is out of range (the mesh has " + std::to_string(m.mNumVertices) + " vertices)";
+    }
+    return {};
+}
+
 }  // namespace
+
+bool PrepareScene(aiScene& scene, LeftOut* out, std::string* error) {
+    // An importer that found nothing may leave the root out: an empty scene.
+    if (!scene.mRootNode) scene.mRootNode = new aiNode();
+    std::vector<aiNode*> nodes;
+    if (!WalkTree(scene.mRootNode, &nodes, error)) return false;
+    if (scene.mNumMeshes > 0 && !scene.mMeshes) {
+        *error = "the file's list of meshes is missing";
+        return false;
+    }
+    const unsigned numMaterials = scene.mMaterials ? scene.mNumMaterials : 0;
+    for (const aiNode* n : nodes)
+        for (unsigned i = 0; i < n->mNumMeshes; ++i)
+            if (n->mMeshes[i] >= scene.mNumMeshes) {
+                *error = "node " + Quoted(n->mName) + ": mesh " + std::to_string(n->mMeshes[i]) +
+                         " is out of range (the file has " + std::to_string(scene.mNumMeshes) + " meshes)";
+                return false;
+            }
+
+    // Meshes: sound ones kept in order, empty ones taken out.
+    std::vector<unsigned> newIndex(scene.mNumMeshes, UINT32_MAX);
+    std::unordered_set<std::string> boneNames;
+    unsigned kept = 0;
+    for (unsigned i = 0; i < scene.mNumMeshes; ++i) {
+        aiMesh* m = scene.mMeshes[i];
+        if (!m || m->mNumVertices == 0 || m->mNumFaces == 0) {
+            out->emptyMeshes.push_back(m && m->mName.length > 0 ? Quoted(m->mName) : "mesh " + std::to_string(i));
+            delete m;
+            continue;
+        }
+        if (std::string fault = FaceFault(*m); !fault.empty()) {
+            *error = Named("mesh", m->mName, i) + fault;
+            return false;
+        }
+        if (m->mMaterialIndex >= numMaterials) {
+            *error = Named("mesh", m->mName, i) + ": material " + std::to_string(m->mMaterialIndex) +
+                     " is out of range (the file has " + std::to_string(numMaterials) + " materials)";
+            return false;
+        }
+        bool polygons = false;
+        for (unsigned f = 0; f < m->mNumFaces; ++f) {
+            const unsigned n = m->mFaces[f].mNumIndices;
+            out->points += n == 1;
+            out->lines += n == 2;
+            polygons = polygons || n >= 3;
+        }
+        out->triangleMeshes += polygons;
+        for (unsigned b = 0; m->mBones && b < m->mNumBones; ++b)
+            if (m->mBones[b]) boneNames.insert(Plain(m->mBones[b]->mName));
+        if (m->mAnimMeshes) out->morphTargets += m->mNumAnimMeshes;
+        newIndex[i] = kept;
+        scene.mMeshes[kept++] = m;
+    }
+    scene.mNumMeshes = kept;
+    if (!out->emptyMeshes.empty()) {
+        for (aiNode* n : nodes) {
+            unsigned k = 0;
+            for (unsigned i = 0; i < n->mNumMeshes; ++i)
+                if (newIndex[n->mMeshes[i]] != UINT32_MAX) n->mMeshes[k++] = newIndex[n->mMeshes[i]];
+            n->mNumMeshes = k;
+        }
+    }
+    out->bones = static_cast<int64_t>(boneNames.size());
+    for (unsigned a = 0; scene.mAnimations && a < scene.mNumAnimations; ++a) {
+        const aiAnimation* anim = scene.mAnimations[a];
+        if (anim && ((anim->mMeshChannels && anim->mNumMeshChannels > 0) ||
+                     (anim->mMorphMeshChannels && anim->mNumMorphMeshChannels > 0)))
+            ++out->morphAnimations;
+    }
+    out->cameras = scene.mCameras ? scene.mNumCameras : 0;
+    out->lights = scene.mLights ? scene.mNumLights : 0;
+    return true;
+}
 
 bool CheckFiniteNumbers(const aiScene& scene, int animationIndex, std::string* error) {
     // Each mesh once, named with the first node that uses it.
@@ -71,9 +199,9 @@ bool CheckFiniteNumbers(const aiScene& scene, int animationIndex, std::string* e
             *error = node + ": transform entry " + kNotFinite;
             return false;
         }
-        for (unsigned i = 0; n->mMeshes && i < n->mNumMeshes; ++i) {
+        for (unsigned i = 0; i < n->mNumMeshes; ++i) {
             const unsigned id = n->mMeshes[i];
-            if (id >= checked.size() || checked[id] || !scene.mMeshes[id] || !scene.mMeshes[id]->mVertices) continue;
+            if (checked[id]) continue;
             checked[id] = true;
             const aiMesh& m = *scene.mMeshes[id];
             if (std::string fault = MeshFault(m); !fault.empty()) {

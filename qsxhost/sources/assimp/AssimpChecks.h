@@ -1,20 +1,49 @@
-// What a 3D file must hold before its scene is built: every number the host
-// scene takes from it finite, as the JSON reader demands of its documents.
-// An infinite or NaN coordinate would otherwise reach the script as "inf" or
-// "nan", and a NaN transform would spoil every node below it.
+// What a 3D file must hold before its scene is built, checked here rather
+// than by the importer's own validation, which refuses a whole file for a
+// fault in any part (a light without a node, an empty mesh beside good
+// ones) although most parts never reach the host scene. What the scene
+// source uses is checked, in our words; what it does not use is counted for
+// the notes and otherwise left alone.
+//
+// Every number the host scene takes must be finite, as the JSON reader
+// demands of its documents: an infinite or NaN coordinate would otherwise
+// reach the script as "inf" or "nan", and a NaN transform would spoil every
+// node below it.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 struct aiScene;
 
 namespace qsxhost {
 
+// What the file holds that the host scene leaves out.
+struct LeftOut {
+    std::vector<std::string> emptyMeshes;  // their names, or "mesh N"
+    int64_t lines = 0, points = 0;         // primitives
+    int64_t bones = 0;                     // distinct bone names
+    int64_t morphTargets = 0;
+    int64_t morphAnimations = 0;  // animations with mesh or morph channels
+    int64_t cameras = 0, lights = 0;
+    int64_t triangleMeshes = 0;  // meshes with polygons, kept
+};
+
+// Readies an imported scene for triangulation and the scene source, before
+// any post-processing step reads it: the node tree whole (no null node, no
+// node twice; a missing root becomes an empty one), every node's mesh
+// references in range, every mesh's faces indexing its vertices and its
+// material in range. Meshes without vertices or faces are taken out of the
+// scene (the references to them too) and named in *leftOut. False, with
+// *error naming the first fault, when the file cannot be used.
+bool PrepareScene(aiScene& scene, LeftOut* leftOut, std::string* error);
+
 // False, with *error naming the first number that is not finite, for the
 // numbers the scene source reads: in node pre-order each node's transform,
 // then the positions and first texture coordinates of its meshes; then the
 // keys of animation `animationIndex` (when the file has it) that have a
-// finite time. The node tree must be whole (no null node, no node twice).
+// finite time. The scene must have passed PrepareScene.
 bool CheckFiniteNumbers(const aiScene& scene, int animationIndex, std::string* error);
 
 }  // namespace qsxhost

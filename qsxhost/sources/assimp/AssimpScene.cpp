@@ -1,9 +1,11 @@
-// The Assimp scene source in one file, over 600 lines: the import, the node
-// tree, the objects, materials, embedded textures and animation tracks are
-// all built from one aiScene by one source class whose indexes they share;
-// the checks of the imported numbers stand apart in AssimpChecks.cpp.
+// The Assimp scene source in one file, near 1,000 lines: the import, the node
+// tree, the objects, materials, embedded textures, animation tracks and the
+// report of what the scene holds are all built from one aiScene by one
+// source class whose indexes they share; the checks of the imported file
+// stand apart in AssimpChecks.cpp, the vertex join in PointJoin.h.
 #include "qsxhost/sources/assimp/AssimpScene.h"
 #include "qsxhost/sources/assimp/AssimpChecks.h"
+#include "qsxhost/sources/assimp/PointJoin.h"
 #include "qsxhost/sources/TreeNode.h"
 #include "util/Files.h"
 #include "util/Text.h"
@@ -18,11 +20,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -136,6 +140,8 @@ public:
     aiQuaternion baseRotation;
     bool animated = false;  // the node or one of its ancestors has a track
     host::Matrix3 staticWorld;
+    int64_t fileMeshes = 0;                           // the file's meshes joined into its object
+    const std::vector<unsigned>* materials = nullptr;  // the file's materials in face-id order
 
     host::Point3 GetObjOffsetPos() const override { return {}; }
     host::Quat GetObjOffsetRot() const override { return {}; }
@@ -192,8 +198,8 @@ private:
 
 class AssimpSceneSource final : public SceneSource {
 public:
-    AssimpSceneSource(std::unique_ptr<aiScene> scene, int ticksPerFrame)
-        : scene_(std::move(scene)), ticksPerFrame_(ticksPerFrame) {}
+    AssimpSceneSource(std::unique_ptr<aiScene> scene, int ticksPerFrame, const LeftOut& leftOut, std::string format)
+        : scene_(std::move(scene)), ticksPerFrame_(ticksPerFrame), leftOut_(leftOut), format_(std::move(format)) {}
 
     bool Build(const AssimpOptions& options, bool fileIsFbx, std::string* error);
 
@@ -201,28 +207,44 @@ public:
     host::Interval GetAnimRange() const override { return range_; }
     int GetTicksPerFrame() const override { return ticksPerFrame_; }
     SceneStats Stats() const override { return stats_; }
+    SceneInfo Describe() const override;
+    std::vector<std::string> Notes() const override;
+    std::string AnimationNote() const override;
+    std::string WhyNothingToExport() override;
 
     const aiScene& Scene() const { return *scene_; }
     const std::vector<std::string>& EmbeddedNames() const { return embeddedNames_; }
 
 private:
-    bool CheckTree(std::string* error) const;
+    // A node's host mesh and material, and the file's materials in face-id order.
+    struct Built {
+        SceneObject* object = nullptr;
+        host::Mtl* mtl = nullptr;
+        std::vector<unsigned> materials;
+    };
+
     bool UsableMesh(unsigned index) const;
     void NameEmbeddedTextures();
+    std::string TextureName(const aiString& path, bool* embedded) const;
     host::Texmap* MapFor(const aiString& path);
     host::Mtl* StandardFor(unsigned materialIndex);
-    std::pair<SceneObject*, host::Mtl*> ObjectFor(const std::vector<unsigned>& meshes);
+    const Built& ObjectFor(const std::vector<unsigned>& meshes);
     const Track* TrackFor(const aiNodeAnim* channel);
     double HostTicks(double keyTime) const;
     AssimpNode* NewNode(AssimpNode* parent);
 
     std::unique_ptr<aiScene> scene_;
     int ticksPerFrame_;
+    LeftOut leftOut_;
+    std::string format_;
+    std::string upAxis_;
     host::Matrix3 turn_;
     host::Interval range_;
     SceneStats stats_;
 
     const aiAnimation* animation_ = nullptr;
+    unsigned animationIndex_ = 0;
+    bool animationMovesGeometry_ = false;
     std::vector<std::unique_ptr<AssimpNode>> nodes_;  // pre-order; front is the root
     std::vector<std::unique_ptr<SceneObject>> objects_;
     std::vector<std::unique_ptr<SceneMtl>> materials_;
@@ -234,52 +256,17 @@ private:
     std::vector<host::Mtl*> standardByIndex_;
     std::vector<bool> standardBuilt_;
     std::map<std::string, host::Texmap*> mapByName_;
-    std::map<std::vector<unsigned>, std::pair<SceneObject*, host::Mtl*>> objectByMeshes_;
+    std::map<std::vector<unsigned>, Built> objectByMeshes_;
     std::map<std::vector<unsigned>, host::Mtl*> multiBySubs_;
     std::unordered_map<const aiNodeAnim*, const Track*> trackByChannel_;
+    std::vector<uint32_t> joinedPosition_, joinedUV_;  // per vertex of one Assimp mesh
 };
 
-// A node tree with a null node, a node listed twice or a child list that is
-// missing is refused before anything walks it.
-bool AssimpSceneSource::CheckTree(std::string* error) const {
-    if (!scene_->mRootNode) {
-        *error = "the file has no scene root";
-        return false;
-    }
-    std::unordered_set<const aiNode*> seen;
-    std::vector<const aiNode*> stack{scene_->mRootNode};
-    while (!stack.empty()) {
-        const aiNode* n = stack.back();
-        stack.pop_back();
-        if (!seen.insert(n).second) {
-            *error = "node '" + ToString(n->mName) + "' appears twice in the node tree";
-            return false;
-        }
-        if (n->mNumChildren > 0 && !n->mChildren) {
-            *error = "node '" + ToString(n->mName) + "' has no list of its children";
-            return false;
-        }
-        for (unsigned i = 0; i < n->mNumChildren; ++i) {
-            if (!n->mChildren[i]) {
-                *error = "node '" + ToString(n->mName) + "' has a null child node";
-                return false;
-            }
-            stack.push_back(n->mChildren[i]);
-        }
-    }
-    return true;
-}
-
-// Meshes of points and lines only are left out; triangulated meshes may
-// carry the n-gon encoding flag as well, so the triangle bits decide.
+// Meshes of points and lines only are left out (their primitives are
+// counted for the notes); triangulated meshes may carry the n-gon encoding
+// flag as well, so the triangle bits decide.
 bool AssimpSceneSource::UsableMesh(unsigned index) const {
-    if (!scene_->mMeshes || index >= scene_->mNumMeshes) return false;
-    const aiMesh* m = scene_->mMeshes[index];
-    if (!m || (m->mNumVertices > 0 && !m->mVertices)) return false;
-    const unsigned types = m->mPrimitiveTypes;
-    const bool pointsOrLines = (types & (aiPrimitiveType_POINT | aiPrimitiveType_LINE)) != 0;
-    const bool surfaces = (types & (aiPrimitiveType_TRIANGLE | aiPrimitiveType_POLYGON)) != 0;
-    return !(pointsOrLines && !surfaces);
+    return (scene_->mMeshes[index]->mPrimitiveTypes & (aiPrimitiveType_TRIANGLE | aiPrimitiveType_POLYGON)) != 0;
 }
 
 // Embedded textures take the file name their hint gives (without its
@@ -320,18 +307,22 @@ void AssimpSceneSource::NameEmbeddedTextures() {
     }
 }
 
-// The map of a texture path: an embedded texture ("*N", or a path whose file
-// name is an embedded texture's) by its embedded name, any other by the path
-// as the file gives it.
-host::Texmap* AssimpSceneSource::MapFor(const aiString& path) {
+// The name of a texture path: an embedded texture's ("*N", or a path whose
+// file name is an embedded texture's) by its embedded name, any other the
+// path as the file gives it.
+std::string AssimpSceneSource::TextureName(const aiString& path, bool* embedded) const {
     std::string name = ToString(path);
-    if (name.empty()) return nullptr;
+    *embedded = false;
+    if (name.empty()) return name;
     if (name[0] == '*') {
         const std::string digits = name.substr(1);
         if (!digits.empty() && digits.size() < 10 &&
             std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
             const unsigned long idx = std::stoul(digits);
-            if (idx < embeddedNames_.size()) name = embeddedNames_[idx];
+            if (idx < embeddedNames_.size()) {
+                *embedded = true;
+                return embeddedNames_[idx];
+            }
         }
     } else if (!embeddedNames_.empty()) {
         const auto shortName = [](const std::string& s) {
@@ -342,11 +333,18 @@ host::Texmap* AssimpSceneSource::MapFor(const aiString& path) {
         for (unsigned i = 0; i < embeddedNames_.size(); ++i) {
             const aiTexture* tex = scene_->mTextures[i];
             if (tex && tex->mFilename.length > 0 && shortName(ToString(tex->mFilename)) == mine) {
-                name = embeddedNames_[i];
-                break;
+                *embedded = true;
+                return embeddedNames_[i];
             }
         }
     }
+    return name;
+}
+
+host::Texmap* AssimpSceneSource::MapFor(const aiString& path) {
+    bool embedded = false;
+    std::string name = TextureName(path, &embedded);
+    if (name.empty()) return nullptr;
     auto found = mapByName_.find(name);
     if (found != mapByName_.end()) return found->second;
     SceneTexmap& map = *maps_.emplace_back(std::make_unique<SceneTexmap>());
@@ -362,13 +360,17 @@ host::Mtl* AssimpSceneSource::StandardFor(unsigned index) {
     const aiMaterial& m = *scene_->mMaterials[index];
     SceneMtl& mtl = *materials_.emplace_back(std::make_unique<SceneMtl>());
     mtl.cls = host::STANDARD_MATERIAL_CLASS_ID;
+    // A value that is not finite is not taken: importers make some up (the
+    // ASE reader's stand-in material has a NaN ambient red), and the script
+    // cannot hold it.
     aiColor3D c;
-    if (m.Get(AI_MATKEY_COLOR_AMBIENT, c) == AI_SUCCESS) mtl.ambient = {c.r, c.g, c.b};
-    if (m.Get(AI_MATKEY_COLOR_DIFFUSE, c) == AI_SUCCESS || m.Get(AI_MATKEY_BASE_COLOR, c) == AI_SUCCESS)
+    const auto finite = [&] { return std::isfinite(c.r) && std::isfinite(c.g) && std::isfinite(c.b); };
+    if (m.Get(AI_MATKEY_COLOR_AMBIENT, c) == AI_SUCCESS && finite()) mtl.ambient = {c.r, c.g, c.b};
+    if ((m.Get(AI_MATKEY_COLOR_DIFFUSE, c) == AI_SUCCESS || m.Get(AI_MATKEY_BASE_COLOR, c) == AI_SUCCESS) && finite())
         mtl.diffuse = {c.r, c.g, c.b};
-    if (m.Get(AI_MATKEY_COLOR_SPECULAR, c) == AI_SUCCESS) mtl.specular = {c.r, c.g, c.b};
+    if (m.Get(AI_MATKEY_COLOR_SPECULAR, c) == AI_SUCCESS && finite()) mtl.specular = {c.r, c.g, c.b};
     float f = 1.0f;
-    if (m.Get(AI_MATKEY_OPACITY, f) == AI_SUCCESS) mtl.opacity = f;
+    if (m.Get(AI_MATKEY_OPACITY, f) == AI_SUCCESS && std::isfinite(f)) mtl.opacity = f;
     int i = 0;
     if (m.Get(AI_MATKEY_TWOSIDED, i) == AI_SUCCESS) mtl.twoSided = i != 0;
     i = 0;
@@ -391,67 +393,84 @@ host::Mtl* AssimpSceneSource::StandardFor(unsigned index) {
     return &mtl;
 }
 
-// One host mesh of all the node's meshes, vertex for vertex, faces in mesh
-// order; the material is the one Assimp material, or a multi/sub-object
-// material of all of them in first-use order with matching face ids.
-std::pair<SceneObject*, host::Mtl*> AssimpSceneSource::ObjectFor(const std::vector<unsigned>& meshIds) {
+// One host mesh of all the node's meshes, held the way the host holds a
+// mesh: positions joined on their exact values over all the meshes, the
+// first texture coordinates likewise joined into texture vertices, and
+// faces (in mesh order) indexing both. The vertices the importer split
+// for their normals, colours or other channels the script does not store
+// become one again; the script's vertex table splits a position only where
+// its texture vertices differ. The material is the one Assimp material, or
+// a multi/sub-object material of all of them in first-use order with
+// matching face ids.
+const AssimpSceneSource::Built& AssimpSceneSource::ObjectFor(const std::vector<unsigned>& meshIds) {
     auto found = objectByMeshes_.find(meshIds);
     if (found != objectByMeshes_.end()) return found->second;
 
     auto object = std::make_unique<SceneObject>();
     host::Mesh& mesh = object->mesh;
     bool anyUV = false;
-    for (unsigned id : meshIds) anyUV = anyUV || scene_->mMeshes[id]->mTextureCoords[0] != nullptr;
+    size_t corners = 0, faces = 0;
+    for (unsigned id : meshIds) {
+        anyUV = anyUV || scene_->mMeshes[id]->mTextureCoords[0] != nullptr;
+        corners += scene_->mMeshes[id]->mNumVertices;
+        faces += scene_->mMeshes[id]->mNumFaces;
+    }
+    PointJoin positions(&mesh.verts, corners);
+    std::optional<PointJoin> uvs;
+    if (anyUV) uvs.emplace(&mesh.tVerts, corners);
+    mesh.faces.reserve(faces);
+    if (anyUV) mesh.tvFaces.reserve(faces);
 
-    std::vector<unsigned> matOrder;
+    Built built;
+    std::vector<unsigned>& matOrder = built.materials;
     for (unsigned id : meshIds) {
         const aiMesh& m = *scene_->mMeshes[id];
-        const uint32_t base = static_cast<uint32_t>(mesh.verts.size());
-        const aiVector3D* uv = m.mTextureCoords[0];
+        joinedPosition_.resize(m.mNumVertices);
         for (unsigned v = 0; v < m.mNumVertices; ++v) {
             const aiVector3D& p = m.mVertices[v];
-            mesh.verts.push_back({p.x, p.y, p.z});
-            if (anyUV) mesh.tVerts.push_back(uv ? host::Point3{uv[v].x, uv[v].y, uv[v].z} : host::Point3{});
+            joinedPosition_[v] = positions.Add(p.x, p.y, p.z);
+        }
+        if (anyUV) {
+            joinedUV_.resize(m.mNumVertices);
+            const aiVector3D* uv = m.mTextureCoords[0];
+            for (unsigned v = 0; v < m.mNumVertices; ++v)
+                joinedUV_[v] = uv ? uvs->Add(uv[v].x, uv[v].y, uv[v].z) : uvs->Add(0, 0, 0);
         }
         auto slot = std::find(matOrder.begin(), matOrder.end(), m.mMaterialIndex);
         if (slot == matOrder.end()) slot = matOrder.insert(matOrder.end(), m.mMaterialIndex);
         const uint32_t matId = static_cast<uint32_t>(slot - matOrder.begin()) & 0xFFFFu;
-        if (!m.mFaces) continue;
         for (unsigned f = 0; f < m.mNumFaces; ++f) {
             const aiFace& face = m.mFaces[f];
-            if (face.mNumIndices != 3 || !face.mIndices) continue;
-            if (face.mIndices[0] >= m.mNumVertices || face.mIndices[1] >= m.mNumVertices ||
-                face.mIndices[2] >= m.mNumVertices)
-                continue;
+            if (face.mNumIndices != 3 || !face.mIndices) continue;  // points, lines, a polygon not triangulated
             host::Face hf;
-            for (int k = 0; k < 3; ++k) hf.v[k] = base + face.mIndices[k];
+            for (int k = 0; k < 3; ++k) hf.v[k] = joinedPosition_[face.mIndices[k]];
             hf.flags = matId << 16;
             mesh.faces.push_back(hf);
-            if (anyUV) mesh.tvFaces.push_back({{hf.v[0], hf.v[1], hf.v[2]}});
+            if (anyUV)
+                mesh.tvFaces.push_back(
+                    {{joinedUV_[face.mIndices[0]], joinedUV_[face.mIndices[1]], joinedUV_[face.mIndices[2]]}});
         }
     }
 
-    host::Mtl* mtl = nullptr;
     if (matOrder.size() == 1) {
-        mtl = StandardFor(matOrder.front());
+        built.mtl = StandardFor(matOrder.front());
     } else if (matOrder.size() > 1) {
         auto multi = multiBySubs_.find(matOrder);
         if (multi != multiBySubs_.end()) {
-            mtl = multi->second;
+            built.mtl = multi->second;
         } else {
             std::vector<host::Mtl*> subs;
             for (unsigned idx : matOrder) subs.push_back(StandardFor(idx));
             SceneMtl& multiMtl = *materials_.emplace_back(std::make_unique<SceneMtl>());
             multiMtl.cls = host::MULTI_MATERIAL_CLASS_ID;
             multiMtl.subs = std::move(subs);
-            mtl = &multiMtl;
-            multiBySubs_.emplace(matOrder, mtl);
+            built.mtl = &multiMtl;
+            multiBySubs_.emplace(matOrder, built.mtl);
         }
     }
     objects_.push_back(std::move(object));
-    const std::pair<SceneObject*, host::Mtl*> result{objects_.back().get(), mtl};
-    objectByMeshes_.emplace(meshIds, result);
-    return result;
+    built.object = objects_.back().get();
+    return objectByMeshes_.emplace(meshIds, std::move(built)).first->second;
 }
 
 // Key times in host ticks: Assimp's ticks per second, or frames at the
@@ -503,19 +522,21 @@ AssimpNode* AssimpSceneSource::NewNode(AssimpNode* parent) {
 }
 
 bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std::string* error) {
-    if (!CheckTree(error)) return false;
     if (!CheckFiniteNumbers(*scene_, options.animationIndex, error)) return false;
     const aiScene& sc = *scene_;
 
     // Up axis of Assimp's world frame.
     int upAxis = 1, upSign = 1;
-    if (options.upAxis == UpAxis::Z) {
-        upAxis = 2;
-    } else if (options.upAxis == UpAxis::Auto && fileIsFbx && sc.mMetaData) {
+    upAxis_ = "Y (the file states none)";
+    if (options.upAxis != UpAxis::Auto) {
+        upAxis = options.upAxis == UpAxis::Z ? 2 : 1;
+        upAxis_ = upAxis == 2 ? "Z (--up-axis z)" : "Y (--up-axis y)";
+    } else if (fileIsFbx && sc.mMetaData) {
         int32_t axis = 1, sign = 1;
         if (sc.mMetaData->Get("UpAxis", axis) && axis >= 0 && axis <= 2) {
             upAxis = axis;
             if (sc.mMetaData->Get("UpAxisSign", sign)) upSign = sign < 0 ? -1 : 1;
+            upAxis_ = std::string(upSign < 0 ? "-" : "") + "XYZ"[axis] + " (from the file)";
         }
     }
     turn_ = UpTurn(upAxis, upSign);
@@ -527,8 +548,8 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
                  std::to_string(sc.mNumAnimations) + ")";
         return false;
     }
-    if (sc.mAnimations && static_cast<unsigned>(options.animationIndex) < sc.mNumAnimations)
-        animation_ = sc.mAnimations[options.animationIndex];
+    animationIndex_ = static_cast<unsigned>(options.animationIndex);
+    if (sc.mAnimations && animationIndex_ < sc.mNumAnimations) animation_ = sc.mAnimations[animationIndex_];
     std::unordered_map<std::string, const aiNodeAnim*> channelByName;
     double latest = 0.0;
     if (animation_ && animation_->mChannels) {
@@ -553,6 +574,7 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
     stats_.materials = numMaterials;
 
     // The tree, in pre-order, parents before children.
+    std::unordered_map<const AssimpNode*, const aiNodeAnim*> channelOf;
     std::vector<std::vector<unsigned>> ownMeshes;  // per node, parallel to nodes_
     const auto meshesOf = [&](const aiNode* n) {
         std::vector<unsigned> ids;
@@ -565,7 +587,10 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
         node->name = ToString(src->mName);
         node->localRow = ToHost(src->mTransformation);
         auto ch = channelByName.find(node->name);
-        if (ch != channelByName.end()) node->track = TrackFor(ch->second);
+        if (ch != channelByName.end()) {
+            node->track = TrackFor(ch->second);
+            channelOf.emplace(node, ch->second);
+        }
         // What a channel leaves without keys keeps the node's own value.
         if (node->track) src->mTransformation.Decompose(node->baseScaling, node->baseRotation, node->basePosition);
     };
@@ -603,7 +628,11 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
     for (size_t i = 1; i < nodes_.size(); ++i) {
         AssimpNode* node = nodes_[i].get();
         if (!ownMeshes[i].empty()) {
-            std::tie(node->object, node->mtl) = ObjectFor(ownMeshes[i]);
+            const Built& built = ObjectFor(ownMeshes[i]);
+            node->object = built.object;
+            node->mtl = built.mtl;
+            node->fileMeshes = static_cast<int64_t>(ownMeshes[i].size());
+            node->materials = &built.materials;
             ++stats_.meshes;
             stats_.vertices += node->object->mesh.getNumVerts();
             stats_.faces += node->object->mesh.getNumFaces();
@@ -616,6 +645,7 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
         }
     }
     stats_.nodes = static_cast<int64_t>(nodes_.size()) - 1;
+    for (const auto& [node, channel] : channelOf) animationMovesGeometry_ = animationMovesGeometry_ || node->object;
 
     // World transforms: the node's own, then its ancestors' up to the root's,
     // then the turn into the host frame.
@@ -624,6 +654,158 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
         n->staticWorld = n->localRow * (n->parent ? n->parent->staticWorld : turn_);
     }
     return true;
+}
+
+// "1 light", "2 lights"
+std::string Count(int64_t n, const std::string& thing) {
+    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
+}
+
+// A number as the shortest text that reads back to it, in any locale.
+std::string Number(double v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+std::vector<std::string> AssimpSceneSource::Notes() const {
+    std::vector<std::string> notes;
+    const LeftOut& l = leftOut_;
+    if (!l.emptyMeshes.empty()) {
+        std::string names;
+        for (size_t i = 0; i < l.emptyMeshes.size() && i < 5; ++i) names += (i ? ", " : "") + l.emptyMeshes[i];
+        if (l.emptyMeshes.size() > 5) names += " and " + std::to_string(l.emptyMeshes.size() - 5) + " more";
+        notes.push_back("left out " + std::to_string(l.emptyMeshes.size()) + " empty mesh" +
+                        (l.emptyMeshes.size() == 1 ? "" : "es") + " (no vertices or no faces): " + names);
+    }
+    if (l.bones > 0) notes.push_back("ignored " + Count(l.bones, "bone") + " and their skin weights (the bind pose is written)");
+    if (l.morphTargets > 0 || l.morphAnimations > 0) {
+        std::string what;
+        if (l.morphTargets > 0) what = Count(l.morphTargets, "morph target");
+        if (l.morphAnimations > 0) what += (what.empty() ? "" : " and ") + Count(l.morphAnimations, "morph-target animation");
+        notes.push_back("ignored " + what);
+    }
+    if (l.lines > 0 || l.points > 0) {
+        std::string what;
+        if (l.lines > 0) what = std::to_string(l.lines) + " line";
+        if (l.points > 0) what += (what.empty() ? "" : " and ") + std::to_string(l.points) + " point";
+        notes.push_back("ignored " + what + " primitive" + (l.lines + l.points == 1 ? "" : "s"));
+    }
+    if (l.cameras > 0 || l.lights > 0) {
+        std::string what;
+        if (l.cameras > 0) what = Count(l.cameras, "camera");
+        if (l.lights > 0) what += (what.empty() ? "" : ", ") + Count(l.lights, "light");
+        notes.push_back("ignored " + what);
+    }
+    const unsigned animations = scene_->mAnimations ? scene_->mNumAnimations : 0;
+    if (animations > 1)
+        notes.push_back("ignored " + Count(animations - 1, "animation") + " other than --animation-index " +
+                        std::to_string(animationIndex_));
+    return notes;
+}
+
+std::string AssimpSceneSource::AnimationNote() const {
+    if (!animation_ || animationMovesGeometry_) return {};
+    const std::string which = "animation " + std::to_string(animationIndex_);
+    if (animation_->mNumChannels == 0 || !animation_->mChannels)
+        return which + " moves no node: every frame of the .qsv is the same";
+    return which + (leftOut_.bones > 0 ? " moves only bones, which are not exported"
+                                       : " moves only nodes without meshes") +
+           ": every frame of the .qsv is the same";
+}
+
+std::string AssimpSceneSource::WhyNothingToExport() {
+    const LeftOut& l = leftOut_;
+    if (l.triangleMeshes > 0) return "no node of the file carries its meshes";
+    if (l.lines > 0 || l.points > 0) return "the file has only line and point primitives, which QSX cannot store";
+    const bool others = l.cameras > 0 || l.lights > 0 || l.bones > 0 ||
+                        (scene_->mAnimations && scene_->mNumAnimations > 0) || scene_->mRootNode->mNumChildren > 0;
+    return others ? "the file has only cameras, lights or bones" : "the file has no meshes";
+}
+
+SceneInfo AssimpSceneSource::Describe() const {
+    SceneInfo info;
+    const aiScene& sc = *scene_;
+    info.format = format_.empty() ? "3D file" : format_;
+    info.upAxis = upAxis_;
+    info.unit = "not stated in the file";
+    if (sc.mMetaData) {
+        // FBX states it in centimetres per unit, as a double or a float.
+        double factor = 0;
+        float single = 0;
+        if (!sc.mMetaData->Get("UnitScaleFactor", factor) && sc.mMetaData->Get("UnitScaleFactor", single))
+            factor = single;
+        if (factor > 0 && std::isfinite(factor)) info.unit = "1 unit = " + Number(factor) + " cm (UnitScaleFactor)";
+    }
+
+    std::unordered_map<const AssimpNode*, int64_t> indexOf;
+    for (size_t i = 1; i < nodes_.size(); ++i) {
+        const AssimpNode& n = *nodes_[i];
+        SceneInfo::Node out;
+        out.name = n.name;
+        if (!n.parent->root) {
+            out.parent = indexOf.at(n.parent);
+            out.depth = info.nodes[static_cast<size_t>(out.parent)].depth + 1;
+        }
+        out.meshes = n.fileMeshes;
+        if (n.fileMeshes > 0) {
+            out.vertices = n.object->mesh.getNumVerts();
+            out.triangles = n.object->mesh.getNumFaces();
+            for (unsigned m : *n.materials) out.materials.push_back(m);
+        }
+        indexOf.emplace(&n, static_cast<int64_t>(info.nodes.size()));
+        info.nodes.push_back(std::move(out));
+    }
+
+    for (unsigned i = 0; sc.mMaterials && i < sc.mNumMaterials; ++i) {
+        SceneInfo::Material out;
+        out.kind = "standard";
+        if (const aiMaterial* m = sc.mMaterials[i]) {
+            aiString s;
+            if (m->Get(AI_MATKEY_NAME, s) == AI_SUCCESS) out.name = ToString(s);
+            const auto texture = [&](aiTextureType type, const char* channel) {
+                aiString path;
+                if (m->GetTextureCount(type) == 0 || m->GetTexture(type, 0, &path) != AI_SUCCESS) return false;
+                SceneInfo::Texture t;
+                t.channel = channel;
+                t.file = TextureName(path, &t.embedded);
+                if (t.file.empty()) return false;
+                out.textures.push_back(std::move(t));
+                return true;
+            };
+            if (!texture(aiTextureType_DIFFUSE, "diffuse")) texture(aiTextureType_BASE_COLOR, "diffuse");
+            texture(aiTextureType_OPACITY, "opacity");
+        }
+        info.materials.push_back(std::move(out));
+    }
+
+    const double fps = static_cast<double>(kHostTicksPerSecond) / ticksPerFrame_;
+    for (unsigned i = 0; sc.mAnimations && i < sc.mNumAnimations; ++i) {
+        const aiAnimation* a = sc.mAnimations[i];
+        if (!a) continue;
+        SceneInfo::Animation out;
+        out.index = i;
+        out.name = ToString(a->mName);
+        // Without ticks per second the key times count frames.
+        const double seconds = a->mTicksPerSecond > 0 ? a->mDuration / a->mTicksPerSecond : a->mDuration / fps;
+        out.seconds = std::isfinite(seconds) ? seconds : 0;
+        out.fps = fps;
+        out.frames = static_cast<int64_t>(std::llround(std::min(out.seconds * fps, 9e15)));
+        for (unsigned c = 0; a->mChannels && c < a->mNumChannels; ++c) {
+            const aiNodeAnim* ch = a->mChannels[c];
+            if (!ch) continue;
+            ++out.nodes;
+            out.positionKeys += ch->mNumPositionKeys;
+            out.rotationKeys += ch->mNumRotationKeys;
+            out.scalingKeys += ch->mNumScalingKeys;
+        }
+        out.morphChannels = (a->mMorphMeshChannels ? a->mNumMorphMeshChannels : 0) +
+                            (a->mMeshChannels ? a->mNumMeshChannels : 0);
+        out.exported = a == animation_;
+        info.animations.push_back(std::move(out));
+    }
+    info.notes = Notes();
+    return info;
 }
 
 bool IsFbxImport(const Assimp::Importer& importer) {
@@ -676,7 +858,6 @@ struct Input {
 
 std::unique_ptr<SceneSource> Load(const Input& input, const AssimpOptions& options, std::string* error) {
     Assimp::Importer importer;
-    importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
     // A file without meshes stays without: no stand-in skeleton geometry.
     importer.SetPropertyInteger(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, 1);
     ProgressBridge progress(options.progress);
@@ -688,23 +869,34 @@ std::unique_ptr<SceneSource> Load(const Input& input, const AssimpOptions& optio
     } release{importer};
     importer.SetProgressHandler(&progress);
 
-    const unsigned flags = aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType |
-                           aiProcess_ValidateDataStructure;
-    const aiScene* read = input.path ? importer.ReadFile(*input.path, flags)
-                                     : importer.ReadFileFromMemory(input.bytes.data(), input.bytes.size(), flags,
+    // Read without post-processing: what the steps read is checked first,
+    // in our words (the importer's validation would refuse the whole file
+    // for parts that never reach the host scene). Vertices are joined by the
+    // scene source, which knows which channels the host keeps.
+    const aiScene* read = input.path ? importer.ReadFile(*input.path, 0)
+                                     : importer.ReadFileFromMemory(input.bytes.data(), input.bytes.size(), 0,
                                                                    input.hint.c_str());
-    if (!read) {
+    const auto importFailed = [&] {
         const char* why = importer.GetErrorString();
         *error = why && *why ? why : "Assimp could not import the file";
         return nullptr;
-    }
+    };
+    if (!read) return importFailed();
+    LeftOut leftOut;
+    if (!PrepareScene(*const_cast<aiScene*>(read), &leftOut, error)) return nullptr;
+    if (!importer.ApplyPostProcessing(aiProcess_Triangulate)) return importFailed();
+
     const bool fbx = IsFbxImport(importer);
+    const int index = importer.GetPropertyInteger("importerIndex", -1);
+    const aiImporterDesc* desc = index >= 0 ? importer.GetImporterInfo(static_cast<size_t>(index)) : nullptr;
+    std::string format = desc && desc->mName ? desc->mName : "";
     std::unique_ptr<aiScene> scene(importer.GetOrphanedScene());
     if (!scene) {
         *error = "Assimp gave no scene";
         return nullptr;
     }
-    auto source = std::make_unique<AssimpSceneSource>(std::move(scene), kHostTicksPerSecond / options.fps);
+    auto source = std::make_unique<AssimpSceneSource>(std::move(scene), kHostTicksPerSecond / options.fps, leftOut,
+                                                      std::move(format));
     if (!source->Build(options, fbx, error)) return nullptr;
     if (options.progress) options.progress(1.0f);
     return source;

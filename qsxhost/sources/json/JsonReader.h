@@ -74,6 +74,7 @@ public:
     host::Interval GetAnimRange() const override { return range; }
     int GetTicksPerFrame() const override { return ticksPerFrame; }
     SceneStats Stats() const override { return stats; }
+    SceneInfo Describe() const override;  // JsonInfo.cpp
 
     JsonNode root;
     std::deque<JsonNode> nodes;
