@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <unordered_map>
 
 #include "qsxhost/sources/TreeNode.h"
 #include "qsxhost/sources/qsx/QsxReader.h"
@@ -70,6 +71,36 @@ public:
     int GetTicksPerFrame() const override { return kTicksPerFrame; }
     SceneStats Stats() const override { return stats; }
 
+    SceneInfo Describe() const override {
+        SceneInfo info;
+        info.format = "QSX script";
+        info.upAxis = "Y (the script's frame), turned back to the host's Z-up";
+        info.unit = "not stated (a script is at the scale it was written)";
+        std::unordered_map<const host::Mtl*, int64_t> mtlIndex;
+        for (const SceneMtl& m : mtls) mtlIndex.emplace(&m, static_cast<int64_t>(mtlIndex.size()));
+        for (const SceneMtl& m : mtls) {
+            SceneInfo::Material out;
+            out.kind = m.cls == host::MULTI_MATERIAL_CLASS_ID ? "multi" : "standard";
+            for (const host::Mtl* sub : m.subs) out.subs.push_back(sub ? mtlIndex.at(sub) : -1);
+            if (m.diffuseMap.map) out.textures.push_back({"diffuse", std::string(m.diffuseMap.map->GetMapName()), false});
+            if (m.opacityMap.map) out.textures.push_back({"opacity", std::string(m.opacityMap.map->GetMapName()), false});
+            info.materials.push_back(std::move(out));
+        }
+        std::unordered_map<const QsxNode*, int64_t> nodeIndex;
+        Describe(&root, nullptr, 0, &info, &nodeIndex, mtlIndex);
+        if (range.end > range.start) {
+            SceneInfo::Animation a;
+            a.frames = range.end / kTicksPerFrame;
+            a.fps = 4800.0 / kTicksPerFrame;
+            a.seconds = static_cast<double>(a.frames) / a.fps;
+            a.nodes = static_cast<int64_t>(nodes.size());
+            a.transformKeys = a.frames * a.nodes;
+            a.exported = true;
+            info.animations.push_back(a);
+        }
+        return info;
+    }
+
     QsxNode root;
     std::deque<QsxNode> nodes;
     std::deque<SceneObject> objects;
@@ -77,6 +108,26 @@ public:
     std::deque<SceneTexmap> maps;
     host::Interval range;
     SceneStats stats;
+
+    void Describe(const QsxNode* n, const QsxNode* parent, int depth, SceneInfo* info,
+                  std::unordered_map<const QsxNode*, int64_t>* index,
+                  const std::unordered_map<const host::Mtl*, int64_t>& mtlIndex) const {
+        if (parent || depth > 0) {
+            SceneInfo::Node out;
+            out.name = n->name;
+            out.parent = parent && !parent->root ? index->at(parent) : -1;
+            out.depth = depth;
+            if (n->object) {
+                out.meshes = 1;
+                out.vertices = static_cast<int64_t>(n->object->mesh.verts.size());
+                out.triangles = static_cast<int64_t>(n->object->mesh.faces.size());
+            }
+            if (n->mtl) out.materials.push_back(mtlIndex.at(n->mtl));
+            index->emplace(n, static_cast<int64_t>(info->nodes.size()));
+            info->nodes.push_back(std::move(out));
+        }
+        for (const QsxNode* c : n->children) Describe(c, n, depth + 1, info, index, mtlIndex);
+    }
 
     host::Texmap* Bitmap(const std::string& name) {
         SceneTexmap& m = maps.emplace_back();
