@@ -127,6 +127,7 @@ BEGIN {
     for (i = 2; i <= nscales; i++) read_bench(coredir "/core_x" S[i] ".csv", "x" S[i] ":")
     read_hyper(e2e)
     read_hyper(lin)
+    read_bench(reader, "")
 
     printf "qsxexport: what an export costs (%s run)\n", quick == 1 ? "quick, 1/8 size" : "full"
     printf "  heavy x%s: %s\n  wide  x%s: %s\n", base, size_heavy, base, size_wide
@@ -150,6 +151,18 @@ BEGIN {
         row(sprintf("  %s x%s (%.0f MB)", sc, base, B[j, "input"]), fmt_mbs(B[j, "input"] / B[j, "cpu"]),
             fmt_mbs(B[j, "input"] / B[j, "real"]), "", "", ">= 300 MB/s", yesno(ok))
         all_ok = all_ok && ok
+    }
+
+    section("Script reader (heavy scripts the command wrote, read from memory into the reader's model)")
+    for (i = 1; i <= nscales; i++) {
+        j = "script_read/read_x" S[i]
+        if (!(j in B)) { row("  heavy x" S[i], "not built", "", "", "", ">= 200 MB/s", "NO"); all_ok = 0; continue }
+        ok = B[j, "input"] / B[j, "cpu"] >= 200
+        r0 = "script_read/read_x" base
+        r = (B[j, "cpu"] / B[j, "input"]) / (B[r0, "cpu"] / B[r0, "input"])
+        row(sprintf("  heavy x%s (%.0f MB)", S[i], B[j, "input"]), fmt_mbs(B[j, "input"] / B[j, "cpu"]),
+            fmt_mbs(B[j, "input"] / B[j, "real"]), "time per MB / x" base "'s", sprintf("%.2f", r), ">= 200 MB/s, 0.8-1.25", yesno(ok && r >= 0.8 && r <= 1.25))
+        all_ok = all_ok && ok && r >= 0.8 && r <= 1.25
     }
 
     section(sprintf("End to end, heavy x%s as binary glTF (hyperfine medians; QSX %.0f MB, OBJ %.0f MB)", base, qsx_glb_bytes / 1e6, obj_bytes / 1e6))

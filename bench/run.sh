@@ -41,7 +41,7 @@ done
 
 say "== building release binaries in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQSX_TESTS=OFF -DQSX_BENCH=ON >/dev/null
-cmake --build "$BUILD" -j2 --target qsxexport qsexp export_bench export_ref qsx_gen_scene qsx_gen_surface >/dev/null
+cmake --build "$BUILD" -j2 --target qsxexport qsexp export_bench export_ref qsx_gen_scene qsx_gen_surface reader_bench >/dev/null
 QSX=$BUILD/qsxexport
 GEN=$BUILD/bench/qsx_gen_scene
 BEFORE=${BENCH_BEFORE:-}
@@ -80,6 +80,16 @@ for s in "${SCALES[@]:1}"; do
     "$BUILD/bench/export_bench" --scenes=heavy --scale="$s" --benchmark_filter='^export_file' "${BMFLAGS[@]}" \
         --benchmark_out="$WORK/core_x$s.csv" >&2
 done
+
+# ---------------------------------------------------------------- reading scripts back
+say "== script reader (heavy scripts at ${SCALES[*]})"
+READ_SCRIPTS=()
+for s in "${SCALES[@]}"; do
+    "$QSX" --batch "$DATA/heavy_x$s.json" "$WORK/read_x$s.QSX"
+    READ_SCRIPTS+=("$WORK/read_x$s.QSX")
+done
+"$BUILD/bench/reader_bench" "${BMFLAGS[@]}" --benchmark_out="$WORK/reader.csv" "${READ_SCRIPTS[@]}" >&2
+rm -f "${READ_SCRIPTS[@]}"
 
 # ---------------------------------------------------------------- the same bytes on every path
 say "== checking the scripts byte for byte"
@@ -153,5 +163,5 @@ awk -v quick="$QUICK" -v base="$BASE" -v scales="${SCALES[*]}" -v load="$LOAD" -
     -v mem_gen_heavy="$MEM_GEN_HEAVY" -v mem_gen_wide="$MEM_GEN_WIDE" -v mem_json="$MEM_JSON" -v mem_glb="$MEM_GLB" \
     -v obj_bytes="$OBJ_BYTES" -v qsx_glb_bytes="$QSX_GLB_BYTES" -v before="$BEFORE" \
     -v surface_lines="$SURFACE_LINES" -v surface_pairs="$SURFACE_PAIRS" -v size_surface="$SIZE_SURFACE" \
-    -v core="$WORK/core.csv" -v ref="$WORK/ref.csv" -v e2e="$WORK/e2e.csv" -v lin="$WORK/lin.csv" \
+    -v core="$WORK/core.csv" -v ref="$WORK/ref.csv" -v reader="$WORK/reader.csv" -v e2e="$WORK/e2e.csv" -v lin="$WORK/lin.csv" \
     -v coredir="$WORK" -f "$ROOT/bench/report.awk"

@@ -8,6 +8,8 @@ packages=(
   libfinal-dev libgpm-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   tmux hyperfine locales
+  # The preview (Linux only): offscreen OpenGL, PNG, image reading.
+  libosmesa6-dev libpng-dev libstb-dev
   # The Windows build and its tests under Wine (wine32 is an i386 package).
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest
   wine wine32:i386 xvfb xauth x11-apps netpbm

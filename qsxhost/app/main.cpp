@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "qsxhost/app/CheckCommand.h"
 #include "qsxhost/app/DialogFlags.h"
 #include "qsxhost/app/HostApp.h"
 #include "qsxhost/app/ImportGuard.h"
@@ -30,6 +31,10 @@
 #include "qsxhost/settings/FileRegistry.h"
 #include "qsxhost/sources/assimp/AssimpScene.h"
 #include "qsxhost/sources/json/JsonScene.h"
+#include "qsxhost/sources/qsx/QsxScene.h"
+#ifdef QSX_HAVE_PREVIEW
+#include "qsxhost/preview/Preview.h"
+#endif
 #include "qsxhost/ui/TerminalDialog.h"
 #include "util/Files.h"
 #include "util/Paths.h"
@@ -50,10 +55,12 @@ enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancelled = 3
 const char kUsage[] =
     "usage: qsxexport [OPTIONS] SCENE OUTPUT\n"
     "       qsxexport [OPTIONS] -o OUTPUT SCENE\n"
+    "       qsxexport --check FILE...\n"
+    "       qsxexport --preview PNG [--preview-size WxH] SCRIPT\n"
     "       qsxexport --info [--json] SCENE\n"
     "\n"
-    "Exports SCENE (a JSON scene file, or any 3D file the importer reads; - reads\n"
-    "standard input) as a QSX script at OUTPUT, with the header and animation files\n"
+    "Exports SCENE (a JSON scene file, a QSX script, or any 3D file the importer\n"
+    "reads; - reads standard input) as a QSX script at OUTPUT, with the header and animation files\n"
     "beside it when asked: OUTPUT's name with .qsh and .qsv in place of its\n"
     "extension.\n"
     "\n"
@@ -103,6 +110,17 @@ const char kUsage[] =
     "                           size\n"
     "  --list-formats           list what the loaded exporter writes\n"
     "  --list-input-formats     list the 3D file extensions that can be read\n"
+    "  --check FILE...          check scripts (with the .qsh and .qsv beside them),\n"
+    "                           headers and animation files as the exporter writes\n"
+    "                           them: one line per problem, a summary per file; exit\n"
+    "                           0 clean, 1 problems, 2 a file not readable\n"
+#ifdef QSX_HAVE_PREVIEW
+    "  --preview PNG            after the export, draw what was written into PNG;\n"
+    "                           with SCRIPT alone, draw that script\n"
+    "  --preview-size WxH       the picture's size (default 800x600)\n"
+#else
+    "  --preview PNG            not in this build: the preview is drawn on Linux only\n"
+#endif
     "  -h, --help, -V, --version\n"
     "  --                       the words after it are SCENE and OUTPUT, even if\n"
     "                           they begin with -\n"
@@ -117,6 +135,10 @@ struct Args {
     std::vector<ControlEdit> edits;
     bool batch = false, saveDefaults = false, verbose = false;
     bool version = false, listFormats = false, listInputFormats = false, extractTextures = false;
+    bool check = false;
+    std::vector<std::string> files;  // --check's files, or the script --preview draws alone
+    std::string preview;
+    int previewWidth = 800, previewHeight = 600;
     bool info = false, infoJson = false;
     std::vector<std::string> fileOnlyOptions;  // given, and meaningful for 3D files only
     qsxhost::AssimpOptions assimp;
@@ -176,7 +198,7 @@ int ParseArgs(int argc, char** argv, Args* a) {
                 return kExitUsage;
             }
         } else if (attached && arg != "--plugin" && arg != "--input-format" && arg != "--up-axis" && arg != "--fps" &&
-                   arg != "--animation-index") {
+                   arg != "--animation-index" && arg != "--preview" && arg != "--preview-size") {
             PrintMessage("", "option " + arg + " takes no value (see --help)");
             return kExitUsage;
         } else if (arg == "--help" || arg == "-h") {
@@ -202,6 +224,21 @@ int ParseArgs(int argc, char** argv, Args* a) {
             a->info = true;
         } else if (arg == "--json") {
             a->infoJson = true;
+        } else if (arg == "--check") {
+            a->check = true;
+        } else if (arg == "--preview") {
+            if (!value(&a->preview)) return kExitUsage;
+            if (a->preview.empty()) {
+                PrintMessage("", "--preview takes the path of the PNG file to write, not ''");
+                return kExitUsage;
+            }
+        } else if (arg == "--preview-size") {
+            const size_t x = value(&v) ? v.find('x') : std::string::npos;
+            if (x == std::string::npos || !ParseInt(v.substr(0, x), 16, 8192, &a->previewWidth) ||
+                !ParseInt(v.substr(x + 1), 16, 8192, &a->previewHeight)) {
+                PrintMessage("", "--preview-size takes WIDTHxHEIGHT, each from 16 to 8192 (800x600)");
+                return kExitUsage;
+            }
         } else if (arg == "-o") {
             if (!value(&a->output)) return kExitUsage;
             if (outputOption) {
@@ -257,6 +294,18 @@ int ParseArgs(int argc, char** argv, Args* a) {
             return kExitUsage;
         }
         a->scene = positional[0];
+        return -1;
+    }
+    if (a->check) {
+        if (positional.empty() || outputOption || !a->preview.empty()) {
+            PrintMessage("", "--check takes the files to check and no other operand (see --help)");
+            return kExitUsage;
+        }
+        a->files = positional;
+        return -1;
+    }
+    if (!a->preview.empty() && !outputOption && positional.size() == 1) {
+        a->files = positional;
         return -1;
     }
     if (positional.size() != (outputOption ? 1u : 2u)) {
@@ -316,9 +365,25 @@ std::unique_ptr<qsxhost::Plugin> LoadExporter(const std::string& explicitPath) {
     return nullptr;
 }
 
+// --preview: the scripts drawn into one picture.
+int Preview(const Args& a, const std::vector<std::string>& scripts) {
+#ifdef QSX_HAVE_PREVIEW
+    std::string error;
+    if (qsxhost::WritePreview(scripts, a.preview, a.previewWidth, a.previewHeight, &error)) return kExitOk;
+    PrintMessage("", error);
+    return kExitFailed;
+#else
+    static_cast<void>(scripts);
+    PrintMessage(a.preview, "not drawn: the preview is drawn on Linux only");
+    return kExitUsage;
+#endif
+}
+
 int Run(int argc, char** argv) {
     Args a;
     if (int rc = ParseArgs(argc, argv, &a); rc >= 0) return rc;
+    if (a.check) return qsxhost::RunCheck(a.files);
+    if (!a.files.empty()) return Preview(a, a.files);
 
     if (a.listInputFormats) {
         std::printf("%s\n", qsxhost::AssimpInputExtensions().c_str());
@@ -393,6 +458,7 @@ int Run(int argc, char** argv) {
         }
     }
     const bool json = fromMemory ? IsJsonText(streamed) : IsJsonScene(a.scene);
+    const bool qsxScript = !json && !fromMemory && qsxhost::IsQsxScriptName(a.scene);
     std::string inputFormat = a.inputFormat;
     if (fromMemory && !json && inputFormat.empty()) {
         const size_t dot = qsx::util::ExtensionDot(a.scene);
@@ -408,6 +474,8 @@ int Run(int argc, char** argv) {
         scene = fromMemory ? qsxhost::ParseJsonScene(streamed, &error, &warnings)
                            : qsxhost::LoadJsonScene(a.scene, &error, &warnings);
         for (const std::string& w : warnings) PrintMessage(sceneName, w);
+    } else if (qsxScript) {
+        scene = qsxhost::LoadQsxScene(a.scene, &error);
     } else {
         if (progress) {
             a.assimp.progress = [](float f) {
@@ -430,7 +498,7 @@ int Run(int argc, char** argv) {
             PrintMessage("", error);
             return kExitFailed;
         }
-        PrintMessage(sceneName, error);
+        PrintMessage(qsxScript ? "" : sceneName, error);  // a script's own message names file and line
         return kExitUsage;
     }
     streamed = std::string();  // the scene holds what it needs
@@ -514,7 +582,7 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "qsxexport: exported in %.3f s\n", exportSeconds);
         for (const std::string& p : qsxhost::FilesWrittenSinceExportBegan()) PrintWritten(p);
     }
-    if (a.extractTextures && !json) {
+    if (a.extractTextures && !json && !qsxScript) {
         const std::string dir = DirName(a.output);
         std::vector<std::string> written;
         std::string terr;
@@ -526,7 +594,14 @@ int Run(int argc, char** argv) {
             for (const auto& w : written) PrintWritten(w);
     }
     // Settings that were to be stored and were not make the run fail as well.
-    return (result == 1 && app.Failures().empty() && registry.LastError().empty()) ? kExitOk : kExitFailed;
+    const bool ok = result == 1 && app.Failures().empty() && registry.LastError().empty();
+    if (ok && !a.preview.empty()) {
+        std::vector<std::string> scripts;
+        for (const std::string& p : qsxhost::FilesWrittenSinceExportBegan())
+            if (qsxhost::IsQsxScriptName(p)) scripts.push_back(p);
+        if (!scripts.empty()) return Preview(a, scripts);
+    }
+    return ok ? kExitOk : kExitFailed;
 }
 
 struct ThreadCall {

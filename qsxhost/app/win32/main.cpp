@@ -89,6 +89,8 @@ const char kUsage[] =
     "  --list-formats           list what the loaded exporter writes\n"
     "  --list-input-formats     list the 3D file extensions that can be read (none\n"
     "                           on Windows)\n"
+    "  --check, --preview PNG   not in this build: checking scripts, reading them\n"
+    "                           back and drawing the preview are Linux only\n"
     "  -h, --help, -V, --version\n"
     "  --                       the words after it are SCENE and OUTPUT, even if\n"
     "                           they begin with -\n"

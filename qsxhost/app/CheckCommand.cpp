@@ -1,0 +1,135 @@
+// The check command: reads each file with the script readers and reports
+// what they found, and the side files against their script.
+#include "qsxhost/app/CheckCommand.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <set>
+
+#include "qsxhost/sources/qsx/QsxReader.h"
+#include "util/Files.h"
+#include "util/Paths.h"
+#include "util/Text.h"
+
+namespace qsxhost {
+
+namespace {
+
+using namespace script;
+
+std::string Count(int64_t n, const char* one, const char* many) {
+    return Thousands(n) + " " + (n == 1 ? one : many);
+}
+
+void Print(const std::string& file, const Problems& problems) {
+    for (const Problem& p : problems.Listed()) {
+        if (p.line > 0) {
+            std::printf("%s:%lld: %s\n", file.c_str(), static_cast<long long>(p.line), p.what.c_str());
+        } else {
+            std::printf("%s: %s\n", file.c_str(), p.what.c_str());
+        }
+    }
+    if (problems.Count() > static_cast<int64_t>(problems.Listed().size()))
+        std::printf("%s: %lld more problems not listed\n", file.c_str(),
+                    static_cast<long long>(problems.Count() - static_cast<int64_t>(problems.Listed().size())));
+}
+
+void Summary(const std::string& file, const Problems& problems, const std::string& counts) {
+    const std::string verdict = problems.Count() == 0 ? "ok" : Count(problems.Count(), "problem", "problems");
+    std::printf("%s: %s: %s\n", file.c_str(), verdict.c_str(), counts.c_str());
+}
+
+class Checker {
+public:
+    int status = 0;
+
+    void File(const std::string& path, const std::set<std::string>& given) {
+        if (qsx::util::EndsWithNoCase(path, ".qsh")) {
+            Header h;
+            Problems p;
+            if (Read(path, [&](std::string_view t) { ReadHeader(t, &h, &p); })) Report(path, p, HeaderCounts(h));
+            return;
+        }
+        if (qsx::util::EndsWithNoCase(path, ".qsv")) {
+            Animation a;
+            Problems p;
+            if (Read(path, [&](std::string_view t) { ReadAnimation(t, &a, &p); })) Report(path, p, AnimationCounts(a));
+            return;
+        }
+        Script s;
+        Problems p;
+        if (!Read(path, [&](std::string_view t) { ReadScript(t, &s, &p); })) return;
+        Report(path, p,
+               Count(s.clumps, "clump", "clumps") + ", " + Count(s.vertices, "vertex", "vertices") + ", " +
+                   Count(s.triangles, "triangle", "triangles") + ", " +
+                   Count(static_cast<int64_t>(s.textures.size()), "texture", "textures"));
+        // The side files beside it, unless they were named on their own.
+        const std::string qsh = qsx::util::SideFileName(path, ".qsh");
+        if (!given.count(qsh) && Exists(qsh)) {
+            Header h;
+            Problems hp;
+            if (Read(qsh, [&](std::string_view t) {
+                    ReadHeader(t, &h, &hp);
+                    CheckHeader(s, h, &hp);
+                }))
+                Report(qsh, hp, HeaderCounts(h));
+        }
+        const std::string qsv = qsx::util::SideFileName(path, ".qsv");
+        if (!given.count(qsv) && Exists(qsv)) {
+            Animation a;
+            Problems ap;
+            if (Read(qsv, [&](std::string_view t) {
+                    ReadAnimation(t, &a, &ap);
+                    CheckAnimation(s, a, &ap);
+                }))
+                Report(qsv, ap, AnimationCounts(a));
+        }
+    }
+
+private:
+    static bool Exists(const std::string& path) {
+        return ::access(path.c_str(), F_OK) == 0;
+    }
+
+    template <class F>
+    bool Read(const std::string& path, F read) {
+        std::string text, why;
+        const qsx::util::ReadState state = qsx::util::ReadWholeFile(path, text, SIZE_MAX, &why);
+        if (state != qsx::util::ReadState::Read) {
+            std::printf("%s: not readable: %s\n", path.c_str(),
+                        state == qsx::util::ReadState::Absent ? "no such file" : why.c_str());
+            status = 2;
+            return false;
+        }
+        read(std::string_view(text));
+        return true;
+    }
+
+    void Report(const std::string& path, const Problems& p, const std::string& counts) {
+        Print(path, p);
+        Summary(path, p, counts);
+        if (p.Count() > 0 && status == 0) status = 1;
+    }
+
+    static std::string HeaderCounts(const Header& h) {
+        return Count(static_cast<int64_t>(h.tags.size()), "tag", "tags");
+    }
+    static std::string AnimationCounts(const Animation& a) {
+        const int64_t each = a.frames.empty() ? 0 : static_cast<int64_t>(a.frames[0].transforms.size());
+        return Count(static_cast<int64_t>(a.frames.size()), "frame", "frames") + " of " +
+               Count(each, "transform", "transforms");
+    }
+};
+
+}  // namespace
+
+int RunCheck(const std::vector<std::string>& files) {
+    const std::set<std::string> given(files.begin(), files.end());
+    Checker c;
+    for (const std::string& f : files) c.File(f, given);
+    std::fflush(stdout);
+    return c.status;
+}
+
+}  // namespace qsxhost

@@ -1,0 +1,74 @@
+// Lines and numbers as the exporter prints them, for the readers of its
+// three files: the line walk with its CR LF check, and the number forms
+// "% 4.6f", "%4g" and "%d", each accepted only in the exact characters
+// printf gives in the C locale.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "qsxhost/sources/qsx/QsxModel.h"
+
+namespace qsxhost::script {
+
+// Walks the lines of a text. A line ending in LF alone, or a last line without
+// a line end, is a problem; LF-only lines are reported once, at the first.
+class LineWalk {
+public:
+    LineWalk(std::string_view text, Problems* problems) : text_(text), problems_(problems) {}
+    // Reports the LF-only line ends, once the walk is over.
+    void Finish() {
+        if (lfOnly_ > 0)
+            problems_->Add(firstLfOnly_, lfOnly_ == 1 ? std::string("the line ends in LF alone, not CR LF")
+                                                      : "the line ends in LF alone, not CR LF (" +
+                                                            std::to_string(lfOnly_) + " such lines from here)");
+    }
+    bool Next(std::string_view* line) {
+        if (pos_ >= text_.size()) return false;
+        ++number_;
+        const char* start = text_.data() + pos_;
+        const size_t rest = text_.size() - pos_;
+        const void* nl = std::memchr(start, '\n', rest);
+        if (!nl) {
+            *line = std::string_view(start, rest);
+            if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
+            problems_->Add(number_, "the last line has no line end (CR LF)");
+            pos_ = text_.size();
+            return true;
+        }
+        const size_t len = static_cast<size_t>(static_cast<const char*>(nl) - start);
+        pos_ += len + 1;
+        if (len > 0 && start[len - 1] == '\r') {
+            *line = std::string_view(start, len - 1);
+        } else {
+            *line = std::string_view(start, len);
+            if (lfOnly_++ == 0) firstLfOnly_ = number_;
+        }
+        return true;
+    }
+    int64_t Number() const { return number_; }
+
+private:
+    std::string_view text_;
+    Problems* problems_;
+    size_t pos_ = 0;
+    int64_t number_ = 0;
+    int64_t lfOnly_ = 0, firstLfOnly_ = 0;
+};
+
+// A number as "% 4.6f" prints it after one separating blank: " " then a blank
+// or '-', the integer digits (no leading zero), '.', six decimals. On success p
+// moves past it.
+bool ReadFixed(const char*& p, const char* end, float* out);
+// A number as " %4g" prints it: a blank, then the %g text right-aligned in
+// four columns.
+bool ReadG4(const char*& p, const char* end, float* out);
+// An integer as "%d" prints it, without the separating blank.
+bool ReadInt(const char*& p, const char* end, int32_t* out);
+
+// The number-like word at p, for a message: up to the next blank after it.
+std::string WordAt(const char* p, const char* end);
+
+}  // namespace qsxhost::script

@@ -1,0 +1,358 @@
+// The scene a script stands for. Each transform block becomes a node (nested
+// as written), its Vertex and Triangle lines a mesh, its material blocks a
+// standard material or, when they switch between triangles, a multi/sub-object
+// material with one slot per block.
+#include "qsxhost/sources/qsx/QsxScene.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <unordered_map>
+
+#include "qsxhost/sources/TreeNode.h"
+#include "qsxhost/sources/qsx/QsxReader.h"
+#include "util/Files.h"
+#include "util/Paths.h"
+#include "util/Text.h"
+
+namespace qsxhost {
+
+namespace {
+
+using script::Script;
+
+constexpr int kTicksPerFrame = 160;
+
+// A printed 0.000000 or -0.000000 stands for some value of that sign too small
+// to print. A true zero would lose its sign in the exporter's sums with other
+// zeros (-0 + 0 is +0); the smallest normal-range value of the same sign passes
+// through its axis changes (products with 0 and 1, sums with 0) unchanged.
+float Signed(float x) {
+    if (x != 0.0f) return x;
+    return std::signbit(x) ? -1e-30f : 1e-30f;
+}
+
+// The output frame turned back into host axes: output (X, Y, Z) is host (X, -Z, Y).
+host::Point3 ToHost(const host::Point3& p) { return {Signed(p.x), -Signed(p.z), Signed(p.y)}; }
+
+// A transform of the output frame T as the host node matrix W whose output
+// transform it is (T = N^-1 W N at scale 1 without centring, so W = N T N^-1).
+host::Matrix3 HostMatrix(const host::Matrix3& t) {
+    host::Matrix3 w;
+    // Rows: the output x, y, z axes and translation turned into host axes, in
+    // host order: host x is output x, host y is -(output z), host z is output y.
+    const host::Point3 r[4] = {ToHost(t[0]), ToHost(t[1]), ToHost(t[2]), ToHost(t[3])};
+    w.SetRow(0, r[0]);
+    w.SetRow(1, {-r[2].x, -r[2].y, -r[2].z});
+    w.SetRow(2, r[1]);
+    w.SetRow(3, r[3]);
+    return w;
+}
+
+class QsxNode final : public TreeNode<QsxNode> {
+public:
+    std::vector<host::Matrix3> frames;  // host node matrices, frame 0 the script's
+
+    host::Matrix3 GetNodeTM(host::TimeValue t) const override {
+        const size_t f = t <= 0 ? 0 : static_cast<size_t>(t / kTicksPerFrame);
+        return frames[f < frames.size() ? f : frames.size() - 1];
+    }
+    host::Point3 GetObjOffsetPos() const override { return {}; }
+    host::Quat GetObjOffsetRot() const override { return {}; }
+};
+
+class QsxScene final : public SceneSource {
+public:
+    QsxScene() { root.root = true; }
+    host::INode* GetRootNode() override { return &root; }
+    host::Interval GetAnimRange() const override { return range; }
+    int GetTicksPerFrame() const override { return kTicksPerFrame; }
+    SceneStats Stats() const override { return stats; }
+
+    SceneInfo Describe() const override {
+        SceneInfo info;
+        info.format = "QSX script";
+        info.upAxis = "Y (the script's frame), turned back to the host's Z-up";
+        info.unit = "not stated (a script is at the scale it was written)";
+        std::unordered_map<const host::Mtl*, int64_t> mtlIndex;
+        for (const SceneMtl& m : mtls) mtlIndex.emplace(&m, static_cast<int64_t>(mtlIndex.size()));
+        for (const SceneMtl& m : mtls) {
+            SceneInfo::Material out;
+            out.kind = m.cls == host::MULTI_MATERIAL_CLASS_ID ? "multi" : "standard";
+            for (const host::Mtl* sub : m.subs) out.subs.push_back(sub ? mtlIndex.at(sub) : -1);
+            if (m.diffuseMap.map) out.textures.push_back({"diffuse", std::string(m.diffuseMap.map->GetMapName()), false});
+            if (m.opacityMap.map) out.textures.push_back({"opacity", std::string(m.opacityMap.map->GetMapName()), false});
+            info.materials.push_back(std::move(out));
+        }
+        std::unordered_map<const QsxNode*, int64_t> nodeIndex;
+        Describe(&root, nullptr, 0, &info, &nodeIndex, mtlIndex);
+        if (range.end > range.start) {
+            SceneInfo::Animation a;
+            a.frames = range.end / kTicksPerFrame;
+            a.fps = 4800.0 / kTicksPerFrame;
+            a.seconds = static_cast<double>(a.frames) / a.fps;
+            a.nodes = static_cast<int64_t>(nodes.size());
+            a.transformKeys = a.frames * a.nodes;
+            a.exported = true;
+            info.animations.push_back(a);
+        }
+        return info;
+    }
+
+    QsxNode root;
+    std::deque<QsxNode> nodes;
+    std::deque<SceneObject> objects;
+    std::deque<SceneMtl> mtls;
+    std::deque<SceneTexmap> maps;
+    host::Interval range;
+    SceneStats stats;
+
+    void Describe(const QsxNode* n, const QsxNode* parent, int depth, SceneInfo* info,
+                  std::unordered_map<const QsxNode*, int64_t>* index,
+                  const std::unordered_map<const host::Mtl*, int64_t>& mtlIndex) const {
+        if (parent || depth > 0) {
+            SceneInfo::Node out;
+            out.name = n->name;
+            out.parent = parent && !parent->root ? index->at(parent) : -1;
+            out.depth = depth;
+            if (n->object) {
+                out.meshes = 1;
+                out.vertices = static_cast<int64_t>(n->object->mesh.verts.size());
+                out.triangles = static_cast<int64_t>(n->object->mesh.faces.size());
+            }
+            if (n->mtl) out.materials.push_back(mtlIndex.at(n->mtl));
+            index->emplace(n, static_cast<int64_t>(info->nodes.size()));
+            info->nodes.push_back(std::move(out));
+        }
+        for (const QsxNode* c : n->children) Describe(c, n, depth + 1, info, index, mtlIndex);
+    }
+
+    host::Texmap* Bitmap(const std::string& name) {
+        SceneTexmap& m = maps.emplace_back();
+        m.cls = host::BITMAP_TEXTURE_CLASS_ID;
+        // The exporter names a texture by what follows the last '\' (else ':')
+        // of its path; a name holding ':' keeps it behind a leading '\'.
+        m.file = name.find(':') == std::string::npos ? name : "\\" + name;
+        return &m;
+    }
+
+    host::Mtl* Standard(const script::Material& b) {
+        SceneMtl& m = mtls.emplace_back();
+        m.cls = host::STANDARD_MATERIAL_CLASS_ID;
+        m.twoSided = b.twoSided;
+        m.wire = b.wire;
+        m.shading = b.facet ? 0 : 1;
+        m.opacity = b.opacity;
+        m.ambient = b.ambient;
+        m.diffuse = b.color;
+        m.specular = b.specular;
+        if (!b.texture.empty()) m.diffuseMap = {true, Bitmap(b.texture)};
+        if (!b.mask.empty()) m.opacityMap = {true, Bitmap(b.mask)};
+        return &m;
+    }
+
+    // One block before every triangle is a standard material; blocks that
+    // switch between triangles are the slots of a multi/sub-object material,
+    // slot 0 empty for the triangles before the first block.
+    host::Mtl* Material(const script::Node& n, std::vector<uint32_t>* faceIds) {
+        faceIds->assign(n.triangles.size(), 0);
+        if (n.materials.empty()) return nullptr;
+        const bool single = n.materials.size() == 1 && !n.materials[0].none &&
+                            (n.triangles.empty() || n.triangles.front().material == 0);
+        if (single) return Standard(n.materials[0]);
+        SceneMtl& multi = mtls.emplace_back();
+        multi.cls = host::MULTI_MATERIAL_CLASS_ID;
+        multi.subs.push_back(nullptr);
+        for (const script::Material& b : n.materials) multi.subs.push_back(b.none ? nullptr : Standard(b));
+        for (size_t i = 0; i < n.triangles.size(); ++i)
+            (*faceIds)[i] = static_cast<uint32_t>(n.triangles[i].material + 1);
+        return &multi;
+    }
+
+    SceneObject* Mesh(const script::Node& n, const std::vector<uint32_t>& faceIds) {
+        SceneObject& o = objects.emplace_back();
+        host::Mesh& mesh = o.mesh;
+        mesh.verts.reserve(n.vertices.size());
+        for (const script::Vertex& v : n.vertices) mesh.verts.push_back(ToHost(v.p));
+        std::vector<bool> used(n.uv ? n.vertices.size() : 0, false);
+        for (size_t i = 0; i < n.triangles.size(); ++i) {
+            host::Face f;
+            host::TVFace tf;
+            for (int c = 0; c < 3; ++c) {
+                f.v[c] = static_cast<uint32_t>(n.triangles[i].v[c] - n.vertexBase - 1);
+                tf.t[c] = f.v[c];
+                if (n.uv) used[f.v[c]] = true;
+            }
+            f.flags = (faceIds[i] & 0xFFFF) << 16;
+            mesh.faces.push_back(f);
+            if (n.uv) mesh.tvFaces.push_back(tf);
+        }
+        if (n.uv) {
+            // Each Vertex line is a vertex with a texture vertex of its own.
+            // U was shifted to start in [0, 1) and V flipped into (0, 32]: the
+            // texture vertex (U, 1 - V) shifts and flips back to the same U, V.
+            for (const script::Vertex& v : n.vertices) mesh.tVerts.push_back({v.u, 1.0f - v.v, 0.0f});
+            // A line that no triangle uses came from faces the exporter left
+            // out; a face on that vertex alone keeps its line, and is left out again.
+            for (uint32_t i = 0; i < used.size(); ++i) {
+                if (used[i]) continue;
+                host::Face f;
+                f.v[0] = f.v[1] = f.v[2] = i;
+                mesh.faces.push_back(f);
+                mesh.tvFaces.push_back({{i, i, i}});
+            }
+        }
+        stats.vertices += static_cast<int64_t>(mesh.verts.size());
+        stats.faces += static_cast<int64_t>(n.triangles.size());
+        ++stats.meshes;
+        return &o;
+    }
+};
+
+// What "% 4.6f" prints for x, sign included.
+std::string Printed(float x) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(x), std::chars_format::fixed, 6);
+    return std::string(buf, r.ptr);
+}
+
+bool RowPrintsAs(const host::Matrix3& m, int row, const host::Matrix3& want) {
+    for (int c = 0; c < 3; ++c)
+        if (Printed(m[row][c]) != Printed(want[row][c])) return false;
+    return true;
+}
+
+host::Matrix3 SignedMatrix(host::Matrix3 m) {
+    for (int r = 0; r < 4; ++r) m.SetRow(r, {Signed(m[r].x), Signed(m[r].y), Signed(m[r].z)});
+    return m;
+}
+
+// A nested node's world transform, own (relative) times its parent's. The
+// exporter divides the parent's back out (world times the parent's inverse),
+// which rounds: where that would print another relative transform, the world
+// transform's row is moved by a few units in the last place until it prints
+// the one written. Rows are independent in that product.
+host::Matrix3 NestedWorld(const host::Matrix3& own, const host::Matrix3& parentWorld) {
+    constexpr int kReach = 8;  // units in the last place tried each way
+    host::Matrix3 world = SignedMatrix(own * parentWorld);
+    const host::Matrix3 inverse = host::Inverse(parentWorld);
+    for (int r = 0; r < 4; ++r) {
+        if (RowPrintsAs(world * inverse, r, own)) continue;
+        const host::Point3 base = world[r];
+        bool found = false;
+        for (int a = -kReach; a <= kReach && !found; ++a)
+            for (int b = -kReach; b <= kReach && !found; ++b)
+                for (int c = -kReach; c <= kReach && !found; ++c) {
+                    const int steps[3] = {a, b, c};
+                    host::Point3 p = base;
+                    for (int k = 0; k < 3; ++k)
+                        for (int n = 0; n < std::abs(steps[k]); ++n)
+                            p[k] = Signed(std::nextafter(p[k], steps[k] > 0 ? 1e38f : -1e38f));
+                    world.SetRow(r, p);
+                    found = RowPrintsAs(world * inverse, r, own);
+                }
+        if (!found) world.SetRow(r, base);
+    }
+    return world;
+}
+
+// World transforms of the output frame, by node.
+std::vector<host::Matrix3> World(const Script& s, const std::vector<host::Matrix3>& transforms) {
+    std::vector<host::Matrix3> world(transforms.size());
+    for (size_t i = 0; i < transforms.size(); ++i) {
+        const int32_t p = s.nodes[i].parent;
+        world[i] = p < 0 ? SignedMatrix(transforms[i]) : NestedWorld(transforms[i], world[static_cast<size_t>(p)]);
+    }
+    return world;
+}
+
+}  // namespace
+
+std::unique_ptr<SceneSource> MakeQsxScene(const Script& s, const script::Animation* animation) {
+    auto scene = std::make_unique<QsxScene>();
+    std::vector<host::Matrix3> own;
+    own.reserve(s.nodes.size());
+    for (const script::Node& n : s.nodes) own.push_back(n.transform);
+    const std::vector<host::Matrix3> world = World(s, own);
+    std::vector<uint32_t> faceIds;
+    const bool flat = std::none_of(s.nodes.begin(), s.nodes.end(), [](const script::Node& n) { return n.parent >= 0; });
+    for (size_t i = 0; i < s.nodes.size(); ++i) {
+        const script::Node& n = s.nodes[i];
+        QsxNode& node = scene->nodes.emplace_back();
+        node.name = n.name;
+        node.frames.push_back(HostMatrix(world[i]));
+        node.mtl = scene->Material(n, &faceIds);
+        node.object = scene->Mesh(n, faceIds);
+        // A flat script without the wrapper had one top-level node: the blocks
+        // after the first were its descendants (how deep is not written).
+        const bool underFirst = !s.wrapper && n.parent < 0 && i > 0 && flat;
+        QsxNode* parent = underFirst ? &scene->nodes[0]
+                          : n.parent < 0 ? &scene->root
+                                         : &scene->nodes[static_cast<size_t>(n.parent)];
+        node.parent = parent;
+        parent->children.push_back(&node);
+    }
+    // The script wraps its nodes when the scene had several top-level nodes,
+    // written or not: stand-ins without an object keep that count.
+    while (s.wrapper && scene->root.children.size() < 2) {
+        QsxNode& stand = scene->nodes.emplace_back();
+        stand.name = "(not written)";
+        stand.frames.push_back(host::Matrix3());
+        stand.parent = &scene->root;
+        scene->root.children.push_back(&stand);
+    }
+    if (animation && animation->frames.size() > 1) {
+        for (size_t f = 1; f < animation->frames.size(); ++f) {
+            const std::vector<host::Matrix3> w = World(s, animation->frames[f].transforms);
+            for (size_t i = 0; i < s.nodes.size(); ++i) scene->nodes[i].frames.push_back(HostMatrix(w[i]));
+        }
+    }
+    if (animation)
+        scene->range = {0, static_cast<host::TimeValue>(animation->frames.size() * kTicksPerFrame)};
+    scene->stats.nodes = static_cast<int64_t>(s.nodes.size());
+    scene->stats.materials = static_cast<int64_t>(scene->mtls.size());
+    return scene;
+}
+
+bool IsQsxScriptName(const std::string& path) { return qsx::util::EndsWithNoCase(path, ".qsx"); }
+
+std::unique_ptr<SceneSource> LoadQsxScene(const std::string& path, std::string* error) {
+    auto fail = [&](const std::string& file, int64_t line, const std::string& what, int64_t more) {
+        *error = file;
+        if (line > 0) error->append(":").append(std::to_string(line));
+        error->append(": ").append(what);
+        if (more > 0) *error += " (and " + std::to_string(more) + " more; qsxexport --check lists them)";
+        return nullptr;
+    };
+    std::string text, why;
+    if (qsx::util::ReadWholeFile(path, text, SIZE_MAX, &why) != qsx::util::ReadState::Read)
+        return fail(path, 0, why.empty() ? "no such file" : why, 0);
+    Script s;
+    script::Problems problems;
+    script::ReadScript(text, &s, &problems);
+    if (problems.Count() > 0)
+        return fail(path, problems.Listed()[0].line, problems.Listed()[0].what, problems.Count() - 1);
+    text = std::string();
+    const std::string qsv = qsx::util::SideFileName(path, ".qsv");
+    script::Animation animation;
+    const qsx::util::ReadState state = qsx::util::ReadWholeFile(qsv, text, SIZE_MAX, &why);
+    if (state == qsx::util::ReadState::Failed) return fail(qsv, 0, why, 0);
+    const bool animated = state == qsx::util::ReadState::Read;
+    if (animated) {
+        script::ReadAnimation(text, &animation, &problems);
+        if (problems.Count() > 0)
+            return fail(qsv, problems.Listed()[0].line, problems.Listed()[0].what, problems.Count() - 1);
+        // Numbers that run ahead of the script's nodes (below an unwritten
+        // node) cannot be matched to them.
+        if (!animation.frames.empty() && animation.frames[0].transforms.size() != s.nodes.size())
+            return fail(qsv, animation.frames[0].line,
+                        "frame 0 has " + std::to_string(animation.frames[0].transforms.size()) +
+                            " transforms; the script has " + std::to_string(s.nodes.size()) + " nodes to match",
+                        0);
+    }
+    return MakeQsxScene(s, animated ? &animation : nullptr);
+}
+
+}  // namespace qsxhost

@@ -1,0 +1,81 @@
+// The preview draws a known scene: a box in its material colour (or its
+// texture's, where one is mapped) at the picture's centre, the background at
+// its corners.
+#include <gtest/gtest.h>
+#include <stb/stb_image.h>
+#include <stb/stb_image_write.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "fake_scene.h"
+#include "qsxhost/preview/Preview.h"
+
+namespace {
+
+// A 2-unit box around the origin, each side's corners mapped to the texture's corners.
+void Box(fake::Node* n) {
+    host::Mesh& m = n->MakeMesh();
+    for (int i = 0; i < 8; ++i) m.verts.push_back({i & 1 ? 1.0f : -1.0f, i & 2 ? 1.0f : -1.0f, i & 4 ? 1.0f : -1.0f});
+    m.tVerts = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+    const uint32_t sides[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
+    for (const auto& s : sides) {
+        m.faces.push_back(fake::F(s[0], s[1], s[2]));
+        m.faces.push_back(fake::F(s[0], s[2], s[3]));
+        m.tvFaces.push_back(fake::T(0, 1, 2));
+        m.tvFaces.push_back(fake::T(0, 2, 3));
+    }
+}
+
+TEST(Preview, DrawsTheObjectItsTextureAndTheBackground) {
+    const std::string dir = ::testing::TempDir() + "qsx_preview_" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    const unsigned char green[4 * 3] = {30, 200, 40, 30, 200, 40, 30, 200, 40, 30, 200, 40};
+    ASSERT_TRUE(stbi_write_png((dir + "/grass.png").c_str(), 2, 2, 3, green, 6));
+    struct Case {
+        const char* texture;  // none: the material's colour shows
+        int dominant;         // the channel that outweighs the other two at the centre
+    } cases[] = {{nullptr, 0}, {"C:\\maps\\GRASS.png", 1}};
+    for (const Case& c : cases) {
+        fake::Host h;
+        fake::Mtl red;
+        red.diffuse = {0.9f, 0.1f, 0.1f};
+        fake::Texmap map;
+        if (c.texture) {
+            map.file = c.texture;
+            red.maps[host::ID_DI] = &map;
+            red.enabled[host::ID_DI] = true;
+        }
+        fake::Node* box = h.root.Add("Box");
+        Box(box);
+        box->mtl = &red;
+        fake::Run r;
+        r.Export(h);
+        const std::string script = dir + "/box.QSX", png = dir + "/box.png";
+        std::ofstream(script, std::ios::binary) << r.File("out/scene.QSX");
+        std::string error;
+        ASSERT_TRUE(qsxhost::WritePreview({script}, png, 160, 120, &error)) << error;
+        int w = 0, hgt = 0, n = 0;
+        unsigned char* px = stbi_load(png.c_str(), &w, &hgt, &n, 3);
+        ASSERT_TRUE(px);
+        ASSERT_EQ(w, 160);
+        ASSERT_EQ(hgt, 120);
+        auto at = [&](int x, int y) { return px + (static_cast<size_t>(y) * 160 + static_cast<size_t>(x)) * 3; };
+        for (auto [x, y] : {std::pair{0, 0}, {159, 0}, {0, 119}, {159, 119}}) {
+            const unsigned char* p = at(x, y);
+            EXPECT_NEAR(p[0], 222, 3) << x << "," << y;
+            EXPECT_NEAR(p[1], 227, 3) << x << "," << y;
+            EXPECT_NEAR(p[2], 235, 3) << x << "," << y;
+        }
+        const unsigned char* mid = at(80, 60);
+        for (int k = 0; k < 3; ++k)
+            if (k != c.dominant) {
+                EXPECT_GT(mid[c.dominant], 2 * mid[k]) << (c.texture ? "texture" : "colour");
+            }
+        stbi_image_free(px);
+    }
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace

@@ -1,0 +1,399 @@
+// Scripts read back: everything the exporter writes reads without a problem,
+// each kind of planted fault is found at its line, and a script read as a
+// scene exports again to the same bytes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "fake_scene.h"
+#include "qsxhost/sources/json/JsonScene.h"
+#include "qsxhost/sources/qsx/QsxReader.h"
+#include "qsxhost/sources/qsx/QsxScene.h"
+#include "util/Paths.h"
+
+namespace {
+
+using namespace qsxhost::script;
+using fake::F;
+using fake::T;
+
+// A host over any scene source.
+class SourceHost : public fake::OptionsHost {
+public:
+    qsxhost::SceneSource* scene = nullptr;
+    host::Interval GetAnimRange() override { return scene->GetAnimRange(); }
+    host::INode* GetRootNode() override { return scene->GetRootNode(); }
+    int GetTicksPerFrame() override { return scene->GetTicksPerFrame(); }
+};
+
+// A random scene: a tree of meshes under rotated, scaled and moved nodes,
+// textured or not (texture vertices anywhere, degenerate faces too), with
+// standard, multi/sub-object or no materials. With `hidden`, a node without
+// an object and a non-renderable node with children as well.
+struct Generated {
+    fake::Host host;
+    std::vector<std::unique_ptr<fake::Mtl>> mtls;
+    std::vector<std::unique_ptr<fake::Texmap>> maps;
+    std::mt19937 rng;
+
+    float U(float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); }
+    int I(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+
+    fake::Mtl* Standard() {
+        auto m = std::make_unique<fake::Mtl>();
+        m->diffuse = {U(0, 1), U(0, 1), U(0, 1)};
+        m->ambient = {U(0, 0.3f), U(0, 1), U(0, 1)};
+        m->specular = {U(0, 1), U(0, 1), U(0, 1)};
+        m->opacity = I(0, 1) ? 1.0f : U(0, 1);
+        m->twoSided = I(0, 1);
+        m->wire = I(0, 3) == 0;
+        m->shading = I(0, 1);
+        static const char* const kFiles[] = {"C:\\maps\\wood.tga", "D:glass.bmp", "brick.png", "C:\\a b\\my_tex.jpg"};
+        for (int ch : {host::ID_DI, host::ID_OP}) {
+            if (I(0, 2) == 0) continue;
+            auto t = std::make_unique<fake::Texmap>();
+            t->file = kFiles[I(0, 3)];
+            m->maps[ch] = t.get();
+            m->enabled[ch] = true;
+            maps.push_back(std::move(t));
+        }
+        mtls.push_back(std::move(m));
+        return mtls.back().get();
+    }
+
+    host::Mtl* Material() {
+        const int kind = I(0, 3);
+        if (kind == 0) return nullptr;
+        if (kind < 3) return Standard();
+        auto multi = std::make_unique<fake::Mtl>();
+        multi->cls = host::MULTI_MATERIAL_CLASS_ID;
+        multi->subs = {Standard(), nullptr, Standard()};
+        mtls.push_back(std::move(multi));
+        return mtls.back().get();
+    }
+
+    host::Matrix3 Transform() {
+        host::Matrix3 r;
+        host::MakeMatrix({U(-1, 1), U(-1, 1), U(-1, 1), U(-1, 1)}, r);
+        for (int i = 0; i < 3; ++i) r.SetRow(i, {r[i].x * U(0.5f, 2), r[i].y * U(0.5f, 2), r[i].z * U(0.5f, 2)});
+        r.SetTrans({U(-10, 10), U(-10, 10), U(-10, 10)});
+        return r;
+    }
+
+    void Mesh(fake::Node* n) {
+        host::Mesh& m = n->MakeMesh();
+        const int nv = I(3, 9);
+        for (int i = 0; i < nv; ++i) m.verts.push_back({U(-3, 3), U(-3, 3), U(-3, 3)});
+        const bool textured = I(0, 1);
+        const int nt = I(1, 6);
+        for (int i = 0; textured && i < nt; ++i) m.tVerts.push_back({U(-3, 40), U(-5, 5), 0});
+        const int nf = I(0, 8);
+        for (int i = 0; i < nf; ++i) {
+            auto v = [&] { return static_cast<uint32_t>(I(0, nv - 1)); };
+            auto t = [&] { return static_cast<uint32_t>(I(0, nt - 1)); };
+            m.faces.push_back(F(v(), v(), v(), static_cast<uint16_t>(I(0, 5))));
+            if (textured) m.tvFaces.push_back(T(t(), t(), t()));
+        }
+        n->mtl = Material();
+    }
+
+    void Grow(fake::Node* parent, int depth, bool hidden) {
+        const int n = I(depth == 0 ? 1 : 0, 3 - depth);
+        for (int i = 0; i < n; ++i) {
+            fake::Node* c = parent->Add(std::string("Node ") + std::to_string(rng() % 1000));
+            Mesh(c);
+            for (host::TimeValue t = 0; t <= 320; t += 160) c->keys[t] = Transform();
+            if (depth < 2) Grow(c, depth + 1, hidden);
+        }
+        if (hidden && depth == 0) {
+            parent->Add("Light");
+            fake::Node* helper = parent->Add("Helper");
+            helper->MakeMesh();
+            helper->object->renderable = false;
+            Mesh(helper->Add("Under helper"));
+        }
+    }
+
+    Generated(unsigned seed, bool hidden) : rng(seed) {
+        host.range = {0, 480};
+        Grow(&host.root, 0, hidden);
+    }
+};
+
+qsx::ExportOptions Options(unsigned variant, int hierarchy) {
+    qsx::ExportOptions o;
+    o.hierarchyType = hierarchy;
+    o.saveHeader = 1;
+    o.saveAnimation = 1;
+    o.hints = static_cast<int>(variant % 3);
+    o.textureFlags = (variant * 7) % 32;
+    o.extName = "PNG";
+    o.centre = variant % 2;
+    o.scaleType = variant % 4 == 3 ? 0 : 1;
+    o.scaleFactor = variant % 4 == 3 ? 20.0f : 1.0f + static_cast<float>(variant % 3);
+    return o;
+}
+
+// Every problem the readers find in one export's files.
+std::vector<std::string> CheckExport(const std::map<std::string, std::string>& files) {
+    std::vector<std::string> found;
+    for (const auto& [path, text] : files) {
+        if (!qsxhost::IsQsxScriptName(path)) continue;
+        auto note = [&](const std::string& file, const Problems& p) {
+            for (const Problem& pr : p.Listed()) found.push_back(file + ":" + std::to_string(pr.line) + ": " + pr.what);
+        };
+        Script s;
+        Problems p;
+        ReadScript(text, &s, &p);
+        note(path, p);
+        auto side = [&](const char* ext, auto read) {
+            const std::string name = qsx::util::SideFileName(path, ext);
+            const auto it = files.find(name);
+            Problems sp;
+            if (it != files.end()) read(it->second, &sp);
+            note(name, sp);
+        };
+        side(".qsh", [&](const std::string& t, Problems* sp) {
+            Header h;
+            ReadHeader(t, &h, sp);
+            CheckHeader(s, h, sp);
+        });
+        side(".qsv", [&](const std::string& t, Problems* sp) {
+            Animation a;
+            ReadAnimation(t, &a, sp);
+            CheckAnimation(s, a, sp);
+        });
+    }
+    return found;
+}
+
+TEST(QsxCheck, EverythingTheExporterWritesPasses) {
+    for (unsigned seed = 1; seed <= 24; ++seed) {
+        Generated g(seed, seed % 2 == 0);
+        for (int mode = 0; mode < 4; ++mode) {
+            g.host.preset = Options(seed, mode);
+            fake::Run r;
+            r.Export(g.host);
+            const auto problems = CheckExport(r.fs.files);
+            EXPECT_TRUE(problems.empty()) << "seed " << seed << " mode " << mode << ": " << problems.front();
+        }
+    }
+    for (const char* example : {"robot.json", "full.json"}) {
+        std::string error;
+        auto scene = qsxhost::LoadJsonScene(std::string(QSX_SOURCE_DIR) + "/examples/" + example, &error);
+        ASSERT_TRUE(scene) << error;
+        for (unsigned variant = 0; variant < 8; ++variant) {
+            SourceHost h;
+            h.scene = scene.get();
+            h.preset = Options(variant, static_cast<int>(variant % 4));
+            fake::Run r;
+            r.exporter.DoExport("out/example.QSX", nullptr, &h, 0);
+            const auto problems = CheckExport(r.fs.files);
+            EXPECT_TRUE(problems.empty()) << example << " variant " << variant << ": " << problems.front();
+        }
+    }
+}
+
+// One fault planted in a copy of an export: the first line of `file` that
+// starts (after its indentation) with `at` is replaced by `with` (an empty
+// `with` deletes it, "\n" ends it in LF alone); the problem must name that line.
+struct Fault {
+    const char* file;  // ".QSX", ".qsh" or ".qsv"
+    const char* at;
+    const char* with;
+    const char* problem;
+    int skip = 0;   // matching lines to pass over first
+    int later = 0;  // the problem stands this many lines after the planted one
+};
+
+TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
+    const Fault faults[] = {
+        {".QSX", "Triangle", "Triangle 1 2 99", "not one of this node's vertices"},
+        {".QSX", "Triangle", "Triangle 1 2", "corner 3"},
+        {".QSX", "Vertex", "Vertex  1.000000 nan  0.000000", "coordinate 2"},
+        {".QSX", "Vertex", "Vertex  1.0  0.000000  0.000000", "coordinate 1"},
+        {".QSX", "Vertex", "Vertex  1.000000  0.000000  0.000000", "without UV among", 1},
+        {".QSX", "Vertex", "Vertex  1.000000  0.000000  0.000000 UV  40.000000  1.000000", "from 0 to 32"},
+        {".QSX", "Transform ", "Transform  1.000000", "number 2 of 16"},
+        {".QSX", "TransformEnd", "", "without its"},
+        {".QSX", "ClumpBegin", "", "Tag outside a node's clump"},
+        {".QSX", "Tag", "Tag 7", "tags rise by one", 1},
+        {".QSX", "Hints", "Hints HX", "not NULL, HS or HS Editable"},
+        {".QSX", "LightSampling", "", "has no LightSampling line"},
+        {".QSX", "Color", "Color 0.5 0.5 0.5", "'%4g'"},
+        {".QSX", "Diffuse", "Diffuse  0.5  0.5  0.5", "Diffuse differs"},
+        {".QSX", "Ambient", "Ambient 0.05  0.1  0.1", "below 0.1"},
+        {".QSX", "Texture", "Texture NULL #", "other than"},
+        {".QSX", "TextureModes", "TextureModes Filter Lit", "in this order"},
+        {".QSX", "TransformBegin", "    TransformBegin", "indented by"},
+        {".QSX", "ModelEnd", "ModelEnd\r\nModelBegin", "text after ModelEnd", 0, 1},
+        {".QSX", "ModelBegin", "\n", "LF alone"},
+        {".QSX", "# Head", "", "'# NAME' comment", 0, 1},
+        {".qsh", "#define TAG_Head", "#define TAG_Hat 2", "names tag 2"},
+        {".qsh", "#define TAG_Head", "#define TAG_Head 3", "tags rise by one"},
+        {".qsv", "Transform 2", "Transform 3  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "count from 1"},
+        {".qsv", "Transform 1", "Transform 1  inf  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "number 1 of 12"},
+        {".qsv", "Frame 2", "Frame 3", "frames count from 0"},
+    };
+    std::string error;
+    auto scene = qsxhost::LoadJsonScene(std::string(QSX_SOURCE_DIR) + "/examples/robot.json", &error);
+    ASSERT_TRUE(scene) << error;
+    SourceHost h;
+    h.scene = scene.get();
+    h.preset = Options(0, 0);
+    fake::Run r;
+    r.exporter.DoExport("out/robot.QSX", nullptr, &h, 0);
+    ASSERT_TRUE(CheckExport(r.fs.files).empty());
+    for (const Fault& f : faults) {
+        auto files = r.fs.files;
+        std::string& text = files.at(std::string("out/robot") + f.file);
+        size_t pos = 0;
+        int line = 1, skip = f.skip;
+        for (;; ++line) {
+            ASSERT_LT(pos, text.size()) << f.at;
+            const size_t body = text.find_first_not_of(' ', pos);
+            if (text.compare(body, std::strlen(f.at), f.at) == 0 && skip-- == 0) break;
+            pos = text.find("\r\n", pos) + 2;
+        }
+        const size_t end = text.find("\r\n", pos);
+        const std::string with(f.with);
+        if (with.empty()) {
+            text.erase(pos, end + 2 - pos);
+        } else if (with == "\n") {
+            text.erase(end, 1);
+        } else {
+            text.replace(pos, end - pos, text.substr(pos, text.find_first_not_of(' ', pos) - pos) + with);
+        }
+        const auto problems = CheckExport(files);
+        const std::string want = ":" + std::to_string(line + f.later) + ": ";
+        const bool found = std::any_of(problems.begin(), problems.end(), [&](const std::string& p) {
+            return p.find(f.file) != std::string::npos && p.find(want) != std::string::npos &&
+                   p.find(f.problem) != std::string::npos;
+        });
+        EXPECT_TRUE(found) << f.at << " -> " << f.with << ": wanted '" << f.problem << "' at line " << line
+                           << "; found " << (problems.empty() ? std::string("nothing") : problems.front());
+    }
+}
+
+// World-space triangles of every written node in visiting order, each with
+// its texture name and the node's name: what a reread scene keeps whatever
+// else of the scene the script cannot say.
+struct Seen {
+    std::vector<std::string> names;
+    std::vector<host::Point3> corners;
+    std::vector<std::string> textures;
+};
+
+void Visit(host::INode* node, Seen* seen) {
+    for (int i = 0; i < node->NumberOfChildren(); ++i) {
+        host::INode* c = node->GetChildNode(i);
+        host::Object* o = c->EvalWorldState(0, 1);
+        if (!o || !o->IsRenderable()) continue;
+        seen->names.emplace_back(c->GetName());
+        const host::Mesh& m = o->ConvertToType(0, host::TRIOBJ_CLASS_ID)->GetMesh();
+        const host::Matrix3 w = c->GetNodeTM(0);
+        host::Mtl* mtl = c->GetMtl();
+        for (const host::Face& f : m.faces) {
+            if (f.v[0] == f.v[1] || f.v[0] == f.v[2] || f.v[1] == f.v[2]) continue;
+            for (uint32_t v : f.v) seen->corners.push_back(m.verts[v] * w);
+            host::Mtl* sub = mtl && mtl->ClassID() == host::MULTI_MATERIAL_CLASS_ID
+                                 ? mtl->GetSubMtl(f.getMatID() % mtl->NumSubMtls())
+                                 : mtl;
+            host::Texmap* t = sub && sub->ClassID() == host::STANDARD_MATERIAL_CLASS_ID &&
+                                      sub->MapEnabled(host::ID_DI)
+                                  ? sub->GetSubTexmap(host::ID_DI)
+                                  : nullptr;
+            const std::string_view file = t ? t->GetMapName() : "";
+            const size_t cut = file.find_last_of("\\:");
+            seen->textures.emplace_back(cut == std::string_view::npos ? file : file.substr(cut + 1));
+        }
+        Visit(c, seen);
+    }
+}
+
+// The same lines, except that a nested script's relative transforms, which
+// the exporter computes as world times the parent's inverse, may round to a
+// neighbour in the last printed place: the reread world transform is only as
+// exact as its printed parts, and that sum's float steps can exceed 1e-6:
+// a few units of the float in the last place.
+std::string TransformsRoundedApart(const std::string& a, const std::string& b) {
+    const auto la = fake::Lines(a), lb = fake::Lines(b);
+    if (la.size() != lb.size()) return "line counts differ";
+    for (size_t i = 0; i < la.size(); ++i) {
+        if (la[i] == lb[i]) continue;
+        const std::string apart = "line " + std::to_string(i + 1) + ":\n" + la[i] + "\n" + lb[i];
+        if (la[i].find("Transform") == std::string::npos) return apart;
+        const char *pa = la[i].data(), *pb = lb[i].data();
+        const char *ea = pa + la[i].size(), *eb = pb + lb[i].size();
+        while (pa < ea && pb < eb) {
+            if (*pa == ' ' || *pa == '-' || (*pa >= '0' && *pa <= '9')) {
+                double x = 0, y = 0;
+                while (pa < ea && *pa == ' ') ++pa;
+                while (pb < eb && *pb == ' ') ++pb;
+                pa = std::from_chars(pa, ea, x).ptr;
+                pb = std::from_chars(pb, eb, y).ptr;
+                const float fx = static_cast<float>(x);
+                const double ulp = std::nextafter(std::abs(fx), 1e38f) - std::abs(fx);
+                if (std::abs(x - y) > 1.5e-6 + 4 * ulp) return apart;
+            } else if (*pa++ != *pb++) {
+                return apart;
+            }
+        }
+        if (pa != ea || pb != eb) return apart;
+    }
+    return "";
+}
+
+TEST(QsxScene, ReadBackExportsTheSameBytes) {
+    for (unsigned seed = 100; seed < 140; ++seed) {
+        for (int mode = 0; mode < 3; ++mode) {
+            Generated g(seed, false);
+            g.host.preset = Options(seed, mode);
+            g.host.preset.scaleType = 1;
+            g.host.preset.scaleFactor = 1.0f;
+            g.host.preset.centre = 0;
+            fake::Run first;
+            first.Export(g.host);
+            Script s;
+            Animation a;
+            Problems p;
+            ReadScript(first.File("out/scene.QSX"), &s, &p);
+            ReadAnimation(first.File("out/scene.qsv"), &a, &p);
+            ASSERT_EQ(p.Count(), 0) << p.Listed()[0].line << ": " << p.Listed()[0].what;
+            auto reread = qsxhost::MakeQsxScene(s, &a);
+            SourceHost h;
+            h.scene = reread.get();
+            h.preset = g.host.preset;
+            fake::Run again;
+            again.exporter.DoExport("out/scene.QSX", nullptr, &h, 0);
+            for (const char* f : {"out/scene.QSX", "out/scene.qsh", "out/scene.qsv"}) {
+                if (mode == 0) {
+                    EXPECT_EQ(TransformsRoundedApart(first.File(f), again.File(f)), "") << "seed " << seed << " " << f;
+                } else {
+                    EXPECT_EQ(first.File(f), again.File(f)) << "seed " << seed << " mode " << mode << " " << f;
+                }
+            }
+            // What the scene lost (texture vertices, how materials were
+            // assigned, the hierarchy of a flat script, map paths): its
+            // world-space triangles, names and texture names remain.
+            Seen before, after;
+            Visit(&g.host.root, &before);
+            Visit(reread->GetRootNode(), &after);
+            EXPECT_EQ(before.names, after.names);
+            if (g.host.preset.textureFlags & qsx::TEX_OVERRIDE_EXT)
+                for (std::string& t : before.textures)
+                    if (!t.empty()) t = t.substr(0, t.find('.')) + ".PNG";
+            EXPECT_EQ(before.textures, after.textures);
+            ASSERT_EQ(before.corners.size(), after.corners.size());
+            for (size_t i = 0; i < before.corners.size(); ++i)
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_NEAR(before.corners[i][k], after.corners[i][k], 1e-4f * (1 + std::abs(before.corners[i][k])));
+        }
+    }
+}
+
+}  // namespace
