@@ -22,6 +22,14 @@ check "no animation unless asked" test ! -e "$tmp/a.qsv"
 check "batch stores nothing" test ! -e "$tmp/config/qsxexport/settings.reg"
 check "multiple clumps carry tags" grep -q "Tag 2" "$tmp/a.QSX"
 
+# A script cut short is refused input for the preview; no picture is left.
+if "$exe" --help | grep -q "after the export, draw"; then
+  head -c 200 "$tmp/a.QSX" >"$tmp/cut.QSX"
+  "$exe" --preview "$tmp/cut.png" "$tmp/cut.QSX" 2>"$tmp/err"
+  check "preview of a cut script is refused" test $? -eq 2
+  check "no picture of a cut script" test ! -e "$tmp/cut.png"
+fi
+
 # --save-defaults stores the options used; the next run starts from them.
 "$exe" --batch --save-defaults --animation --hints editable "$src/examples/robot.json" "$tmp/b.QSX" 2>"$tmp/err"
 check "save-defaults run succeeds" test $? -eq 0

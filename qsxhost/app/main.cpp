@@ -369,9 +369,13 @@ std::unique_ptr<qsxhost::Plugin> LoadExporter(const std::string& explicitPath) {
 int Preview(const Args& a, const std::vector<std::string>& scripts) {
 #ifdef QSX_HAVE_PREVIEW
     std::string error;
-    if (qsxhost::WritePreview(scripts, a.preview, a.previewWidth, a.previewHeight, &error)) return kExitOk;
+    bool scriptRefused = false;
+    if (qsxhost::WritePreview(scripts, a.preview, a.previewWidth, a.previewHeight, &error, &scriptRefused))
+        return kExitOk;
     PrintMessage("", error);
-    return kExitFailed;
+    // An unreadable or faulty script is refused input, like a scene; a picture
+    // that could not be drawn or written is a failed file.
+    return scriptRefused ? kExitUsage : kExitFailed;
 #else
     static_cast<void>(scripts);
     PrintMessage(a.preview, "not drawn: the preview is drawn on Linux only");

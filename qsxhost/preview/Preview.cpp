@@ -223,12 +223,14 @@ bool EncodePng(const std::vector<unsigned char>& rgb, int w, int h, std::string*
 }  // namespace
 
 bool WritePreview(const std::vector<std::string>& scripts, const std::string& pngPath, int width, int height,
-                  std::string* error) {
+                  std::string* error, bool* scriptRefused) {
+    if (scriptRefused) *scriptRefused = false;
     Scene scene;
     for (const std::string& path : scripts) {
         std::string text, why;
         if (qsx::util::ReadWholeFile(path, text, SIZE_MAX, &why) != qsx::util::ReadState::Read) {
             *error = path + ": " + (why.empty() ? "no such file" : why);
+            if (scriptRefused) *scriptRefused = true;
             return false;
         }
         script::Script s;
@@ -242,6 +244,7 @@ bool WritePreview(const std::vector<std::string>& scripts, const std::string& pn
             if (problems.Count() > 1)
                 error->append(" (and ").append(std::to_string(problems.Count() - 1)).append(" more; qsxexport --check lists them)");
             error->append("; no preview drawn");
+            if (scriptRefused) *scriptRefused = true;
             return false;
         }
         Add(s, qsx::util::DirName(path), &scene);

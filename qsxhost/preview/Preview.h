@@ -12,8 +12,9 @@ namespace qsxhost {
 // three-quarter view that frames their bounding box, and writes the picture
 // of width x height pixels to pngPath, published whole. False with *error
 // ("FILE:LINE: what is wrong" or "FILE: what is wrong") when a script does not
-// read cleanly or the picture cannot be drawn or written.
+// read cleanly or the picture cannot be drawn or written; *scriptRefused tells
+// the first from the second.
 bool WritePreview(const std::vector<std::string>& scripts, const std::string& pngPath, int width, int height,
-                  std::string* error);
+                  std::string* error, bool* scriptRefused = nullptr);
 
 }  // namespace qsxhost
