@@ -74,6 +74,20 @@ values UTF-8 "$tmp/cfg-store/qsxexport/settings.reg" >"$tmp/linux-values"
 check "the registry holds what the Linux settings file holds ($(grep -c '^"' "$tmp/windows-values") values)" \
   diff "$tmp/linux-values" "$tmp/windows-values"
 
+# A scene member the reader does not know and a stored value the dialog would
+# refuse: qsxexport.exe says so as the Linux command does, and exports.
+sed '0,/"qsxScene"/s//"Keys": [], "qsxScene"/' examples/robot.json >"$tmp/keys.json"
+wine reg add "$key" /v "Scale factor" /t REG_SZ /d 0 /f >/dev/null
+rc=0
+wine "$win/qsxexport.exe" --batch --hierarchy preserve "$tmp/keys.json" "$tmp/keys.QSX" 2>"$tmp/keys.err" || rc=$?
+tr -d '\r' <"$tmp/keys.err" >"$tmp/keys.txt"
+check "qsxexport.exe says the JSON reader's warnings" \
+  grep -qxF "qsxexport: $tmp/keys.json: document: unknown member \"Keys\" ignored" "$tmp/keys.txt"
+check "qsxexport.exe uses the default for a stored value the dialog refuses" \
+  grep -qxF "qsxexport: HKEY_CURRENT_USER: stored \"Scale factor\" '0' is not a number above 0; the default 1.0000 is used" \
+  "$tmp/keys.txt"
+check "qsxexport.exe exports despite the refused stored value" test "$rc" -eq 0 -a -s "$tmp/keys.QSX"
+
 # The real dialog of qsxexport.exe on the display, as a first use shows it,
 # photographed; nothing is exported.
 wine reg delete "$key" /f >/dev/null 2>&1 || true

@@ -1,0 +1,52 @@
+// The qsxexport command line, read the same way by the Linux and the Windows
+// command; each build says which of the options beyond the export it has.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "qsxhost/sources/assimp/AssimpScene.h"
+#include "qsxhost/ui/MemoryDialog.h"
+
+namespace qsxhost {
+
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancelled = 3 };
+
+struct Args {
+    std::string scene, output, plugin, inputFormat;
+    std::vector<ControlEdit> edits;
+    bool batch = false, saveDefaults = false, verbose = false;
+    bool version = false, listFormats = false, listInputFormats = false, extractTextures = false;
+    bool check = false;
+    std::vector<std::string> files;  // --check's files, or the script --preview draws alone
+    std::string preview;
+    int previewWidth = 800, previewHeight = 600;
+    bool info = false, infoJson = false;
+    std::vector<std::string> fileOnlyOptions;  // given, and meaningful for 3D files only
+    AssimpOptions assimp;
+};
+
+// The --help text in the build's own words around the lines both builds share.
+struct UsageText {
+    const char* intro;          // the synopsis and what the command does, up to the value syntax
+    const char* sceneOptions;   // run options from --plugin to just before -v
+    const char* moreOptions;    // run options from --list-input-formats to just before -h
+    const char* exitStatus;     // from "Exit status:" to the end
+};
+
+struct CommandFeatures {
+    UsageText usage;
+    // Why 3D files other than JSON scenes are not read, or nullptr when they
+    // are; their options are then refused with this reason.
+    const char* noImporter = nullptr;
+    // --info, --check and --preview; a build without them does not know them.
+    bool readBack = true;
+};
+
+std::string Usage(const UsageText& text);
+
+// argv[0] is the program. Answers -1 to go on, else the exit status (after
+// --help, or when the line is refused, which it has then said).
+int ParseArgs(const std::vector<std::string>& argv, const CommandFeatures& features, Args* a);
+
+}  // namespace qsxhost

@@ -1,0 +1,139 @@
+#include "qsxhost/app/ExportCommand.h"
+
+#include <chrono>
+#include <cstdio>
+#include <initializer_list>
+#include <utility>
+
+#include "qsxhost/app/DialogFlags.h"
+#include "qsxhost/app/HostApp.h"
+#include "qsxhost/app/Messages.h"
+#include "qsxhost/app/OutputPlan.h"
+#include "qsxhost/app/SceneReport.h"
+#include "qsxhost/sources/json/JsonScene.h"
+
+namespace qsxhost {
+
+bool IsJsonText(std::string_view text) {
+    const std::string_view head = text.substr(0, 4096);
+    return LooksLikeJsonScene(head) && head.find("\"qsxScene\"") != std::string_view::npos;
+}
+
+std::unique_ptr<SceneSource> ReadJsonScene(const std::string* text, const std::string& path,
+                                           const std::string& sceneName, std::string* error) {
+    std::vector<std::string> warnings;
+    auto scene = text ? ParseJsonScene(*text, error, &warnings) : LoadJsonScene(path, error, &warnings);
+    for (const std::string& w : warnings) PrintMessage(sceneName, w);
+    return scene;
+}
+
+int DescribeExporter(const Plugin& plugin, bool version) {
+    auto exporter = plugin.CreateExporter();
+    if (!exporter) {
+        PrintMessage(plugin.Path(), "the exporter could not be created");
+        return kExitFailed;
+    }
+    if (version) {
+        std::printf("exporter %s: %s, version %u\n", plugin.Path().c_str(), plugin.Description(),
+                    exporter->Version());
+        for (const auto& [k, v] : plugin.VersionRecord()) std::printf("  %s: %s\n", k.c_str(), v.c_str());
+        return kExitOk;
+    }
+    for (int i = 0; i < exporter->ExtCount(); ++i)
+        std::printf("%s (%s)\t%s\n", exporter->LongDesc(), exporter->ShortDesc(), exporter->Ext(i));
+    return kExitOk;
+}
+
+void PrintWritten(const std::string& path, long long (*fileSize)(const std::string& path)) {
+    const long long size = fileSize(path);
+    if (size < 0) return;
+    std::fprintf(stderr, "qsxexport: wrote %s (%lld bytes)\n", path.c_str(), size);
+}
+
+int RunExport(const Args& a, const ExportRun& run, host::Registry& registry, const Plugin& plugin,
+              const ExportPlatform& platform, bool* ok) {
+    *ok = false;
+    // A stored value the dialog would refuse would fail every batch run; the
+    // run goes on with its default (the dialog shows it as stored).
+    std::vector<ControlEdit> edits = a.edits;
+    if (!run.interactive)
+        for (const std::string& note : ReplaceRefusedStoredValues(registry, edits))
+            PrintMessage(platform.settingsName, note);
+
+    HostApp app(run.scene, registry);
+    app.SetDialog(run.interactive ? DialogMode::Terminal : DialogMode::Batch, std::move(edits));
+    app.SetProgressShown(run.progress);
+    OutputPlan plan;
+    DialogChoices chosen;
+    app.SetOkCheck([&](const host::DialogWindow& dialog) {
+        chosen = ReadDialogChoices(dialog);
+        plan = PlanOutputs(a.output, chosen, run.scene.GetRootNode());
+        return FindCollision(plan, run.scenePath);
+    });
+
+    auto exporter = plugin.CreateExporter();
+    if (!exporter) {
+        PrintMessage(plugin.Path(), "the exporter could not be created (out of memory)");
+        return kExitFailed;
+    }
+    if (platform.beforeExport) platform.beforeExport();
+    const auto exportStart = std::chrono::steady_clock::now();
+    const int result = exporter->DoExport(a.output.c_str(), nullptr, &app, 0);
+    const double exportSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - exportStart).count();
+    exporter.reset();
+
+    const std::string settingsError = platform.settingsError();
+    if (!settingsError.empty()) platform.sayNotSaved(settingsError);
+    if (app.DialogResult() == -1) {
+        PrintMessage(a.output, app.DialogMessage());
+        return kExitUsage;
+    }
+    if (app.DialogResult() == platform.dialogFailed) {
+        PrintMessage("", platform.dialogFailedMessage);
+        return kExitUsage;
+    }
+    if (app.DialogResult() != 1) {
+        PrintMessage(a.output, "export cancelled; nothing was written");
+        return kExitCancelled;
+    }
+    if (!app.Refusal().empty()) {
+        PrintMessage("", app.Refusal());
+        return kExitUsage;
+    }
+    ReportExport(run.scene, run.sceneName, chosen, platform.filesWritten ? platform.filesWritten() : plan.files);
+    for (const auto& f : app.Failures()) {
+        // A failed file never replaces the one that was there.
+        const bool kept = platform.keptEarlier && platform.keptEarlier(f.path);
+        PrintMessage(f.path, "not written: " + f.reason + (kept ? "; the earlier file is unchanged" : ""));
+    }
+    if (app.AssertCount() > 0)
+        PrintMessage("", std::to_string(app.AssertCount()) + " internal consistency report(s) during the export");
+
+    if (a.verbose) {
+        const SceneStats s = run.scene.Stats();
+        std::fprintf(stderr,
+                     "qsxexport: read %s in %.3f s: %lld nodes, %lld meshes, %lld vertices, %lld triangles, "
+                     "%lld materials\n",
+                     run.sceneName.c_str(), run.loadSeconds, static_cast<long long>(s.nodes),
+                     static_cast<long long>(s.meshes), static_cast<long long>(s.vertices),
+                     static_cast<long long>(s.faces), static_cast<long long>(s.materials));
+        std::fprintf(stderr, "qsxexport: exported in %.3f s\n", exportSeconds);
+        std::vector<std::string> files;
+        if (platform.filesWritten) {
+            files = platform.filesWritten();
+        } else {
+            for (const std::vector<std::string>* part : {&plan.nodeFiles, &plan.files})
+                for (const std::string& p : *part) {
+                    bool failed = false;
+                    for (const auto& f : app.Failures()) failed = failed || f.path == p;
+                    if (!failed) files.push_back(p);
+                }
+        }
+        for (const std::string& p : files) PrintWritten(p, platform.fileSize);
+    }
+    // Settings that were to be stored and were not make the run fail as well.
+    *ok = result == 1 && app.Failures().empty() && settingsError.empty();
+    return -1;
+}
+
+}  // namespace qsxhost
