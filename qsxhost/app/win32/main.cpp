@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "QsxExp/Options.h"
 #include "qsxhost/app/CommandLine.h"
 #include "qsxhost/app/ExportCommand.h"
 #include "qsxhost/app/Messages.h"
@@ -137,7 +138,8 @@ int Run(const std::vector<std::string>& argv) {
     qsxhost::Win32Registry registry;
     registry.SetReadOnly(!interactive && !a.saveDefaults);
     qsxhost::ExportPlatform platform;
-    platform.settingsName = qsxhost::Win32Registry::Name();
+    // The registry key, as a registry editor shows it: where the user finds the value.
+    platform.settingsName = std::string(qsxhost::Win32Registry::Name()) + "\\" + qsx::kOptionsKey;
     platform.settingsError = [&] { return registry.LastError(); };
     platform.sayNotSaved = [](const std::string& e) { PrintMessage(e, "settings not saved"); };
     platform.dialogFailed = qsxhost::kWin32DialogFailed;
