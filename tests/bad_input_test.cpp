@@ -1064,6 +1064,10 @@ TEST_F(CommandTest, CommandLineFormsAndRefusedValues) {
         std::vector<std::string> wantErr, err;
         for (const std::string& line : c.err) wantErr.push_back(expand(line));
         const bool verbose = std::find(c.args.begin(), c.args.end(), "-v") != c.args.end();
+        const bool saving = std::find(c.args.begin(), c.args.end(), "--save-defaults") != c.args.end();
+        if (verbose && o.status == 0)
+            wantErr.push_back("qsxexport: settings: " + SettingsPath(home_) +
+                              (saving ? " (read and saved)" : " (read only)"));
         for (const std::string& w : c.written)
             if (verbose)
                 wantErr.push_back("qsxexport: wrote " + out_ + "/" + w + " (" +

@@ -73,8 +73,8 @@ std::string Usage(const UsageText& text) {
         "                           otherwise)\n");
     s.append(text.sceneOptions);
     s.append(
-        "  -v, --verbose            say what was read, and each file written with its\n"
-        "                           size\n"
+        "  -v, --verbose            say what was read, the settings used and whether\n"
+        "                           they were saved, and each file written with its size\n"
         "  --list-formats           list what the loaded exporter writes\n");
     s.append(text.moreOptions);
     s.append(

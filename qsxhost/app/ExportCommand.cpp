@@ -118,6 +118,9 @@ int RunExport(const Args& a, const ExportRun& run, host::Registry& registry, con
                      static_cast<long long>(s.meshes), static_cast<long long>(s.vertices),
                      static_cast<long long>(s.faces), static_cast<long long>(s.materials));
         std::fprintf(stderr, "qsxexport: exported in %.3f s\n", exportSeconds);
+        // Which stored options this run started from, and whether it changed them.
+        std::fprintf(stderr, "qsxexport: settings: %s (%s)\n", platform.settingsName.c_str(),
+                     run.interactive || a.saveDefaults ? "read and saved" : "read only");
         std::vector<std::string> files;
         if (platform.filesWritten) {
             files = platform.filesWritten();
