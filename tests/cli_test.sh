@@ -24,6 +24,9 @@ check "multiple clumps carry tags" grep -q "Tag 2" "$tmp/a.QSX"
 
 # A script cut short is refused input for the preview; no picture is left.
 if "$exe" --help | grep -q "after the export, draw"; then
+  # The renderer loads only into a run that draws: every other run would pay
+  # for its tens of megabytes.
+  check "the command does not link the renderer" bash -c "! ldd '$exe' | grep -qi osmesa"
   head -c 200 "$tmp/a.QSX" >"$tmp/cut.QSX"
   "$exe" --preview "$tmp/cut.png" "$tmp/cut.QSX" 2>"$tmp/err"
   check "preview of a cut script is refused" test $? -eq 2

@@ -71,20 +71,24 @@ std::vector<std::pair<std::string, std::string>> Plugin::VersionRecord() const {
     return out;
 }
 
-std::vector<std::string> PluginSearchPath(const std::string& explicitPath) {
-    if (!explicitPath.empty()) return {explicitPath};
+std::vector<std::string> ModuleSearchPath(const std::string& fileName) {
     std::vector<std::string> out;
     char exe[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (n > 0) {
         std::string dir(exe, static_cast<size_t>(n));
         dir.erase(dir.rfind('/') + 1);
-        out.push_back(dir + "qsexp.so");
-        // Installed: bin/qsxexport finds lib/qsxexport/qsexp.so under whatever prefix it was installed to.
-        out.push_back(dir + "../lib/qsxexport/qsexp.so");
+        out.push_back(dir + fileName);
+        // Installed: bin/qsxexport finds lib/qsxexport/ under whatever prefix it was installed to.
+        out.push_back(dir + "../lib/qsxexport/" + fileName);
     }
-    out.push_back(std::string(QSX_PLUGIN_DIR) + "/qsexp.so");
+    out.push_back(std::string(QSX_PLUGIN_DIR) + "/" + fileName);
     return out;
+}
+
+std::vector<std::string> PluginSearchPath(const std::string& explicitPath) {
+    if (!explicitPath.empty()) return {explicitPath};
+    return ModuleSearchPath("qsexp.so");
 }
 
 }  // namespace qsxhost

@@ -1,5 +1,6 @@
 // qsxexport: the stand-alone host. Loads a scene, loads the exporter plug-in,
 // shows its options dialog (or runs in batch) and exports.
+#include <dlfcn.h>
 #include <pthread.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,9 +32,6 @@
 #include "qsxhost/sources/assimp/AssimpScene.h"
 #include "qsxhost/sources/json/JsonScene.h"
 #include "qsxhost/sources/qsx/QsxScene.h"
-#ifdef QSX_HAVE_PREVIEW
-#include "qsxhost/preview/Preview.h"
-#endif
 #include "qsxhost/ui/TerminalDialog.h"
 #include "util/Files.h"
 #include "util/Paths.h"
@@ -140,10 +138,31 @@ std::unique_ptr<qsxhost::Plugin> LoadExporter(const std::string& explicitPath) {
 // --preview: the scripts drawn into one picture.
 int Preview(const qsxhost::Args& a, const std::vector<std::string>& scripts) {
 #ifdef QSX_HAVE_PREVIEW
+    // The drawing library is loaded here and left loaded until the program ends.
+    using WritePreviewFn = bool (*)(const std::vector<std::string>&, const std::string&, int, int, std::string*, bool*);
+    const std::vector<std::string> places = qsxhost::ModuleSearchPath("qsxpreview.so");
+    WritePreviewFn write = nullptr;
+    std::string why;
+    for (const std::string& path : places) {
+        if (::access(path.c_str(), F_OK) != 0) continue;
+        void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!module) {
+            const char* e = ::dlerror();
+            why = path + ": " + (e ? e : "could not be loaded");
+            break;
+        }
+        write = reinterpret_cast<WritePreviewFn>(::dlsym(module, "QsxWritePreview"));
+        if (!write) why = path + ": not the preview library";
+        break;
+    }
+    if (!write) {
+        if (why.empty()) why = "qsxpreview.so: not found beside qsxexport or in " + places.back().substr(0, places.back().rfind('/'));
+        PrintMessage(a.preview, "not drawn: " + why);
+        return kExitFailed;
+    }
     std::string error;
     bool scriptRefused = false;
-    if (qsxhost::WritePreview(scripts, a.preview, a.previewWidth, a.previewHeight, &error, &scriptRefused))
-        return kExitOk;
+    if (write(scripts, a.preview, a.previewWidth, a.previewHeight, &error, &scriptRefused)) return kExitOk;
     PrintMessage("", error);
     // An unreadable or faulty script is refused input, like a scene; a picture
     // that could not be drawn or written is a failed file.
