@@ -3,13 +3,11 @@
 // binary (CR LF stays CR LF), flushed to disk, and moved over the destination
 // only when every write, the flush and the close succeeded; otherwise the
 // temporary is deleted and the destination is as it was.
-#include "QsxExp/FileSink.h"
-
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <utility>
 
+#include "QsxExp/DiskFile.h"
 #include "util/Files.h"
 #include "util/win32/Wide.h"
 
@@ -20,10 +18,9 @@ namespace {
 
 using util::WindowsErrorText;
 
-class DiskFile final : public OutputFile {
+class Win32DiskFile final : public BufferedDiskFile {
 public:
-    DiskFile() : buffer_(new char[kBufferSize]) {}
-    ~DiskFile() override { Discard(); }
+    ~Win32DiskFile() override { Abandon(); }
 
     bool Open(const std::string& path, std::string* error) {
         if (!util::Utf8ToWide(path, &target_) || target_.empty()) {
@@ -50,54 +47,8 @@ public:
         }
     }
 
-    bool Write(const char* data, size_t size) override {
-        if (size > kBufferSize - used_) {
-            if (!Flush()) return false;
-            if (size > kBufferSize) return WriteAll(data, size);
-        }
-        std::memcpy(buffer_.get() + used_, data, size);
-        used_ += size;
-        return true;
-    }
-
-    bool Commit() override {
-        // A file with a failed write has a gap: it is never put in place.
-        bool ok = error_.empty() && Flush();
-        if (ok && !FlushFileBuffers(file_)) ok = Failed(GetLastError());
-        const HANDLE h = std::exchange(file_, INVALID_HANDLE_VALUE);
-        if (!CloseHandle(h) && ok) ok = Failed(GetLastError());
-        if (ok && !MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            ok = Failed(GetLastError());
-        if (ok) temporary_.clear();
-        Discard();
-        return ok;
-    }
-
-    void Discard() override {
-        used_ = 0;
-        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(std::exchange(file_, INVALID_HANDLE_VALUE));
-        if (!temporary_.empty()) DeleteFileW(temporary_.c_str());
-        temporary_.clear();
-    }
-
-    std::string Error() const override { return error_; }
-
 private:
-    static constexpr size_t kBufferSize = kDiskFileBufferSize;
-
-    bool Failed(DWORD err) {
-        if (error_.empty()) error_ = WindowsErrorText(err);
-        return false;
-    }
-
-    bool Flush() {
-        if (used_ == 0) return true;
-        const bool ok = WriteAll(buffer_.get(), used_);
-        used_ = 0;
-        return ok;
-    }
-
-    bool WriteAll(const char* data, size_t size) {
+    bool WriteThrough(const char* data, size_t size) override {
         while (size > 0) {
             const DWORD chunk = size > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(size);
             DWORD written = 0;
@@ -109,27 +60,39 @@ private:
         return true;
     }
 
+    bool Publish() override {
+        bool ok = true;
+        if (!FlushFileBuffers(file_)) ok = Failed(GetLastError());
+        const HANDLE h = std::exchange(file_, INVALID_HANDLE_VALUE);
+        if (!CloseHandle(h) && ok) ok = Failed(GetLastError());
+        if (ok && !MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            ok = Failed(GetLastError());
+        if (ok) temporary_.clear();
+        Abandon();
+        return ok;
+    }
+
+    void Abandon() override {
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(std::exchange(file_, INVALID_HANDLE_VALUE));
+        if (!temporary_.empty()) DeleteFileW(temporary_.c_str());
+        temporary_.clear();
+    }
+
+    bool Failed(DWORD err) {
+        if (error_.empty()) error_ = WindowsErrorText(err);
+        return false;
+    }
+
     HANDLE file_ = INVALID_HANDLE_VALUE;
     std::wstring target_, temporary_;
-    std::unique_ptr<char[]> buffer_;
-    size_t used_ = 0;
-    std::string error_;
-};
-
-class DiskFileSystemImpl final : public FileSystem {
-public:
-    std::unique_ptr<OutputFile> Open(const std::string& path, std::string* error) override {
-        auto file = std::make_unique<DiskFile>();
-        if (!file->Open(path, error)) return nullptr;
-        return file;
-    }
 };
 
 }  // namespace
 
-FileSystem& DiskFileSystem() {
-    static DiskFileSystemImpl fs;
-    return fs;
+std::unique_ptr<BufferedDiskFile> OpenDiskFile(const std::string& path, std::string* error) {
+    auto file = std::make_unique<Win32DiskFile>();
+    if (!file->Open(path, error)) return nullptr;
+    return file;
 }
 
 }  // namespace qsx
