@@ -32,29 +32,8 @@ std::unique_ptr<Plugin> Plugin::Load(const std::string& path, std::string* error
     auto count = reinterpret_cast<host::LibNumberClassesFn>(dlsym(h, "LibNumberClasses"));
     auto classDesc = reinterpret_cast<host::LibClassDescFn>(dlsym(h, "LibClassDesc"));
     auto version = reinterpret_cast<host::LibVersionFn>(dlsym(h, "LibVersion"));
-    if (!describe || !count || !classDesc || !version)
-        return fail("not an export plug-in (LibDescription, LibNumberClasses, LibClassDesc or LibVersion missing)");
-    const unsigned long v = version();
-    if (v != host::VERSION_PLUGIN_API) {
-        char buf[96];
-        snprintf(buf, sizeof buf, "built for plug-in interface 0x%08lX, this host needs 0x%08X", v,
-                 host::VERSION_PLUGIN_API);
-        return fail(buf);
-    }
-    if (count() < 1) return fail("the library offers no classes");
-    p->description_ = describe();
-    // Walk the descriptors until the library answers none.
-    for (int i = 0; i < 1024; ++i) {
-        host::ClassDesc* d = classDesc(i);
-        if (!d) break;
-        if (d->SuperClassID() == host::SCENE_EXPORT_CLASS_ID && !p->desc_) p->desc_ = d;
-    }
-    if (!p->desc_) return fail("the library offers no scene exporter");
+    if (const std::string why = p->TakeExports(describe, count, classDesc, version); !why.empty()) return fail(why);
     return p;
-}
-
-std::unique_ptr<host::SceneExport> Plugin::CreateExporter() const {
-    return std::unique_ptr<host::SceneExport>(static_cast<host::SceneExport*>(desc_->Create(0)));
 }
 
 std::vector<std::pair<std::string, std::string>> Plugin::VersionRecord() const {

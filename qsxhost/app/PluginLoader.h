@@ -29,6 +29,10 @@ public:
 
 private:
     Plugin() = default;
+    // Checks the four exports' answers and finds the scene exporter; "" or
+    // what is wrong with the library. Both platforms' loaders end here.
+    std::string TakeExports(host::LibDescriptionFn describe, host::LibNumberClassesFn count,
+                            host::LibClassDescFn classDesc, host::LibVersionFn version);
     void* handle_ = nullptr;
     std::string path_;
     const char* description_ = "";
