@@ -22,7 +22,7 @@ bool BufferedDiskFile::Commit() {
         Abandon();
         return false;
     }
-    return Publish();
+    return Finish();
 }
 
 void BufferedDiskFile::Discard() {
@@ -37,19 +37,12 @@ bool BufferedDiskFile::Flush() {
     return ok;
 }
 
-namespace {
-
-class DiskFileSystemImpl final : public FileSystem {
-public:
-    std::unique_ptr<OutputFile> Open(const std::string& path, std::string* error) override {
-        return OpenDiskFile(path, error);
-    }
-};
-
-}  // namespace
+std::unique_ptr<OutputFile> DiskFiles::Open(const std::string& path, std::string* error) {
+    return OpenDiskFile(path, *pending_, error);
+}
 
 FileSystem& DiskFileSystem() {
-    static DiskFileSystemImpl fs;
+    static DiskFiles fs;
     return fs;
 }
 

@@ -20,11 +20,12 @@ public:
 
 protected:
     BufferedDiskFile();
-    // The platform's part. WriteThrough writes all of data or fails; Publish
-    // syncs, closes and puts the file in place, dropping it when any of that
-    // fails; Abandon drops the file. Failures set error_ (the first one stays).
+    // The platform's part. WriteThrough writes all of data or fails; Finish
+    // closes the complete file and hands it to the platform's pending list,
+    // dropping it when that fails; Abandon drops the file. Failures set
+    // error_ (the first one stays).
     virtual bool WriteThrough(const char* data, size_t size) = 0;
-    virtual bool Publish() = 0;
+    virtual bool Finish() = 0;
     virtual void Abandon() = 0;
 
     std::string error_;
@@ -36,8 +37,25 @@ private:
     size_t used_ = 0;
 };
 
-// The platform's file on disk for path, written beside it; null with *error
-// set when it cannot be made.
-std::unique_ptr<BufferedDiskFile> OpenDiskFile(const std::string& path, std::string* error);
+// The platform's files on disk: each written beside its destination, and
+// those finished put in place together.
+class DiskFiles final : public FileSystem {
+public:
+    DiskFiles();
+    ~DiskFiles() override;
+    std::unique_ptr<OutputFile> Open(const std::string& path, std::string* error) override;
+    void Publish(const Published& done) override;
+    void DropUnpublished() override;
+
+    struct Pending;  // the platform's record of finished files
+
+private:
+    std::unique_ptr<Pending> pending_;
+};
+
+// The platform's file on disk for path, written beside it and, once
+// finished, recorded in pending; null with *error set when it cannot be made.
+std::unique_ptr<BufferedDiskFile> OpenDiskFile(const std::string& path, DiskFiles::Pending& pending,
+                                               std::string* error);
 
 }  // namespace qsx

@@ -2,8 +2,10 @@
 // and the animation pass, each over files of its own; a file that fails is
 // dropped (what was at its path stays), recorded and reported, and the later
 // passes still run.
+#include <algorithm>
 #include <exception>
 #include <new>
+#include <vector>
 
 #include "QsxExp/ClassDesc.h"
 #include "QsxExp/OptionsDialog.h"
@@ -52,6 +54,72 @@ void QsxExport::FinishFile(const std::string& path) {
     if (writer.failed) FileFailed(path, writer.errorText.empty() ? "write failed" : writer.errorText);
 }
 
+std::string QsxExport::NodeFilePath(std::string_view base, int32_t n) {
+    std::string path(base.substr(0, std::min(util::ExtensionDot(base), base.size())));
+    path += std::to_string(n);
+    path += ".QSX";
+    return path;
+}
+
+void QsxExport::PlanFiles(const std::string& output, std::vector<std::string>* paths,
+                          std::vector<const char*>* kinds) {
+    paths->clear();
+    kinds->clear();
+    if (options.hierarchyType == HIER_SEPARATE) {
+        // The nodes the script pass writes, in its order: renderable ones
+        // whose ancestors are all renderable.
+        const host::TimeValue t = ip->GetAnimRange().start;
+        host::INode* root = ip->GetRootNode();
+        std::vector<host::INode*> stack;
+        for (int i = root ? root->NumberOfChildren() : 0; i-- > 0;) stack.push_back(root->GetChildNode(i));
+        int32_t n = 0;
+        while (!stack.empty()) {
+            host::INode* node = stack.back();
+            stack.pop_back();
+            host::Object* obj = node ? node->EvalWorldState(t, 1) : nullptr;
+            if (!obj || !obj->IsRenderable()) continue;
+            paths->push_back(NodeFilePath(output, n++));
+            kinds->push_back("script of a node");
+            for (int i = node->NumberOfChildren(); i-- > 0;) stack.push_back(node->GetChildNode(i));
+        }
+    } else {
+        paths->push_back(output);
+        kinds->push_back("script");
+    }
+    if (options.saveHeader) {
+        paths->push_back(util::SideFileName(output, ".qsh"));
+        kinds->push_back("header file");
+    }
+    if (options.saveAnimation) {
+        paths->push_back(util::SideFileName(output, ".qsv"));
+        kinds->push_back("animation file");
+    }
+}
+
+int QsxExport::FilesApproved(host::DialogWindow* dialog) {
+    if (!ip) return 1;
+    std::vector<std::string> paths;
+    std::vector<const char*> kinds;
+    PlanFiles(outputPath, &paths, &kinds);
+    std::vector<host::PlannedFile> plan;
+    plan.reserve(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) plan.push_back({paths[i].c_str(), kinds[i]});
+    const std::string refusal(ip->ApproveFiles(plan.data(), plan.size()));
+    if (refusal.empty()) return 1;
+    dialog->MessageBox(refusal.c_str(), kWarningCaption, host::MB_OK | host::MB_ICONWARNING);
+    return 0;
+}
+
+void QsxExport::PublishFiles() {
+    writer.Files().Publish([this](const std::string& path, const std::string& error) {
+        if (!error.empty()) {
+            FileFailed(path, error);
+        } else if (ip) {
+            ip->FileWritten(path);
+        }
+    });
+}
+
 void QsxExport::BeginPass(host::INode* root) {
     topLevelCount = root->NumberOfChildren();
     writer.Reset();
@@ -80,8 +148,11 @@ int QsxExport::DoExport(const char* name, void*, host::Interface* hostIp, int) {
     try {
         writer.Fail(reason);
         writer.Close();
+        // Files finished before the stop are whole: they go in place as in any run.
+        PublishFiles();
         FileFailed(name ? name : "", reason);
     } catch (...) {
+        writer.Files().DropUnpublished();
     }
     return 0;
 }
@@ -89,7 +160,7 @@ int QsxExport::DoExport(const char* name, void*, host::Interface* hostIp, int) {
 int QsxExport::RunExport(const char* name) {
     failures.clear();
     cancelled = false;
-    const std::string outputPath = name ? name : "";
+    outputPath = name ? name : "";
 
     host::INode* root = ip->GetRootNode();
     headerPath = util::SideFileName(outputPath, ".qsh");
@@ -145,6 +216,14 @@ int QsxExport::RunExport(const char* name) {
     // Animation pass.
     if (options.saveAnimation) WriteAnimation(animationPath, ip);
 
+    PublishFiles();
+    if (options.hierarchyType == HIER_FLAT_SINGLE && (options.saveHeader || options.saveAnimation)) {
+        const char* files = options.saveHeader && options.saveAnimation ? "header and animation files"
+                            : options.saveHeader                         ? "header file"
+                                                                         : "animation file";
+        Warn(std::string("the hierarchy is flat (single clump): the script has no Tag lines for the numbers in the ") +
+             files);
+    }
     ip->RestoreCursor(cursor);
     return failures.empty() ? 1 : 0;
 }

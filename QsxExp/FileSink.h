@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,8 +17,9 @@ public:
     virtual ~OutputFile() = default;
     // False when the bytes could not be written; Error() then says why.
     virtual bool Write(const char* data, size_t size) = 0;
-    // Flushes the file and puts it in place of whatever was at its path;
-    // false when any of it failed, and then nothing was put in place.
+    // The file is complete: flushes and closes it, to be put in place of
+    // whatever is at its path by the file system's Publish. False when any
+    // of that failed; the file is then dropped.
     virtual bool Commit() = 0;
     // Drops what was written.
     virtual void Discard() = 0;
@@ -29,10 +31,17 @@ public:
     virtual ~FileSystem() = default;
     // Starts a new file for path; null with *error set when it cannot be made.
     virtual std::unique_ptr<OutputFile> Open(const std::string& path, std::string* error) = 0;
+    // Puts every file committed since the last call in place, together, in
+    // the order they were committed; done(path, error) for each, error ""
+    // when it is in place. One that fails leaves its path as it was.
+    using Published = std::function<void(const std::string& path, const std::string& error)>;
+    virtual void Publish(const Published& done) = 0;
+    // Drops every committed file not yet published: their paths stay as they were.
+    virtual void DropUnpublished() = 0;
 };
 
 // Buffered files on disk, each written beside its destination and renamed
-// over it when committed (util::AtomicFile). The buffer: as fast here as
+// over it when published (util::AtomicFile, util::PublishTogether). The buffer: as fast here as
 // larger ones (under a thousand writes for 200 MB of script), and small
 // beside any scene.
 inline constexpr size_t kDiskFileBufferSize = size_t{1} << 18;

@@ -22,11 +22,6 @@ namespace {
 constexpr const char* kFactorRange =
     "outside the range where a float and its reciprocal are both finite (about 3e-39 to 3e+38)";
 
-void AppendNumber(std::string& s, long value) {
-    char buf[24];
-    s.append(buf, AppendInt(buf, value));
-}
-
 // "%g" of a value for a message, whatever the process locale.
 std::string Shown(double value) {
     char buf[32];
@@ -155,9 +150,7 @@ int QsxExport::WriteNode(INode* node) {
 
     if (mode == HIER_SEPARATE) {
         // The file is numbered by the tags written before it.
-        nodeFilePath.assign(basePath, 0, std::min(util::ExtensionDot(basePath), basePath.size()));
-        AppendNumber(nodeFilePath, tagCounter);
-        nodeFilePath += ".QSX";
+        nodeFilePath = NodeFilePath(basePath, tagCounter);
         if (!OpenFile(nodeFilePath)) return 0;
     }
     {

@@ -183,7 +183,8 @@ intptr_t OptionsDialogProc(host::DialogWindow* dialog, unsigned message, uintptr
     case host::WM_COMMAND:
         switch (static_cast<int>(wParam & 0xFFFF)) {
         case host::IDOK:
-            if (dialogExporter->OptionsFromDialog(dialog)) {
+            // The host sees the files these options write before they are stored.
+            if (dialogExporter->OptionsFromDialog(dialog) && dialogExporter->FilesApproved(dialog)) {
                 dialogExporter->SaveOptions();
                 dialog->EndDialog(1);
             }

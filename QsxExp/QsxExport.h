@@ -46,6 +46,18 @@ public:
     // Closes the current file and, when failed is set, removes it and records why.
     void FinishFile(const std::string& path);
 
+    // --- the files of a run (ExportRun.cpp): the one place that names them ---
+    // The script of the n-th written node in the separate mode: the output
+    // path without its extension, n, ".QSX" ("scene3.QSX").
+    static std::string NodeFilePath(std::string_view base, int32_t n);
+    // The files an export to output writes with the options as they stand,
+    // in the order of the passes: the script (or one per written node), the
+    // header and the animation file when chosen; kinds say what each is.
+    void PlanFiles(const std::string& output, std::vector<std::string>* paths, std::vector<const char*>* kinds);
+    // Asks the host whether it will have the planned files written; a
+    // refusal is shown in the dialog and answers 0.
+    int FilesApproved(host::DialogWindow* dialog);
+
     // --- options (OptionsDialog.cpp) ---
     int LoadOptions();
     int SaveOptions();
@@ -92,6 +104,7 @@ public:
     host::Point3 centreOffset;
     std::string headerPath;
     std::string animationPath;
+    std::string outputPath;
     std::string basePath;
     std::string nodeFilePath;
     host::TimeValue exportTime = 0;
@@ -111,6 +124,8 @@ private:
     int RunExport(const char* name);
     // Every pass starts afresh: no failure, tags from 1, the top-level nodes counted anew.
     void BeginPass(host::INode* root);
+    // Puts the run's finished files in place together and tells the host of each.
+    void PublishFiles();
     // Opens path for the current pass; a file that does not open fails the pass.
     bool OpenFile(const std::string& path);
     // The one record of a failed file, and the host's notice of it.

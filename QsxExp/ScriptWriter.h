@@ -17,6 +17,7 @@ public:
     explicit ScriptWriter(FileSystem* fs = nullptr) : fs_(fs ? fs : &DiskFileSystem()) {}
 
     void SetFileSystem(FileSystem* fs) { fs_ = fs ? fs : &DiskFileSystem(); }
+    FileSystem& Files() { return *fs_; }
 
     // Opens path as outFile; false (and errorText set) when it does not open.
     // Nothing is at path until Close publishes the file.

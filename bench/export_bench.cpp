@@ -95,6 +95,8 @@ public:
         data.clear();
         return std::make_unique<File>(&data);
     }
+    void Publish(const Published&) override {}
+    void DropUnpublished() override {}
 
 private:
     class File final : public qsx::OutputFile {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "QsxExp/MemoryFileSystem.h"
+#include "tests/support/MemoryFileSystem.h"
 #include "QsxExp/QsxExport.h"
 #include "fuzz/scene_host.h"
 #include "qsxhost/sources/json/JsonScene.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "QsxExp/LineBuilder.h"
-#include "QsxExp/MemoryFileSystem.h"
+#include "tests/support/MemoryFileSystem.h"
 #include "QsxExp/QsxExport.h"
 #include "qsxhost/sources/SceneSource.h"
 #include "tests/support/fake_host.h"

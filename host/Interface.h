@@ -3,6 +3,7 @@
 // the settings store, reports to the user).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -11,6 +12,12 @@
 #include "host/Scene.h"
 
 namespace host {
+
+// A file an export is about to write, and what it is ("script", "header file", ...).
+struct PlannedFile {
+    const char* path;
+    const char* kind;
+};
 
 class Interface {
 public:
@@ -27,6 +34,17 @@ public:
     // A file the export should have written and could not; it was not written,
     // and whatever stood at its path before is as it was.
     virtual void FileFailure(std::string_view path, std::string_view reason) = 0;
+    // A file of the export has been put in place whole.
+    virtual void FileWritten(std::string_view path) { (void)path; }
+    // Asked when the options dialog's OK is pressed, before anything is
+    // written: the files the export will write with the options chosen.
+    // Answers "" to go ahead, or why the host will not have them written (the
+    // text stays valid until the next call); the dialog then stays open.
+    virtual std::string_view ApproveFiles(const PlannedFile* files, size_t count) {
+        (void)files;
+        (void)count;
+        return {};
+    }
     // The export cannot go ahead with a setting of the exporter's options:
     // `control` is the options dialog's control that holds it, `reason` says
     // why. Nothing has been written, and DoExport answers 0. A host that does

@@ -550,16 +550,25 @@ TEST_F(CommandTest, SignalDuringTheExportLeavesEveryFileWholeOrAsItWas) {
 
 // A signal after a file was put in place names the files that are complete.
 // The animation file is a pipe that nobody reads: its pass waits in the open.
-TEST_F(CommandTest, InterruptedRunNamesTheFilesItCompleted) {
+TEST_F(CommandTest, InterruptedRunLeavesEveryEarlierFile) {
     const std::string scenePath = Scene("scene.json", SceneJson(NodeJson("\"Box\"")));
     const std::string out = out_ + "/scene.QSX";
+    WriteFile(out, "earlier script\r\n");
     ASSERT_EQ(::mkfifo((out_ + "/scene.qsv").c_str(), 0600), 0);
     Command run({"--batch", "--header", "--animation", scenePath, out}, home_);
-    for (int i = 0; i < 120'000 && !fs::exists(out_ + "/scene.qsh"); ++i) ::usleep(1000);
+    // The script and the header are finished (their temporaries closed) when
+    // the run waits for a reader of the animation pipe.
+    const std::string headerTemporary = out_ + "/scene.qsh.partial-" + std::to_string(run.Pid());
+    for (int i = 0; i < 120'000 && !fs::exists(headerTemporary); ++i) ::usleep(1000);
+    ASSERT_TRUE(fs::exists(headerTemporary));
     ASSERT_EQ(::kill(run.Pid(), SIGTERM), 0);
     const Outcome o = run.Wait();
     EXPECT_EQ(o.status, 143);
-    EXPECT_EQ(o.err, "qsxexport: interrupted; complete: " + out + ", " + out_ + "/scene.qsh\n");
+    EXPECT_EQ(o.err, "qsxexport: interrupted; nothing written\n");
+    std::set<std::string> left;  // names only: the pipe is not to be read
+    for (const auto& e : fs::directory_iterator(out_)) left.insert(e.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"scene.QSX", "scene.qsv"}));
+    EXPECT_EQ(ReadFile(out), "earlier script\r\n");
 }
 
 // Two runs writing the same OUTPUT at once: each file is whole, and is the

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "QsxExp/MemoryFileSystem.h"
+#include "tests/support/MemoryFileSystem.h"
 #include "QsxExp/QsxExport.h"
 #include "host/Interface.h"
 #include "tests/support/fake_host.h"

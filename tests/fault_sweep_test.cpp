@@ -159,6 +159,8 @@ public:
         if (!inner) return nullptr;
         return std::make_unique<File>(this, opened.size() - 1, std::move(inner));
     }
+    void Publish(const Published& done) override { mem.Publish(done); }
+    void DropUnpublished() override { mem.DropUnpublished(); }
 
 private:
     struct File final : qsx::OutputFile {

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 
+#include "util/FileIdentity.h"
 #include "util/Paths.h"
 
 namespace qsx::util {
@@ -138,9 +139,16 @@ bool AtomicFile::Open(const std::string& path, std::string* error, mode_t newMod
         Discard();
         return false;
     };
+    // Standard output as it is: a terminal, a pipe, or a file the shell opened
+    // (replacing that file would leave the shell's descriptor on the old one).
+    if (path == "/dev/stdout") {
+        fd_.Reset(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
+        return fd_.Get() >= 0 || fail(errno);
+    }
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
     if (!exists && errno != ENOENT) return fail(errno);
+    if (!exists && NewFileInDeviceFolder(path)) return fail(ENXIO);
     if (exists && S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (exists && !S_ISREG(st.st_mode)) {
         fd_.Reset(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
@@ -186,6 +194,83 @@ bool AtomicFile::Commit(std::string* error) {
         return false;
     }
     return true;
+}
+
+bool AtomicFile::Finish(FinishedFile* out, std::string* error) {
+    if (fd_.Get() < 0) {
+        if (error) *error = ErrnoText(EBADF);
+        return false;
+    }
+    if (::close(fd_.Release()) != 0) {
+        if (error) *error = ErrnoText(errno);
+        Discard();
+        return false;
+    }
+    out->temporary = std::move(temporary_);
+    out->target = std::move(target_);
+    temporary_.clear();
+    target_.clear();
+    return true;
+}
+
+const PublishCalls& SystemPublishCalls() {
+    static const PublishCalls calls{::syncfs, ::rename, ::fsync};
+    return calls;
+}
+
+void PublishTogether(const std::vector<FinishedFile>& files,
+                     const std::function<void(size_t index, const std::string& error)>& done,
+                     const PublishCalls& calls) {
+    // The data of every temporary reaches the disk before any rename can: a
+    // rename that outlives a power cut then names a whole file.
+    std::vector<std::string> errors(files.size());
+    std::vector<dev_t> synced;
+    std::vector<std::pair<dev_t, int>> syncErrors;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].temporary.empty()) continue;
+        const std::string folder = DirName(files[i].temporary);
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0) {
+            errors[i] = ErrnoText(errno);
+            continue;
+        }
+        int err = 0;
+        bool seen = false;
+        for (const dev_t d : synced) seen = seen || d == st.st_dev;
+        if (!seen) {
+            Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (dir.Get() < 0 || calls.syncfs(dir.Get()) != 0) err = errno;
+            synced.push_back(st.st_dev);
+            if (err != 0) syncErrors.emplace_back(st.st_dev, err);
+        }
+        for (const auto& [dev, e] : syncErrors)
+            if (dev == st.st_dev) errors[i] = ErrnoText(e);
+    }
+    std::vector<std::string> folders;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const FinishedFile& f = files[i];
+        if (f.temporary.empty()) continue;
+        if (errors[i].empty() && calls.rename(f.temporary.c_str(), f.target.c_str()) != 0) errors[i] = ErrnoText(errno);
+        if (!errors[i].empty()) {
+            ::unlink(f.temporary.c_str());
+            continue;
+        }
+        std::string folder = DirName(f.target);
+        bool seen = false;
+        for (const std::string& d : folders) seen = seen || d == folder;
+        if (!seen) folders.push_back(std::move(folder));
+    }
+    // The renames themselves, once per folder.
+    for (const std::string& folder : folders) {
+        Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.Get() >= 0) (void)calls.fsync(dir.Get());
+    }
+    for (size_t i = 0; i < files.size(); ++i) done(i, errors[i]);
+}
+
+void DropFinished(const std::vector<FinishedFile>& files) {
+    for (const FinishedFile& f : files)
+        if (!f.temporary.empty()) ::unlink(f.temporary.c_str());
 }
 
 void AtomicFile::Discard() {

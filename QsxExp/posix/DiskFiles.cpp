@@ -1,16 +1,28 @@
 #include <cerrno>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "QsxExp/DiskFile.h"
 #include "util/Files.h"
 
 namespace qsx {
+
+// Finished temporaries, in the order they were finished, with the paths the
+// exporter named them by.
+struct DiskFiles::Pending {
+    std::vector<std::string> paths;
+    std::vector<util::FinishedFile> files;
+};
+
 namespace {
 
-// Written beside its destination and renamed over it (util::AtomicFile).
+// Written beside its destination (util::AtomicFile) and, once finished,
+// renamed over it with the others of the run (util::PublishTogether).
 class PosixDiskFile final : public BufferedDiskFile {
 public:
-    bool Open(const std::string& path, std::string* error) { return file_.Open(path, error); }
+    PosixDiskFile(std::string path, DiskFiles::Pending& pending) : path_(std::move(path)), pending_(pending) {}
+    bool Open(std::string* error) { return file_.Open(path_, error); }
 
 private:
     bool WriteThrough(const char* data, size_t size) override {
@@ -18,17 +30,41 @@ private:
         error_ = util::ErrnoText(errno);
         return false;
     }
-    bool Publish() override { return file_.Commit(&error_); }
+    bool Finish() override {
+        util::FinishedFile finished;
+        if (!file_.Finish(&finished, &error_)) return false;
+        pending_.paths.push_back(path_);
+        pending_.files.push_back(std::move(finished));
+        return true;
+    }
     void Abandon() override { file_.Discard(); }
 
+    std::string path_;
+    DiskFiles::Pending& pending_;
     util::AtomicFile file_;
 };
 
 }  // namespace
 
-std::unique_ptr<BufferedDiskFile> OpenDiskFile(const std::string& path, std::string* error) {
-    auto file = std::make_unique<PosixDiskFile>();
-    if (!file->Open(path, error)) return nullptr;
+DiskFiles::DiskFiles() : pending_(std::make_unique<Pending>()) {}
+
+DiskFiles::~DiskFiles() { DropUnpublished(); }
+
+void DiskFiles::Publish(const Published& done) {
+    Pending batch = std::move(*pending_);
+    *pending_ = Pending();
+    util::PublishTogether(batch.files, [&](size_t i, const std::string& error) { done(batch.paths[i], error); });
+}
+
+void DiskFiles::DropUnpublished() {
+    util::DropFinished(pending_->files);
+    *pending_ = Pending();
+}
+
+std::unique_ptr<BufferedDiskFile> OpenDiskFile(const std::string& path, DiskFiles::Pending& pending,
+                                               std::string* error) {
+    auto file = std::make_unique<PosixDiskFile>(path, pending);
+    if (!file->Open(error)) return nullptr;
     return file;
 }
 

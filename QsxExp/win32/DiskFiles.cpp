@@ -1,11 +1,13 @@
 // Files on disk under Windows: each is written beside its destination as
 // "NAME.partial-PID" through the wide-character API (UTF-8 names work), in
-// binary (CR LF stays CR LF), flushed to disk, and moved over the destination
-// only when every write, the flush and the close succeeded; otherwise the
-// temporary is deleted and the destination is as it was.
+// binary (CR LF stays CR LF), flushed to disk and closed when finished, and
+// moved over the destination with the others of the run only when every
+// write, the flush and the close succeeded; otherwise the temporary is
+// deleted and the destination is as it was.
 #include <cerrno>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "QsxExp/DiskFile.h"
 #include "util/Files.h"
@@ -14,12 +16,23 @@
 #include <windows.h>
 
 namespace qsx {
+
+// A finished temporary and its destination, and the path the exporter named.
+struct DiskFiles::Pending {
+    struct File {
+        std::string path;
+        std::wstring temporary, target;
+    };
+    std::vector<File> files;
+};
+
 namespace {
 
 using util::WindowsErrorText;
 
 class Win32DiskFile final : public BufferedDiskFile {
 public:
+    Win32DiskFile(std::string path, DiskFiles::Pending& pending) : path_(std::move(path)), pending_(pending) {}
     ~Win32DiskFile() override { Abandon(); }
 
     bool Open(const std::string& path, std::string* error) {
@@ -60,14 +73,12 @@ private:
         return true;
     }
 
-    bool Publish() override {
+    bool Finish() override {
         bool ok = true;
         if (!FlushFileBuffers(file_)) ok = Failed(GetLastError());
         const HANDLE h = std::exchange(file_, INVALID_HANDLE_VALUE);
         if (!CloseHandle(h) && ok) ok = Failed(GetLastError());
-        if (ok && !MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            ok = Failed(GetLastError());
-        if (ok) temporary_.clear();
+        if (ok) pending_.files.push_back({path_, std::exchange(temporary_, std::wstring()), target_});
         Abandon();
         return ok;
     }
@@ -83,14 +94,40 @@ private:
         return false;
     }
 
+    std::string path_;
+    DiskFiles::Pending& pending_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
     std::wstring target_, temporary_;
 };
 
 }  // namespace
 
-std::unique_ptr<BufferedDiskFile> OpenDiskFile(const std::string& path, std::string* error) {
-    auto file = std::make_unique<Win32DiskFile>();
+DiskFiles::DiskFiles() : pending_(std::make_unique<Pending>()) {}
+
+DiskFiles::~DiskFiles() { DropUnpublished(); }
+
+void DiskFiles::Publish(const Published& done) {
+    std::vector<Pending::File> batch = std::move(pending_->files);
+    pending_->files.clear();
+    for (const Pending::File& f : batch) {
+        if (MoveFileExW(f.temporary.c_str(), f.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            done(f.path, "");
+            continue;
+        }
+        const std::string why = WindowsErrorText(GetLastError());
+        DeleteFileW(f.temporary.c_str());
+        done(f.path, why);
+    }
+}
+
+void DiskFiles::DropUnpublished() {
+    for (const Pending::File& f : pending_->files) DeleteFileW(f.temporary.c_str());
+    pending_->files.clear();
+}
+
+std::unique_ptr<BufferedDiskFile> OpenDiskFile(const std::string& path, DiskFiles::Pending& pending,
+                                               std::string* error) {
+    auto file = std::make_unique<Win32DiskFile>(path, pending);
     if (!file->Open(path, error)) return nullptr;
     return file;
 }

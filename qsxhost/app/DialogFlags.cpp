@@ -263,12 +263,4 @@ std::vector<std::string> ReplaceRefusedStoredValues(host::Registry& registry, st
     return notes;
 }
 
-DialogChoices ReadDialogChoices(const host::DialogWindow& dialog) {
-    DialogChoices c;
-    c.header = dialog.GetCheck(IDC_SAVEHEADER) == host::BST_CHECKED;
-    c.animation = dialog.GetCheck(IDC_SAVEANIMATION) == host::BST_CHECKED;
-    c.hierarchy = dialog.GetCurSel(IDC_HIERARCHY);
-    return c;
-}
-
 }  // namespace qsxhost

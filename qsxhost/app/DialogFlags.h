@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "host/Registry.h"
-#include "qsxhost/app/OutputPlan.h"
 #include "qsxhost/ui/MemoryDialog.h"
 
 namespace qsxhost {
@@ -34,9 +33,5 @@ std::string_view FlagThatSet(const std::vector<ControlEdit>& edits, int id);
 // its default in the dialog, and one message (without the file's name) saying
 // what was stored and what is used instead.
 std::vector<std::string> ReplaceRefusedStoredValues(host::Registry& registry, std::vector<ControlEdit>& edits);
-
-// The dialog's choices that decide which files a run writes, as its
-// controls hold them when OK is pressed.
-DialogChoices ReadDialogChoices(const host::DialogWindow& dialog);
 
 }  // namespace qsxhost

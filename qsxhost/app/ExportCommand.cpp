@@ -1,5 +1,7 @@
 #include "qsxhost/app/ExportCommand.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <initializer_list>
@@ -8,7 +10,6 @@
 #include "qsxhost/app/DialogFlags.h"
 #include "qsxhost/app/HostApp.h"
 #include "qsxhost/app/Messages.h"
-#include "qsxhost/app/OutputPlan.h"
 #include "qsxhost/app/SceneReport.h"
 #include "qsxhost/sources/json/JsonScene.h"
 
@@ -50,35 +51,54 @@ void PrintWritten(const std::string& path, long long (*fileSize)(const std::stri
     std::fprintf(stderr, "qsxexport: wrote %s (%lld bytes)\n", path.c_str(), size);
 }
 
+bool IsStreamOutput(const std::string& output) {
+    if (output == "-") return true;
+    struct stat st {};
+    return ::stat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 int RunExport(const Args& a, const ExportRun& run, host::Registry& registry, const Plugin& plugin,
-              const ExportPlatform& platform, bool* ok) {
+              const ExportPlatform& platform, OutputGate& gate, bool* ok) {
     *ok = false;
+    std::string output = a.output;
+    std::vector<ControlEdit> edits = a.edits;
+    if (IsStreamOutput(output)) {
+        if (output == "-") {
+            if (platform.standardOutput.empty()) {
+                PrintMessage("", "OUTPUT - (standard output) is not in this build; name a file");
+                return kExitUsage;
+            }
+            output = platform.standardOutput;
+            gate.SetStandardOutput(output);
+        }
+        // A stream takes the script; side files from the stored settings would
+        // land beside a device or a pipe. The flags may still ask for them.
+        std::vector<ControlEdit> streamEdits;
+        std::string unused;
+        for (const char* flag : {"--no-header", "--no-animation"})
+            TakeDialogFlag(flag, [](std::string*) { return false; }, streamEdits, &unused);
+        edits.insert(edits.begin(), streamEdits.begin(), streamEdits.end());
+    }
     // A stored value the dialog would refuse would fail every batch run; the
     // run goes on with its default (the dialog shows it as stored).
-    std::vector<ControlEdit> edits = a.edits;
     if (!run.interactive)
         for (const std::string& note : ReplaceRefusedStoredValues(registry, edits))
             PrintMessage(platform.settingsName, note);
 
+    if (platform.approved) gate.OnApproved(platform.approved);
+
     HostApp app(run.scene, registry);
     app.SetDialog(run.interactive ? DialogMode::Terminal : DialogMode::Batch, std::move(edits));
     app.SetProgressShown(run.progress);
-    OutputPlan plan;
-    DialogChoices chosen;
-    app.SetOkCheck([&](const host::DialogWindow& dialog) {
-        chosen = ReadDialogChoices(dialog);
-        plan = PlanOutputs(a.output, chosen, run.scene.GetRootNode());
-        return FindCollision(plan, run.scenePath);
-    });
+    app.SetGate(&gate);
 
     auto exporter = plugin.CreateExporter();
     if (!exporter) {
         PrintMessage(plugin.Path(), "the exporter could not be created (out of memory)");
         return kExitFailed;
     }
-    if (platform.beforeExport) platform.beforeExport();
     const auto exportStart = std::chrono::steady_clock::now();
-    const int result = exporter->DoExport(a.output.c_str(), nullptr, &app, 0);
+    const int result = exporter->DoExport(output.c_str(), nullptr, &app, 0);
     const double exportSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - exportStart).count();
     exporter.reset();
 
@@ -100,10 +120,11 @@ int RunExport(const Args& a, const ExportRun& run, host::Registry& registry, con
         PrintMessage("", app.Refusal());
         return kExitUsage;
     }
-    ReportExport(run.scene, run.sceneName, chosen, platform.filesWritten ? platform.filesWritten() : plan.files);
+    const std::vector<std::string> written = gate.WrittenFiles();
+    ReportExport(run.scene, run.sceneName, written);
     for (const auto& f : app.Failures()) {
         // A failed file never replaces the one that was there.
-        const bool kept = platform.keptEarlier && platform.keptEarlier(f.path);
+        const bool kept = gate.ExistedBefore(f.path);
         PrintMessage(f.path, "not written: " + f.reason + (kept ? "; the earlier file is unchanged" : ""));
     }
     if (app.AssertCount() > 0)
@@ -121,18 +142,7 @@ int RunExport(const Args& a, const ExportRun& run, host::Registry& registry, con
         // Which stored options this run started from, and whether it changed them.
         std::fprintf(stderr, "qsxexport: settings: %s (%s)\n", platform.settingsName.c_str(),
                      run.interactive || a.saveDefaults ? "read and saved" : "read only");
-        std::vector<std::string> files;
-        if (platform.filesWritten) {
-            files = platform.filesWritten();
-        } else {
-            for (const std::vector<std::string>* part : {&plan.nodeFiles, &plan.files})
-                for (const std::string& p : *part) {
-                    bool failed = false;
-                    for (const auto& f : app.Failures()) failed = failed || f.path == p;
-                    if (!failed) files.push_back(p);
-                }
-        }
-        for (const std::string& p : files) PrintWritten(p, platform.fileSize);
+        for (const std::string& p : written) PrintWritten(p, platform.fileSize);
     }
     // Settings that were to be stored and were not make the run fail as well.
     *ok = result == 1 && app.Failures().empty() && settingsError.empty();

@@ -8,10 +8,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/Registry.h"
 #include "qsxhost/app/CommandLine.h"
+#include "qsxhost/app/OutputGate.h"
 #include "qsxhost/app/PluginLoader.h"
 #include "qsxhost/sources/SceneSource.h"
 
@@ -50,19 +52,24 @@ struct ExportPlatform {
     // What the dialog ends with when it cannot run, and what is said then.
     intptr_t dialogFailed = 0;
     const char* dialogFailedMessage = "";
-    std::function<void()> beforeExport;  // may be empty
-    // The files the run put in place, where the platform keeps that record;
-    // without it the planned files stand in, less those that failed.
-    std::function<std::vector<std::string>()> filesWritten;
-    // Whether a file that failed left the earlier one untouched; may be empty.
-    std::function<bool(const std::string& path)> keptEarlier;
+    // Told the run's destinations once they are approved; may be empty.
+    std::function<void(const std::vector<std::string>& destinations)> approved;
+    // The path that writes to standard output, for OUTPUT "-"; "" where the
+    // platform has none.
+    std::string standardOutput;
     long long (*fileSize)(const std::string& path) = nullptr;
 };
 
 // Runs the exporter on run.scene towards a.output, with the dialog or in
 // batch, and says what came of it. Answers -1 when the export ran (*ok: every
-// file and the settings were written), else the exit status.
+// file and the settings were written), else the exit status. The gate holds
+// the run's inputs and the host's own files; the exporter's files pass it too,
+// and it keeps which were written.
 int RunExport(const Args& a, const ExportRun& run, host::Registry& registry, const Plugin& plugin,
-              const ExportPlatform& platform, bool* ok);
+              const ExportPlatform& platform, OutputGate& gate, bool* ok);
+
+// Whether OUTPUT is standard output, a device or a pipe: written in place,
+// with no side files unless a flag asks for them.
+bool IsStreamOutput(const std::string& output);
 
 }  // namespace qsxhost

@@ -39,33 +39,17 @@ void HostApp::ExportRefused(int control, std::string_view reason) {
     refusal_ = source + ": " + std::string(reason) + "; nothing was written";
 }
 
-namespace {
-
-// One dialog at a time: the handler in front of the exporter's finds the
-// check and the exporter's handler here.
-const HostApp::OkCheck* gOkCheck = nullptr;
-host::DlgProc gExporterProc = nullptr;
-
-intptr_t CheckedProc(host::DialogWindow* dialog, unsigned message, uintptr_t wParam, intptr_t lParam) {
-    if (message == host::WM_COMMAND && (wParam & 0xFFFF) == static_cast<uintptr_t>(host::IDOK)) {
-        const std::string refusal = (*gOkCheck)(*dialog);
-        if (!refusal.empty()) {
-            dialog->MessageBox(refusal.c_str(), kProgramName, host::MB_OK | host::MB_ICONWARNING);
-            return 1;
-        }
-    }
-    return gExporterProc(dialog, message, wParam, lParam);
+void HostApp::FileWritten(std::string_view path) {
+    if (gate_) gate_->Written(std::string(path));
 }
 
-}  // namespace
+std::string_view HostApp::ApproveFiles(const host::PlannedFile* files, size_t count) {
+    refusalText_ = gate_ ? gate_->Approve(files, count) : std::string();
+    return refusalText_;
+}
 
 intptr_t HostApp::DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) {
     dialogMessage_.clear();
-    if (okCheck_) {
-        gOkCheck = &okCheck_;
-        gExporterProc = proc;
-        proc = CheckedProc;
-    }
     if (dialogMode_ == DialogMode::Terminal) {
 #ifdef _WIN32
         // Windows has the dialog itself, from the plug-in's resources.

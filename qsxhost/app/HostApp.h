@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/Interface.h"
+#include "qsxhost/app/OutputGate.h"
 #include "qsxhost/ui/MemoryDialog.h"
 #include "qsxhost/sources/SceneSource.h"
 
@@ -25,10 +26,9 @@ public:
         edits_ = std::move(edits);
     }
     void SetProgressShown(bool shown) { progressShown_ = shown; }
-    // Asked when OK is pressed, before the exporter sees it: a message keeps
-    // the dialog open (a batch run then fails as on any refused check).
-    using OkCheck = std::function<std::string(const host::DialogWindow& dialog)>;
-    void SetOkCheck(OkCheck check) { okCheck_ = std::move(check); }
+    // The gate the exporter's files pass: it approves them when OK is
+    // pressed and hears of each one put in place.
+    void SetGate(OutputGate* gate) { gate_ = gate; }
 
     host::Interval GetAnimRange() override { return scene_.GetAnimRange(); }
     host::INode* GetRootNode() override { return scene_.GetRootNode(); }
@@ -37,6 +37,8 @@ public:
     void Assert1(int line, const char* file) override;
     void Warning(std::string_view message) override;
     void FileFailure(std::string_view path, std::string_view reason) override;
+    void FileWritten(std::string_view path) override;
+    std::string_view ApproveFiles(const host::PlannedFile* files, size_t count) override;
     void ExportRefused(int control, std::string_view reason) override;
     intptr_t DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) override;
     intptr_t SetWaitCursor() override;
@@ -68,7 +70,8 @@ private:
     int assertCount_ = 0;
     std::vector<Failure> failures_;
     std::string refusal_;
-    OkCheck okCheck_;
+    OutputGate* gate_ = nullptr;
+    std::string refusalText_;  // the last refusal ApproveFiles answered
     bool progressShown_ = false;
     bool progressOnScreen_ = false;
     std::chrono::steady_clock::time_point lastProgress_{};

@@ -22,10 +22,6 @@ namespace qsxhost {
 namespace {
 
 using qsx::util::DirName;
-using qsx::util::ExtensionDot;
-using qsx::util::FolderOf;
-using qsx::util::LastComponentStart;
-using qsx::util::SideFileName;
 
 // SIGINT, SIGTERM and SIGHUP are blocked in every thread and taken by a
 // watcher thread. The exporter writes each file under a temporary name that
@@ -33,8 +29,8 @@ using qsx::util::SideFileName;
 // On a signal the watcher stops the thread that runs the command where it
 // stands (so that it makes no new temporary and renames nothing more), then
 // removes this process's temporaries from every folder the run may write to,
-// says which files were already complete (a destination whose file is another
-// than before the export) and ends the process with 128 + the signal.
+// says which files were already in place (as the exporter told the gate) and
+// ends the process with 128 + the signal.
 
 // The interrupting signals that this run handles: those the process was not
 // started with ignored (as nohup or a shell's background job start it).
@@ -50,67 +46,13 @@ extern "C" void OnFreeze(int) {
     for (;;) pause();
 }
 
-// A destination of the run and the file that is there (through a link).
-struct Destination {
-    std::string path;
-    bool existed = false;  // a file is there (not a folder, device or pipe)
-    dev_t dev = 0;
-    ino_t ino = 0;
-};
-
-Destination Look(std::string path) {
-    Destination d;
-    struct stat st {};
-    d.existed = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    d.dev = st.st_dev;
-    d.ino = st.st_ino;
-    d.path = std::move(path);
-    return d;
-}
-
-// The numbered scripts of the separate hierarchy beside output ("scene7.QSX"),
-// in number order.
-std::vector<std::string> NumberedScripts(const std::string& output) {
-    const size_t start = LastComponentStart(output);
-    const std::string stem = output.substr(start, std::min(ExtensionDot(output), output.size()) - start);
-    std::vector<std::pair<std::string, std::string>> found;  // number, path
-    if (DIR* dir = ::opendir(DirName(output).c_str())) {
-        while (const dirent* e = ::readdir(dir)) {
-            const std::string_view name = e->d_name;
-            if (name.size() <= stem.size() + 4 || name.compare(0, stem.size(), stem) != 0 ||
-                name.substr(name.size() - 4) != ".QSX")
-                continue;
-            const std::string_view number = name.substr(stem.size(), name.size() - stem.size() - 4);
-            if (number.find_first_not_of("0123456789") != std::string_view::npos) continue;
-            found.emplace_back(std::string(number), std::string(FolderOf(output)) + std::string(name));
-        }
-        ::closedir(dir);
-    }
-    std::sort(found.begin(), found.end(), [](const auto& x, const auto& y) {
-        return x.first.size() != y.first.size() ? x.first.size() < y.first.size() : x.first < y.first;
-    });
-    std::vector<std::string> paths;
-    for (auto& f : found) paths.push_back(std::move(f.second));
-    return paths;
-}
-
-// Every file the export may write, in the order of its passes.
-std::vector<std::string> Destinations(const std::string& output) {
-    std::vector<std::string> paths = {output};
-    for (std::string& p : NumberedScripts(output)) paths.push_back(std::move(p));
-    paths.push_back(SideFileName(output, ".qsh"));
-    paths.push_back(SideFileName(output, ".qsv"));
-    return paths;
-}
-
 struct Interruption {
     pthread_t worker{};            // the thread that runs the command
     std::mutex lock;               // held while a signal is handled
     bool finished = false;         // the command has ended: signals no longer stop it
     std::atomic<bool> prepared{false};  // the members below are set
-    std::string output;
+    const OutputGate* gate = nullptr;   // what the run has put in place
     std::vector<std::string> folders;   // where the run's temporaries may be
-    std::vector<Destination> before;
     bool terminal = false;              // standard input is a terminal, in the state below
     termios terminalState{};
 };
@@ -142,8 +84,7 @@ void WriteText(int fd, const std::string& text) { (void)qsx::util::WriteAll(fd, 
     std::string complete;
     if (in.prepared.load()) {
         for (const std::string& folder : in.folders) qsx::util::RemoveTemporariesOf(folder, ::getpid());
-        for (const std::string& p : qsxhost::FilesWrittenSinceExportBegan())
-            complete += (complete.empty() ? "" : ", ") + p;
+        for (const std::string& p : in.gate->WrittenFiles()) complete += (complete.empty() ? "" : ", ") + p;
     }
     const int fd = qsxhost::ImportGuard::UserStderr();
     std::string message = isatty(fd) ? "\r\033[K" : "";  // over a progress line
@@ -193,37 +134,25 @@ bool StartCommandThread(pthread_t* thread, const pthread_attr_t* attr, void* (*r
     return made;
 }
 
-// Before the export: what is at the destinations, and the folders its
-// temporaries go to (beside the targets of destinations that are links,
-// and beside the settings file).
-void PrepareForInterruption(const std::string& output, const std::string& settingsPath) {
+void PrepareForInterruption(const OutputGate& gate, const std::vector<std::string>& destinations,
+                            const std::string& settingsPath) {
     Interruption& in = gInterruption;
-    in.output = output;
-    in.folders = {DirName(output)};
-    for (const std::string& p : Destinations(output)) {
-        in.before.push_back(Look(p));
+    in.prepared.store(false);
+    in.gate = &gate;
+    in.folders.clear();
+    auto add = [&in](std::string folder) {
+        if (std::find(in.folders.begin(), in.folders.end(), folder) == in.folders.end())
+            in.folders.push_back(std::move(folder));
+    };
+    std::vector<std::string> paths = destinations;
+    paths.push_back(settingsPath);
+    for (const std::string& p : paths) {
+        if (p.empty()) continue;
+        add(DirName(p));
         std::string target;
-        if (qsx::util::ResolveLinks(p, &target) && target != p) in.folders.push_back(DirName(target));
+        if (qsx::util::ResolveLinks(p, &target) && target != p) add(DirName(target));
     }
-    std::string settingsTarget;
-    if (!settingsPath.empty() && qsx::util::ResolveLinks(settingsPath, &settingsTarget))
-        in.folders.push_back(DirName(settingsTarget));
     in.prepared.store(true);
-}
-
-// Whether the file at path is the one that was there before the export.
-bool UnchangedSinceExportBegan(const std::string& path) {
-    const Destination now = Look(path);
-    for (const Destination& d : gInterruption.before)
-        if (d.path == path) return d.existed && now.existed && d.dev == now.dev && d.ino == now.ino;
-    return false;
-}
-
-std::vector<std::string> FilesWrittenSinceExportBegan() {
-    std::vector<std::string> written;
-    for (std::string& p : Destinations(gInterruption.output))
-        if (Look(p).existed && !UnchangedSinceExportBegan(p)) written.push_back(std::move(p));
-    return written;
 }
 
 void CommandFinished() {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "qsxhost/app/OutputGate.h"
+
 namespace qsxhost {
 
 // First thing in main, before any other thread is made: blocks the signals
@@ -18,18 +20,12 @@ void StartSignalWatch();
 // command's) so that the watcher knows which thread to stop.
 bool StartCommandThread(pthread_t* thread, const pthread_attr_t* attr, void* (*run)(void*), void* arg);
 
-// Before the export: what stands at the run's destinations, and the folders
-// its temporaries go to (beside the targets of destinations that are links,
-// and beside the settings file).
-void PrepareForInterruption(const std::string& output, const std::string& settingsPath);
-
-// Whether the file at path is the one that stood there before the export.
-bool UnchangedSinceExportBegan(const std::string& path);
-
-// The run's files that were put in place since the export began (the script
-// or the per-node scripts, the header, the animation file), in the order of
-// the export's passes.
-std::vector<std::string> FilesWrittenSinceExportBegan();
+// Once the run's files are approved: the folders its temporaries go to
+// (beside each destination, beside the targets of destinations that are
+// links, and beside the settings file), and the gate that knows which files
+// are already in place. Called again, it replaces what it was told.
+void PrepareForInterruption(const OutputGate& gate, const std::vector<std::string>& destinations,
+                            const std::string& settingsPath);
 
 // The command has ended and its files are in place: a signal from now on
 // ends the process as it would have.

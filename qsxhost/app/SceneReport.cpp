@@ -35,23 +35,13 @@ bool WritesTriangles(host::INode* root, host::TimeValue t) {
     return false;
 }
 
-void ReportExport(SceneSource& scene, const std::string& sceneName, const DialogChoices& chosen,
-                  const std::vector<std::string>& written) {
+void ReportExport(SceneSource& scene, const std::string& sceneName, const std::vector<std::string>& written) {
     if (!WritesTriangles(scene.GetRootNode(), scene.GetAnimRange().start))
         PrintMessage(sceneName, std::string("warning: nothing to export: ").append(scene.WhyNothingToExport()));
     for (const std::string& note : scene.Notes()) PrintMessage(sceneName, "note: " + note);
     for (const std::string& path : written) {
         if (!qsx::util::EndsWithNoCase(path, ".qsv")) continue;
         if (const std::string note = scene.AnimationNote(); !note.empty()) PrintMessage(path, "note: " + note);
-    }
-    constexpr int kFlatSingle = 1;  // the dialog's hierarchy list
-    if (chosen.hierarchy == kFlatSingle && (chosen.header || chosen.animation)) {
-        const char* files = chosen.header && chosen.animation ? "header and animation files"
-                            : chosen.header                   ? "header file"
-                                                              : "animation file";
-        PrintMessage("", std::string("warning: the hierarchy is flat (single clump): the script has no Tag lines for "
-                                     "the numbers in the ") +
-                             files);
     }
 }
 

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "host/Scene.h"
-#include "qsxhost/app/OutputPlan.h"
 #include "qsxhost/sources/SceneSource.h"
 
 namespace qsxhost {
@@ -17,10 +16,8 @@ bool WritesTriangles(host::INode* root, host::TimeValue t);
 
 // After an export, on standard error: why nothing was written when no
 // triangle was, what the file held that the scene left out, why the frames
-// of a written .qsv are all alike, and that a flat single clump gives the
-// header's and animation file's numbers no Tag lines to refer to.
-void ReportExport(SceneSource& scene, const std::string& sceneName, const DialogChoices& chosen,
-                  const std::vector<std::string>& written);
+// of a written .qsv are all alike.
+void ReportExport(SceneSource& scene, const std::string& sceneName, const std::vector<std::string>& written);
 
 // The --info report: lines that each begin with what they describe
 // ("node", "material", "animation", ...), node lines indented two spaces a

@@ -25,7 +25,7 @@
 #include "qsxhost/app/ImportGuard.h"
 #include "qsxhost/app/Interruption.h"
 #include "qsxhost/app/Messages.h"
-#include "qsxhost/app/OutputPlan.h"
+#include "qsxhost/app/OutputGate.h"
 #include "qsxhost/app/PluginLoader.h"
 #include "qsxhost/app/SceneReport.h"
 #include "qsxhost/settings/FileRegistry.h"
@@ -178,7 +178,16 @@ int Run(int argc, char** argv) {
     qsxhost::Args a;
     if (int rc = qsxhost::ParseArgs(std::vector<std::string>(argv, argv + argc), kFeatures, &a); rc >= 0) return rc;
     if (a.check) return qsxhost::RunCheck(a.files);
-    if (!a.files.empty()) return Preview(a, a.files);
+    if (!a.files.empty()) {
+        qsxhost::OutputGate gate;
+        for (const std::string& f : a.files) gate.AddInput(f, "script");
+        gate.AddHostFile(a.preview, "preview picture");
+        if (const std::string m = gate.Approve(nullptr, 0); !m.empty()) {
+            PrintMessage(a.preview, m);
+            return kExitUsage;
+        }
+        return Preview(a, a.files);
+    }
 
     if (a.listInputFormats) {
         std::printf("%s\n", qsxhost::AssimpInputExtensions().c_str());
@@ -215,9 +224,15 @@ int Run(int argc, char** argv) {
         PrintMessage("", "--input-format is for a scene read from a pipe or standard input, not the file " + a.scene);
         return kExitUsage;
     }
-    if (const std::string m = a.info ? "" : qsxhost::OutputIsScene(a.output, scenePath); !m.empty()) {
-        PrintMessage(a.output, m);
-        return kExitUsage;
+    // Every file the run writes passes one gate; the plainest refusal, the
+    // script over the scene, is said before the scene is read.
+    qsxhost::OutputGate gate;
+    gate.AddInput(scenePath, "scene file");
+    if (!a.info && a.output != "-") {
+        if (const std::string m = gate.Refusal(a.output, "script"); !m.empty()) {
+            PrintMessage(a.output, m);
+            return kExitUsage;
+        }
     }
     // A pipe, FIFO or device gives its bytes once: they are read whole here,
     // then looked at and parsed from memory.
@@ -300,13 +315,17 @@ int Run(int argc, char** argv) {
     platform.sayNotSaved = [&](const std::string& e) { PrintMessage(registry.Path(), "settings not saved: " + e); };
     platform.dialogFailed = qsxhost::kTerminalTooSmall;
     platform.dialogFailedMessage = "the options dialog needs an 80\u00d720 terminal; enlarge it or use --batch";
-    platform.beforeExport = [&] { qsxhost::PrepareForInterruption(a.output, registry.Path()); };
-    platform.filesWritten = qsxhost::FilesWrittenSinceExportBegan;
-    platform.keptEarlier = qsxhost::UnchangedSinceExportBegan;
+    platform.approved = [&](const std::vector<std::string>& destinations) {
+        qsxhost::PrepareForInterruption(gate, destinations, registry.Path());
+    };
+    platform.standardOutput = "/dev/stdout";
     platform.fileSize = FileSize;
+    gate.AddInput(registry.Path(), "settings file");
+    if (qsxScript) gate.AddInput(SideFileName(a.scene, ".qsv"), "animation file of the scene");
+    gate.AddHostFile(a.preview, "preview picture");
     const qsxhost::ExportRun run{*scene, sceneName, scenePath, loadSeconds, interactive, progress};
     bool ok = false;
-    if (const int rc = qsxhost::RunExport(a, run, registry, *plugin, platform, &ok); rc >= 0) return rc;
+    if (const int rc = qsxhost::RunExport(a, run, registry, *plugin, platform, gate, &ok); rc >= 0) return rc;
 
     if (a.extractTextures && !json && !qsxScript) {
         const std::string dir = DirName(a.output);
@@ -321,7 +340,7 @@ int Run(int argc, char** argv) {
     }
     if (ok && !a.preview.empty()) {
         std::vector<std::string> scripts;
-        for (const std::string& p : qsxhost::FilesWrittenSinceExportBegan())
+        for (const std::string& p : gate.WrittenFiles())
             if (qsxhost::IsQsxScriptName(p)) scripts.push_back(p);
         if (!scripts.empty()) return Preview(a, scripts);
     }

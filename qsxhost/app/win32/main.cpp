@@ -18,7 +18,7 @@
 #include "qsxhost/app/CommandLine.h"
 #include "qsxhost/app/ExportCommand.h"
 #include "qsxhost/app/Messages.h"
-#include "qsxhost/app/OutputPlan.h"
+#include "qsxhost/app/OutputGate.h"
 #include "qsxhost/app/PluginLoader.h"
 #include "qsxhost/settings/Win32Registry.h"
 #include "qsxhost/sources/json/JsonScene.h"
@@ -114,8 +114,10 @@ int Run(const std::vector<std::string>& argv) {
         PrintMessage(sceneName, "is empty");
         return kExitUsage;
     }
-    if (!fromStdin) {
-        if (const std::string m = qsxhost::OutputIsScene(a.output, a.scene); !m.empty()) {
+    qsxhost::OutputGate gate;
+    if (!fromStdin) gate.AddInput(a.scene, "scene file");
+    if (a.output != "-") {
+        if (const std::string m = gate.Refusal(a.output, "script"); !m.empty()) {
             PrintMessage(a.output, m);
             return kExitUsage;
         }
@@ -148,7 +150,7 @@ int Run(const std::vector<std::string>& argv) {
     const qsxhost::ExportRun run{*scene, sceneName, fromStdin ? std::string() : a.scene, loadSeconds, interactive,
                                  false};
     bool ok = false;
-    if (const int rc = qsxhost::RunExport(a, run, registry, *plugin, platform, &ok); rc >= 0) return rc;
+    if (const int rc = qsxhost::RunExport(a, run, registry, *plugin, platform, gate, &ok); rc >= 0) return rc;
     return ok ? kExitOk : kExitFailed;
 }
 

@@ -1,4 +1,4 @@
-#include "QsxExp/MemoryFileSystem.h"
+#include "tests/support/MemoryFileSystem.h"
 
 namespace qsx {
 
@@ -17,6 +17,7 @@ public:
     bool Commit() override {
         if (!error_.empty()) return false;
         fs_->files[path_] = std::move(text_);
+        fs_->committed_.push_back(path_);
         text_.clear();
         return true;
     }
@@ -29,6 +30,12 @@ private:
     std::string text_;
     std::string error_;
 };
+
+void MemoryFileSystem::Publish(const Published& done) {
+    const std::vector<std::string> batch = std::move(committed_);
+    committed_.clear();
+    for (const std::string& path : batch) done(path, "");
+}
 
 std::unique_ptr<OutputFile> MemoryFileSystem::Open(const std::string& path, std::string* error) {
     ++opens;

@@ -1,0 +1,91 @@
+#include "qsxhost/app/OutputGate.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "util/FileIdentity.h"
+
+namespace qsxhost {
+
+void OutputGate::AddInput(const std::string& path, std::string kind) {
+    if (!path.empty()) inputs_.push_back({path, std::move(kind)});
+}
+
+void OutputGate::AddHostFile(const std::string& path, std::string kind) {
+    if (!path.empty()) hostFiles_.push_back({path, std::move(kind)});
+}
+
+std::string OutputGate::Shown(const Entry& e) const {
+    if (!standardOutput_.empty() && e.path == standardOutput_) return "standard output";
+    return "the " + e.kind + " " + e.path;
+}
+
+std::string OutputGate::Refusal(const std::string& path, const std::string& kind) const {
+    const std::string key = qsx::util::FileIdentity(path);
+    for (const Entry& in : inputs_)
+        if (qsx::util::FileIdentity(in.path) == key)
+            return Shown({path, kind}) + " would overwrite " + Shown(in) + "; nothing written";
+    return "";
+}
+
+std::string OutputGate::Approve(const host::PlannedFile* files, size_t count) {
+    std::vector<Entry> outputs;
+    outputs.reserve(count + hostFiles_.size());
+    for (size_t i = 0; i < count; ++i) outputs.push_back({files[i].path, files[i].kind});
+    outputs.insert(outputs.end(), hostFiles_.begin(), hostFiles_.end());
+
+    if (!standardOutput_.empty())
+        for (const Entry& o : outputs)
+            if (o.path != standardOutput_ && o.kind != std::string("preview picture") && o.kind != "extracted texture")
+                return "standard output takes the script alone, not " + Shown(o) +
+                       " (the header, the animation file and one script per node are files); nothing written";
+
+    // Keys of the files seen so far: the inputs first, then each output.
+    std::unordered_map<std::string, const Entry*> seen;
+    for (const Entry& in : inputs_) seen.emplace(qsx::util::FileIdentity(in.path), &in);
+    for (const Entry& o : outputs) {
+        if (qsx::util::NewFileInDeviceFolder(o.path))
+            return Shown(o) + " would be a new file in /dev, where only devices belong; nothing written";
+        const auto [at, fresh] = seen.emplace(qsx::util::FileIdentity(o.path), &o);
+        if (!fresh) return Shown(o) + " would overwrite " + Shown(*at->second) + "; nothing written";
+    }
+
+    destinations_.clear();
+    existed_.clear();
+    for (const Entry& o : outputs) {
+        struct stat st {};
+        existed_[o.path] = ::stat(o.path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        destinations_.push_back(o.path);
+    }
+    if (onApproved_) onApproved_(destinations_);
+    return "";
+}
+
+void OutputGate::Written(const std::string& path) {
+    std::lock_guard<std::mutex> hold(lock_);
+    written_.push_back(path);
+}
+
+std::vector<std::string> OutputGate::WrittenFiles() const {
+    // An interruption asks while the command's thread is stopped, perhaps
+    // holding the lock: it waits a little, then answers what it can.
+    for (int i = 0; i < 100; ++i) {
+        if (lock_.try_lock()) {
+            std::vector<std::string> copy = written_;
+            lock_.unlock();
+            return copy;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return {};
+}
+
+bool OutputGate::ExistedBefore(const std::string& path) const {
+    const auto it = existed_.find(path);
+    return it != existed_.end() && it->second;
+}
+
+}  // namespace qsxhost

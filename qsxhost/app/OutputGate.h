@@ -1,0 +1,62 @@
+// Every file a run writes passes this gate before anything is written: the
+// exporter's files as it plans them, and the host's own (the preview picture,
+// extracted textures). A file that is one of the run's inputs, or another
+// file of the same run (also through "./", links or hard links), or a new
+// file in /dev, refuses the run with both files named. The gate then keeps
+// what became of each file, for the report and for an interruption.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "host/Interface.h"
+
+namespace qsxhost {
+
+class OutputGate {
+public:
+    // A file the run reads ("scene file", "settings file", ...).
+    void AddInput(const std::string& path, std::string kind);
+    // A file the host writes after the export ("preview picture", ...).
+    void AddHostFile(const std::string& path, std::string kind);
+    // The script goes to standard output under this path: shown as "standard
+    // output", and it takes the script alone.
+    void SetStandardOutput(std::string path) { standardOutput_ = std::move(path); }
+
+    // Before the scene is read: a file the run will surely write against the
+    // inputs alone; the message, or "".
+    std::string Refusal(const std::string& path, const std::string& kind) const;
+
+    // The exporter's planned files with the host's: the first collision as a
+    // message naming both files, or "" when the run may write them all. Once
+    // approved, the paths are the run's destinations.
+    std::string Approve(const host::PlannedFile* files, size_t count);
+    // Told once the run's destinations are known (every file it may write).
+    void OnApproved(std::function<void(const std::vector<std::string>& destinations)> f) { onApproved_ = std::move(f); }
+    const std::vector<std::string>& Destinations() const { return destinations_; }
+
+    // A file of the run is in place; safe from any thread.
+    void Written(const std::string& path);
+    std::vector<std::string> WrittenFiles() const;
+    // Whether a file stood at path when the run's files were approved.
+    bool ExistedBefore(const std::string& path) const;
+
+private:
+    struct Entry {
+        std::string path, kind;
+    };
+    std::string Shown(const Entry& e) const;
+
+    std::vector<Entry> inputs_, hostFiles_;
+    std::string standardOutput_;
+    std::vector<std::string> destinations_;
+    std::unordered_map<std::string, bool> existed_;
+    std::function<void(const std::vector<std::string>&)> onApproved_;
+    mutable std::mutex lock_;
+    std::vector<std::string> written_;
+};
+
+}  // namespace qsxhost
