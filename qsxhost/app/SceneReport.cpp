@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "QsxExp/Options.h"
 #include "qsxhost/app/Messages.h"
 #include "util/Text.h"
 
@@ -44,8 +45,7 @@ void ReportExport(SceneSource& scene, const std::string& sceneName, const Dialog
         if (!qsx::util::EndsWithNoCase(path, ".qsv")) continue;
         if (const std::string note = scene.AnimationNote(); !note.empty()) PrintMessage(path, "note: " + note);
     }
-    constexpr int kFlatSingle = 1;  // the dialog's hierarchy list
-    if (chosen.hierarchy == kFlatSingle && (chosen.header || chosen.animation)) {
+    if (chosen.hierarchy == qsx::HIER_FLAT_SINGLE && (chosen.header || chosen.animation)) {
         const char* files = chosen.header && chosen.animation ? "header and animation files"
                             : chosen.header                   ? "header file"
                                                               : "animation file";
