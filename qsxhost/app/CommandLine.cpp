@@ -49,9 +49,9 @@ struct Reading {
     bool optionsEnded = false;
 };
 
-// What a run option needs of the build to be there.
-// Without an importer the importer's options are refused, naming why, and
-// not listed; an option of reading back is unknown to a build without it.
+// What a run option needs of the build. Without an importer its options are
+// refused, naming why, and not listed; a build that does not read scripts
+// back does not know the options that do.
 enum class Needs { Nothing, ReadBack, Importer };
 
 struct RunOption {
