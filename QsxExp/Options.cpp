@@ -73,16 +73,18 @@ std::string FormatScaleFactor(float value) {
     return std::string(buf, r.ptr);
 }
 
-void LoadOptions(host::Registry* registry, ExportOptions& options) {
-    std::unique_ptr<host::RegistryKey> key = registry ? registry->OpenKey(kOptionsKey) : nullptr;
-    const host::RegistryKey* k = key.get();
-    std::string text;
+namespace {
 
+// scaleText, when given, receives the text the factor was read from.
+void Load(const host::RegistryKey* k, ExportOptions& options, std::string* scaleText) {
+    std::string text;
     if (!ReadNumber(k, "Centre", options.centre)) options.centre = 1;
-    if (ReadText(k, "Scale factor", text))
+    if (ReadText(k, "Scale factor", text)) {
         options.scaleFactor = static_cast<float>(AtofC(text.c_str()));
-    else
+        if (scaleText) *scaleText = text;
+    } else {
         options.scaleFactor = 1.0f;
+    }
     if (!ReadNumber(k, "Scale type", options.scaleType)) options.scaleType = 1;
     if (!ReadNumber(k, "Hierarchy type", options.hierarchyType)) options.hierarchyType = HIER_PRESERVE;
     if (!ReadNumber(k, "Hints", options.hints)) options.hints = 0;
@@ -90,8 +92,33 @@ void LoadOptions(host::Registry* registry, ExportOptions& options) {
     if (!ReadText(k, "Ext Name", options.extName)) options.extName = "BMP";
     if (!ReadNumber(k, "Save header", options.saveHeader)) options.saveHeader = 0;
     if (!ReadNumber(k, "Save animation", options.saveAnimation)) options.saveAnimation = 0;
+}
 
+}  // namespace
+
+void LoadOptions(host::Registry* registry, ExportOptions& options) {
+    std::unique_ptr<host::RegistryKey> key = registry ? registry->OpenKey(kOptionsKey) : nullptr;
+    Load(key.get(), options, nullptr);
     if (key) key->Close();
+}
+
+bool AcceptScaleFactor(const char* text, float* factor) {
+    *factor = static_cast<float>(AtofC(text));
+    return *factor > 0.0f;
+}
+
+bool AcceptExtension(const char* text) { return std::strlen(text) <= 3; }
+
+StoredOptions ReadStoredOptions(host::Registry* registry) {
+    StoredOptions stored;
+    std::unique_ptr<host::RegistryKey> key = registry ? registry->OpenKey(kOptionsKey) : nullptr;
+    Load(key.get(), stored.options, &stored.scaleFactorText);
+    if (key) key->Close();
+    float shown = 0.0f;
+    stored.scaleFactorRefused =
+        !AcceptScaleFactor(FormatScaleFactor(stored.options.scaleFactor).c_str(), &shown);
+    stored.extNameRefused = !AcceptExtension(stored.options.extName.c_str());
+    return stored;
 }
 
 bool SaveOptions(host::Registry* registry, const ExportOptions& options) {

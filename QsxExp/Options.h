@@ -45,6 +45,24 @@ void LoadOptions(host::Registry* registry, ExportOptions& options);
 // Writes all nine values. Answers whether the store took them.
 bool SaveOptions(host::Registry* registry, const ExportOptions& options);
 
+// What the options dialog's OK takes. A scale factor is its text read by
+// AtofC and narrowed to float (into *factor, taken or not); OK wants it above
+// 0, since a factor that becomes 0 as a float is as useless as 0.
+bool AcceptScaleFactor(const char* text, float* factor);
+// An extension of at most 3 characters, whether or not it is in use.
+bool AcceptExtension(const char* text);
+
+// The stored options as LoadOptions gives them, and which of the stored
+// values OK would refuse once the dialog shows them: a scale factor shown as
+// FormatScaleFactor prints it and read back, an extension as it is.
+struct StoredOptions {
+    ExportOptions options;
+    std::string scaleFactorText;  // the stored text the factor was read from, "" when none was
+    bool scaleFactorRefused = false;
+    bool extNameRefused = false;
+};
+StoredOptions ReadStoredOptions(host::Registry* registry);
+
 // atof as the options read their numbers: the longest leading decimal number,
 // 0 when there is none (hexadecimal, inf and nan included), never following
 // the user's locale.

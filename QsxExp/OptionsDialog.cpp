@@ -1,6 +1,5 @@
 #include "QsxExp/OptionsDialog.h"
 
-#include <cstring>
 #include <string>
 
 #include "QsxExp/Options.h"
@@ -103,9 +102,7 @@ int QsxExport::OptionsFromDialog(host::DialogWindow* dialog) {
     options.centre = Ticked(dialog, IDC_CENTRE) ? 1 : 0;
 
     dialog->GetText(IDC_SCALEFACTOR, text, kDialogTextSize);
-    options.scaleFactor = static_cast<float>(AtofC(text));
-    // Tested after narrowing: a factor that becomes 0 as a float is as useless as 0.
-    if (!(options.scaleFactor > 0.0f)) {
+    if (!AcceptScaleFactor(text, &options.scaleFactor)) {
         ShowWarning(dialog, kScaleFactorWarning);
         return 0;
     }
@@ -124,7 +121,7 @@ int QsxExport::OptionsFromDialog(host::DialogWindow* dialog) {
     // one the override can use once it is switched on.
     dialog->GetText(IDC_EXTNAME, text, kDialogTextSize);
     options.extName = text;
-    if (std::strlen(text) > 3) {
+    if (!AcceptExtension(text)) {
         ShowWarning(dialog, kExtensionWarning);
         return 0;
     }

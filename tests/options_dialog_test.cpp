@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 #include "QsxExp/QsxExport.h"
 #include "QsxExp/resource.h"
 #include "host/Interface.h"
+#include "qsxhost/app/CommandLine.h"
 #include "qsxhost/ui/MemoryDialog.h"
 #include "tests/support/fake_host.h"
 
@@ -481,6 +483,87 @@ TEST_F(OptionsDialogTest, BatchRunEditsReachDisabledBoxesAndClearedChecks) {
     EXPECT_EQ(stored.textureFlags & qsx::TEX_OVERRIDE_EXT, 0u);
     EXPECT_EQ(stored.saveHeader, 0);
     EXPECT_EQ(stored.hints, -1);
+}
+
+using Change = std::function<void(ExportOptions&)>;
+Change Field(int32_t ExportOptions::*field, int32_t v) {
+    return [=](ExportOptions& o) { o.*field = v; };
+}
+Change Bit(uint32_t bit, bool on) {
+    return [=](ExportOptions& o) { o.textureFlags = on ? o.textureFlags | bit : o.textureFlags & ~bit; };
+}
+
+std::string Describe(const ExportOptions& o) {
+    return std::to_string(o.scaleFactor) + " " + std::to_string(o.scaleType) + " " + std::to_string(o.centre) + " " +
+           std::to_string(o.saveHeader) + std::to_string(o.saveAnimation) + " " + std::to_string(o.hierarchyType) +
+           " " + std::to_string(o.textureFlags) + " " + std::to_string(o.hints) + " " + o.extName;
+}
+
+// Each export flag through the command line and the batch dialog, from stored
+// options it changes: it changes its own option and nothing else. A flag that
+// takes no value refuses one given after '=', naming itself.
+TEST_F(OptionsDialogTest, EachExportFlagReachesItsControl) {
+    const qsxhost::CommandFeatures features{{"", {}, ""}};
+    const uint32_t allBits = qsx::TEX_SHOW | qsx::TEX_LIT | qsx::TEX_FORESHORTEN | qsx::TEX_FILTER | qsx::TEX_OVERRIDE_EXT;
+    const ExportOptions starts[] = {
+        {1.0f, 1, 0, 0, 0, qsx::HIER_PRESERVE, 0, 0, "BMP"},
+        {7.0f, 0, 1, 1, 1, qsx::HIER_SEPARATE, allBits, 2, "TGA"},
+    };
+    const struct {
+        std::vector<std::string> words;
+        Change change;
+    } cases[] = {
+        {{"--scale-to", "2.5"}, [](ExportOptions& o) { o.scaleType = 0, o.scaleFactor = 2.5f; }},
+        {{"--scale-by=4"}, [](ExportOptions& o) { o.scaleType = 1, o.scaleFactor = 4.0f; }},
+        {{"--centre"}, Field(&ExportOptions::centre, 1)},
+        {{"--no-centre"}, Field(&ExportOptions::centre, 0)},
+        {{"--hierarchy", "preserve"}, Field(&ExportOptions::hierarchyType, qsx::HIER_PRESERVE)},
+        {{"--hierarchy", "single"}, Field(&ExportOptions::hierarchyType, qsx::HIER_FLAT_SINGLE)},
+        {{"--hierarchy", "multiple"}, Field(&ExportOptions::hierarchyType, qsx::HIER_FLAT_MULTIPLE)},
+        {{"--hierarchy=separate"}, Field(&ExportOptions::hierarchyType, qsx::HIER_SEPARATE)},
+        {{"--hints", "none"}, Field(&ExportOptions::hints, 0)},
+        {{"--hints", "hidden-surface"}, Field(&ExportOptions::hints, 1)},
+        {{"--hints", "editable"}, Field(&ExportOptions::hints, 2)},
+        {{"--textures"}, Bit(qsx::TEX_SHOW, true)},
+        {{"--no-textures"}, Bit(qsx::TEX_SHOW, false)},
+        {{"--lit"}, Bit(qsx::TEX_LIT, true)},
+        {{"--no-lit"}, Bit(qsx::TEX_LIT, false)},
+        {{"--foreshorten"}, Bit(qsx::TEX_FORESHORTEN, true)},
+        {{"--no-foreshorten"}, Bit(qsx::TEX_FORESHORTEN, false)},
+        {{"--filter"}, Bit(qsx::TEX_FILTER, true)},
+        {{"--no-filter"}, Bit(qsx::TEX_FILTER, false)},
+        {{"--ext", "png"}, [](ExportOptions& o) { o.textureFlags |= qsx::TEX_OVERRIDE_EXT, o.extName = "PNG"; }},
+        {{"--no-ext"}, Bit(qsx::TEX_OVERRIDE_EXT, false)},
+        {{"--header"}, Field(&ExportOptions::saveHeader, 1)},
+        {{"--no-header"}, Field(&ExportOptions::saveHeader, 0)},
+        {{"--animation"}, Field(&ExportOptions::saveAnimation, 1)},
+        {{"--no-animation"}, Field(&ExportOptions::saveAnimation, 0)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.words[0]);
+        std::vector<std::string> argv = {"qsxexport"};
+        argv.insert(argv.end(), c.words.begin(), c.words.end());
+        argv.insert(argv.end(), {"scene.json", "out.QSX"});
+        for (const ExportOptions& start : starts) {
+            registry.keys.clear();
+            Store(start);
+            qsxhost::Args args;
+            ASSERT_EQ(qsxhost::ParseArgs(argv, features, &args), -1);
+            ASSERT_EQ(qsxhost::RunBatchDialog(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc,
+                                              reinterpret_cast<intptr_t>(&exporter), args.edits, nullptr),
+                      1);
+            ExportOptions want = start;
+            c.change(want);
+            EXPECT_EQ(Describe(exporter.options), Describe(want));
+        }
+        if (c.words.size() > 1 || c.words[0].find('=') != std::string::npos) continue;
+        qsxhost::Args args;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(qsxhost::ParseArgs({"qsxexport", c.words[0] + "=1", "scene.json", "out.QSX"}, features, &args),
+                  qsxhost::kExitUsage);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "qsxexport: option " + c.words[0] + " takes no value (see --help)\n");
+    }
 }
 
 TEST_F(OptionsDialogTest, BatchRunEndingInAnEditAnswersThatEnding) {

@@ -296,6 +296,29 @@ TEST(Options, ScaleFactorTextIsReadLikeAtof) {
     }
 }
 
+// OK sees a stored factor as the dialog shows it, "%.4f", so a factor that
+// loads above 0 but shows as 0.0000 or inf is refused as 0 would be.
+TEST(Options, StoredValuesOkWouldRefuse) {
+    const struct {
+        const char* scale;
+        const char* ext;
+        bool scaleRefused, extRefused;
+    } cases[] = {
+        {"2.5", "TGA", false, false}, {"-5", "", true, false},       {"0.00004", "TOOLONG", true, true},
+        {"1e39", "BMPX", true, true}, {"0.00006", "B", false, false}, {"3e38", "", false, false},
+    };
+    for (const auto& c : cases) {
+        MemRegistry mem;
+        mem.PutText("Scale factor", c.scale);
+        mem.PutText("Ext Name", c.ext);
+        const qsx::StoredOptions stored = qsx::ReadStoredOptions(&mem);
+        EXPECT_EQ(stored.scaleFactorRefused, c.scaleRefused) << c.scale;
+        EXPECT_EQ(stored.extNameRefused, c.extRefused) << c.ext;
+        EXPECT_EQ(stored.scaleFactorText, c.scale);
+        EXPECT_EQ(stored.options.extName, c.ext);
+    }
+}
+
 // Each case stores one value oddly and every other value unusually; the odd
 // value gives its field what the rules for reading give, the rest load as
 // stored.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "qsxhost/app/DialogFlags.h"
@@ -32,19 +33,189 @@ int Index(const std::string& value, std::initializer_list<const char*> names) {
     return -1;
 }
 
-bool IsFileOption(const std::string& arg) {
-    return arg == "--input-format" || arg == "--up-axis" || arg == "--fps" || arg == "--animation-index" ||
-           arg == "--extract-textures";
+constexpr int kGoOn = -1;
+
+int Refuse(const std::string& message) {
+    PrintMessage("", message);
+    return kExitUsage;
 }
 
-bool TakesValue(const std::string& arg, const CommandFeatures& features) {
-    return arg == "--plugin" || (IsFileOption(arg) && arg != "--extract-textures") ||
-           (features.readBack && (arg == "--preview" || arg == "--preview-size"));
+// The line as read so far.
+struct Reading {
+    const CommandFeatures& features;
+    Args* a;
+    std::vector<std::string> positional;
+    bool outputOption = false;
+    bool optionsEnded = false;
+};
+
+// What a run option needs of the build. Without an importer its options are
+// refused, naming why, and not listed; a build that does not read scripts
+// back does not know the options that do.
+enum class Needs { Nothing, ReadBack, Importer };
+
+struct RunOption {
+    const char* name;
+    const char* shortName;  // or nullptr
+    const char* valueName;  // the value it takes, or nullptr when it takes none
+    // Its --help description, lines split by '\n'; "" for the names alone,
+    // nullptr when another option's entry tells of it.
+    const char* help;
+    // Takes the option (and its value): kGoOn, or the exit status once it has said why.
+    int (*take)(Reading& r, const std::string& value);
+    Needs needs = Needs::Nothing;
+    const char* label = nullptr;  // the entry's left column, when not the names and value
+};
+
+// A setting of the importer's, which a JSON scene does not use.
+int FileOnly(Reading& r, const char* option) {
+    r.a->fileOnlyOptions.push_back(option);
+    return kGoOn;
+}
+
+int Set(bool& flag) {
+    flag = true;
+    return kGoOn;
+}
+
+// In --help order.
+const RunOption kRunOptions[] = {
+    {"-o", nullptr, "OUTPUT", "the script's path, in place of the second operand",
+     [](Reading& r, const std::string& v) {
+         r.a->output = v;
+         if (r.outputOption) return Refuse("option -o given twice (see --help)");
+         r.outputOption = true;
+         return kGoOn;
+     }},
+    {"--batch", nullptr, nullptr, "no dialog: export with the stored options as changed",
+     [](Reading& r, const std::string&) { return Set(r.a->batch); }},
+    {"--save-defaults", nullptr, nullptr, "store the options used (batch runs store nothing\notherwise)",
+     [](Reading& r, const std::string&) { return Set(r.a->saveDefaults); }},
+    {"--plugin", nullptr, "PATH", "the exporter library to load",
+     [](Reading& r, const std::string& v) {
+         r.a->plugin = v;
+         return kGoOn;
+     }},
+    {"--input-format", nullptr, "EXT",
+     "the 3D file format of a SCENE read from standard\ninput or a pipe (obj, gltf, ...; see\n"
+     "--list-input-formats); a JSON scene there is\nrecognised by its content",
+     [](Reading& r, const std::string& v) {
+         r.a->inputFormat = v;
+         return v.empty() ? Refuse("--input-format takes a 3D file extension (see --list-input-formats), not ''")
+                          : kGoOn;
+     },
+     Needs::Importer},
+    {"--up-axis", nullptr, "y|z|auto", "up axis of a 3D file's world (default auto)",
+     [](Reading& r, const std::string& v) {
+         const int n = Index(v, {"y", "z", "auto"});
+         if (n < 0) return Refuse("--up-axis takes y, z or auto, not '" + v + "'");
+         r.a->assimp.upAxis = n == 0 ? UpAxis::Y : n == 1 ? UpAxis::Z : UpAxis::Auto;
+         return FileOnly(r, "--up-axis");
+     },
+     Needs::Importer},
+    {"--fps", nullptr, "N", "frame rate for a 3D file's animation (default 30)",
+     [](Reading& r, const std::string& v) {
+         if (!ParseInt(v, 1, 4800, &r.a->assimp.fps)) return Refuse("--fps takes a whole number from 1 to 4800");
+         return FileOnly(r, "--fps");
+     },
+     Needs::Importer},
+    {"--animation-index", nullptr, "N", "which animation of a 3D file to use (default 0)",
+     [](Reading& r, const std::string& v) {
+         if (!ParseInt(v, 0, 1 << 30, &r.a->assimp.animationIndex))
+             return Refuse("--animation-index takes a whole number from 0");
+         return FileOnly(r, "--animation-index");
+     },
+     Needs::Importer},
+    {"--extract-textures", nullptr, nullptr, "write a 3D file's embedded textures beside OUTPUT",
+     [](Reading& r, const std::string&) {
+         r.a->extractTextures = true;
+         return FileOnly(r, "--extract-textures");
+     },
+     Needs::Importer},
+    {"--info", nullptr, nullptr,
+     "describe SCENE instead of exporting it (no OUTPUT):\nnodes, meshes, materials, textures, animations,\n"
+     "up axis and unit; --json prints a JSON document",
+     [](Reading& r, const std::string&) { return Set(r.a->info); }, Needs::ReadBack, "--info [--json]"},
+    {"--json", nullptr, nullptr, nullptr, [](Reading& r, const std::string&) { return Set(r.a->infoJson); },
+     Needs::ReadBack},
+    {"--verbose", "-v", nullptr,
+     "say what was read, the settings used and whether\nthey were saved, and each file written with its size",
+     [](Reading& r, const std::string&) { return Set(r.a->verbose); }},
+    {"--list-formats", nullptr, nullptr, "list what the loaded exporter writes",
+     [](Reading& r, const std::string&) { return Set(r.a->listFormats); }},
+    {"--list-input-formats", nullptr, nullptr, "list the 3D file extensions that can be read",
+     [](Reading& r, const std::string&) { return Set(r.a->listInputFormats); }},
+    {"--check", nullptr, nullptr,
+     "check scripts (with the .qsh and .qsv beside them),\nheaders and animation files as the exporter writes\n"
+     "them: one line per problem, a summary per file; exit\n0 clean, 1 problems, 2 a file not readable",
+     [](Reading& r, const std::string&) { return Set(r.a->check); }, Needs::ReadBack, "--check FILE..."},
+    {"--preview", nullptr, "PNG", "after the export, draw what was written into PNG;\nwith SCRIPT alone, draw that script",
+     [](Reading& r, const std::string& v) {
+         r.a->preview = v;
+         return v.empty() ? Refuse("--preview takes the path of the PNG file to write, not ''") : kGoOn;
+     },
+     Needs::ReadBack},
+    {"--preview-size", nullptr, "WxH", "the picture's size (default 800x600)",
+     [](Reading& r, const std::string& v) {
+         const size_t x = v.find('x');
+         if (x == std::string::npos || !ParseInt(v.substr(0, x), 16, 8192, &r.a->previewWidth) ||
+             !ParseInt(v.substr(x + 1), 16, 8192, &r.a->previewHeight))
+             return Refuse("--preview-size takes WIDTHxHEIGHT, each from 16 to 8192 (800x600)");
+         return kGoOn;
+     },
+     Needs::ReadBack},
+    {"--help", "-h", nullptr, "",
+     [](Reading& r, const std::string&) {
+         std::fputs(Usage(r.features).c_str(), stdout);
+         return static_cast<int>(kExitOk);
+     },
+     Needs::Nothing, "-h, --help, -V, --version"},
+    {"--version", "-V", nullptr, nullptr,
+     [](Reading& r, const std::string&) {
+         std::printf("qsxexport %s\n", QSX_VERSION);
+         return Set(r.a->version);  // main then names the exporter library and its version record
+     }},
+    {"--", nullptr, nullptr, "the words after it are SCENE and OUTPUT, even if\nthey begin with -",
+     [](Reading& r, const std::string&) { return Set(r.optionsEnded); }},
+};
+
+bool Present(const RunOption& o, const CommandFeatures& features) {
+    return o.needs != Needs::ReadBack || features.readBack;
+}
+
+// The option named arg that this build has, or nullptr.
+const RunOption* FindRunOption(const std::string& arg, const CommandFeatures& features) {
+    for (const RunOption& o : kRunOptions)
+        if ((arg == o.name || (o.shortName && arg == o.shortName)) && Present(o, features)) return &o;
+    return nullptr;
+}
+
+// "  LABEL   description" with the description's further lines under its first.
+void AppendEntry(std::string& s, const std::string& label, std::string_view help) {
+    constexpr size_t kColumn = 27;
+    s.append("  ").append(label);
+    if (!help.empty()) s.append(label.size() + 3 <= kColumn ? kColumn - 2 - label.size() : 1, ' ');
+    for (size_t from = 0, nl; from < help.size(); from = nl + 1) {
+        nl = help.find('\n', from);
+        if (nl == std::string_view::npos) nl = help.size();
+        if (from > 0) s.append("\n").append(kColumn, ' ');
+        s.append(help.substr(from, nl - from));
+    }
+    s.append("\n");
+}
+
+std::string Label(const RunOption& o) {
+    if (o.label) return o.label;
+    std::string label = o.shortName ? std::string(o.shortName) + ", " : std::string();
+    label.append(o.name);
+    if (o.valueName) label.append(" ").append(o.valueName);
+    return label;
 }
 
 }  // namespace
 
-std::string Usage(const UsageText& text) {
+std::string Usage(const CommandFeatures& features) {
+    const UsageText& text = features.usage;
     std::string s = text.intro;
     s.append(
         "An option's value may follow it as the next word or after '=' (--hints=none).\n"
@@ -66,32 +237,31 @@ std::string Usage(const UsageText& text) {
         "  --animation, --no-animation        write the animation file OUTPUT.qsv,\n"
         "                           or not\n"
         "\n"
-        "Run options:\n"
-        "  -o OUTPUT                the script's path, in place of the second operand\n"
-        "  --batch                  no dialog: export with the stored options as changed\n"
-        "  --save-defaults          store the options used (batch runs store nothing\n"
-        "                           otherwise)\n");
-    s.append(text.sceneOptions);
-    s.append(
-        "  -v, --verbose            say what was read, the settings used and whether\n"
-        "                           they were saved, and each file written with its size\n"
-        "  --list-formats           list what the loaded exporter writes\n");
-    s.append(text.moreOptions);
-    s.append(
-        "  -h, --help, -V, --version\n"
-        "  --                       the words after it are SCENE and OUTPUT, even if\n"
-        "                           they begin with -\n"
-        "\n");
+        "Run options:\n");
+    for (const RunOption& o : kRunOptions) {
+        const OptionHelp* own = nullptr;
+        for (const OptionHelp& h : text.options)
+            if (std::string_view(h.option) == o.name) own = &h;
+        if (own) {
+            if (own->text) AppendEntry(s, own->label ? own->label : Label(o), own->text);
+        } else if (o.help && Present(o, features) && !(o.needs == Needs::Importer && features.noImporter)) {
+            AppendEntry(s, Label(o), o.help);
+        }
+    }
+    s.append("\n");
     s.append(text.exitStatus);
     return s;
 }
 
 int ParseArgs(const std::vector<std::string>& argv, const CommandFeatures& features, Args* a) {
-    std::vector<std::string> positional;
-    bool outputOption = false;
+    Reading r{features, a, {}};
     const size_t argc = argv.size();
     for (size_t i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (r.optionsEnded) {
+            r.positional.push_back(arg);
+            continue;
+        }
         // --name=value gives an option its value in the same word.
         std::optional<std::string> attached;
         if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos && eq > 2) {
@@ -110,107 +280,34 @@ int ParseArgs(const std::vector<std::string>& argv, const CommandFeatures& featu
             *out = argv[++i];
             return true;
         };
-        std::string v, refusal;
-        int n = 0;
+        std::string refusal;
         if (const FlagMatch m = TakeDialogFlag(arg, value, a->edits, &refusal); m != FlagMatch::NotOurs) {
             if (m == FlagMatch::Refused) {
                 if (!refusal.empty()) PrintMessage("", refusal);
                 return kExitUsage;
             }
-            if (attached) {
-                PrintMessage("", "option " + arg + " takes no value (see --help)");
-                return kExitUsage;
-            }
-        } else if (features.noImporter && IsFileOption(arg)) {
+            if (attached) return Refuse("option " + arg + " takes no value (see --help)");
+            continue;
+        }
+        const RunOption* option = FindRunOption(arg, features);
+        if (option && option->needs == Needs::Importer && features.noImporter) {
             std::string message = "option ";
             message.append(arg).append(" is for 3D files; ").append(features.noImporter);
-            PrintMessage("", message);
-            return kExitUsage;
-        } else if (attached && !TakesValue(arg, features)) {
-            PrintMessage("", "option " + arg + " takes no value (see --help)");
-            return kExitUsage;
-        } else if (arg == "--help" || arg == "-h") {
-            std::fputs(Usage(features.usage).c_str(), stdout);
-            return kExitOk;
-        } else if (arg == "--version" || arg == "-V") {
-            std::printf("qsxexport %s\n", QSX_VERSION);
-            a->version = true;  // also names the exporter library and its version record
-        } else if (arg == "--batch") {
-            a->batch = true;
-        } else if (arg == "--save-defaults") {
-            a->saveDefaults = true;
-        } else if (arg == "-v" || arg == "--verbose") {
-            a->verbose = true;
-        } else if (arg == "--list-formats") {
-            a->listFormats = true;
-        } else if (arg == "--list-input-formats") {
-            a->listInputFormats = true;
-        } else if (arg == "--extract-textures") {
-            a->extractTextures = true;
-            a->fileOnlyOptions.push_back(arg);
-        } else if (features.readBack && arg == "--info") {
-            a->info = true;
-        } else if (features.readBack && arg == "--json") {
-            a->infoJson = true;
-        } else if (features.readBack && arg == "--check") {
-            a->check = true;
-        } else if (features.readBack && arg == "--preview") {
-            if (!value(&a->preview)) return kExitUsage;
-            if (a->preview.empty()) {
-                PrintMessage("", "--preview takes the path of the PNG file to write, not ''");
-                return kExitUsage;
-            }
-        } else if (features.readBack && arg == "--preview-size") {
-            const size_t x = value(&v) ? v.find('x') : std::string::npos;
-            if (x == std::string::npos || !ParseInt(v.substr(0, x), 16, 8192, &a->previewWidth) ||
-                !ParseInt(v.substr(x + 1), 16, 8192, &a->previewHeight)) {
-                PrintMessage("", "--preview-size takes WIDTHxHEIGHT, each from 16 to 8192 (800x600)");
-                return kExitUsage;
-            }
-        } else if (arg == "-o") {
-            if (!value(&a->output)) return kExitUsage;
-            if (outputOption) {
-                PrintMessage("", "option -o given twice (see --help)");
-                return kExitUsage;
-            }
-            outputOption = true;
-        } else if (arg == "--plugin") {
-            if (!value(&a->plugin)) return kExitUsage;
-        } else if (arg == "--input-format") {
-            if (!value(&a->inputFormat)) return kExitUsage;
-            if (a->inputFormat.empty()) {
-                PrintMessage("", "--input-format takes a 3D file extension (see --list-input-formats), not ''");
-                return kExitUsage;
-            }
-        } else if (arg == "--up-axis") {
-            if (!value(&v)) return kExitUsage;
-            if ((n = Index(v, {"y", "z", "auto"})) < 0) {
-                PrintMessage("", "--up-axis takes y, z or auto, not '" + v + "'");
-                return kExitUsage;
-            }
-            a->assimp.upAxis = n == 0 ? UpAxis::Y : n == 1 ? UpAxis::Z : UpAxis::Auto;
-            a->fileOnlyOptions.push_back(arg);
-        } else if (arg == "--fps") {
-            if (!value(&v) || !ParseInt(v, 1, 4800, &a->assimp.fps)) {
-                PrintMessage("", "--fps takes a whole number from 1 to 4800");
-                return kExitUsage;
-            }
-            a->fileOnlyOptions.push_back(arg);
-        } else if (arg == "--animation-index") {
-            if (!value(&v) || !ParseInt(v, 0, 1 << 30, &a->assimp.animationIndex)) {
-                PrintMessage("", "--animation-index takes a whole number from 0");
-                return kExitUsage;
-            }
-            a->fileOnlyOptions.push_back(arg);
-        } else if (arg == "--") {
-            for (++i; i < argc; ++i) positional.push_back(argv[i]);
+            return Refuse(message);
+        }
+        if (attached && !(option && option->valueName)) return Refuse("option " + arg + " takes no value (see --help)");
+        if (option) {
+            std::string v;
+            if (option->valueName && !value(&v)) return kExitUsage;
+            if (const int status = option->take(r, v); status != kGoOn) return status;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            PrintMessage("", "unknown option " + arg + " (see --help)");
-            return kExitUsage;
+            return Refuse("unknown option " + arg + " (see --help)");
         } else {
-            positional.push_back(arg);
+            r.positional.push_back(arg);
         }
     }
+    const std::vector<std::string>& positional = r.positional;
+    const bool outputOption = r.outputOption;
     if (a->version || a->listFormats || a->listInputFormats) return -1;
     if (a->infoJson && !a->info) {
         PrintMessage("", "--json goes with --info (see --help)");

@@ -26,24 +26,31 @@ struct Args {
     AssimpOptions assimp;
 };
 
-// The --help text in the build's own words around the lines both builds share.
+// A build's own words in --help for one run option, in place of the option's
+// usual entry: for an option it describes differently, or for one it lacks.
+struct OptionHelp {
+    const char* option;           // the option's long name, or its only one
+    const char* label = nullptr;  // the entry's left column, when not the option's names and value
+    const char* text = nullptr;   // the description, lines split by '\n'; nullptr leaves the entry out
+};
+
+// The --help text in the build's own words around the entries both builds share.
 struct UsageText {
-    const char* intro;          // the synopsis and what the command does, up to the value syntax
-    const char* sceneOptions;   // run options from --plugin to just before -v
-    const char* moreOptions;    // run options from --list-input-formats to just before -h
-    const char* exitStatus;     // from "Exit status:" to the end
+    const char* intro;                // the synopsis and what the command does, up to the value syntax
+    std::vector<OptionHelp> options;  // the run options this build describes in its own words
+    const char* exitStatus;           // from "Exit status:" to the end
 };
 
 struct CommandFeatures {
     UsageText usage;
     // Why 3D files other than JSON scenes are not read, or nullptr when they
-    // are; their options are then refused with this reason.
+    // are; their options are then refused with this reason, and not listed.
     const char* noImporter = nullptr;
     // --info, --check and --preview; a build without them does not know them.
     bool readBack = true;
 };
 
-std::string Usage(const UsageText& text);
+std::string Usage(const CommandFeatures& features);
 
 // argv[0] is the program. Answers -1 to go on, else the exit status (after
 // --help, or when the line is refused, which it has then said).

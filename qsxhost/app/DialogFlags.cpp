@@ -2,19 +2,16 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <initializer_list>
-#include <memory>
 
 #include "QsxExp/Options.h"
 #include "QsxExp/resource.h"
-#include "util/Text.h"
 
 namespace qsxhost {
 namespace {
 
-// What an edit's value is: fixed, the flag's argument as typed, or the
-// argument's place among the flag's choices.
+// What an edit's value is: fixed, the flag's argument as typed, or the value
+// of the flag's choice the argument names.
 enum class From { Fixed, Argument, Choice };
 
 struct EditSpec {
@@ -24,9 +21,15 @@ struct EditSpec {
     int value;
 };
 
+// An argument a flag takes by name, and the value it puts in the control.
+struct Choice {
+    const char* name;
+    int value;
+};
+
 struct FlagSpec {
     std::string_view flag;
-    std::initializer_list<const char*> choices;
+    std::initializer_list<Choice> choices;
     std::initializer_list<EditSpec> edits;
     // The argument, when it must be checked before the dialog sees it: answers
     // what is wrong with it after "FLAG: ", or "" when it is taken.
@@ -46,9 +49,10 @@ std::string NotAPositiveNumber(const std::string& argument) { return "'" + argum
 // A size the dialog can hold: a positive number that is a finite float.
 std::string SizeRefusal(const std::string& argument) {
     double v = 0.0;
+    float f = 0.0f;
     if (!StrictNumber(argument, &v) || v <= 0.0) return NotAPositiveNumber(argument);
-    const float f = static_cast<float>(v);
-    if (!(f > 0.0f) || !std::isfinite(f)) return "'" + argument + "' is outside the float range (about 1e-45 to 3e+38)";
+    if (!qsx::AcceptScaleFactor(argument.c_str(), &f) || !std::isfinite(f))
+        return "'" + argument + "' is outside the float range (about 1e-45 to 3e+38)";
     return "";
 }
 
@@ -58,15 +62,16 @@ std::string SizeRefusal(const std::string& argument) {
 // export after the scene was loaded; the command line says so at once.
 std::string FactorRefusal(const std::string& argument) {
     double v = 0.0;
+    float f = 0.0f;
     if (!StrictNumber(argument, &v) || v <= 0.0) return NotAPositiveNumber(argument);
-    const float f = static_cast<float>(v);
-    if (f > 0.0f && std::isfinite(f) && std::isfinite(1.0f / f)) return "";
+    if (qsx::AcceptScaleFactor(argument.c_str(), &f) && std::isfinite(f) && std::isfinite(1.0f / f)) return "";
     return "'" + argument + "' is not a positive number whose reciprocal is a finite float too (about 3e-39 to 3e+38)";
 }
 
-// A file extension any file system and the script's texture names take as it is.
+// A file extension any file system and the script's texture names take as it
+// is: one the dialog takes, not empty, of letters and digits only.
 std::string ExtRefusal(const std::string& argument) {
-    bool plain = !argument.empty() && argument.size() <= 3;
+    bool plain = !argument.empty() && qsx::AcceptExtension(argument.c_str());
     for (const char c : argument)
         plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'));
     return plain ? "" : "'" + argument + "' is not 1 to 3 letters or digits";
@@ -83,8 +88,14 @@ const FlagSpec kFlags[] = {
      FactorRefusal},
     {"--centre", {}, {{kCheck, IDC_CENTRE, From::Fixed, 1}}},
     {"--no-centre", {}, {{kCheck, IDC_CENTRE, From::Fixed, 0}}},
-    {"--hierarchy", {"preserve", "single", "multiple", "separate"}, {{kSelect, IDC_HIERARCHY, From::Choice, 0}}},
-    {"--hints", {"none", "hidden-surface", "editable"}, {{kSelect, IDC_HINTS, From::Choice, 0}}},
+    {"--hierarchy",
+     {{"preserve", qsx::HIER_PRESERVE},
+      {"single", qsx::HIER_FLAT_SINGLE},
+      {"multiple", qsx::HIER_FLAT_MULTIPLE},
+      {"separate", qsx::HIER_SEPARATE}},
+     {{kSelect, IDC_HIERARCHY, From::Choice, 0}}},
+    // The hints list's places.
+    {"--hints", {{"none", 0}, {"hidden-surface", 1}, {"editable", 2}}, {{kSelect, IDC_HINTS, From::Choice, 0}}},
     {"--textures", {}, {{kCheck, IDC_SHOWTEXTURES, From::Fixed, 1}}},
     {"--no-textures", {}, {{kCheck, IDC_SHOWTEXTURES, From::Fixed, 0}}},
     {"--lit", {}, {{kCheck, IDC_LIT, From::Fixed, 1}}},
@@ -110,12 +121,12 @@ bool TakesArgument(const FlagSpec& spec) {
 }
 
 // "a, b or c"
-std::string ChoiceList(std::initializer_list<const char*> choices) {
+std::string ChoiceList(std::initializer_list<Choice> choices) {
     std::string out;
     size_t i = 0;
-    for (const char* c : choices) {
+    for (const Choice& c : choices) {
         if (i > 0) out += i + 1 == choices.size() ? " or " : ", ";
-        out += c;
+        out += c.name;
         ++i;
     }
     return out;
@@ -131,12 +142,13 @@ FlagMatch TakeDialogFlag(std::string_view flag, const std::function<bool(std::st
         if (TakesArgument(spec) && !value(&argument)) return FlagMatch::Refused;
         int choice = -1;
         if (spec.choices.size() > 0) {
-            int i = 0;
-            for (const char* c : spec.choices) {
-                if (argument == c) choice = i;
-                ++i;
+            bool named = false;
+            for (const Choice& c : spec.choices) {
+                if (argument != c.name) continue;
+                choice = c.value;
+                named = true;
             }
-            if (choice < 0) {
+            if (!named) {
                 *error = std::string(flag) + " takes " + ChoiceList(spec.choices) + ", not '" + argument + "'";
                 return FlagMatch::Refused;
             }
@@ -184,22 +196,10 @@ std::string_view FlagThatSet(const std::vector<ControlEdit>& edits, int id) {
 
 namespace {
 
-// A stored text as the options read it: up to its first zero byte; false when
-// it is absent or larger than the buffer it is read into (it then loads as its default).
-bool StoredText(const host::RegistryKey& key, const char* name, std::string* out) {
-    char buf[qsx::kTextValueSize];
-    uint32_t type = 0, size = sizeof buf;
-    if (!key.QueryValue(name, &type, buf, &size) || size > sizeof buf) return false;
-    const void* nul = std::memchr(buf, 0, size);
-    out->assign(buf, nul ? static_cast<size_t>(static_cast<const char*>(nul) - buf) : size);
-    return true;
-}
-
-// "%.4f" as the dialog shows a scale factor, in the C locale.
-std::string Shown(float f) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(f), std::chars_format::fixed, 4);
-    return std::string(buf, r.ptr);
+bool Edited(const std::vector<ControlEdit>& edits, int id) {
+    for (const ControlEdit& e : edits)
+        if (e.id == id) return true;
+    return false;
 }
 
 // The last value an edit gives control id, or -1 when none does.
@@ -209,51 +209,38 @@ int EditedValue(const std::vector<ControlEdit>& edits, int id) {
     return -1;
 }
 
-bool Edited(const std::vector<ControlEdit>& edits, int id) {
-    for (const ControlEdit& e : edits)
-        if (e.id == id) return true;
-    return false;
-}
-
 }  // namespace
 
 std::vector<std::string> ReplaceRefusedStoredValues(host::Registry& registry, std::vector<ControlEdit>& edits) {
     std::vector<std::string> notes;
-    const std::unique_ptr<host::RegistryKey> key = registry.OpenKey(qsx::kOptionsKey);
-    if (!key) return notes;
+    const qsx::StoredOptions stored = qsx::ReadStoredOptions(&registry);
     const qsx::ExportOptions defaults;
     std::vector<ControlEdit> fixes;
-    std::string text;
 
-    if (!Edited(edits, IDC_SCALEFACTOR) && StoredText(*key, "Scale factor", &text)) {
-        // What the dialog would show, read back as OK reads it.
-        const auto loaded = static_cast<float>(qsx::util::AtofDecimal(text.c_str()));
-        const std::string shown = Shown(loaded);
-        if (!(static_cast<float>(qsx::util::AtofDecimal(shown.c_str())) > 0.0f)) {
-            const std::string why = !(loaded > 0.0f)      ? "is not a number above 0"
-                                    : std::isinf(loaded) ? "is beyond the float range"
-                                                         : "is below 0.00005, which the dialog shows as 0.0000";
-            const std::string fallback = Shown(defaults.scaleFactor);
-            notes.push_back("stored \"Scale factor\" '" + text + "' " + why + "; the default " + fallback +
-                            " is used");
-            fixes.push_back({ControlEdit::Text, IDC_SCALEFACTOR, 0, fallback});
-        }
+    if (!Edited(edits, IDC_SCALEFACTOR) && stored.scaleFactorRefused) {
+        const float loaded = stored.options.scaleFactor;
+        const std::string why = !(loaded > 0.0f)      ? "is not a number above 0"
+                                : std::isinf(loaded) ? "is beyond the float range"
+                                                     : "is below 0.00005, which the dialog shows as 0.0000";
+        const std::string fallback = qsx::FormatScaleFactor(defaults.scaleFactor);
+        notes.push_back("stored \"Scale factor\" '" + stored.scaleFactorText + "' " + why + "; the default " +
+                        fallback + " is used");
+        fixes.push_back({ControlEdit::Text, IDC_SCALEFACTOR, 0, fallback});
     }
 
-    if (!Edited(edits, IDC_EXTNAME) && StoredText(*key, "Ext Name", &text)) {
-        bool overridden = (defaults.textureFlags & qsx::TEX_OVERRIDE_EXT) != 0;
-        unsigned char flags[4];
-        uint32_t type = 0, size = sizeof flags;
-        if (key->QueryValue("Texture type", &type, flags, &size) && size == sizeof flags)
-            overridden = (flags[0] & qsx::TEX_OVERRIDE_EXT) != 0;
+    if (!Edited(edits, IDC_EXTNAME)) {
+        const std::string& ext = stored.options.extName;
+        bool overridden = (stored.options.textureFlags & qsx::TEX_OVERRIDE_EXT) != 0;
         if (const int ticked = EditedValue(edits, IDC_OVERRIDEEXT); ticked >= 0) overridden = ticked == host::BST_CHECKED;
+        // The dialog takes an empty extension; the command, as its --ext
+        // does, refuses one that replaces the texture files' own.
         std::string why;
-        if (text.size() > 3)
+        if (stored.extNameRefused)
             why = "is longer than 3 characters";
-        else if (text.empty() && overridden)
+        else if (ext.empty() && overridden)
             why = "is empty, and texture file extensions are replaced by it";
         if (!why.empty()) {
-            notes.push_back("stored \"Ext Name\" '" + text + "' " + why + "; the default " + defaults.extName +
+            notes.push_back("stored \"Ext Name\" '" + ext + "' " + why + "; the default " + defaults.extName +
                             " is used");
             fixes.push_back({ControlEdit::Text, IDC_EXTNAME, 0, defaults.extName});
         }

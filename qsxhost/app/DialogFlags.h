@@ -26,9 +26,10 @@ FlagMatch TakeDialogFlag(std::string_view flag, const std::function<bool(std::st
 // by TakeDialogFlag), or "" when no flag sets that control.
 std::string_view FlagThatSet(const std::vector<ControlEdit>& edits, int id);
 
-// Stored options that the dialog's OK would refuse, which would make every
-// batch run fail: a scale factor it reads as 0 or less (or shows as 0.0000 or
-// inf), an extension longer than 3 characters, or an empty one while the
+// Stored options that the dialog's OK would refuse (as the exporter's options
+// code tells), which would make every batch run fail: a scale factor it reads
+// as 0 or less (or shows as 0.0000 or inf), an extension longer than 3
+// characters; and, by the command's own rule, an empty extension while the
 // extension is overridden. Each one that no edit sets gets an edit that puts
 // its default in the dialog, and one message (without the file's name) saying
 // what was stored and what is used instead.

@@ -68,31 +68,12 @@ const qsxhost::CommandFeatures kFeatures{
      "terminal) the export runs with the stored options as the flags change them, and\n"
      "nothing is stored unless --save-defaults is given.\n"
      "\n",
-     "  --plugin PATH            the exporter library to load\n"
-     "  --input-format EXT       the 3D file format of a SCENE read from standard\n"
-     "                           input or a pipe (obj, gltf, ...; see\n"
-     "                           --list-input-formats); a JSON scene there is\n"
-     "                           recognised by its content\n"
-     "  --up-axis y|z|auto       up axis of a 3D file's world (default auto)\n"
-     "  --fps N                  frame rate for a 3D file's animation (default 30)\n"
-     "  --animation-index N      which animation of a 3D file to use (default 0)\n"
-     "  --extract-textures       write a 3D file's embedded textures beside OUTPUT\n"
-     "  --info [--json]          describe SCENE instead of exporting it (no OUTPUT):\n"
-     "                           nodes, meshes, materials, textures, animations,\n"
-     "                           up axis and unit; --json prints a JSON document\n",
-     "  --list-input-formats     list the 3D file extensions that can be read\n"
-     "  --check FILE...          check scripts (with the .qsh and .qsv beside them),\n"
-     "                           headers and animation files as the exporter writes\n"
-     "                           them: one line per problem, a summary per file; exit\n"
-     "                           0 clean, 1 problems, 2 a file not readable\n"
-#ifdef QSX_HAVE_PREVIEW
-     "  --preview PNG            after the export, draw what was written into PNG;\n"
-     "                           with SCRIPT alone, draw that script\n"
-     "  --preview-size WxH       the picture's size (default 800x600)\n"
-#else
-     "  --preview PNG            not in this build: the preview is drawn on Linux only\n"
+     {
+#ifndef QSX_HAVE_PREVIEW
+         {"--preview", nullptr, "not in this build: the preview is drawn on Linux only"},
+         {"--preview-size"},
 #endif
-     ,
+     },
      "Exit status: 0 written, 1 a file could not be written, 2 usage error or\n"
      "refused input, 3 cancelled in the dialog, 128 + the signal when interrupted\n"
      "(130 by Ctrl-C). A file is put in place only once it is complete: until then\n"

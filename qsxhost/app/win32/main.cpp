@@ -55,12 +55,12 @@ const qsxhost::CommandFeatures kFeatures{
      "shows. With --batch the export runs with the stored options as the flags\n"
      "change them, and nothing is stored unless --save-defaults is given.\n"
      "\n",
-     "  --plugin PATH            the exporter library to load (default: qsexp.dle\n"
-     "                           beside qsxexport.exe)\n",
-     "  --list-input-formats     list the 3D file extensions that can be read (none\n"
-     "                           on Windows)\n"
-     "  --check, --preview PNG   not in this build: checking scripts, reading them\n"
-     "                           back and drawing the preview are Linux only\n",
+     {
+         {"--plugin", nullptr, "the exporter library to load (default: qsexp.dle\nbeside qsxexport.exe)"},
+         {"--list-input-formats", nullptr, "list the 3D file extensions that can be read (none\non Windows)"},
+         {"--check", "--check, --preview PNG",
+          "not in this build: checking scripts, reading them\nback and drawing the preview are Linux only"},
+     },
      "Exit status: 0 written, 1 a file could not be written, 2 usage error or\n"
      "refused input, 3 cancelled in the dialog. A file is put in place only once it\n"
      "is complete: until then it is written beside its destination as\n"
