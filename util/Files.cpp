@@ -69,7 +69,8 @@ bool ReadAll(int fd, std::string& out, size_t maxSize, std::string* error) {
 ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSize, std::string* error,
                         unsigned* mode) {
     out.clear();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Never blocking: a named pipe at path is refused below, not waited on.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.Get() < 0) {
         if (errno == ENOENT) return ReadState::Absent;
         if (error) *error = ErrnoText(errno);

@@ -102,6 +102,8 @@ int RunExport(const Args& a, const ExportRun& run, host::Registry& registry, con
     const double exportSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - exportStart).count();
     exporter.reset();
 
+    if (const std::string e = platform.settingsReadError ? platform.settingsReadError() : ""; !e.empty())
+        PrintMessage("", "warning: " + e + "; the default options are used");
     const std::string settingsError = platform.settingsError();
     if (!settingsError.empty()) platform.sayNotSaved(settingsError);
     if (app.DialogResult() == -1) {

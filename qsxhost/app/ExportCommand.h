@@ -48,6 +48,8 @@ struct ExportPlatform {
     // write said ("" when none failed).
     std::string settingsName;
     std::function<std::string()> settingsError;
+    // Why the stored options could not be read ("" when they were); may be empty.
+    std::function<std::string()> settingsReadError;
     std::function<void(const std::string& error)> sayNotSaved;
     // What the dialog ends with when it cannot run, and what is said then.
     intptr_t dialogFailed = 0;

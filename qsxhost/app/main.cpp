@@ -293,6 +293,7 @@ int Run(int argc, char** argv) {
     qsxhost::ExportPlatform platform;
     platform.settingsName = registry.Path();
     platform.settingsError = [&] { return registry.LastError(); };
+    platform.settingsReadError = [&] { return registry.ReadError(); };
     platform.sayNotSaved = [&](const std::string& e) { PrintMessage(registry.Path(), "settings not saved: " + e); };
     platform.dialogFailed = qsxhost::kTerminalTooSmall;
     platform.dialogFailedMessage = "the options dialog needs an 80\u00d720 terminal; enlarge it or use --batch";

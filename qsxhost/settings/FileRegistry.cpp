@@ -34,6 +34,7 @@ struct FileRegistry::Shared {
     std::string path;
     bool readOnly = false;
     std::string lastError;
+    std::string readError;  // why the stored values could not be read (the defaults stood in)
 };
 
 namespace {
@@ -608,7 +609,7 @@ std::unique_ptr<host::RegistryKey> FileRegistry::OpenKey(const char* path) {
     std::string text;
     std::string error;
     ReadState state = ReadSettingsFile(shared_->path, text, error);
-    if (state == ReadState::Failed) shared_->lastError = error;
+    if (state == ReadState::Failed) shared_->readError = error;
     if (state != ReadState::Read) return nullptr;
     Document doc = Parse(text);
     if (!KeyExists(doc, key)) return nullptr;
@@ -618,6 +619,8 @@ std::unique_ptr<host::RegistryKey> FileRegistry::OpenKey(const char* path) {
 void FileRegistry::SetReadOnly(bool readOnly) { shared_->readOnly = readOnly; }
 
 std::string FileRegistry::LastError() const { return shared_->lastError; }
+
+std::string FileRegistry::ReadError() const { return shared_->readError; }
 
 const std::string& FileRegistry::Path() const { return shared_->path; }
 

@@ -53,6 +53,10 @@ public:
     // What the latest failed operation could not do and why, naming the
     // file; empty when nothing has failed.
     std::string LastError() const;
+    // Why the stored values could not be read (a folder, a pipe or a device
+    // at the path, or an unreadable file), naming the file; the defaults
+    // stand in for them. Empty when they were read or there are none.
+    std::string ReadError() const;
     const std::string& Path() const;
 
     struct Shared;
