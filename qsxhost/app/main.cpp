@@ -2,7 +2,6 @@
 // shows its options dialog (or runs in batch) and exports.
 #include <dlfcn.h>
 #include <pthread.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,7 +37,6 @@
 #include "util/Text.h"
 
 using qsx::util::DirName;
-using qsx::util::EndsWithNoCase;
 using qsx::util::ErrnoText;
 using qsx::util::SideFileName;
 using qsxhost::PrintMessage;
