@@ -9,14 +9,13 @@
 #include <vector>
 
 #include "host/Scene.h"
+#include "qsxhost/sources/SceneParts.h"
 
 namespace bench {
 
-struct Texmap final : host::Texmap {
-    std::string file;
-    host::Class_ID ClassID() const override { return host::BITMAP_TEXTURE_CLASS_ID; }
-    std::string_view GetMapName() const override { return file; }
-};
+// Maps and objects as the scene readers make them.
+using Texmap = qsxhost::SceneTexmap;
+using Object = qsxhost::SceneObject;
 
 struct Mtl final : host::Mtl {
     int index = 0;  // position in Scene::materials
@@ -47,18 +46,6 @@ struct Mtl final : host::Mtl {
     host::Point3 GetAmbient(host::TimeValue) const override { return ambient; }
     host::Point3 GetDiffuse(host::TimeValue) const override { return diffuse; }
     host::Point3 GetSpecular(host::TimeValue) const override { return specular; }
-};
-
-// Its own triangle object, as a loaded scene's objects are.
-struct Object final : host::TriObject {
-    host::Mesh mesh;
-    bool IsRenderable() const override { return true; }
-    void GetDeformBBox(host::TimeValue, host::Box3& box, const host::Matrix3* tm, int) const override {
-        for (const host::Point3& p : mesh.verts) box += tm ? p * *tm : p;
-    }
-    host::TriObject* ConvertToType(host::TimeValue, host::Class_ID) override { return this; }
-    void DeleteThis() override {}
-    const host::Mesh& GetMesh() const override { return mesh; }
 };
 
 struct Node final : host::INode {

@@ -12,7 +12,7 @@
 #include <limits>
 
 #include "QsxExp/LineBuilder.h"
-#include "tests/fake_scene.h"
+#include "tests/support/fake_scene.h"
 
 namespace {
 
@@ -90,8 +90,8 @@ void DecodeMaterials(FuzzedDataProvider& in, Scene& s) {
                     auto t = std::make_unique<fake::Texmap>();
                     if (in.ConsumeBool()) t->cls = {in.ConsumeIntegral<uint32_t>(), 0};
                     t->file = in.ConsumeRandomLengthString(40);
-                    m->maps[ch] = t.get();
-                    m->enabled[ch] = in.ConsumeBool();
+                    fake::Slot(*m, ch).map = t.get();
+                    fake::Slot(*m, ch).enabled = in.ConsumeBool();
                     s.maps.push_back(std::move(t));
                 }
                 break;

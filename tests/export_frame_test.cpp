@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "fake_scene.h"
+#include "tests/support/fake_scene.h"
 #include "util/Paths.h"
 
 using fake::Lines;

@@ -19,7 +19,7 @@
 #include <filesystem>
 #include <set>
 
-#include "fake_scene.h"
+#include "tests/support/fake_scene.h"
 
 using fake::Lines;
 
@@ -49,8 +49,8 @@ struct RichScene {
             if (!file) return;
             auto t = std::make_unique<fake::Texmap>();
             t->file = file;
-            m->maps[ch] = t.get();
-            m->enabled[ch] = true;
+            fake::Slot(*m, ch).map = t.get();
+            fake::Slot(*m, ch).enabled = true;
             maps.push_back(std::move(t));
         };
         map(host::ID_DI, diffuseMap);

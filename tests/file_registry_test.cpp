@@ -515,13 +515,21 @@ TEST_F(FileRegistryTest, ReadOnlyDirectoryFailsTheSave) {
 }
 
 TEST_F(FileRegistryTest, UnreadableFileIsNeitherLoadedNorOverwritten) {
-    ASSERT_TRUE(fs::create_directory(file_));  // something that is not a file where the file should be
-    FileRegistry reg(file_);
-    EXPECT_EQ(reg.OpenKey(qsx::kOptionsKey), nullptr);
-    EXPECT_NE(reg.LastError().find("cannot read " + file_), std::string::npos) << reg.LastError();
-    EXPECT_FALSE(qsx::SaveOptions(&reg, Unusual()));
-    EXPECT_TRUE(fs::is_directory(file_));
-    ExpectOptions(Load(), ExportOptions{});
+    // Something that is not a file where the file should be; a pipe must not
+    // be waited on.
+    for (const bool pipe : {false, true}) {
+        SCOPED_TRACE(pipe ? "a named pipe" : "a folder");
+        fs::remove_all(file_);
+        ASSERT_TRUE(pipe ? ::mkfifo(file_.c_str(), 0600) == 0 : fs::create_directory(file_));
+        FileRegistry reg(file_);
+        EXPECT_EQ(reg.OpenKey(qsx::kOptionsKey), nullptr);
+        EXPECT_NE(reg.ReadError().find("cannot read " + file_), std::string::npos) << reg.ReadError();
+        EXPECT_EQ(reg.LastError(), "") << "reading is no failed save";
+        EXPECT_FALSE(qsx::SaveOptions(&reg, Unusual()));
+        EXPECT_NE(reg.LastError().find(file_), std::string::npos);
+        EXPECT_EQ(fs::is_fifo(file_), pipe);
+        ExpectOptions(Load(), ExportOptions{});
+    }
 }
 
 TEST_F(FileRegistryTest, ReadOnlyModeWritesNothing) {

@@ -2,7 +2,7 @@
 // material statements and triangle lines.
 #include <gtest/gtest.h>
 
-#include "fake_scene.h"
+#include "tests/support/fake_scene.h"
 
 using fake::Lines;
 
@@ -158,8 +158,8 @@ struct Materials {
         other.cls = {7, 0};
         std.diffuse = {0.5f, 0.25f, 1};
         std.specular = {0.9f, 0.9f, 0.9f};
-        std.maps[host::ID_DI] = &wood;
-        std.enabled[host::ID_DI] = true;
+        std.diffuseMap.map = &wood;
+        std.diffuseMap.enabled = true;
     }
 };
 
@@ -194,8 +194,8 @@ TEST(Materials, TypicalBlockAndItsVariants) {
         {2 + 4 + 8, false, {"TextureModes Lit Foreshorten Filter", "Texture NULL # wood.tga", ""}},
     };
     for (const Case& c : cases) {
-        m.std.maps[host::ID_OP] = c.mask ? &m.mask : nullptr;
-        m.std.enabled[host::ID_OP] = c.mask;
+        m.std.opacityMap.map = c.mask ? &m.mask : nullptr;
+        m.std.opacityMap.enabled = c.mask;
         auto expected = head;
         expected.insert(expected.end(), c.tail.begin(), c.tail.end());
         EXPECT_EQ(MaterialBlock(m.std, c.flags), expected) << "flags " << c.flags;
@@ -229,10 +229,10 @@ TEST(Materials, ConditionalLinesClampingAndTextureChoices) {
         {"mask of another class", true, &m.wood, true, &m.other, "Texture wood.tga"},
     };
     for (const Case& c : cases) {
-        m.std.enabled[host::ID_DI] = c.diffuseEnabled;
-        m.std.maps[host::ID_DI] = c.diffuse;
-        m.std.enabled[host::ID_OP] = c.maskEnabled;
-        m.std.maps[host::ID_OP] = c.maskMap;
+        m.std.diffuseMap.enabled = c.diffuseEnabled;
+        m.std.diffuseMap.map = c.diffuse;
+        m.std.opacityMap.enabled = c.maskEnabled;
+        m.std.opacityMap.map = c.maskMap;
         lines = MaterialBlock(m.std, 1);
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ(lines[lines.size() - 2], c.line) << c.name;

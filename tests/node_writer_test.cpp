@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "QsxExp/LineBuilder.h"
-#include "fake_scene.h"
+#include "tests/support/fake_scene.h"
 #include "tests/support/three_nodes.h"
 
 using fake::Lines;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "QsxExp/ClassDesc.h"
-#include "fake_scene.h"
+#include "tests/support/fake_scene.h"
 #include "qsxhost/app/PluginLoader.h"
 
 namespace {

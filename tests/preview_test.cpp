@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "fake_scene.h"
+#include "tests/support/fake_scene.h"
 #include "qsxhost/preview/Preview.h"
 
 namespace {
@@ -44,8 +44,8 @@ TEST(Preview, DrawsTheObjectItsTextureAndTheBackground) {
         fake::Texmap map;
         if (c.texture) {
             map.file = c.texture;
-            red.maps[host::ID_DI] = &map;
-            red.enabled[host::ID_DI] = true;
+            red.diffuseMap.map = &map;
+            red.diffuseMap.enabled = true;
         }
         fake::Node* box = h.root.Add("Box");
         Box(box);

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <random>
 
-#include "fake_scene.h"
+#include "tests/support/fake_scene.h"
 #include "qsxhost/sources/json/JsonScene.h"
 #include "qsxhost/sources/qsx/QsxReader.h"
 #include "qsxhost/sources/qsx/QsxScene.h"
@@ -57,8 +57,8 @@ struct Generated {
             if (I(0, 2) == 0) continue;
             auto t = std::make_unique<fake::Texmap>();
             t->file = kFiles[I(0, 3)];
-            m->maps[ch] = t.get();
-            m->enabled[ch] = true;
+            fake::Slot(*m, ch).map = t.get();
+            fake::Slot(*m, ch).enabled = true;
             maps.push_back(std::move(t));
         }
         mtls.push_back(std::move(m));

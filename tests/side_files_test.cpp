@@ -4,7 +4,7 @@
 #include <functional>
 #include <set>
 
-#include "fake_scene.h"
+#include "tests/support/fake_scene.h"
 
 using fake::Lines;
 

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "QsxExp/resource.h"
-#include "fake_scene.h"
+#include "tests/support/fake_scene.h"
 
 using host::Matrix3;
 using host::Point3;

@@ -11,22 +11,8 @@
 #include "qsxhost/app/HostApp.h"
 #include "qsxhost/app/Messages.h"
 #include "qsxhost/app/SceneReport.h"
-#include "qsxhost/sources/json/JsonScene.h"
 
 namespace qsxhost {
-
-bool IsJsonText(std::string_view text) {
-    const std::string_view head = text.substr(0, 4096);
-    return LooksLikeJsonScene(head) && head.find("\"qsxScene\"") != std::string_view::npos;
-}
-
-std::unique_ptr<SceneSource> ReadJsonScene(const std::string* text, const std::string& path,
-                                           const std::string& sceneName, std::string* error) {
-    std::vector<std::string> warnings;
-    auto scene = text ? ParseJsonScene(*text, error, &warnings) : LoadJsonScene(path, error, &warnings);
-    for (const std::string& w : warnings) PrintMessage(sceneName, w);
-    return scene;
-}
 
 int DescribeExporter(const Plugin& plugin, bool version) {
     auto exporter = plugin.CreateExporter();

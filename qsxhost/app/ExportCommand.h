@@ -19,14 +19,6 @@
 
 namespace qsxhost {
 
-// A JSON scene's text: it opens like one and names the format near the start.
-bool IsJsonText(std::string_view text);
-
-// A JSON scene from text, or from the file at path when text is null. The
-// reader's warnings are said under sceneName, as the other messages name it.
-std::unique_ptr<SceneSource> ReadJsonScene(const std::string* text, const std::string& path,
-                                           const std::string& sceneName, std::string* error);
-
 // --version's or --list-formats' answer from the loaded exporter.
 int DescribeExporter(const Plugin& plugin, bool version);
 

@@ -2,7 +2,6 @@
 // shows its options dialog (or runs in batch) and exports.
 #include <dlfcn.h>
 #include <pthread.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +11,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -29,8 +28,8 @@
 #include "qsxhost/app/PluginLoader.h"
 #include "qsxhost/app/SceneReport.h"
 #include "qsxhost/settings/FileRegistry.h"
+#include "qsxhost/sources/OpenScene.h"
 #include "qsxhost/sources/assimp/AssimpScene.h"
-#include "qsxhost/sources/json/JsonScene.h"
 #include "qsxhost/sources/qsx/QsxScene.h"
 #include "qsxhost/ui/TerminalDialog.h"
 #include "util/Files.h"
@@ -38,10 +37,8 @@
 #include "util/Text.h"
 
 using qsx::util::DirName;
-using qsx::util::EndsWithNoCase;
 using qsx::util::ErrnoText;
 using qsx::util::SideFileName;
-using qsxhost::IsJsonText;
 using qsxhost::PrintMessage;
 
 using qsxhost::kExitFailed;
@@ -79,16 +76,6 @@ const qsxhost::CommandFeatures kFeatures{
      "(130 by Ctrl-C). A file is put in place only once it is complete: until then\n"
      "it is written beside its destination as NAME.partial-PID.\n"},
     nullptr, true};
-
-// A JSON scene when so named, or when the file opens like one.
-bool IsJsonScene(const std::string& path) {
-    if (EndsWithNoCase(path, ".json")) return true;
-    if (EndsWithNoCase(path, ".gltf")) return false;
-    std::ifstream in(path, std::ios::binary);
-    char buf[4096];
-    in.read(buf, sizeof buf);
-    return IsJsonText(std::string_view(buf, static_cast<size_t>(in.gcount())));
-}
 
 // The size of a file the run put in place, for -v; -1 when it cannot be told.
 long long FileSize(const std::string& path) {
@@ -186,95 +173,39 @@ int Run(int argc, char** argv) {
 
     // Load the scene.
     const auto loadStart = std::chrono::steady_clock::now();
-    std::unique_ptr<qsxhost::SceneSource> scene;
-    std::string error;
-    // The scene as messages name it, and as the collision checks find it.
-    const bool fromStdin = a.scene == "-";
-    const std::string sceneName = fromStdin ? "standard input" : a.scene;
-    const std::string scenePath = fromStdin ? "/dev/stdin" : a.scene;
-    struct stat st {};
-    if (fromStdin ? fstat(STDIN_FILENO, &st) != 0 : stat(a.scene.c_str(), &st) != 0) {
-        PrintMessage(sceneName, ErrnoText(errno));
-        return kExitUsage;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        PrintMessage(sceneName, "is a directory, not a scene file");
-        return kExitUsage;
-    }
-    if (!a.inputFormat.empty() && S_ISREG(st.st_mode) && !fromStdin) {
-        PrintMessage("", "--input-format is for a scene read from a pipe or standard input, not the file " + a.scene);
-        return kExitUsage;
-    }
     // Every file the run writes passes one gate; the plainest refusal, the
     // script over the scene, is said before the scene is read.
     qsxhost::OutputGate gate;
-    gate.AddInput(scenePath, "scene file");
-    if (!a.info && a.output != "-") {
-        if (const std::string m = gate.Refusal(a.output, "script"); !m.empty()) {
-            PrintMessage(a.output, m);
-            return kExitUsage;
-        }
+    qsxhost::SceneRequest request{a.scene, a.inputFormat, a.assimp, {}, {}};
+    request.beforeReading = [&](const std::string& scenePath) -> qsxhost::SceneProblem {
+        gate.AddInput(scenePath, "scene file");
+        if (a.info || a.output == "-") return {};
+        if (const std::string m = gate.Refusal(a.output, "script"); !m.empty()) return {a.output, m};
+        return {};
+    };
+    if (progress) {
+        request.assimp.progress = [](float f) {
+            dprintf(qsxhost::ImportGuard::UserStderr(), "\rqsxexport: importing %3d%%\033[K", static_cast<int>(f * 100));
+        };
     }
-    // A pipe, FIFO or device gives its bytes once: they are read whole here,
-    // then looked at and parsed from memory.
-    std::string streamed;
-    const bool fromMemory = fromStdin || !S_ISREG(st.st_mode);
-    if (fromMemory) {
-        const int fd = fromStdin ? STDIN_FILENO : open(a.scene.c_str(), O_RDONLY | O_CLOEXEC);
-        const bool whole = fd >= 0 && qsx::util::ReadAll(fd, streamed, SIZE_MAX, &error);
-        if (fd < 0) error = ErrnoText(errno);
-        if (fd >= 0 && !fromStdin) close(fd);
-        if (!whole) {
-            PrintMessage(sceneName, error);
-            return kExitUsage;
-        }
-        if (streamed.empty()) {
-            PrintMessage(sceneName, "is empty");
-            return kExitUsage;
-        }
-    }
-    const bool json = fromMemory ? IsJsonText(streamed) : IsJsonScene(a.scene);
-    const bool qsxScript = !json && !fromMemory && qsxhost::IsQsxScriptName(a.scene);
-    std::string inputFormat = a.inputFormat;
-    if (fromMemory && !json && inputFormat.empty()) {
-        const size_t dot = qsx::util::ExtensionDot(a.scene);
-        const std::string ext = dot == std::string::npos ? std::string() : a.scene.substr(dot + 1);
-        if (fromStdin || ext.empty()) {
-            PrintMessage(sceneName, "not a JSON scene; give --input-format EXT (obj, gltf, ...) for a 3D file");
-            return kExitUsage;
-        }
-        inputFormat = ext;
-    }
-    if (json) {
-        scene = qsxhost::ReadJsonScene(fromMemory ? &streamed : nullptr, a.scene, sceneName, &error);
-    } else if (qsxScript) {
-        scene = qsxhost::LoadQsxScene(a.scene, &error);
-    } else {
-        if (progress) {
-            a.assimp.progress = [](float f) {
-                dprintf(qsxhost::ImportGuard::UserStderr(), "\rqsxexport: importing %3d%%\033[K", static_cast<int>(f * 100));
-            };
-        }
-        // The importer's parsers are not all free of the user's number format.
-        const std::string numeric = std::setlocale(LC_NUMERIC, nullptr);
-        std::setlocale(LC_NUMERIC, "C");
+    request.aroundImport = [&](const std::string& name, const std::function<void()>& import) {
         {
-            qsxhost::ImportGuard guard(sceneName);
-            scene = fromMemory ? qsxhost::LoadAssimpSceneFromMemory(streamed, inputFormat, a.assimp, &error)
-                               : qsxhost::LoadAssimpScene(a.scene, a.assimp, &error);
+            qsxhost::ImportGuard guard(name);
+            import();
         }
-        std::setlocale(LC_NUMERIC, numeric.c_str());
         if (progress) std::fputs("\r\033[K", stderr);  // standard error is back
+    };
+    qsxhost::OpenedScene opened = qsxhost::OpenScene(request);
+    for (const std::string& w : opened.warnings) PrintMessage(opened.name, w);
+    if (!opened.scene) {
+        PrintMessage(opened.problem.file, opened.problem.what);
+        return opened.problem.outOfMemory ? kExitFailed : kExitUsage;
     }
-    if (!scene) {
-        if (error == qsxhost::kOutOfMemory) {
-            PrintMessage("", error);
-            return kExitFailed;
-        }
-        PrintMessage(qsxScript ? "" : sceneName, error);  // a script's own message names file and line
-        return kExitUsage;
-    }
-    streamed = std::string();  // the scene holds what it needs
+    std::unique_ptr<qsxhost::SceneSource> scene = std::move(opened.scene);
+    const std::string& sceneName = opened.name;
+    const std::string& scenePath = opened.path;
+    const bool json = opened.kind == qsxhost::SceneKind::Json;
+    const bool qsxScript = opened.kind == qsxhost::SceneKind::Script;
     const double loadSeconds = Seconds(loadStart);
     if (json)
         for (const std::string& o : a.fileOnlyOptions)

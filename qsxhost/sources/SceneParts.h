@@ -14,7 +14,7 @@ namespace qsxhost {
 // A texture map of any class; only a bitmap map has a file name.
 class SceneTexmap final : public host::Texmap {
 public:
-    host::Class_ID cls;
+    host::Class_ID cls = host::BITMAP_TEXTURE_CLASS_ID;
     std::string file;
 
     host::Class_ID ClassID() const override { return cls; }
@@ -32,7 +32,7 @@ struct MapSlot {
 // have keep their neutral values, which are what the interface answers for them.
 class SceneMtl final : public host::Mtl {
 public:
-    host::Class_ID cls;
+    host::Class_ID cls = host::STANDARD_MATERIAL_CLASS_ID;
     bool twoSided = false;
     bool wire = false;
     int shading = 1;

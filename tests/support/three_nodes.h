@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/fake_scene.h"
+#include "tests/support/fake_scene.h"
 
 namespace golden {
 

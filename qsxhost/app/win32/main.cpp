@@ -3,9 +3,6 @@
 // real Windows dialog from the plug-in's resources, the settings live in the
 // registry, and names on the command line may use any characters (UTF-8
 // inside, wide characters towards the system).
-#include <fcntl.h>
-#include <io.h>
-
 #include <chrono>
 #include <clocale>
 #include <cstdio>
@@ -21,7 +18,7 @@
 #include "qsxhost/app/OutputGate.h"
 #include "qsxhost/app/PluginLoader.h"
 #include "qsxhost/settings/Win32Registry.h"
-#include "qsxhost/sources/json/JsonScene.h"
+#include "qsxhost/sources/OpenScene.h"
 #include "qsxhost/ui/Win32Dialog.h"
 #include "util/Files.h"
 #include "util/win32/Wide.h"
@@ -36,9 +33,6 @@ using qsxhost::kExitUsage;
 using qsxhost::PrintMessage;
 
 namespace {
-
-constexpr const char* kNoImporter =
-    "3D files other than JSON scenes are not read on Windows: the Assimp importer is not built for it";
 
 const qsxhost::CommandFeatures kFeatures{
     {"usage: qsxexport [OPTIONS] SCENE OUTPUT\n"
@@ -65,7 +59,7 @@ const qsxhost::CommandFeatures kFeatures{
      "refused input, 3 cancelled in the dialog. A file is put in place only once it\n"
      "is complete: until then it is written beside its destination as\n"
      "NAME.partial-PID.\n"},
-    kNoImporter, false};
+    qsxhost::kUnreadFormats, false};
 
 long long FileSize(const std::string& path) {
     std::wstring wide;
@@ -87,7 +81,7 @@ int Run(const std::vector<std::string>& argv) {
     qsxhost::Args a;
     if (int rc = qsxhost::ParseArgs(argv, kFeatures, &a); rc >= 0) return rc;
     if (a.listInputFormats) {
-        std::printf("(none: %s)\n", kNoImporter);
+        std::printf("(none: %s)\n", qsxhost::kUnreadFormats);
         if (!a.listFormats) return kExitOk;
     }
     auto plugin = LoadExporter(a.plugin);
@@ -96,44 +90,22 @@ int Run(const std::vector<std::string>& argv) {
 
     // The scene, read whole through its wide-character name (or from standard input).
     const auto loadStart = std::chrono::steady_clock::now();
-    const bool fromStdin = a.scene == "-";
-    const std::string sceneName = fromStdin ? "standard input" : a.scene;
-    std::string text, error;
-    if (fromStdin) {
-        _setmode(_fileno(stdin), _O_BINARY);
-        if (!qsx::util::ReadAll(_fileno(stdin), text, SIZE_MAX, &error)) {
-            PrintMessage(sceneName, error);
-            return kExitUsage;
-        }
-    } else if (const auto state = qsx::util::ReadWholeFile(a.scene, text, SIZE_MAX, &error);
-               state != qsx::util::ReadState::Read) {
-        PrintMessage(sceneName, state == qsx::util::ReadState::Absent ? "No such file or directory" : error);
-        return kExitUsage;
-    }
-    if (text.empty()) {
-        PrintMessage(sceneName, "is empty");
-        return kExitUsage;
-    }
     qsxhost::OutputGate gate;
-    if (!fromStdin) gate.AddInput(a.scene, "scene file");
-    if (a.output != "-") {
-        if (const std::string m = gate.Refusal(a.output, "script"); !m.empty()) {
-            PrintMessage(a.output, m);
-            return kExitUsage;
-        }
+    qsxhost::SceneRequest request{a.scene, a.inputFormat, a.assimp, {}, {}};
+    request.beforeReading = [&](const std::string& scenePath) -> qsxhost::SceneProblem {
+        gate.AddInput(scenePath, "scene file");
+        if (a.output == "-") return {};
+        if (const std::string m = gate.Refusal(a.output, "script"); !m.empty()) return {a.output, m};
+        return {};
+    };
+    qsxhost::OpenedScene opened = qsxhost::OpenScene(request);
+    for (const std::string& w : opened.warnings) PrintMessage(opened.name, w);
+    if (!opened.scene) {
+        PrintMessage(opened.problem.file, opened.problem.what);
+        return opened.problem.outOfMemory ? kExitFailed : kExitUsage;
     }
-    // A byte-order mark may open a JSON scene.
-    const std::string_view body = std::string_view(text).substr(text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0);
-    if (!qsxhost::IsJsonText(body)) {
-        PrintMessage(sceneName, std::string("not a JSON scene; ") + kNoImporter);
-        return kExitUsage;
-    }
-    std::unique_ptr<qsxhost::SceneSource> scene = qsxhost::ReadJsonScene(&text, a.scene, sceneName, &error);
-    if (!scene) {
-        PrintMessage(error == qsxhost::kOutOfMemory ? "" : sceneName, error);
-        return error == qsxhost::kOutOfMemory ? kExitFailed : kExitUsage;
-    }
-    text = std::string();
+    std::unique_ptr<qsxhost::SceneSource> scene = std::move(opened.scene);
+    const std::string& sceneName = opened.name;
     const double loadSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count();
 
     const bool interactive = !a.batch;
@@ -147,8 +119,7 @@ int Run(const std::vector<std::string>& argv) {
     platform.dialogFailed = qsxhost::kWin32DialogFailed;
     platform.dialogFailedMessage = "the options dialog could not be shown; use --batch";
     platform.fileSize = FileSize;
-    const qsxhost::ExportRun run{*scene, sceneName, fromStdin ? std::string() : a.scene, loadSeconds, interactive,
-                                 false};
+    const qsxhost::ExportRun run{*scene, sceneName, opened.path, loadSeconds, interactive, false};
     bool ok = false;
     if (const int rc = qsxhost::RunExport(a, run, registry, *plugin, platform, gate, &ok); rc >= 0) return rc;
     return ok ? kExitOk : kExitFailed;

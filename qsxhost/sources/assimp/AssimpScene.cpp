@@ -1,47 +1,18 @@
-// The Assimp scene source in one file, near 1,000 lines: the import, the node
-// tree, the objects, materials, embedded textures, animation tracks and the
-// report of what the scene holds are all built from one aiScene by one
-// source class whose indexes they share; the checks of the imported file
-// stand apart in AssimpChecks.cpp, the vertex join in PointJoin.h.
-#include "qsxhost/sources/assimp/AssimpScene.h"
-#include "qsxhost/sources/assimp/AssimpChecks.h"
+// The Assimp scene source's scene half: the host node tree, objects,
+// materials and animation tracks built from one imported aiScene.
+#include "qsxhost/sources/assimp/AssimpSource.h"
 #include "qsxhost/sources/assimp/PointJoin.h"
-#include "qsxhost/sources/TreeNode.h"
-#include "util/Files.h"
-#include "util/Text.h"
 
-#include <assimp/Importer.hpp>
-#include <assimp/ProgressHandler.hpp>
-#include <assimp/config.h>
-#include <assimp/importerdesc.h>
 #include <assimp/material.h>
-#include <assimp/postprocess.h>
-#include <assimp/scene.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <map>
 #include <optional>
-#include <unordered_map>
-#include <unordered_set>
-#include <utility>
 
-namespace qsxhost {
+namespace qsxhost::assimp {
 namespace {
-
-constexpr int kHostTicksPerSecond = 4800;
-
-// Assimp's strings carry a length that a damaged file could set past the
-// buffer; never read beyond it, and stop at the first NUL.
-std::string ToString(const aiString& s) {
-    const size_t cap = std::min<size_t>(s.length, MAXLEN - 1);
-    return std::string(s.data, strnlen(s.data, cap));
-}
 
 // Assimp matrices act on column vectors; the host's on row vectors.
 host::Matrix3 ToHost(const aiMatrix4x4& m) {
@@ -80,23 +51,6 @@ host::Matrix3 UpTurn(int axis, int sign) {
     return m;
 }
 
-// ---------------------------------------------------------------------------
-// Animation
-
-struct VecKey {
-    double time;  // host ticks
-    aiVector3D value;
-};
-struct QuatKey {
-    double time;
-    aiQuaternion value;
-};
-
-struct Track {
-    std::vector<VecKey> positions, scalings;
-    std::vector<QuatKey> rotations;
-};
-
 // The key pair around t: index of the key at or before t, and the blend
 // factor towards the next one. Held outside the keys.
 template <class Key>
@@ -128,183 +82,47 @@ aiQuaternion SampleQuat(const std::vector<QuatKey>& keys, double t, const aiQuat
     return out.Normalize();
 }
 
-// ---------------------------------------------------------------------------
-// Nodes
+}  // namespace
 
-class AssimpNode final : public TreeNode<AssimpNode> {
-public:
-    host::Matrix3 localRow;          // the node's own transform, host form
-    const host::Matrix3* turn = nullptr;  // into the host frame; stands above the root
-    const Track* track = nullptr;
-    aiVector3D baseScaling{1, 1, 1}, basePosition;
-    aiQuaternion baseRotation;
-    bool animated = false;  // the node or one of its ancestors has a track
-    host::Matrix3 staticWorld;
-    int64_t fileMeshes = 0;                           // the file's meshes joined into its object
-    const std::vector<unsigned>* materials = nullptr;  // the file's materials in face-id order
+std::string ToString(const aiString& s) {
+    const size_t cap = std::min<size_t>(s.length, MAXLEN - 1);
+    return std::string(s.data, strnlen(s.data, cap));
+}
 
-    host::Point3 GetObjOffsetPos() const override { return {}; }
-    host::Quat GetObjOffsetRot() const override { return {}; }
-
-    host::Matrix3 GetNodeTM(host::TimeValue t) const override {
-        if (!animated) return staticWorld;
-        // Compose down from the nearest ancestor whose world at t is known,
-        // without recursion (node trees can be deep).
-        std::vector<const AssimpNode*> chain;
-        const AssimpNode* n = this;
-        while (n && n->animated && !(n->cacheValid_ && n->cacheTime_ == t)) {
-            chain.push_back(n);
-            n = n->parent;
-        }
-        host::Matrix3 world = !n ? *turn : (n->animated ? n->cacheWorld_ : n->staticWorld);
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-            world = (*it)->LocalAt(t) * world;
-            (*it)->cacheWorld_ = world;
-            (*it)->cacheTime_ = t;
-            (*it)->cacheValid_ = true;
-        }
-        return world;
+host::Matrix3 AssimpNode::GetNodeTM(host::TimeValue t) const {
+    if (!animated) return staticWorld;
+    // Compose down from the nearest ancestor whose world at t is known,
+    // without recursion (node trees can be deep).
+    std::vector<const AssimpNode*> chain;
+    const AssimpNode* n = this;
+    while (n && n->animated && !(n->cacheValid_ && n->cacheTime_ == t)) {
+        chain.push_back(n);
+        n = n->parent;
     }
-
-private:
-    host::Matrix3 LocalAt(host::TimeValue t) const {
-        if (!track) return localRow;
-        const double ticks = static_cast<double>(t);
-        const aiVector3D s = SampleVec(track->scalings, ticks, baseScaling);
-        const aiQuaternion r = SampleQuat(track->rotations, ticks, baseRotation);
-        const aiVector3D p = SampleVec(track->positions, ticks, basePosition);
-        return ToHost(aiMatrix4x4(s, r, p));
+    host::Matrix3 world = !n ? *turn : (n->animated ? n->cacheWorld_ : n->staticWorld);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        world = (*it)->LocalAt(t) * world;
+        (*it)->cacheWorld_ = world;
+        (*it)->cacheTime_ = t;
+        (*it)->cacheValid_ = true;
     }
+    return world;
+}
 
-    mutable bool cacheValid_ = false;
-    mutable host::TimeValue cacheTime_ = 0;
-    mutable host::Matrix3 cacheWorld_;
-};
-
-// ---------------------------------------------------------------------------
-// The scene
-
-class ProgressBridge final : public Assimp::ProgressHandler {
-public:
-    explicit ProgressBridge(const std::function<void(float)>& fn) : fn_(fn) {}
-    bool Update(float percentage) override {
-        if (fn_ && percentage >= 0.0f) fn_(std::min(percentage, 1.0f));
-        return true;
-    }
-
-private:
-    const std::function<void(float)>& fn_;
-};
-
-class AssimpSceneSource final : public SceneSource {
-public:
-    AssimpSceneSource(std::unique_ptr<aiScene> scene, int ticksPerFrame, const LeftOut& leftOut, std::string format)
-        : scene_(std::move(scene)), ticksPerFrame_(ticksPerFrame), leftOut_(leftOut), format_(std::move(format)) {}
-
-    bool Build(const AssimpOptions& options, bool fileIsFbx, std::string* error);
-
-    host::INode* GetRootNode() override { return nodes_.front().get(); }
-    host::Interval GetAnimRange() const override { return range_; }
-    int GetTicksPerFrame() const override { return ticksPerFrame_; }
-    SceneStats Stats() const override { return stats_; }
-    SceneInfo Describe() const override;
-    std::vector<std::string> Notes() const override;
-    std::string AnimationNote() const override;
-    std::string WhyNothingToExport() override;
-
-    const aiScene& Scene() const { return *scene_; }
-    const std::vector<std::string>& EmbeddedNames() const { return embeddedNames_; }
-
-private:
-    // A node's host mesh and material, and the file's materials in face-id order.
-    struct Built {
-        SceneObject* object = nullptr;
-        host::Mtl* mtl = nullptr;
-        std::vector<unsigned> materials;
-    };
-
-    bool UsableMesh(unsigned index) const;
-    void NameEmbeddedTextures();
-    std::string TextureName(const aiString& path, bool* embedded) const;
-    host::Texmap* MapFor(const aiString& path);
-    host::Mtl* StandardFor(unsigned materialIndex);
-    const Built& ObjectFor(const std::vector<unsigned>& meshes);
-    const Track* TrackFor(const aiNodeAnim* channel);
-    double HostTicks(double keyTime) const;
-    AssimpNode* NewNode(AssimpNode* parent);
-
-    std::unique_ptr<aiScene> scene_;
-    int ticksPerFrame_;
-    LeftOut leftOut_;
-    std::string format_;
-    std::string upAxis_;
-    host::Matrix3 turn_;
-    host::Interval range_;
-    SceneStats stats_;
-
-    const aiAnimation* animation_ = nullptr;
-    unsigned animationIndex_ = 0;
-    bool animationMovesGeometry_ = false;
-    std::vector<std::unique_ptr<AssimpNode>> nodes_;  // pre-order; front is the root
-    std::vector<std::unique_ptr<SceneObject>> objects_;
-    std::vector<std::unique_ptr<SceneMtl>> materials_;
-    std::vector<std::unique_ptr<SceneTexmap>> maps_;
-    std::vector<std::unique_ptr<Track>> tracks_;
-    std::vector<std::string> embeddedNames_;
-
-    SceneObject* emptyObject_ = nullptr;
-    std::vector<host::Mtl*> standardByIndex_;
-    std::vector<bool> standardBuilt_;
-    std::map<std::string, host::Texmap*> mapByName_;
-    std::map<std::vector<unsigned>, Built> objectByMeshes_;
-    std::map<std::vector<unsigned>, host::Mtl*> multiBySubs_;
-    std::unordered_map<const aiNodeAnim*, const Track*> trackByChannel_;
-    std::vector<uint32_t> joinedPosition_, joinedUV_;  // per vertex of one Assimp mesh
-};
+host::Matrix3 AssimpNode::LocalAt(host::TimeValue t) const {
+    if (!track) return localRow;
+    const double ticks = static_cast<double>(t);
+    const aiVector3D s = SampleVec(track->scalings, ticks, baseScaling);
+    const aiQuaternion r = SampleQuat(track->rotations, ticks, baseRotation);
+    const aiVector3D p = SampleVec(track->positions, ticks, basePosition);
+    return ToHost(aiMatrix4x4(s, r, p));
+}
 
 // Meshes of points and lines only are left out (their primitives are
 // counted for the notes); triangulated meshes may carry the n-gon encoding
 // flag as well, so the triangle bits decide.
 bool AssimpSceneSource::UsableMesh(unsigned index) const {
     return (scene_->mMeshes[index]->mPrimitiveTypes & (aiPrimitiveType_TRIANGLE | aiPrimitiveType_POLYGON)) != 0;
-}
-
-// Embedded textures take the file name their hint gives (without its
-// directories), else textureN with the format hint as extension; a texture
-// stored as raw texels is written as a TGA file.
-void AssimpSceneSource::NameEmbeddedTextures() {
-    if (!scene_->mTextures) return;
-    std::unordered_set<std::string> used;
-    for (unsigned i = 0; i < scene_->mNumTextures; ++i) {
-        const aiTexture* tex = scene_->mTextures[i];
-        std::string ext;
-        std::string base;
-        if (tex) {
-            const bool raw = tex->mHeight != 0;
-            const size_t hintLen = strnlen(tex->achFormatHint, HINTMAXTEXTURELEN);
-            for (size_t k = 0; k < hintLen; ++k) {
-                const char c = tex->achFormatHint[k];
-                if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) ext += c;
-            }
-            ext = raw ? "tga" : (ext.empty() ? "bin" : qsx::util::ToAsciiLower(ext));
-            const std::string hint = ToString(tex->mFilename);
-            const size_t cut = hint.find_last_of("/\\:");
-            base = cut == std::string::npos ? hint : hint.substr(cut + 1);
-            if (base == "." || base == "..") base.clear();
-            if (!base.empty()) {
-                const size_t dot = base.find_last_of('.');
-                if (raw) base = (dot == std::string::npos ? base : base.substr(0, dot)) + ".tga";
-                else if (dot == std::string::npos) base += "." + ext;
-            }
-        }
-        if (ext.empty()) ext = "bin";
-        const std::string fallback = "texture" + std::to_string(i) + "." + ext;
-        std::string name = base.empty() || used.count(qsx::util::ToAsciiLower(base)) ? fallback : base;
-        if (used.count(qsx::util::ToAsciiLower(name)))
-            name = "texture" + std::to_string(i) + "_" + std::to_string(used.size()) + "." + ext;
-        used.insert(qsx::util::ToAsciiLower(name));
-        embeddedNames_.push_back(name);
-    }
 }
 
 // The name of a texture path: an embedded texture's ("*N", or a path whose
@@ -656,344 +474,4 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
     return true;
 }
 
-// "1 light", "2 lights"
-std::string Count(int64_t n, const std::string& thing) {
-    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
-}
-
-// A number as the shortest text that reads back to it, in any locale.
-std::string Number(double v) {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
-std::vector<std::string> AssimpSceneSource::Notes() const {
-    std::vector<std::string> notes;
-    const LeftOut& l = leftOut_;
-    if (!l.emptyMeshes.empty()) {
-        std::string names;
-        for (size_t i = 0; i < l.emptyMeshes.size() && i < 5; ++i) names += (i ? ", " : "") + l.emptyMeshes[i];
-        if (l.emptyMeshes.size() > 5) names += " and " + std::to_string(l.emptyMeshes.size() - 5) + " more";
-        notes.push_back("left out " + std::to_string(l.emptyMeshes.size()) + " empty mesh" +
-                        (l.emptyMeshes.size() == 1 ? "" : "es") + " (no vertices or no faces): " + names);
-    }
-    if (l.bones > 0) notes.push_back("ignored " + Count(l.bones, "bone") + " and their skin weights (the bind pose is written)");
-    if (l.morphTargets > 0 || l.morphAnimations > 0) {
-        std::string what;
-        if (l.morphTargets > 0) what = Count(l.morphTargets, "morph target");
-        if (l.morphAnimations > 0) what += (what.empty() ? "" : " and ") + Count(l.morphAnimations, "morph-target animation");
-        notes.push_back("ignored " + what);
-    }
-    if (l.lines > 0 || l.points > 0) {
-        std::string what;
-        if (l.lines > 0) what = std::to_string(l.lines) + " line";
-        if (l.points > 0) what += (what.empty() ? "" : " and ") + std::to_string(l.points) + " point";
-        notes.push_back("ignored " + what + " primitive" + (l.lines + l.points == 1 ? "" : "s"));
-    }
-    if (l.cameras > 0 || l.lights > 0) {
-        std::string what;
-        if (l.cameras > 0) what = Count(l.cameras, "camera");
-        if (l.lights > 0) what += (what.empty() ? "" : ", ") + Count(l.lights, "light");
-        notes.push_back("ignored " + what);
-    }
-    const unsigned animations = scene_->mAnimations ? scene_->mNumAnimations : 0;
-    if (animations > 1)
-        notes.push_back("ignored " + Count(animations - 1, "animation") + " other than --animation-index " +
-                        std::to_string(animationIndex_));
-    return notes;
-}
-
-std::string AssimpSceneSource::AnimationNote() const {
-    if (!animation_ || animationMovesGeometry_) return {};
-    const std::string which = "animation " + std::to_string(animationIndex_);
-    if (animation_->mNumChannels == 0 || !animation_->mChannels)
-        return which + " moves no node: every frame of the .qsv is the same";
-    return which + (leftOut_.bones > 0 ? " moves only bones, which are not exported"
-                                       : " moves only nodes without meshes") +
-           ": every frame of the .qsv is the same";
-}
-
-std::string AssimpSceneSource::WhyNothingToExport() {
-    const LeftOut& l = leftOut_;
-    if (l.triangleMeshes > 0) return "no node of the file carries its meshes";
-    if (l.lines > 0 || l.points > 0) return "the file has only line and point primitives, which QSX cannot store";
-    const bool others = l.cameras > 0 || l.lights > 0 || l.bones > 0 ||
-                        (scene_->mAnimations && scene_->mNumAnimations > 0) || scene_->mRootNode->mNumChildren > 0;
-    return others ? "the file has only cameras, lights or bones" : "the file has no meshes";
-}
-
-SceneInfo AssimpSceneSource::Describe() const {
-    SceneInfo info;
-    const aiScene& sc = *scene_;
-    info.format = format_.empty() ? "3D file" : format_;
-    info.upAxis = upAxis_;
-    info.unit = "not stated in the file";
-    if (sc.mMetaData) {
-        // FBX states it in centimetres per unit, as a double or a float.
-        double factor = 0;
-        float single = 0;
-        if (!sc.mMetaData->Get("UnitScaleFactor", factor) && sc.mMetaData->Get("UnitScaleFactor", single))
-            factor = single;
-        if (factor > 0 && std::isfinite(factor)) info.unit = "1 unit = " + Number(factor) + " cm (UnitScaleFactor)";
-    }
-
-    std::unordered_map<const AssimpNode*, int64_t> indexOf;
-    for (size_t i = 1; i < nodes_.size(); ++i) {
-        const AssimpNode& n = *nodes_[i];
-        SceneInfo::Node out;
-        out.name = n.name;
-        if (!n.parent->root) {
-            out.parent = indexOf.at(n.parent);
-            out.depth = info.nodes[static_cast<size_t>(out.parent)].depth + 1;
-        }
-        out.meshes = n.fileMeshes;
-        if (n.fileMeshes > 0) {
-            out.vertices = n.object->mesh.getNumVerts();
-            out.triangles = n.object->mesh.getNumFaces();
-            for (unsigned m : *n.materials) out.materials.push_back(m);
-        }
-        indexOf.emplace(&n, static_cast<int64_t>(info.nodes.size()));
-        info.nodes.push_back(std::move(out));
-    }
-
-    for (unsigned i = 0; sc.mMaterials && i < sc.mNumMaterials; ++i) {
-        SceneInfo::Material out;
-        out.kind = "standard";
-        if (const aiMaterial* m = sc.mMaterials[i]) {
-            aiString s;
-            if (m->Get(AI_MATKEY_NAME, s) == AI_SUCCESS) out.name = ToString(s);
-            const auto texture = [&](aiTextureType type, const char* channel) {
-                aiString path;
-                if (m->GetTextureCount(type) == 0 || m->GetTexture(type, 0, &path) != AI_SUCCESS) return false;
-                SceneInfo::Texture t;
-                t.channel = channel;
-                t.file = TextureName(path, &t.embedded);
-                if (t.file.empty()) return false;
-                out.textures.push_back(std::move(t));
-                return true;
-            };
-            if (!texture(aiTextureType_DIFFUSE, "diffuse")) texture(aiTextureType_BASE_COLOR, "diffuse");
-            texture(aiTextureType_OPACITY, "opacity");
-        }
-        info.materials.push_back(std::move(out));
-    }
-
-    const double fps = static_cast<double>(kHostTicksPerSecond) / ticksPerFrame_;
-    for (unsigned i = 0; sc.mAnimations && i < sc.mNumAnimations; ++i) {
-        const aiAnimation* a = sc.mAnimations[i];
-        if (!a) continue;
-        SceneInfo::Animation out;
-        out.index = i;
-        out.name = ToString(a->mName);
-        // Without ticks per second the key times count frames.
-        const double seconds = a->mTicksPerSecond > 0 ? a->mDuration / a->mTicksPerSecond : a->mDuration / fps;
-        out.seconds = std::isfinite(seconds) ? seconds : 0;
-        out.fps = fps;
-        out.frames = static_cast<int64_t>(std::llround(std::min(out.seconds * fps, 9e15)));
-        for (unsigned c = 0; a->mChannels && c < a->mNumChannels; ++c) {
-            const aiNodeAnim* ch = a->mChannels[c];
-            if (!ch) continue;
-            ++out.nodes;
-            out.positionKeys += ch->mNumPositionKeys;
-            out.rotationKeys += ch->mNumRotationKeys;
-            out.scalingKeys += ch->mNumScalingKeys;
-        }
-        out.morphChannels = (a->mMorphMeshChannels ? a->mNumMorphMeshChannels : 0) +
-                            (a->mMeshChannels ? a->mNumMeshChannels : 0);
-        out.exported = a == animation_;
-        info.animations.push_back(std::move(out));
-    }
-    info.notes = Notes();
-    return info;
-}
-
-bool IsFbxImport(const Assimp::Importer& importer) {
-    const int index = importer.GetPropertyInteger("importerIndex", -1);
-    if (index < 0) return false;
-    const aiImporterDesc* desc = importer.GetImporterInfo(static_cast<size_t>(index));
-    if (!desc || !desc->mFileExtensions) return false;
-    const std::string exts = " " + qsx::util::ToAsciiLower(desc->mFileExtensions) + " ";
-    return exts.find(" fbx ") != std::string::npos;
-}
-
-// Published whole or not at all, like every file of an export.
-bool WriteFile(const std::string& path, const void* data, size_t size, std::string* error) {
-    std::string why;
-    if (qsx::util::PublishFile(path, static_cast<const char*>(data), size, &why)) return true;
-    *error = path + ": " + why;
-    return false;
-}
-
-// Raw texels (BGRA, top row first) as an uncompressed 32-bit TGA.
-std::vector<unsigned char> RawTextureAsTga(const aiTexture& tex) {
-    std::vector<unsigned char> out(18, 0);
-    out[2] = 2;  // uncompressed true colour
-    out[12] = static_cast<unsigned char>(tex.mWidth & 0xFF);
-    out[13] = static_cast<unsigned char>((tex.mWidth >> 8) & 0xFF);
-    out[14] = static_cast<unsigned char>(tex.mHeight & 0xFF);
-    out[15] = static_cast<unsigned char>((tex.mHeight >> 8) & 0xFF);
-    out[16] = 32;
-    out[17] = 0x28;  // 8 alpha bits, top-left origin
-    const size_t n = static_cast<size_t>(tex.mWidth) * tex.mHeight;
-    out.reserve(out.size() + n * 4);
-    for (size_t i = 0; i < n; ++i) {
-        const aiTexel& t = tex.pcData[i];
-        out.insert(out.end(), {t.b, t.g, t.r, t.a});
-    }
-    return out;
-}
-
-}  // namespace
-
-namespace {
-
-// The file's bytes come from a path, or from memory with a format hint when
-// they arrived through a pipe (no name, no second read).
-struct Input {
-    const std::string* path = nullptr;
-    std::string_view bytes;
-    std::string hint;
-};
-
-std::unique_ptr<SceneSource> Load(const Input& input, const AssimpOptions& options, std::string* error) {
-    Assimp::Importer importer;
-    // A file without meshes stays without: no stand-in skeleton geometry.
-    importer.SetPropertyInteger(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, 1);
-    ProgressBridge progress(options.progress);
-    // The importer deletes the handler it holds when it goes; this one is
-    // ours, so it gets its own default back first, whichever way we leave.
-    struct HandlerRelease {
-        Assimp::Importer& importer;
-        ~HandlerRelease() { importer.SetProgressHandler(nullptr); }
-    } release{importer};
-    importer.SetProgressHandler(&progress);
-
-    // Read without post-processing: what the steps read is checked first,
-    // in our words (the importer's validation would refuse the whole file
-    // for parts that never reach the host scene). Vertices are joined by the
-    // scene source, which knows which channels the host keeps.
-    const aiScene* read = input.path ? importer.ReadFile(*input.path, 0)
-                                     : importer.ReadFileFromMemory(input.bytes.data(), input.bytes.size(), 0,
-                                                                   input.hint.c_str());
-    const auto importFailed = [&] {
-        const char* why = importer.GetErrorString();
-        *error = why && *why ? why : "Assimp could not import the file";
-        return nullptr;
-    };
-    if (!read) return importFailed();
-    LeftOut leftOut;
-    if (!PrepareScene(*const_cast<aiScene*>(read), &leftOut, error)) return nullptr;
-    if (!importer.ApplyPostProcessing(aiProcess_Triangulate)) return importFailed();
-
-    const bool fbx = IsFbxImport(importer);
-    const int index = importer.GetPropertyInteger("importerIndex", -1);
-    const aiImporterDesc* desc = index >= 0 ? importer.GetImporterInfo(static_cast<size_t>(index)) : nullptr;
-    std::string format = desc && desc->mName ? desc->mName : "";
-    std::unique_ptr<aiScene> scene(importer.GetOrphanedScene());
-    if (!scene) {
-        *error = "Assimp gave no scene";
-        return nullptr;
-    }
-    auto source = std::make_unique<AssimpSceneSource>(std::move(scene), kHostTicksPerSecond / options.fps, leftOut,
-                                                      std::move(format));
-    if (!source->Build(options, fbx, error)) return nullptr;
-    if (options.progress) options.progress(1.0f);
-    return source;
-}
-
-std::unique_ptr<SceneSource> LoadInput(const Input& input, const AssimpOptions& options, std::string* error) {
-    std::string scratch;
-    if (!error) error = &scratch;
-    if (options.fps < 1 || options.fps > kHostTicksPerSecond) {
-        *error = "frame rate " + std::to_string(options.fps) + " is outside 1 to " +
-                 std::to_string(kHostTicksPerSecond);
-        return nullptr;
-    }
-    // Errors leave here as values, never as exceptions.
-    try {
-        return Load(input, options, error);
-    } catch (const std::bad_alloc&) {
-        *error = kOutOfMemory;
-    } catch (const std::exception& e) {
-        *error = e.what();
-    } catch (...) {
-        *error = "import failed";
-    }
-    return nullptr;
-}
-
-}  // namespace
-
-std::unique_ptr<SceneSource> LoadAssimpScene(const std::string& path, const AssimpOptions& options,
-                                             std::string* error) {
-    return LoadInput({&path, {}, {}}, options, error);
-}
-
-std::unique_ptr<SceneSource> LoadAssimpSceneFromMemory(std::string_view bytes, const std::string& extension,
-                                                       const AssimpOptions& options, std::string* error) {
-    if (bytes.empty()) {
-        if (error) *error = "empty";
-        return nullptr;
-    }
-    return LoadInput({nullptr, bytes, qsx::util::ToAsciiLower(extension)}, options, error);
-}
-
-std::string AssimpInputExtensions() {
-    Assimp::Importer importer;
-    std::string list;
-    importer.GetExtensionList(list);
-    std::vector<std::string> exts;
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t end = list.find(';', start);
-        if (end == std::string::npos) end = list.size();
-        std::string e = list.substr(start, end - start);
-        if (e.rfind("*.", 0) == 0) e.erase(0, 2);
-        if (!e.empty()) exts.push_back(qsx::util::ToAsciiLower(e));
-        start = end + 1;
-    }
-    std::sort(exts.begin(), exts.end());
-    exts.erase(std::unique(exts.begin(), exts.end()), exts.end());
-    std::string out;
-    for (const std::string& e : exts) out += (out.empty() ? "" : " ") + e;
-    return out;
-}
-
-bool ExtractEmbeddedTextures(SceneSource& scene, const std::string& outputDir, std::vector<std::string>* written,
-                             std::string* error) {
-    std::string scratch;
-    if (!error) error = &scratch;
-    const auto* source = dynamic_cast<const AssimpSceneSource*>(&scene);
-    if (!source) return true;
-    try {
-        const aiScene& sc = source->Scene();
-        const std::vector<std::string>& names = source->EmbeddedNames();
-        std::string dir = outputDir.empty() ? "." : outputDir;
-        if (dir.back() != '/') dir += '/';
-        for (unsigned i = 0; i < sc.mNumTextures && i < names.size(); ++i) {
-            const aiTexture* tex = sc.mTextures ? sc.mTextures[i] : nullptr;
-            if (!tex || !tex->pcData) continue;
-            const std::string path = dir + names[i];
-            bool ok;
-            if (tex->mHeight == 0) {
-                ok = WriteFile(path, tex->pcData, tex->mWidth, error);
-            } else if (tex->mWidth > 0xFFFF || tex->mHeight > 0xFFFF) {
-                *error = path + ": a texture of " + std::to_string(tex->mWidth) + " by " +
-                         std::to_string(tex->mHeight) + " texels is too large to write";
-                ok = false;
-            } else {
-                const std::vector<unsigned char> tga = RawTextureAsTga(*tex);
-                ok = WriteFile(path, tga.data(), tga.size(), error);
-            }
-            if (!ok) return false;
-            if (written) written->push_back(path);
-        }
-        return true;
-    } catch (const std::exception& e) {
-        *error = e.what();
-        return false;
-    }
-}
-
-}  // namespace qsxhost
+}  // namespace qsxhost::assimp

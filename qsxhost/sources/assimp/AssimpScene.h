@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "qsxhost/sources/SceneRead.h"
 #include "qsxhost/sources/SceneSource.h"
 
 namespace qsxhost {
@@ -35,6 +36,9 @@ std::unique_ptr<SceneSource> LoadAssimpScene(const std::string& path, const Assi
 // as "obj", tells the importer the format, as a file name's would.
 std::unique_ptr<SceneSource> LoadAssimpSceneFromMemory(std::string_view bytes, const std::string& extension,
                                                        const AssimpOptions& options, std::string* error);
+
+// The file at input.path, or input.bytes in input.format.
+SceneRead ReadAssimpScene(const SceneInput& input, const AssimpOptions& options);
 
 // The file extensions the importer reads, lower case, sorted, separated by
 // single spaces: "3ds ase fbx glb gltf obj ...".

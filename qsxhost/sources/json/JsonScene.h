@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "qsxhost/sources/SceneRead.h"
 #include "qsxhost/sources/SceneSource.h"
 
 namespace qsxhost {
@@ -41,8 +42,15 @@ std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string*
 std::unique_ptr<SceneSource> ParseJsonScene(std::string_view json, std::string* error,
                                             std::vector<std::string>* warnings = nullptr);
 
+// A JSON scene from the input's bytes, or from its file when it has none; the
+// warnings are those LoadJsonScene gives.
+SceneRead ReadJsonScene(const SceneInput& input);
+
 // True when the text starts like a JSON scene document (first non-blank byte '{', after an optional UTF-8
 // byte-order mark), used to choose the JSON reader over the 3D-file importer.
 bool LooksLikeJsonScene(std::string_view firstBytes);
+
+// A JSON scene's text: it opens like one and names the format near the start.
+bool IsJsonText(std::string_view text);
 
 }  // namespace qsxhost

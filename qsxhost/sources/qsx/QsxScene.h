@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "qsxhost/sources/SceneRead.h"
 #include "qsxhost/sources/SceneSource.h"
 #include "qsxhost/sources/qsx/QsxModel.h"
 
@@ -18,6 +19,10 @@ namespace qsxhost {
 // refusal answers null with *error "FILE:LINE: what is wrong" for the first
 // problem, and how many more there are.
 std::unique_ptr<SceneSource> LoadQsxScene(const std::string& path, std::string* error);
+
+// The same as one reader's answer; the script is taken from input.bytes when
+// given, and the animation file is looked for beside input.path.
+SceneRead ReadQsxScene(const SceneInput& input);
 
 // The scene a script read without problems stands for; animation may be null.
 std::unique_ptr<SceneSource> MakeQsxScene(const script::Script& script, const script::Animation* animation);

@@ -100,6 +100,13 @@ std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string*
     }
 }
 
+SceneRead ReadJsonScene(const SceneInput& input) {
+    SceneRead read;
+    read.scene = input.bytes ? ParseJsonScene(*input.bytes, &read.error, &read.warnings)
+                             : LoadJsonScene(input.path, &read.error, &read.warnings);
+    return read;
+}
+
 bool LooksLikeJsonScene(std::string_view firstBytes) {
     // Editors on some systems start a UTF-8 file with a byte-order mark; the reader skips it too.
     if (firstBytes.substr(0, 3) == "\xEF\xBB\xBF") firstBytes.remove_prefix(3);
@@ -108,6 +115,11 @@ bool LooksLikeJsonScene(std::string_view firstBytes) {
         return c == '{';
     }
     return false;
+}
+
+bool IsJsonText(std::string_view text) {
+    const std::string_view head = text.substr(0, 4096);
+    return LooksLikeJsonScene(head) && head.find("\"qsxScene\"") != std::string_view::npos;
 }
 
 }  // namespace qsxhost

@@ -1,5 +1,7 @@
 // An in-memory scene and host for the exporter's tests: nodes, meshes and
-// materials built in code, output captured in memory.
+// materials built in code, output captured in memory. The nodes and objects
+// are the tests' own: they key transforms by time, carry object offsets and
+// count conversions and disposals, which no scene file gives.
 #pragma once
 
 #include <map>
@@ -10,6 +12,7 @@
 #include "tests/support/MemoryFileSystem.h"
 #include "QsxExp/QsxExport.h"
 #include "host/Interface.h"
+#include "qsxhost/sources/SceneParts.h"
 #include "tests/support/fake_host.h"
 
 namespace fake {
@@ -17,35 +20,13 @@ namespace fake {
 using host::Matrix3;
 using host::Point3;
 
-struct Texmap : host::Texmap {
-    host::Class_ID cls = host::BITMAP_TEXTURE_CLASS_ID;
-    std::string file;
-    host::Class_ID ClassID() const override { return cls; }
-    std::string_view GetMapName() const override { return file; }
-};
+// Maps and materials are the readers' own: what the exporter is given here
+// is what it is given by a scene file.
+using Texmap = qsxhost::SceneTexmap;
+using Mtl = qsxhost::SceneMtl;
 
-struct Mtl : host::Mtl {
-    host::Class_ID cls = host::STANDARD_MATERIAL_CLASS_ID;
-    std::vector<host::Mtl*> subs;
-    bool twoSided = false, wire = false;
-    int shading = 1;
-    float opacity = 1.0f;
-    Point3 ambient, diffuse, specular;
-    host::Texmap* maps[7] = {};
-    bool enabled[7] = {};
-    host::Class_ID ClassID() const override { return cls; }
-    int NumSubMtls() const override { return static_cast<int>(subs.size()); }
-    host::Mtl* GetSubMtl(int i) const override { return subs.at(static_cast<size_t>(i)); }
-    bool MapEnabled(int ch) const override { return enabled[ch]; }
-    host::Texmap* GetSubTexmap(int ch) const override { return maps[ch]; }
-    bool GetTwoSided() const override { return twoSided; }
-    bool GetWire() const override { return wire; }
-    int GetShading() const override { return shading; }
-    float GetOpacity(host::TimeValue) const override { return opacity; }
-    Point3 GetAmbient(host::TimeValue) const override { return ambient; }
-    Point3 GetDiffuse(host::TimeValue) const override { return diffuse; }
-    Point3 GetSpecular(host::TimeValue) const override { return specular; }
-};
+// The slot of a material's map channel (diffuse or opacity).
+inline qsxhost::MapSlot& Slot(Mtl& m, int channel) { return channel == host::ID_OP ? m.opacityMap : m.diffuseMap; }
 
 // A converted copy that counts its own disposal.
 struct TriCopy : host::TriObject {

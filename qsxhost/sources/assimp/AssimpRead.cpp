@@ -1,0 +1,163 @@
+// The Assimp scene source's reading half: a 3D file imported from its path
+// or from bytes already read, checked in our words, and handed to the scene
+// source to build.
+#include "qsxhost/sources/assimp/AssimpSource.h"
+#include "util/Text.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/ProgressHandler.hpp>
+#include <assimp/config.h>
+#include <assimp/importerdesc.h>
+#include <assimp/postprocess.h>
+
+#include <algorithm>
+#include <clocale>
+#include <new>
+
+namespace qsxhost {
+namespace {
+
+using assimp::AssimpSceneSource;
+using assimp::kHostTicksPerSecond;
+
+class ProgressBridge final : public Assimp::ProgressHandler {
+public:
+    explicit ProgressBridge(const std::function<void(float)>& fn) : fn_(fn) {}
+    bool Update(float percentage) override {
+        if (fn_ && percentage >= 0.0f) fn_(std::min(percentage, 1.0f));
+        return true;
+    }
+
+private:
+    const std::function<void(float)>& fn_;
+};
+
+bool IsFbxImport(const Assimp::Importer& importer) {
+    const int index = importer.GetPropertyInteger("importerIndex", -1);
+    if (index < 0) return false;
+    const aiImporterDesc* desc = importer.GetImporterInfo(static_cast<size_t>(index));
+    if (!desc || !desc->mFileExtensions) return false;
+    const std::string exts = " " + qsx::util::ToAsciiLower(desc->mFileExtensions) + " ";
+    return exts.find(" fbx ") != std::string::npos;
+}
+
+// The file's bytes come from a path, or from memory with a format hint when
+// they arrived through a pipe (no name, no second read).
+struct Input {
+    const std::string* path = nullptr;
+    std::string_view bytes;
+    std::string hint;
+};
+
+std::unique_ptr<SceneSource> Load(const Input& input, const AssimpOptions& options, std::string* error) {
+    Assimp::Importer importer;
+    // A file without meshes stays without: no stand-in skeleton geometry.
+    importer.SetPropertyInteger(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, 1);
+    ProgressBridge progress(options.progress);
+    // The importer deletes the handler it holds when it goes; this one is
+    // ours, so it gets its own default back first, whichever way we leave.
+    struct HandlerRelease {
+        Assimp::Importer& importer;
+        ~HandlerRelease() { importer.SetProgressHandler(nullptr); }
+    } release{importer};
+    importer.SetProgressHandler(&progress);
+
+    // Read without post-processing: what the steps read is checked first,
+    // in our words (the importer's validation would refuse the whole file
+    // for parts that never reach the host scene). Vertices are joined by the
+    // scene source, which knows which channels the host keeps.
+    const aiScene* read = input.path ? importer.ReadFile(*input.path, 0)
+                                     : importer.ReadFileFromMemory(input.bytes.data(), input.bytes.size(), 0,
+                                                                   input.hint.c_str());
+    const auto importFailed = [&] {
+        const char* why = importer.GetErrorString();
+        *error = why && *why ? why : "Assimp could not import the file";
+        return nullptr;
+    };
+    if (!read) return importFailed();
+    LeftOut leftOut;
+    if (!PrepareScene(*const_cast<aiScene*>(read), &leftOut, error)) return nullptr;
+    if (!importer.ApplyPostProcessing(aiProcess_Triangulate)) return importFailed();
+
+    const bool fbx = IsFbxImport(importer);
+    const int index = importer.GetPropertyInteger("importerIndex", -1);
+    const aiImporterDesc* desc = index >= 0 ? importer.GetImporterInfo(static_cast<size_t>(index)) : nullptr;
+    std::string format = desc && desc->mName ? desc->mName : "";
+    std::unique_ptr<aiScene> scene(importer.GetOrphanedScene());
+    if (!scene) {
+        *error = "Assimp gave no scene";
+        return nullptr;
+    }
+    auto source = std::make_unique<AssimpSceneSource>(std::move(scene), kHostTicksPerSecond / options.fps, leftOut,
+                                                      std::move(format));
+    if (!source->Build(options, fbx, error)) return nullptr;
+    if (options.progress) options.progress(1.0f);
+    return source;
+}
+
+std::unique_ptr<SceneSource> LoadInput(const Input& input, const AssimpOptions& options, std::string* error) {
+    std::string scratch;
+    if (!error) error = &scratch;
+    if (options.fps < 1 || options.fps > kHostTicksPerSecond) {
+        *error = "frame rate " + std::to_string(options.fps) + " is outside 1 to " +
+                 std::to_string(kHostTicksPerSecond);
+        return nullptr;
+    }
+    // Errors leave here as values, never as exceptions.
+    try {
+        return Load(input, options, error);
+    } catch (const std::bad_alloc&) {
+        *error = kOutOfMemory;
+    } catch (const std::exception& e) {
+        *error = e.what();
+    } catch (...) {
+        *error = "import failed";
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<SceneSource> LoadAssimpScene(const std::string& path, const AssimpOptions& options,
+                                             std::string* error) {
+    return LoadInput({&path, {}, {}}, options, error);
+}
+
+std::unique_ptr<SceneSource> LoadAssimpSceneFromMemory(std::string_view bytes, const std::string& extension,
+                                                       const AssimpOptions& options, std::string* error) {
+    if (bytes.empty()) {
+        if (error) *error = "empty";
+        return nullptr;
+    }
+    return LoadInput({nullptr, bytes, qsx::util::ToAsciiLower(extension)}, options, error);
+}
+
+SceneRead ReadAssimpScene(const SceneInput& input, const AssimpOptions& options) {
+    SceneRead read;
+    read.scene = input.bytes ? LoadAssimpSceneFromMemory(*input.bytes, input.format, options, &read.error)
+                             : LoadAssimpScene(input.path, options, &read.error);
+    return read;
+}
+
+std::string AssimpInputExtensions() {
+    Assimp::Importer importer;
+    std::string list;
+    importer.GetExtensionList(list);
+    std::vector<std::string> exts;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(';', start);
+        if (end == std::string::npos) end = list.size();
+        std::string e = list.substr(start, end - start);
+        if (e.rfind("*.", 0) == 0) e.erase(0, 2);
+        if (!e.empty()) exts.push_back(qsx::util::ToAsciiLower(e));
+        start = end + 1;
+    }
+    std::sort(exts.begin(), exts.end());
+    exts.erase(std::unique(exts.begin(), exts.end()), exts.end());
+    std::string out;
+    for (const std::string& e : exts) out += (out.empty() ? "" : " ") + e;
+    return out;
+}
+
+}  // namespace qsxhost

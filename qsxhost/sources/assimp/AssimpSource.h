@@ -1,0 +1,134 @@
+// The Assimp scene source's parts, shared by the files that read a 3D file,
+// build its host scene, describe it and write its embedded textures: the
+// source class and its nodes, whose indexes all of them use.
+#pragma once
+
+#include <assimp/scene.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "qsxhost/sources/SceneSource.h"
+#include "qsxhost/sources/TreeNode.h"
+#include "qsxhost/sources/assimp/AssimpChecks.h"
+#include "qsxhost/sources/assimp/AssimpScene.h"
+
+namespace qsxhost::assimp {
+
+inline constexpr int kHostTicksPerSecond = 4800;
+
+// Assimp's strings carry a length that a damaged file could set past the
+// buffer; never read beyond it, and stop at the first NUL.
+std::string ToString(const aiString& s);
+
+struct VecKey {
+    double time;  // host ticks
+    aiVector3D value;
+};
+struct QuatKey {
+    double time;
+    aiQuaternion value;
+};
+
+struct Track {
+    std::vector<VecKey> positions, scalings;
+    std::vector<QuatKey> rotations;
+};
+
+class AssimpNode final : public TreeNode<AssimpNode> {
+public:
+    host::Matrix3 localRow;          // the node's own transform, host form
+    const host::Matrix3* turn = nullptr;  // into the host frame; stands above the root
+    const Track* track = nullptr;
+    aiVector3D baseScaling{1, 1, 1}, basePosition;
+    aiQuaternion baseRotation;
+    bool animated = false;  // the node or one of its ancestors has a track
+    host::Matrix3 staticWorld;
+    int64_t fileMeshes = 0;                           // the file's meshes joined into its object
+    const std::vector<unsigned>* materials = nullptr;  // the file's materials in face-id order
+
+    host::Point3 GetObjOffsetPos() const override { return {}; }
+    host::Quat GetObjOffsetRot() const override { return {}; }
+
+    host::Matrix3 GetNodeTM(host::TimeValue t) const override;
+
+private:
+    host::Matrix3 LocalAt(host::TimeValue t) const;
+
+    mutable bool cacheValid_ = false;
+    mutable host::TimeValue cacheTime_ = 0;
+    mutable host::Matrix3 cacheWorld_;
+};
+
+class AssimpSceneSource final : public SceneSource {
+public:
+    AssimpSceneSource(std::unique_ptr<aiScene> scene, int ticksPerFrame, const LeftOut& leftOut, std::string format)
+        : scene_(std::move(scene)), ticksPerFrame_(ticksPerFrame), leftOut_(leftOut), format_(std::move(format)) {}
+
+    bool Build(const AssimpOptions& options, bool fileIsFbx, std::string* error);
+
+    host::INode* GetRootNode() override { return nodes_.front().get(); }
+    host::Interval GetAnimRange() const override { return range_; }
+    int GetTicksPerFrame() const override { return ticksPerFrame_; }
+    SceneStats Stats() const override { return stats_; }
+    SceneInfo Describe() const override;
+    std::vector<std::string> Notes() const override;
+    std::string AnimationNote() const override;
+    std::string WhyNothingToExport() override;
+
+    const aiScene& Scene() const { return *scene_; }
+    const std::vector<std::string>& EmbeddedNames() const { return embeddedNames_; }
+
+private:
+    // A node's host mesh and material, and the file's materials in face-id order.
+    struct Built {
+        SceneObject* object = nullptr;
+        host::Mtl* mtl = nullptr;
+        std::vector<unsigned> materials;
+    };
+
+    bool UsableMesh(unsigned index) const;
+    void NameEmbeddedTextures();
+    std::string TextureName(const aiString& path, bool* embedded) const;
+    host::Texmap* MapFor(const aiString& path);
+    host::Mtl* StandardFor(unsigned materialIndex);
+    const Built& ObjectFor(const std::vector<unsigned>& meshes);
+    const Track* TrackFor(const aiNodeAnim* channel);
+    double HostTicks(double keyTime) const;
+    AssimpNode* NewNode(AssimpNode* parent);
+
+    std::unique_ptr<aiScene> scene_;
+    int ticksPerFrame_;
+    LeftOut leftOut_;
+    std::string format_;
+    std::string upAxis_;
+    host::Matrix3 turn_;
+    host::Interval range_;
+    SceneStats stats_;
+
+    const aiAnimation* animation_ = nullptr;
+    unsigned animationIndex_ = 0;
+    bool animationMovesGeometry_ = false;
+    std::vector<std::unique_ptr<AssimpNode>> nodes_;  // pre-order; front is the root
+    std::vector<std::unique_ptr<SceneObject>> objects_;
+    std::vector<std::unique_ptr<SceneMtl>> materials_;
+    std::vector<std::unique_ptr<SceneTexmap>> maps_;
+    std::vector<std::unique_ptr<Track>> tracks_;
+    std::vector<std::string> embeddedNames_;
+
+    SceneObject* emptyObject_ = nullptr;
+    std::vector<host::Mtl*> standardByIndex_;
+    std::vector<bool> standardBuilt_;
+    std::map<std::string, host::Texmap*> mapByName_;
+    std::map<std::vector<unsigned>, Built> objectByMeshes_;
+    std::map<std::vector<unsigned>, host::Mtl*> multiBySubs_;
+    std::unordered_map<const aiNodeAnim*, const Track*> trackByChannel_;
+    std::vector<uint32_t> joinedPosition_, joinedUV_;  // per vertex of one Assimp mesh
+};
+
+}  // namespace qsxhost::assimp

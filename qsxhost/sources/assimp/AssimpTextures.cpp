@@ -1,0 +1,124 @@
+// The embedded textures of a 3D file: the names they are written under, and
+// the writing of them beside the output.
+#include "qsxhost/sources/assimp/AssimpSource.h"
+#include "util/Files.h"
+#include "util/Text.h"
+
+#include <cstring>
+#include <unordered_set>
+
+namespace qsxhost {
+namespace assimp {
+
+// Embedded textures take the file name their hint gives (without its
+// directories), else textureN with the format hint as extension; a texture
+// stored as raw texels is written as a TGA file.
+void AssimpSceneSource::NameEmbeddedTextures() {
+    if (!scene_->mTextures) return;
+    std::unordered_set<std::string> used;
+    for (unsigned i = 0; i < scene_->mNumTextures; ++i) {
+        const aiTexture* tex = scene_->mTextures[i];
+        std::string ext;
+        std::string base;
+        if (tex) {
+            const bool raw = tex->mHeight != 0;
+            const size_t hintLen = strnlen(tex->achFormatHint, HINTMAXTEXTURELEN);
+            for (size_t k = 0; k < hintLen; ++k) {
+                const char c = tex->achFormatHint[k];
+                if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) ext += c;
+            }
+            ext = raw ? "tga" : (ext.empty() ? "bin" : qsx::util::ToAsciiLower(ext));
+            const std::string hint = ToString(tex->mFilename);
+            const size_t cut = hint.find_last_of("/\\:");
+            base = cut == std::string::npos ? hint : hint.substr(cut + 1);
+            if (base == "." || base == "..") base.clear();
+            if (!base.empty()) {
+                const size_t dot = base.find_last_of('.');
+                if (raw) base = (dot == std::string::npos ? base : base.substr(0, dot)) + ".tga";
+                else if (dot == std::string::npos) base += "." + ext;
+            }
+        }
+        if (ext.empty()) ext = "bin";
+        const std::string fallback = "texture" + std::to_string(i) + "." + ext;
+        std::string name = base.empty() || used.count(qsx::util::ToAsciiLower(base)) ? fallback : base;
+        if (used.count(qsx::util::ToAsciiLower(name)))
+            name = "texture" + std::to_string(i) + "_" + std::to_string(used.size()) + "." + ext;
+        used.insert(qsx::util::ToAsciiLower(name));
+        embeddedNames_.push_back(name);
+    }
+}
+
+}  // namespace assimp
+
+namespace {
+
+using assimp::AssimpSceneSource;
+
+// Published whole or not at all, like every file of an export.
+bool WriteFile(const std::string& path, const void* data, size_t size, std::string* error) {
+    std::string why;
+    if (qsx::util::PublishFile(path, static_cast<const char*>(data), size, &why)) return true;
+    *error = path + ": " + why;
+    return false;
+}
+
+// Raw texels (BGRA, top row first) as an uncompressed 32-bit TGA.
+std::vector<unsigned char> RawTextureAsTga(const aiTexture& tex) {
+    std::vector<unsigned char> out(18, 0);
+    out[2] = 2;  // uncompressed true colour
+    out[12] = static_cast<unsigned char>(tex.mWidth & 0xFF);
+    out[13] = static_cast<unsigned char>((tex.mWidth >> 8) & 0xFF);
+    out[14] = static_cast<unsigned char>(tex.mHeight & 0xFF);
+    out[15] = static_cast<unsigned char>((tex.mHeight >> 8) & 0xFF);
+    out[16] = 32;
+    out[17] = 0x28;  // 8 alpha bits, top-left origin
+    const size_t n = static_cast<size_t>(tex.mWidth) * tex.mHeight;
+    out.reserve(out.size() + n * 4);
+    for (size_t i = 0; i < n; ++i) {
+        const aiTexel& t = tex.pcData[i];
+        out.insert(out.end(), {t.b, t.g, t.r, t.a});
+    }
+    return out;
+}
+
+
+}  // namespace
+
+bool ExtractEmbeddedTextures(SceneSource& scene, const std::string& outputDir, std::vector<std::string>* written,
+                             std::string* error) {
+    std::string scratch;
+    if (!error) error = &scratch;
+    const auto* source = dynamic_cast<const AssimpSceneSource*>(&scene);
+    if (!source) return true;
+    try {
+        const aiScene& sc = source->Scene();
+        const std::vector<std::string>& names = source->EmbeddedNames();
+        std::string dir = outputDir.empty() ? "." : outputDir;
+        if (dir.back() != '/') dir += '/';
+        for (unsigned i = 0; i < sc.mNumTextures && i < names.size(); ++i) {
+            const aiTexture* tex = sc.mTextures ? sc.mTextures[i] : nullptr;
+            if (!tex || !tex->pcData) continue;
+            const std::string path = dir + names[i];
+            bool ok;
+            if (tex->mHeight == 0) {
+                ok = WriteFile(path, tex->pcData, tex->mWidth, error);
+            } else if (tex->mWidth > 0xFFFF || tex->mHeight > 0xFFFF) {
+                *error = path + ": a texture of " + std::to_string(tex->mWidth) + " by " +
+                         std::to_string(tex->mHeight) + " texels is too large to write";
+                ok = false;
+            } else {
+                const std::vector<unsigned char> tga = RawTextureAsTga(*tex);
+                ok = WriteFile(path, tga.data(), tga.size(), error);
+            }
+            if (!ok) return false;
+            if (written) written->push_back(path);
+        }
+        return true;
+    } catch (const std::exception& e) {
+        *error = e.what();
+        return false;
+    }
+}
+
+
+}  // namespace qsxhost
