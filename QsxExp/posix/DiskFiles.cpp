@@ -8,7 +8,7 @@ namespace qsx {
 namespace {
 
 // Written beside its destination and renamed over it (util::AtomicFile).
-class PosixDiskFile final : public BufferedDiskFile {
+class DiskFile final : public BufferedDiskFile {
 public:
     bool Open(const std::string& path, std::string* error) { return file_.Open(path, error); }
 
@@ -27,7 +27,7 @@ private:
 }  // namespace
 
 std::unique_ptr<BufferedDiskFile> OpenDiskFile(const std::string& path, std::string* error) {
-    auto file = std::make_unique<PosixDiskFile>();
+    auto file = std::make_unique<DiskFile>();
     if (!file->Open(path, error)) return nullptr;
     return file;
 }

@@ -18,9 +18,9 @@ namespace {
 
 using util::WindowsErrorText;
 
-class Win32DiskFile final : public BufferedDiskFile {
+class DiskFile final : public BufferedDiskFile {
 public:
-    ~Win32DiskFile() override { Abandon(); }
+    ~DiskFile() override { Abandon(); }
 
     bool Open(const std::string& path, std::string* error) {
         if (!util::Utf8ToWide(path, &target_) || target_.empty()) {
@@ -90,7 +90,7 @@ private:
 }  // namespace
 
 std::unique_ptr<BufferedDiskFile> OpenDiskFile(const std::string& path, std::string* error) {
-    auto file = std::make_unique<Win32DiskFile>();
+    auto file = std::make_unique<DiskFile>();
     if (!file->Open(path, error)) return nullptr;
     return file;
 }

@@ -7,12 +7,7 @@
 #include <vector>
 
 #include "util/Paths.h"
-
-#ifdef _WIN32
-#include "util/win32/Wide.h"
-
-#include <windows.h>
-#endif
+#include "util/SameFile.h"
 
 namespace qsxhost {
 namespace {
@@ -35,59 +30,9 @@ long WrittenNodes(host::INode* root) {
     return count;
 }
 
-#ifndef _WIN32
-// The absolute path with its folder resolved; the path itself when the
-// folder does not resolve.
-std::string Resolved(const std::string& path) {
-    const std::string dir = qsx::util::DirName(path);
-    char buf[PATH_MAX];
-    if (!realpath(dir.c_str(), buf)) return path;
-    std::string out(buf);
-    if (out.back() != '/') out += '/';
-    out += path.substr(qsx::util::LastComponentStart(path));
-    return out;
-}
-
-#endif
-
 }  // namespace
 
-#ifdef _WIN32
-// The file's volume and index where it exists; else the full paths, without
-// regard to letter case, as the file system names files.
-bool SameFile(const std::string& a, const std::string& b) {
-    auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
-        std::wstring wide;
-        if (!qsx::util::Utf8ToWide(path, &wide)) return false;
-        const HANDLE h = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return false;
-        const bool ok = GetFileInformationByHandle(h, info) != 0;
-        CloseHandle(h);
-        return ok;
-    };
-    auto full = [](const std::string& path) {
-        std::wstring wide;
-        if (!qsx::util::Utf8ToWide(path, &wide)) return std::wstring();
-        wchar_t buf[32768];
-        const DWORD n = GetFullPathNameW(wide.c_str(), 32768, buf, nullptr);
-        std::wstring out = n > 0 && n < 32768 ? std::wstring(buf, n) : wide;
-        CharUpperBuffW(out.data(), static_cast<DWORD>(out.size()));
-        return out;
-    };
-    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
-    if (identity(a, &ia) && identity(b, &ib))
-        return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
-               ia.nFileIndexLow == ib.nFileIndexLow;
-    return full(a) == full(b);
-}
-#else
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    return Resolved(a) == Resolved(b);
-}
-#endif
+using qsx::util::SameFile;
 
 OutputPlan PlanOutputs(const std::string& output, const DialogChoices& choices, host::INode* root) {
     OutputPlan plan;

@@ -31,10 +31,6 @@ OutputPlan PlanOutputs(const std::string& output, const DialogChoices& choices, 
 // The first collision as a message naming both files, or "".
 std::string FindCollision(const OutputPlan& plan, const std::string& scene);
 
-// True when a and b name one file: the same device and inode where both
-// exist, else the same path once the folder is resolved.
-bool SameFile(const std::string& a, const std::string& b);
-
 // The message for an output that is the scene file itself, or "".
 std::string OutputIsScene(const std::string& output, const std::string& scene);
 

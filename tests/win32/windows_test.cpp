@@ -14,9 +14,9 @@
 #include "QsxExp/OptionsDialog.h"
 #include "QsxExp/Version.h"
 #include "QsxExp/resource.h"
-#include "qsxhost/settings/Win32Registry.h"
+#include "qsxhost/settings/win32/Registry.h"
 #include "qsxhost/ui/MemoryDialog.h"
-#include "qsxhost/ui/Win32Dialog.h"
+#include "qsxhost/ui/win32/Dialog.h"
 #include "tests/support/three_nodes.h"
 #include "util/Files.h"
 #include "util/Text.h"
@@ -96,10 +96,10 @@ void ForgetOptions() { RegDeleteKeyA(HKEY_CURRENT_USER, qsx::kOptionsKey); }
 struct DllHost : fake::Host {
     std::vector<qsxhost::ControlEdit> edits;
     bool realDialog = false;
-    qsxhost::Win32Registry registry;
+    qsxhost::Registry registry;
     bool useRegistry = false;
     intptr_t DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) override {
-        if (realDialog) return qsxhost::RunWin32Dialog(dlg, proc, param, {});
+        if (realDialog) return qsxhost::RunDialog(dlg, proc, param, {});
         return qsxhost::RunBatchDialog(dlg, proc, param, edits, nullptr);
     }
     host::Registry* GetRegistry() override { return useRegistry ? static_cast<host::Registry*>(&registry) : fake::Host::GetRegistry(); }
@@ -326,7 +326,7 @@ std::string QueryText(const char* name) {
 
 TEST(Registry, OptionsSavedAndLoadedWithTheirTypes) {
     ForgetOptions();
-    qsxhost::Win32Registry registry;
+    qsxhost::Registry registry;
     qsx::ExportOptions loaded;
     loaded.centre = 0;
     qsx::LoadOptions(&registry, loaded);
