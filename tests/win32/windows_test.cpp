@@ -19,6 +19,8 @@
 #include "qsxhost/ui/win32/Dialog.h"
 #include "tests/support/three_nodes.h"
 #include "util/Files.h"
+#include "util/Paths.h"
+#include "util/SameFile.h"
 #include "util/Text.h"
 #include "util/win32/Wide.h"
 
@@ -308,6 +310,25 @@ TEST(Plugin, FailedFileLeavesTheOldOneAndNoTemporary) {
     EXPECT_EQ(h.fileFailures, std::vector<std::string>{script});
     EXPECT_EQ(ReadFile(script), "old\r\n");
     EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"kept.QSX"});
+}
+
+// Both separators cut a path, and names differing only in letter case or
+// separator are one file, whether it exists yet or not.
+TEST(Paths, BackslashCutsAndLetterCaseIsOneFile) {
+    EXPECT_EQ(qsx::util::SideFileName("C:\\a.b\\scene", ".qsh"), "C:\\a.b\\scene.qsh");
+    EXPECT_EQ(qsx::util::DirName("C:/x\\y.QSX"), "C:/x");
+    const std::string dir = TempFolder("same");
+    CloseHandle(CreateFileW(Wide(dir + "\\a.QSX").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    CloseHandle(CreateFileW(Wide(dir + "\\b.QSX").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const struct {
+        const char *a, *b;
+        bool same;
+    } cases[] = {
+        {"\\a.QSX", "\\A.qsx", true},     {"\\a.QSX", "/a.QSX", true},     {"\\a.QSX", "\\b.QSX", false},
+        {"\\new.QSX", "\\NEW.qsx", true}, {"\\new.QSX", "/new.QSX", true}, {"\\new.QSX", "\\old.QSX", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(qsx::util::SameFile(dir + c.a, dir + c.b), c.same) << c.a << " and " << c.b;
 }
 
 DWORD QueryDword(const char* name) {
