@@ -2,12 +2,8 @@
 // library is the platform's: default visibility here, a module-definition
 // file with their ordinals on Windows.
 #include "QsxExp/ClassDesc.h"
-
-#ifdef _WIN32
-#define QSX_EXPORT extern "C"
-#else
-#define QSX_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+// QSX_EXPORT, from the platform's folder (QsxExp/posix/ or QsxExp/win32/).
+#include "LibExport.h"
 
 QSX_EXPORT const char* LibDescription() { return qsx::kLibDescription; }
 

@@ -30,7 +30,7 @@
 #include <sstream>
 
 #include "QsxExp/Options.h"
-#include "qsxhost/settings/FileRegistry.h"
+#include "qsxhost/settings/posix/FileRegistry.h"
 #include "tests/support/gltf_text.h"
 
 namespace fs = std::filesystem;

@@ -18,7 +18,7 @@
 
 #include "QsxExp/Options.h"
 #include "options_util.h"
-#include "qsxhost/settings/FileRegistry.h"
+#include "qsxhost/settings/posix/FileRegistry.h"
 
 using qsx::ExportOptions;
 using qsxhost::FileRegistry;

@@ -15,7 +15,7 @@
 
 #include "QsxExp/Options.h"
 #include "options_util.h"
-#include "qsxhost/settings/FileRegistry.h"
+#include "qsxhost/settings/posix/FileRegistry.h"
 
 using qsx::ExportOptions;
 

@@ -11,6 +11,9 @@ namespace qsx::util {
 // file that writing it would create, its folder resolved.
 std::string FileIdentity(const std::string& path);
 
+// Whether a and b reach one file.
+inline bool SameFile(const std::string& a, const std::string& b) { return FileIdentity(a) == FileIdentity(b); }
+
 // Whether writing path would make a new file under /dev, where only devices belong.
 bool NewFileInDeviceFolder(const std::string& path);
 

@@ -2,7 +2,6 @@
 // seeing and keeping every failure.
 #pragma once
 
-#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -11,13 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#ifdef _WIN32
-// Descriptors are not handed to child processes, and read the file's own
-// bytes: no line-end translation, no end at a Ctrl-Z.
-#ifndef O_CLOEXEC
-#define O_CLOEXEC (O_NOINHERIT | O_BINARY)
-#endif
-#endif
+// <fcntl.h> with O_CLOEXEC, from the platform's folder (util/posix/ or
+// util/win32/, on qsx_util's include path).
+#include "OpenFlags.h"
 
 namespace qsx::util {
 

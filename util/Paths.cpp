@@ -2,15 +2,6 @@
 
 namespace qsx::util {
 
-size_t LastComponentStart(std::string_view path) {
-#ifdef _WIN32
-    const size_t sep = path.find_last_of("/\\");
-#else
-    const size_t sep = path.rfind('/');
-#endif
-    return sep == std::string_view::npos ? 0 : sep + 1;
-}
-
 size_t ExtensionDot(std::string_view path) {
     const size_t dot = path.rfind('.');
     if (dot == std::string_view::npos || dot < LastComponentStart(path)) return std::string_view::npos;

@@ -19,9 +19,9 @@ namespace {
 
 // Written beside its destination (util::AtomicFile) and, once finished,
 // renamed over it with the others of the run (util::PublishTogether).
-class PosixDiskFile final : public BufferedDiskFile {
+class DiskFile final : public BufferedDiskFile {
 public:
-    PosixDiskFile(std::string path, DiskFiles::Pending& pending) : path_(std::move(path)), pending_(pending) {}
+    DiskFile(std::string path, DiskFiles::Pending& pending) : path_(std::move(path)), pending_(pending) {}
     bool Open(std::string* error) { return file_.Open(path_, error); }
 
 private:
@@ -63,7 +63,7 @@ void DiskFiles::DropUnpublished() {
 
 std::unique_ptr<BufferedDiskFile> OpenDiskFile(const std::string& path, DiskFiles::Pending& pending,
                                                std::string* error) {
-    auto file = std::make_unique<PosixDiskFile>(path, pending);
+    auto file = std::make_unique<DiskFile>(path, pending);
     if (!file->Open(error)) return nullptr;
     return file;
 }

@@ -5,8 +5,7 @@
 
 #include "QsxExp/ClassDesc.h"
 #include "QsxExp/Version.h"
-
-#define QSX_EXPORT extern "C" __attribute__((visibility("default")))
+#include "QsxExp/posix/LibExport.h"
 
 // The version record, for hosts that show it (key, value pairs; null key ends).
 QSX_EXPORT const char* LibVersionRecord(int i, const char** value) {

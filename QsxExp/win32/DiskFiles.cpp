@@ -30,10 +30,10 @@ namespace {
 
 using util::WindowsErrorText;
 
-class Win32DiskFile final : public BufferedDiskFile {
+class DiskFile final : public BufferedDiskFile {
 public:
-    Win32DiskFile(std::string path, DiskFiles::Pending& pending) : path_(std::move(path)), pending_(pending) {}
-    ~Win32DiskFile() override { Abandon(); }
+    DiskFile(std::string path, DiskFiles::Pending& pending) : path_(std::move(path)), pending_(pending) {}
+    ~DiskFile() override { Abandon(); }
 
     bool Open(const std::string& path, std::string* error) {
         if (!util::Utf8ToWide(path, &target_) || target_.empty()) {
@@ -127,7 +127,7 @@ void DiskFiles::DropUnpublished() {
 
 std::unique_ptr<BufferedDiskFile> OpenDiskFile(const std::string& path, DiskFiles::Pending& pending,
                                                std::string* error) {
-    auto file = std::make_unique<Win32DiskFile>(path, pending);
+    auto file = std::make_unique<DiskFile>(path, pending);
     if (!file->Open(path, error)) return nullptr;
     return file;
 }

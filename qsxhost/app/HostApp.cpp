@@ -4,11 +4,6 @@
 
 #include "qsxhost/app/DialogFlags.h"
 #include "qsxhost/app/Messages.h"
-#ifdef _WIN32
-#include "qsxhost/ui/Win32Dialog.h"
-#else
-#include "qsxhost/ui/TerminalDialog.h"
-#endif
 
 namespace qsxhost {
 
@@ -51,30 +46,12 @@ std::string_view HostApp::ApproveFiles(const host::PlannedFile* files, size_t co
 intptr_t HostApp::DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) {
     dialogMessage_.clear();
     if (dialogMode_ == DialogMode::Terminal) {
-#ifdef _WIN32
-        // Windows has the dialog itself, from the plug-in's resources.
-        dialogResult_ = RunWin32Dialog(dlg, proc, param, edits_);
-#else
-        dialogResult_ = RunTerminalDialog(dlg, proc, param, edits_);
-#endif
+        dialogResult_ = RunInteractiveDialog(dlg, proc, param);
     } else {
         dialogResult_ = RunBatchDialog(dlg, proc, param, edits_, &dialogMessage_);
     }
     return dialogResult_ == 1 ? 1 : 0;
 }
-
-#ifdef _WIN32
-intptr_t HostApp::SetWaitCursor() { return ShowWaitCursor(); }
-
-void HostApp::RestoreCursor(intptr_t previous) {
-    RestoreWin32Cursor(previous);
-    ClearProgress();
-}
-#else
-intptr_t HostApp::SetWaitCursor() { return 0; }
-
-void HostApp::RestoreCursor(intptr_t) { ClearProgress(); }
-#endif
 
 void HostApp::Progress(std::string_view step, int64_t done, int64_t total) {
     if (!progressShown_) return;

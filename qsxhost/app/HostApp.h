@@ -60,6 +60,9 @@ public:
 
 private:
     void ClearProgress();
+    // The platform's interactive dialog (app/posix/ or app/win32/, with the
+    // wait cursor): the terminal form, or the real dialog from the plug-in's resources.
+    intptr_t RunInteractiveDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param);
 
     SceneSource& scene_;
     host::Registry& registry_;

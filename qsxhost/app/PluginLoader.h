@@ -43,11 +43,9 @@ private:
 // empty), beside the running executable, the installed plug-in directory.
 std::vector<std::string> PluginSearchPath(const std::string& explicitPath);
 
-#ifndef _WIN32
 // Where a library of the command's own (fileName) is looked for, in order:
-// beside the program, then the installed folder relative to it, then the
-// configured install folder.
+// beside the program, then (on POSIX) the installed folder relative to it and
+// the configured install folder.
 std::vector<std::string> ModuleSearchPath(const std::string& fileName);
-#endif
 
 }  // namespace qsxhost

@@ -14,11 +14,13 @@
 #include "QsxExp/OptionsDialog.h"
 #include "QsxExp/Version.h"
 #include "QsxExp/resource.h"
-#include "qsxhost/settings/Win32Registry.h"
+#include "qsxhost/settings/win32/Registry.h"
 #include "qsxhost/ui/MemoryDialog.h"
-#include "qsxhost/ui/Win32Dialog.h"
+#include "qsxhost/ui/win32/Dialog.h"
 #include "tests/support/three_nodes.h"
 #include "util/Files.h"
+#include "util/Paths.h"
+#include "util/FileIdentity.h"
 #include "util/Text.h"
 #include "util/win32/Wide.h"
 
@@ -96,10 +98,10 @@ void ForgetOptions() { RegDeleteKeyA(HKEY_CURRENT_USER, qsx::kOptionsKey); }
 struct DllHost : fake::Host {
     std::vector<qsxhost::ControlEdit> edits;
     bool realDialog = false;
-    qsxhost::Win32Registry registry;
+    qsxhost::Registry registry;
     bool useRegistry = false;
     intptr_t DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) override {
-        if (realDialog) return qsxhost::RunWin32Dialog(dlg, proc, param, {});
+        if (realDialog) return qsxhost::RunDialog(dlg, proc, param, {});
         return qsxhost::RunBatchDialog(dlg, proc, param, edits, nullptr);
     }
     host::Registry* GetRegistry() override { return useRegistry ? static_cast<host::Registry*>(&registry) : fake::Host::GetRegistry(); }
@@ -310,6 +312,25 @@ TEST(Plugin, FailedFileLeavesTheOldOneAndNoTemporary) {
     EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"kept.QSX"});
 }
 
+// Both separators cut a path, and names differing only in letter case or
+// separator are one file, whether it exists yet or not.
+TEST(Paths, BackslashCutsAndLetterCaseIsOneFile) {
+    EXPECT_EQ(qsx::util::SideFileName("C:\\a.b\\scene", ".qsh"), "C:\\a.b\\scene.qsh");
+    EXPECT_EQ(qsx::util::DirName("C:/x\\y.QSX"), "C:/x");
+    const std::string dir = TempFolder("same");
+    CloseHandle(CreateFileW(Wide(dir + "\\a.QSX").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    CloseHandle(CreateFileW(Wide(dir + "\\b.QSX").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const struct {
+        const char *a, *b;
+        bool same;
+    } cases[] = {
+        {"\\a.QSX", "\\A.qsx", true},     {"\\a.QSX", "/a.QSX", true},     {"\\a.QSX", "\\b.QSX", false},
+        {"\\new.QSX", "\\NEW.qsx", true}, {"\\new.QSX", "/new.QSX", true}, {"\\new.QSX", "\\old.QSX", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(qsx::util::SameFile(dir + c.a, dir + c.b), c.same) << c.a << " and " << c.b;
+}
+
 DWORD QueryDword(const char* name) {
     DWORD value = 0xDEADBEEF, size = 4, type = 0;
     RegGetValueA(HKEY_CURRENT_USER, qsx::kOptionsKey, name, RRF_RT_REG_DWORD, &type, &value, &size);
@@ -326,7 +347,7 @@ std::string QueryText(const char* name) {
 
 TEST(Registry, OptionsSavedAndLoadedWithTheirTypes) {
     ForgetOptions();
-    qsxhost::Win32Registry registry;
+    qsxhost::Registry registry;
     qsx::ExportOptions loaded;
     loaded.centre = 0;
     qsx::LoadOptions(&registry, loaded);

@@ -86,14 +86,18 @@ std::vector<std::pair<std::string, std::string>> Plugin::VersionRecord() const {
     return out;
 }
 
-std::vector<std::string> PluginSearchPath(const std::string& explicitPath) {
-    if (!explicitPath.empty()) return {explicitPath};
+std::vector<std::string> ModuleSearchPath(const std::string& fileName) {
     std::wstring exe(32768, L'\0');
     const DWORD n = GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
-    if (n == 0 || n >= exe.size()) return {"qsexp.dle"};
+    if (n == 0 || n >= exe.size()) return {fileName};
     exe.resize(n);
     exe.erase(exe.find_last_of(L"\\/") + 1);
-    return {qsx::util::WideToUtf8(exe) + "qsexp.dle"};
+    return {qsx::util::WideToUtf8(exe) + fileName};
+}
+
+std::vector<std::string> PluginSearchPath(const std::string& explicitPath) {
+    if (!explicitPath.empty()) return {explicitPath};
+    return ModuleSearchPath("qsexp.dle");
 }
 
 }  // namespace qsxhost

@@ -17,9 +17,9 @@
 #include "qsxhost/app/Messages.h"
 #include "qsxhost/app/OutputGate.h"
 #include "qsxhost/app/PluginLoader.h"
-#include "qsxhost/settings/Win32Registry.h"
+#include "qsxhost/settings/win32/Registry.h"
 #include "qsxhost/sources/OpenScene.h"
-#include "qsxhost/ui/Win32Dialog.h"
+#include "qsxhost/ui/win32/Dialog.h"
 #include "util/Files.h"
 #include "util/win32/Wide.h"
 
@@ -109,14 +109,14 @@ int Run(const std::vector<std::string>& argv) {
     const double loadSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count();
 
     const bool interactive = !a.batch;
-    qsxhost::Win32Registry registry;
+    qsxhost::Registry registry;
     registry.SetReadOnly(!interactive && !a.saveDefaults);
     qsxhost::ExportPlatform platform;
     // The registry key, as a registry editor shows it: where the user finds the value.
-    platform.settingsName = std::string(qsxhost::Win32Registry::Name()) + "\\" + qsx::kOptionsKey;
+    platform.settingsName = std::string(qsxhost::Registry::Name()) + "\\" + qsx::kOptionsKey;
     platform.settingsError = [&] { return registry.LastError(); };
     platform.sayNotSaved = [](const std::string& e) { PrintMessage(e, "settings not saved"); };
-    platform.dialogFailed = qsxhost::kWin32DialogFailed;
+    platform.dialogFailed = qsxhost::kDialogFailed;
     platform.dialogFailedMessage = "the options dialog could not be shown; use --batch";
     platform.fileSize = FileSize;
     const qsxhost::ExportRun run{*scene, sceneName, opened.path, loadSeconds, interactive, false};

@@ -1,4 +1,4 @@
-#include "qsxhost/ui/TerminalDialog.h"
+#include "qsxhost/ui/posix/TerminalDialog.h"
 
 #include <algorithm>
 #include <clocale>
@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "qsxhost/ui/MemoryDialog.h"
-#include "qsxhost/ui/TerminalWidgets.h"
+#include "qsxhost/ui/posix/TerminalWidgets.h"
 
 namespace qsxhost {
 

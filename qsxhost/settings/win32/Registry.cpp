@@ -1,4 +1,4 @@
-#include "qsxhost/settings/Win32Registry.h"
+#include "qsxhost/settings/win32/Registry.h"
 
 #include "util/win32/Wide.h"
 
@@ -47,7 +47,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<host::RegistryKey> Win32Registry::CreateKey(const char* path) {
+std::unique_ptr<host::RegistryKey> Registry::CreateKey(const char* path) {
     if (readOnly_) return std::make_unique<Key>(nullptr, path, &lastError_);
     HKEY key = nullptr;
     const LSTATUS rc = RegCreateKeyA(HKEY_CURRENT_USER, path, &key);
@@ -58,7 +58,7 @@ std::unique_ptr<host::RegistryKey> Win32Registry::CreateKey(const char* path) {
     return std::make_unique<Key>(key, std::string(Name()) + "\\" + path, &lastError_);
 }
 
-std::unique_ptr<host::RegistryKey> Win32Registry::OpenKey(const char* path) {
+std::unique_ptr<host::RegistryKey> Registry::OpenKey(const char* path) {
     HKEY key = nullptr;
     if (RegOpenKeyA(HKEY_CURRENT_USER, path, &key) != ERROR_SUCCESS) return nullptr;
     return std::make_unique<Key>(key, path, nullptr);

@@ -1,4 +1,4 @@
-#include "qsxhost/settings/FileRegistry.h"
+#include "qsxhost/settings/posix/FileRegistry.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -11,18 +11,18 @@
 
 namespace qsxhost {
 
-// What RunWin32Dialog answers when the dialog could not be made (no such
+// What RunDialog answers when the dialog could not be made (no such
 // resource in dlg.module, or no window system).
-constexpr intptr_t kWin32DialogFailed = -3;
+constexpr intptr_t kDialogFailed = -3;
 
 // Modal, owned by the active window, from resource dlg.resourceId of
 // dlg.module; the edits are made right after the handler's opening. Answers
-// what the handler passed to EndDialog, or kWin32DialogFailed.
-intptr_t RunWin32Dialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param,
-                        const std::vector<ControlEdit>& edits);
+// what the handler passed to EndDialog, or kDialogFailed.
+intptr_t RunDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param,
+                   const std::vector<ControlEdit>& edits);
 
-// The wait cursor; answers the cursor it replaced, for RestoreWin32Cursor.
+// The wait cursor; answers the cursor it replaced, for RestoreCursor.
 intptr_t ShowWaitCursor();
-void RestoreWin32Cursor(intptr_t previous);
+void RestoreCursor(intptr_t previous);
 
 }  // namespace qsxhost

@@ -9,7 +9,7 @@
 
 namespace qsxhost {
 
-class Win32Registry : public host::Registry {
+class Registry : public host::Registry {
 public:
     std::unique_ptr<host::RegistryKey> CreateKey(const char* path) override;
     std::unique_ptr<host::RegistryKey> OpenKey(const char* path) override;

@@ -1,4 +1,4 @@
-#include "qsxhost/ui/Win32Dialog.h"
+#include "qsxhost/ui/win32/Dialog.h"
 
 // After the host's headers: <windows.h> defines macros named like the host's constants.
 #include <windows.h>
@@ -7,7 +7,7 @@
 namespace qsxhost {
 namespace {
 
-class Win32Window final : public host::DialogWindow {
+class Window final : public host::DialogWindow {
 public:
     HWND hwnd = nullptr;
 
@@ -53,7 +53,7 @@ struct Session {
     host::DlgProc proc;
     intptr_t param;
     const std::vector<ControlEdit>* edits;
-    Win32Window window;
+    Window window;
 };
 
 // The window system's side of the handler: the opening and the commands go to
@@ -74,16 +74,16 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 }  // namespace
 
-intptr_t RunWin32Dialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param,
-                        const std::vector<ControlEdit>& edits) {
+intptr_t RunDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param,
+                   const std::vector<ControlEdit>& edits) {
     Session s{&dlg, proc, param, &edits, {}};
     const INT_PTR rc = DialogBoxParamA(static_cast<HINSTANCE>(dlg.module), MAKEINTRESOURCEA(dlg.resourceId),
                                        GetActiveWindow(), DialogProc, reinterpret_cast<LPARAM>(&s));
-    return rc == -1 && !s.window.hwnd ? kWin32DialogFailed : rc;
+    return rc == -1 && !s.window.hwnd ? kDialogFailed : rc;
 }
 
 intptr_t ShowWaitCursor() { return reinterpret_cast<intptr_t>(SetCursor(LoadCursorA(nullptr, IDC_WAIT))); }
 
-void RestoreWin32Cursor(intptr_t previous) { SetCursor(reinterpret_cast<HCURSOR>(previous)); }
+void RestoreCursor(intptr_t previous) { SetCursor(reinterpret_cast<HCURSOR>(previous)); }
 
 }  // namespace qsxhost

@@ -16,7 +16,7 @@ namespace qsx::util {
 
 std::string ErrnoText(int err) {
     char buf[256];
-#if defined(_GNU_SOURCE) && !defined(__MINGW32__)
+#if defined(_GNU_SOURCE)
     // GNU strerror_r answers a pointer that may or may not be buf.
     return std::string(strerror_r(err, buf, sizeof buf));
 #else
