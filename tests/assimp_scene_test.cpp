@@ -454,6 +454,8 @@ TEST_F(AssimpSceneTest, EmbeddedTexturesAreNamedAndExtracted) {
     const std::string uri = "data:image/png;base64," + Base64(png);
     const std::string prim = R"({"attributes":{"POSITION":)" + std::to_string(pos) + R"(},"indices":)" +
                              std::to_string(idx) + R"(,"material":)";
+    AssimpOptions named;
+    named.unnamedTexturePrefix = "box_";
     auto scene = Load(Write(
         "tex.gltf",
         g.Json(R"("scenes":[{"nodes":[0,1]}],"nodes":[{"name":"A","mesh":0},{"name":"B","mesh":1}],)"
@@ -461,28 +463,38 @@ TEST_F(AssimpSceneTest, EmbeddedTexturesAreNamedAndExtracted) {
                R"("images":[{"name":"skin","uri":")" + uri + R"("},{"uri":")" + uri + R"("}],)"
                R"("textures":[{"source":0},{"source":1}],)"
                R"("materials":[{"pbrMetallicRoughness":{"baseColorTexture":{"index":0}}},)"
-               R"({"pbrMetallicRoughness":{"baseColorTexture":{"index":1}}}])")));
+               R"({"pbrMetallicRoughness":{"baseColorTexture":{"index":1}}}])")),
+        named);
     ASSERT_TRUE(scene);
     const auto mapName = [&](const char* node) {
         host::Mtl* m = Find(scene->GetRootNode(), node)->GetMtl();
         return m && m->GetSubTexmap(host::ID_DI) ? std::string(m->GetSubTexmap(host::ID_DI)->GetMapName()) : "";
     };
     EXPECT_EQ(mapName("A"), "skin.png");      // its own name, with the format as extension
-    EXPECT_EQ(mapName("B"), "texture1.png");  // no name: numbered
+    EXPECT_EQ(mapName("B"), "box_texture1.png");  // no name: numbered, after the output
 
     const std::string out = dir_ + "/out";
     std::filesystem::create_directory(out);
+    std::vector<qsxhost::TextureFile> files;
     std::vector<std::string> written;
     std::string error;
-    ASSERT_TRUE(qsxhost::ExtractEmbeddedTextures(*scene, out, &written, &error)) << error;
-    ASSERT_EQ(written, (std::vector<std::string>{out + "/skin.png", out + "/texture1.png"}));
+    const auto extract = [&](const std::string& dir) {
+        written.clear();
+        EXPECT_TRUE(qsxhost::PlanEmbeddedTextures(*scene, dir, &files, &error)) << error;
+        return qsxhost::WriteTextureFiles(files, [&](const std::string& p) { written.push_back(p); }, &error);
+    };
+    ASSERT_TRUE(extract(out)) << error;
+    ASSERT_EQ(written, (std::vector<std::string>{out + "/skin.png", out + "/box_texture1.png"}));
     for (const std::string& f : written) {
         std::ifstream in(f, std::ios::binary);
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), png) << f;
     }
+    // The same bytes are left as they are; a different file is not taken for them.
+    { std::ofstream(out + "/skin.png", std::ios::binary) << "another picture"; }
+    ASSERT_TRUE(extract(out)) << error;
+    EXPECT_EQ(written, std::vector<std::string>{out + "/skin.png"});
 
-    written.clear();
-    EXPECT_FALSE(qsxhost::ExtractEmbeddedTextures(*scene, dir_ + "/missing/dir", &written, &error));
+    EXPECT_FALSE(extract(dir_ + "/missing/dir"));
     EXPECT_NE(error.find("missing/dir/skin.png"), std::string::npos) << error;
     EXPECT_TRUE(written.empty());
 }

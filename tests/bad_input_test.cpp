@@ -211,6 +211,21 @@ GeometryObject $geometry1
 }
 )";
 
+// A glTF triangle whose material shows an embedded picture: named `image`
+// when that is not empty, else unnamed.
+std::string TexturedGltf(const std::string& image, const std::string& picture) {
+    gltf::Gltf g;
+    const int pos = g.Floats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3", 3);
+    const int idx = g.Indices({0, 1, 2});
+    const std::string name = image.empty() ? "" : R"("name":")" + image + R"(",)";
+    return g.Json(R"("scenes":[{"nodes":[0]}],"nodes":[{"name":"T","mesh":0}],)"
+                  R"("meshes":[{"primitives":[{"attributes":{"POSITION":)" + std::to_string(pos) +
+                  R"(},"indices":)" + std::to_string(idx) + R"(,"material":0}]}],)"
+                  R"("images":[{)" + name + R"("uri":"data:image/png;base64,)" + gltf::Base64(picture) + R"("}],)"
+                  R"("textures":[{"source":0}],)"
+                  R"("materials":[{"pbrMetallicRoughness":{"baseColorTexture":{"index":0}}}])");
+}
+
 struct BadCase {
     const char* name;
     // Makes the scene and answers {scene path, output path}; may chmod.
@@ -312,6 +327,33 @@ TEST_F(CommandTest, EveryBadInputGetsOneMessageItsStatusAndNoFile) {
              WriteFile(out + "/part0.QSX", good);
              return std::make_pair(out + "/part0.QSX", out + "/part.QSX");
          }, 2, "output", "would overwrite the scene file", false, {"--hierarchy", "separate"}},
+        {"output a hard link to the scene", [good](CommandTest& t, const std::string&, const std::string& out) {
+             const std::string p = t.Scene("good.json", good);
+             fs::create_hard_link(p, out + "/hard.QSX");
+             return std::make_pair(p, out + "/hard.QSX");
+         }, 2, "output", "would overwrite the scene file"},
+        {"header a hard link to the script", output([](const std::string&, const std::string& out) {
+             fs::create_hard_link(out + "/scene.QSX", out + "/scene.qsh");
+             return out + "/scene.QSX";
+         }), 2, "output", "would overwrite the script", false, {"--header"}},
+        {"preview is the script", output([](const std::string&, const std::string& out) {
+             return out + "/scene.QSX";
+         }), 2, "output", "the preview picture", false, {"--preview", "OUT/scene.QSX"}},
+        {"preview is the scene", output([](const std::string&, const std::string& out) {
+             return out + "/scene.QSX";
+         }), 2, "output", "would overwrite the scene file", false, {"--preview", "DIR/good.json"}},
+        {"a texture named like the script", [](CommandTest& t, const std::string&, const std::string& out) {
+             return std::make_pair(t.Scene("tex.gltf", TexturedGltf("scene.QSX", "picture")), out + "/scene.QSX");
+         }, 2, "output", "would replace a different file", false, {"--extract-textures"}},
+        {"a texture named like the scene", [](CommandTest& t, const std::string& dir, const std::string&) {
+             return std::make_pair(t.Scene("tex.gltf", TexturedGltf("tex.gltf", "picture")), dir + "/scene.QSX");
+         }, 2, "scene", "would replace a different file", false, {"--extract-textures"}},
+        {"standard output with a header", output([](const std::string&, const std::string&) {
+             return std::string("-");
+         }), 2, "output", "standard output takes the script alone", false, {"--header"}},
+        {"a device with a side file in /dev", output([](const std::string&, const std::string&) {
+             return std::string("/dev/null");
+         }), 2, "output", "/dev/null.qsv would be a new file in /dev", false, {"--animation"}},
     };
 
     int tried = 0;
@@ -328,7 +370,11 @@ TEST_F(CommandTest, EveryBadInputGetsOneMessageItsStatusAndNoFile) {
         auto [scenePath, outputPath] = c.make(*this, dir_, out_);
         const auto before = Snapshot(out_);
         std::vector<std::string> args = {"--batch", "--no-header", "--no-animation"};
-        args.insert(args.end(), c.flags.begin(), c.flags.end());
+        for (std::string f : c.flags) {
+            if (f.rfind("OUT/", 0) == 0) f = out_ + f.substr(3);
+            if (f.rfind("DIR/", 0) == 0) f = dir_ + f.substr(3);
+            args.push_back(f);
+        }
         args.insert(args.end(), {scenePath, outputPath});
         const Outcome o = RunCommand(args, home_);
         ++tried;
@@ -347,6 +393,55 @@ TEST_F(CommandTest, EveryBadInputGetsOneMessageItsStatusAndNoFile) {
         EXPECT_EQ(Snapshot(home_).count("config"), 0u) << "a batch run stored settings";
     }
     std::printf("[ bad input ] %d bad inputs tried through the command\n", tried);
+}
+
+// Runs the gate lets through: a texture already there unchanged, models in
+// one folder apart, standard output and devices without side files.
+TEST_F(CommandTest, RunsThatMeetNoOtherFileGoThrough) {
+    const std::string good = Scene("good.json", SceneJson(NodeJson("\"Box\"")));
+    const std::string a = Scene("a.gltf", TexturedGltf("", "picture A"));
+    const std::string b = Scene("b.gltf", TexturedGltf("", "picture B"));
+    const std::string skin = Scene("skin.gltf", TexturedGltf("skin", "skin picture"));
+    // Header and animation ticked in the stored settings.
+    ASSERT_EQ(RunCommand({"--batch", "--save-defaults", "--header", "--animation", good, dir_ + "/first.QSX"}, home_)
+                  .status, 0);
+    WriteFile(out_ + "/skin.png", "skin picture");
+    struct stat before {};
+    ASSERT_EQ(::stat((out_ + "/skin.png").c_str(), &before), 0);
+    WriteFile(out_ + "/a_texture0.png", "an older picture A");  // the OUTPUT's own, from an earlier export
+
+    struct Case {
+        std::vector<std::string> args;
+        std::set<std::string> files;  // in out_ afterwards
+        bool script = false;          // standard output holds the script
+    };
+    const Case cases[] = {
+        {{skin, out_ + "/s.QSX", "--extract-textures", "--no-header", "--no-animation"},
+         {"a_texture0.png", "s.QSX", "skin.png"}, false},
+        {{a, out_ + "/a.QSX", "--extract-textures", "--no-header", "--no-animation"},
+         {"s.QSX", "skin.png", "a.QSX", "a_texture0.png"}, false},
+        {{b, out_ + "/b.QSX", "--extract-textures", "--no-header", "--no-animation"},
+         {"s.QSX", "skin.png", "a.QSX", "a_texture0.png", "b.QSX", "b_texture0.png"}, false},
+        {{good, "-"}, {"s.QSX", "skin.png", "a.QSX", "a_texture0.png", "b.QSX", "b_texture0.png"}, true},
+        {{good, "/dev/null"}, {"s.QSX", "skin.png", "a.QSX", "a_texture0.png", "b.QSX", "b_texture0.png"}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--batch"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(args[2]);
+        const Outcome o = RunCommand(args, home_);
+        EXPECT_EQ(o.status, 0) << o.err;
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(out_)) names.insert(e.path().filename().string());
+        EXPECT_EQ(names, c.files);
+        EXPECT_EQ(o.out.find("ModelEnd\r\n") != std::string::npos, c.script) << o.out;
+    }
+    struct stat after {};
+    ASSERT_EQ(::stat((out_ + "/skin.png").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "a texture with the same bytes was written again";
+    EXPECT_EQ(ReadFile(out_ + "/a_texture0.png"), "picture A");
+    EXPECT_EQ(ReadFile(out_ + "/b_texture0.png"), "picture B");
+    for (const char* side : {"/dev/null.qsh", "/dev/null.qsv", "-", "-.qsh"}) EXPECT_FALSE(fs::exists(side)) << side;
 }
 
 // Every file the run wrote is whole: it ends with a line end, a script with ModelEnd.

@@ -177,6 +177,11 @@ int Run(int argc, char** argv) {
     // script over the scene, is said before the scene is read.
     qsxhost::OutputGate gate;
     qsxhost::SceneRequest request{a.scene, a.inputFormat, a.assimp, {}, {}};
+    if (!a.info && a.output != "-") {
+        // Textures the file does not name are named after OUTPUT, whose folder they share.
+        const std::string name = a.output.substr(qsx::util::LastComponentStart(a.output));
+        request.assimp.unnamedTexturePrefix = name.substr(0, std::min(qsx::util::ExtensionDot(name), name.size())) + "_";
+    }
     request.beforeReading = [&](const std::string& scenePath) -> qsxhost::SceneProblem {
         gate.AddInput(scenePath, "scene file");
         if (a.info || a.output == "-") return {};
@@ -236,20 +241,45 @@ int Run(int argc, char** argv) {
     gate.AddInput(registry.Path(), "settings file");
     if (qsxScript) gate.AddInput(SideFileName(a.scene, ".qsv"), "animation file of the scene");
     gate.AddHostFile(a.preview, "preview picture");
+    // Extracted textures never replace a file silently: one with the same
+    // bytes is left as it is, and a different one that is not this OUTPUT's
+    // own (named after it) refuses the run before anything is written.
+    std::vector<qsxhost::TextureFile> textures;
+    if (a.extractTextures && !json && !qsxScript) {
+        std::string terr;
+        if (!qsxhost::PlanEmbeddedTextures(*scene, DirName(a.output), &textures, &terr)) {
+            PrintMessage("", "textures not extracted: " + terr);
+            return kExitFailed;
+        }
+        for (const qsxhost::TextureFile& t : textures) {
+            gate.AddHostFile(t.path, "extracted texture");
+            const std::string name = t.path.substr(qsx::util::LastComponentStart(t.path));
+            const bool ours = !request.assimp.unnamedTexturePrefix.empty() &&
+                              name.rfind(request.assimp.unnamedTexturePrefix, 0) == 0;
+            struct stat there {};
+            if (!t.alreadyThere && !ours && ::stat(t.path.c_str(), &there) == 0) {
+                PrintMessage(t.path, "an embedded texture of this name would replace a different file, which this "
+                                     "export did not write; nothing written (move the file away, or export into "
+                                     "another folder)");
+                return kExitUsage;
+            }
+        }
+    }
     const qsxhost::ExportRun run{*scene, sceneName, scenePath, loadSeconds, interactive, progress};
     bool ok = false;
     if (const int rc = qsxhost::RunExport(a, run, registry, *plugin, platform, gate, &ok); rc >= 0) return rc;
 
-    if (a.extractTextures && !json && !qsxScript) {
-        const std::string dir = DirName(a.output);
-        std::vector<std::string> written;
-        std::string terr;
-        if (!qsxhost::ExtractEmbeddedTextures(*scene, dir, &written, &terr)) {
-            PrintMessage(dir, "textures not extracted: " + terr);
-            return kExitFailed;
-        }
-        if (a.verbose)
-            for (const auto& w : written) qsxhost::PrintWritten(w, FileSize);
+    std::string terr;
+    const bool texturesWritten = qsxhost::WriteTextureFiles(
+        textures,
+        [&](const std::string& path) {
+            gate.Written(path);
+            if (a.verbose) qsxhost::PrintWritten(path, FileSize);
+        },
+        &terr);
+    if (!texturesWritten) {
+        PrintMessage("", "textures not extracted: " + terr);
+        return kExitFailed;
     }
     if (ok && !a.preview.empty()) {
         std::vector<std::string> scripts;

@@ -385,6 +385,7 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
     range_.start = 0;
     range_.end = static_cast<host::TimeValue>(std::llround(std::min(latest, static_cast<double>(INT32_MAX))));
 
+    unnamedTexturePrefix_ = options.unnamedTexturePrefix;
     NameEmbeddedTextures();
     const unsigned numMaterials = sc.mMaterials ? sc.mNumMaterials : 0;
     standardByIndex_.assign(numMaterials, nullptr);

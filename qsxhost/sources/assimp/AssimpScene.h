@@ -25,6 +25,10 @@ struct AssimpOptions {
     int fps = 30;  // host time is 4800 ticks per second; frame length = 4800 / fps ticks
     int animationIndex = 0;
     std::function<void(float fraction)> progress;  // import progress 0..1, may be empty
+    // Put before the name of an embedded texture the file does not name
+    // ("box_" gives "box_texture0.png"), so that models exported into one
+    // folder do not share "texture0.png".
+    std::string unnamedTexturePrefix;
 };
 
 // Imports any file Assimp reads. On failure answers null and *error = Assimp's
@@ -44,10 +48,25 @@ SceneRead ReadAssimpScene(const SceneInput& input, const AssimpOptions& options)
 // single spaces: "3ds ase fbx glb gltf obj ...".
 std::string AssimpInputExtensions();
 
-// Writes the embedded textures of a scene loaded by LoadAssimpScene into
-// outputDir, each under the name its materials give it, and appends the paths
-// written to *written. A scene of another source has none: true, nothing written.
-bool ExtractEmbeddedTextures(SceneSource& scene, const std::string& outputDir, std::vector<std::string>* written,
-                             std::string* error);
+// One embedded texture as a file beside the output: where it goes, its
+// bytes, and whether a file with exactly those bytes is there already (it is
+// then left as it is).
+struct TextureFile {
+    std::string path;
+    std::vector<unsigned char> bytes;
+    bool alreadyThere = false;
+};
+
+// The embedded textures of a scene read by the importer, as files in
+// outputDir under the names its materials give them. A scene of another
+// source has none. False with *error (naming the texture) when one cannot
+// be written at all.
+bool PlanEmbeddedTextures(SceneSource& scene, const std::string& outputDir, std::vector<TextureFile>* files,
+                          std::string* error);
+
+// Writes the planned textures that are not there already, each whole or not
+// at all; written(path) for each. False with *error naming the file.
+bool WriteTextureFiles(const std::vector<TextureFile>& files, const std::function<void(const std::string&)>& written,
+                       std::string* error);
 
 }  // namespace qsxhost

@@ -120,6 +120,7 @@ private:
     std::vector<std::unique_ptr<SceneTexmap>> maps_;
     std::vector<std::unique_ptr<Track>> tracks_;
     std::vector<std::string> embeddedNames_;
+    std::string unnamedTexturePrefix_;  // before the names of unnamed embedded textures
 
     SceneObject* emptyObject_ = nullptr;
     std::vector<host::Mtl*> standardByIndex_;

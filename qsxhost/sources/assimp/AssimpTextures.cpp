@@ -4,6 +4,7 @@
 #include "util/Files.h"
 #include "util/Text.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 
@@ -39,10 +40,10 @@ void AssimpSceneSource::NameEmbeddedTextures() {
             }
         }
         if (ext.empty()) ext = "bin";
-        const std::string fallback = "texture" + std::to_string(i) + "." + ext;
+        const std::string fallback = unnamedTexturePrefix_ + "texture" + std::to_string(i) + "." + ext;
         std::string name = base.empty() || used.count(qsx::util::ToAsciiLower(base)) ? fallback : base;
         if (used.count(qsx::util::ToAsciiLower(name)))
-            name = "texture" + std::to_string(i) + "_" + std::to_string(used.size()) + "." + ext;
+            name = unnamedTexturePrefix_ + "texture" + std::to_string(i) + "_" + std::to_string(used.size()) + "." + ext;
         used.insert(qsx::util::ToAsciiLower(name));
         embeddedNames_.push_back(name);
     }
@@ -84,41 +85,48 @@ std::vector<unsigned char> RawTextureAsTga(const aiTexture& tex) {
 
 }  // namespace
 
-bool ExtractEmbeddedTextures(SceneSource& scene, const std::string& outputDir, std::vector<std::string>* written,
-                             std::string* error) {
-    std::string scratch;
-    if (!error) error = &scratch;
+bool PlanEmbeddedTextures(SceneSource& scene, const std::string& outputDir, std::vector<TextureFile>* files,
+                          std::string* error) {
+    files->clear();
     const auto* source = dynamic_cast<const AssimpSceneSource*>(&scene);
     if (!source) return true;
-    try {
-        const aiScene& sc = source->Scene();
-        const std::vector<std::string>& names = source->EmbeddedNames();
-        std::string dir = outputDir.empty() ? "." : outputDir;
-        if (dir.back() != '/') dir += '/';
-        for (unsigned i = 0; i < sc.mNumTextures && i < names.size(); ++i) {
-            const aiTexture* tex = sc.mTextures ? sc.mTextures[i] : nullptr;
-            if (!tex || !tex->pcData) continue;
-            const std::string path = dir + names[i];
-            bool ok;
-            if (tex->mHeight == 0) {
-                ok = WriteFile(path, tex->pcData, tex->mWidth, error);
-            } else if (tex->mWidth > 0xFFFF || tex->mHeight > 0xFFFF) {
-                *error = path + ": a texture of " + std::to_string(tex->mWidth) + " by " +
-                         std::to_string(tex->mHeight) + " texels is too large to write";
-                ok = false;
-            } else {
-                const std::vector<unsigned char> tga = RawTextureAsTga(*tex);
-                ok = WriteFile(path, tga.data(), tga.size(), error);
-            }
-            if (!ok) return false;
-            if (written) written->push_back(path);
+    const aiScene& sc = source->Scene();
+    const std::vector<std::string>& names = source->EmbeddedNames();
+    std::string dir = outputDir.empty() ? "." : outputDir;
+    if (dir.back() != '/') dir += '/';
+    for (unsigned i = 0; i < sc.mNumTextures && i < names.size(); ++i) {
+        const aiTexture* tex = sc.mTextures ? sc.mTextures[i] : nullptr;
+        if (!tex || !tex->pcData) continue;
+        TextureFile f;
+        f.path = dir + names[i];
+        if (tex->mHeight == 0) {
+            const auto* data = reinterpret_cast<const unsigned char*>(tex->pcData);
+            f.bytes.assign(data, data + tex->mWidth);
+        } else if (tex->mWidth > 0xFFFF || tex->mHeight > 0xFFFF) {
+            *error = f.path + ": a texture of " + std::to_string(tex->mWidth) + " by " +
+                     std::to_string(tex->mHeight) + " texels is too large to write";
+            return false;
+        } else {
+            f.bytes = RawTextureAsTga(*tex);
         }
-        return true;
-    } catch (const std::exception& e) {
-        *error = e.what();
-        return false;
+        std::string there, why;
+        f.alreadyThere = qsx::util::ReadWholeFile(f.path, there, f.bytes.size(), &why) == qsx::util::ReadState::Read &&
+                         there.size() == f.bytes.size() &&
+                         std::equal(there.begin(), there.end(), f.bytes.begin(),
+                                    [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; });
+        files->push_back(std::move(f));
     }
+    return true;
 }
 
+bool WriteTextureFiles(const std::vector<TextureFile>& files, const std::function<void(const std::string&)>& written,
+                       std::string* error) {
+    for (const TextureFile& f : files) {
+        if (f.alreadyThere) continue;
+        if (!WriteFile(f.path, f.bytes.data(), f.bytes.size(), error)) return false;
+        written(f.path);
+    }
+    return true;
+}
 
 }  // namespace qsxhost
