@@ -189,6 +189,14 @@ BEGIN {
     row("  Vertex lines written", surface_lines, "", "distinct (position, UV) pairs", surface_pairs, "equal", yesno(ok))
     all_ok = all_ok && ok
 
+    section(sprintf("End to end, one script per node against one script (%s)", size_many))
+    row("  qsxexport --batch --hierarchy separate", sprintf("%.2f s", H["qsx_separate", "cpu"]), sprintf("%.2f s", H["qsx_separate", "wall"]), "", "", "", "")
+    row("  qsxexport --batch --hierarchy multiple", sprintf("%.2f s", H["qsx_one_script", "cpu"]), sprintf("%.2f s", H["qsx_one_script", "wall"]), "", "", "", "")
+    ok = H["qsx_separate", "wall"] <= 3 * H["qsx_one_script", "wall"]
+    row("  separate / one script", "", "", "time ratio (cpu | wall)",
+        sprintf("%.2f|%.2f", H["qsx_separate", "cpu"] / H["qsx_one_script", "cpu"], H["qsx_separate", "wall"] / H["qsx_one_script", "wall"]), "<= 3 (wall)", yesno(ok))
+    all_ok = all_ok && ok
+
     section("Peak resident memory (whole commands; then, in process, what the export adds to the loaded scene)")
     command_peak("  qsxexport --batch heavy.glb", rss_qsx_glb, mem_glb)
     row("  assimp export heavy.glb", sprintf("%.0f MB", rss_assimp / 1024), "", "qsxexport glb peak / assimp peak", sprintf("%.2fx", rss_qsx_glb / rss_assimp), "", "")

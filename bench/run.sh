@@ -58,6 +58,9 @@ gen() {  # kind scale [glb]
 }
 gen heavy "$BASE" glb
 gen wide "$BASE"
+# One file per node against one script: 20,000 nodes in either size.
+MANY=0.2
+gen wide "$MANY"
 for s in "${SCALES[@]:1}"; do gen heavy "$s"; done
 # The surface is full size in every run: its target is stated at 250k triangles.
 SURFACE=$DATA/surface.obj
@@ -122,6 +125,10 @@ e2e assimp_obj "$WORK/out.obj $WORK/out.mtl" "assimp export $GLB $WORK/out.obj"
 e2e qsx_json "$WORK/out_json.QSX" "$QSX --batch $DATA/heavy_x$BASE.json $WORK/out_json.QSX"
 e2e qsx_surface "$WORK/out_surface.QSX" "$QSX --batch $SURFACE $WORK/out_surface.QSX"
 e2e assimp_surface "$WORK/out_surface.obj $WORK/out_surface.mtl" "assimp export $SURFACE $WORK/out_surface.obj -tri"
+mkdir -p "$WORK/separate"
+E2E+=(-n qsx_separate "$QSX --batch --hierarchy separate $DATA/wide_x$MANY.json $WORK/separate/w.QSX")
+PREP+=(--prepare "find $WORK/separate -mindepth 1 -delete")
+e2e qsx_one_script "$WORK/one_script.QSX" "$QSX --batch --hierarchy multiple $DATA/wide_x$MANY.json $WORK/one_script.QSX"
 if [ -n "$BEFORE" ]; then
     e2e before_glb "$WORK/before_glb.QSX" "$BEFORE --batch $GLB $WORK/before_glb.QSX"
     e2e before_surface "$WORK/before_surface.QSX" "$BEFORE --batch $SURFACE $WORK/before_surface.QSX"
@@ -154,9 +161,10 @@ MEM_GLB=$("$BUILD/bench/export_bench" --memory="$GLB")
 # ---------------------------------------------------------------- the table
 SIZE_HEAVY=$("$GEN" heavy --scale "$BASE" | sed 's/^[^:]*: //')
 SIZE_WIDE=$("$GEN" wide --scale "$BASE" | sed 's/^[^:]*: //')
+SIZE_MANY=$("$GEN" wide --scale "$MANY" | sed 's/^[^:]*: //')
 LOAD=$(cut -d' ' -f1 /proc/loadavg)
 awk -v quick="$QUICK" -v base="$BASE" -v scales="${SCALES[*]}" -v load="$LOAD" -v cores="$(nproc)" \
-    -v size_heavy="$SIZE_HEAVY" -v size_wide="$SIZE_WIDE" \
+    -v size_heavy="$SIZE_HEAVY" -v size_wide="$SIZE_WIDE" -v size_many="$SIZE_MANY" \
     -v check_heavy="$CHECK_HEAVY" -v check_wide="$CHECK_WIDE" -v check_cmd="$CHECK_CMD" \
     -v sum_heavy="$SUM_HEAVY" -v sum_wide="$SUM_WIDE" \
     -v rss_qsx_base="$RSS_QSX_BASE" -v rss_qsx_glb="$RSS_QSX_GLB" -v rss_assimp="$RSS_ASSIMP" -v rss_qsx_json="$RSS_QSX_JSON" \

@@ -4,17 +4,34 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 
 namespace qsx::util {
 
-// The file's identity on its device where it exists; else the path of the
-// file that writing it would create, its folder resolved.
-std::string FileIdentity(const std::string& path);
+struct PathIdentity {
+    // The file's identity on its device where it exists; else the path of
+    // the file that writing it would create, its folder resolved.
+    std::string key;
+    bool exists = false;
+    // Writing it would make a new file in a device folder (/dev), where
+    // only devices belong.
+    bool newInDeviceFolder = false;
+};
 
-// Whether a and b reach one file.
+// What is known of folders already looked at, so that many files in one
+// folder cost a lookup each, not a folder resolution each.
+struct FolderFacts {
+    std::string resolved;
+    bool deviceFolder = false;
+};
+using FolderCache = std::unordered_map<std::string, FolderFacts>;
+
+PathIdentity IdentifyPath(const std::string& path, FolderCache* cache = nullptr);
+
+inline std::string FileIdentity(const std::string& path) { return IdentifyPath(path).key; }
 inline bool SameFile(const std::string& a, const std::string& b) { return FileIdentity(a) == FileIdentity(b); }
 
-// Whether writing path would make a new file under /dev, where only devices belong.
-bool NewFileInDeviceFolder(const std::string& path);
+// Whether folder (which exists) is a device folder such as /dev.
+bool IsDeviceFolder(const std::string& folder);
 
 }  // namespace qsx::util

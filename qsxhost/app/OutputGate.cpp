@@ -1,7 +1,5 @@
 #include "qsxhost/app/OutputGate.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -44,22 +42,22 @@ std::string OutputGate::Approve(const host::PlannedFile* files, size_t count) {
                        " (the header, the animation file and one script per node are files); nothing written";
 
     // Keys of the files seen so far: the inputs first, then each output.
+    qsx::util::FolderCache folders;
     std::unordered_map<std::string, const Entry*> seen;
-    for (const Entry& in : inputs_) seen.emplace(qsx::util::FileIdentity(in.path), &in);
+    std::unordered_map<std::string, bool> existed;
+    for (const Entry& in : inputs_) seen.emplace(qsx::util::IdentifyPath(in.path, &folders).key, &in);
     for (const Entry& o : outputs) {
-        if (qsx::util::NewFileInDeviceFolder(o.path))
+        const qsx::util::PathIdentity id = qsx::util::IdentifyPath(o.path, &folders);
+        if (id.newInDeviceFolder)
             return Shown(o) + " would be a new file in /dev, where only devices belong; nothing written";
-        const auto [at, fresh] = seen.emplace(qsx::util::FileIdentity(o.path), &o);
+        const auto [at, fresh] = seen.emplace(id.key, &o);
         if (!fresh) return Shown(o) + " would overwrite " + Shown(*at->second) + "; nothing written";
+        existed[o.path] = id.exists;
     }
 
     destinations_.clear();
-    existed_.clear();
-    for (const Entry& o : outputs) {
-        struct stat st {};
-        existed_[o.path] = ::stat(o.path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-        destinations_.push_back(o.path);
-    }
+    for (const Entry& o : outputs) destinations_.push_back(o.path);
+    existed_ = std::move(existed);
     if (onApproved_) onApproved_(destinations_);
     return "";
 }

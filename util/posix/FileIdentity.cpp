@@ -11,34 +11,70 @@
 namespace qsx::util {
 namespace {
 
-// The path of the file that writing path reaches, its folder resolved; the
-// path as given where the folder does not resolve.
-std::string ResolvedTarget(const std::string& path) {
-    std::string target;
-    if (!ResolveLinks(path, &target)) target = path;
+FolderFacts LookAtFolder(const std::string& dir) {
+    FolderFacts facts;
     char buf[PATH_MAX];
-    const std::string dir = DirName(target);
-    if (!::realpath(dir.c_str(), buf)) return target;
-    std::string out(buf);
-    if (out.back() != '/') out += '/';
-    out += target.substr(LastComponentStart(target));
-    return out;
+    if (::realpath(dir.c_str(), buf)) {
+        facts.resolved = buf;
+        if (facts.resolved.back() != '/') facts.resolved += '/';
+    } else {
+        facts.resolved = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+    }
+    facts.deviceFolder = IsDeviceFolder(dir);
+    return facts;
 }
 
 }  // namespace
 
-std::string FileIdentity(const std::string& path) {
+// /dev is a file system of its own (devtmpfs, or a tmpfs in a container): a
+// folder on it is a device folder. Where it is not, the folder's resolved
+// path says.
+bool IsDeviceFolder(const std::string& folder) {
+    static const struct Devices {
+        dev_t dev = dev_t(-1);
+        bool ownFileSystem = false;
+    } devices = [] {
+        Devices d;
+        struct stat dev {}, root {};
+        if (::stat("/dev", &dev) == 0 && ::stat("/", &root) == 0) {
+            d.dev = dev.st_dev;
+            d.ownFileSystem = dev.st_dev != root.st_dev;
+        }
+        return d;
+    }();
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0)
-        return "file " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-    return "path " + ResolvedTarget(path);
+    if (::stat(folder.c_str(), &st) != 0) return false;
+    if (devices.ownFileSystem) return st.st_dev == devices.dev;
+    char buf[PATH_MAX];
+    if (!::realpath(folder.c_str(), buf)) return false;
+    const std::string resolved = buf;
+    return resolved == "/dev" || resolved.rfind("/dev/", 0) == 0;
 }
 
-bool NewFileInDeviceFolder(const std::string& path) {
+PathIdentity IdentifyPath(const std::string& path, FolderCache* cache) {
+    PathIdentity id;
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) return false;
-    const std::string target = ResolvedTarget(path);
-    return target.rfind("/dev/", 0) == 0;
+    if (::stat(path.c_str(), &st) == 0) {
+        id.exists = true;
+        id.key = "file " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+        return id;
+    }
+    // Not there: the file that writing it would create, where links lead.
+    std::string target;
+    if (!ResolveLinks(path, &target)) target = path;
+    const std::string dir = DirName(target);
+    FolderFacts local;
+    const FolderFacts* facts = &local;
+    if (cache) {
+        auto it = cache->find(dir);
+        if (it == cache->end()) it = cache->emplace(dir, LookAtFolder(dir)).first;
+        facts = &it->second;
+    } else {
+        local = LookAtFolder(dir);
+    }
+    id.key = "path " + facts->resolved + target.substr(LastComponentStart(target));
+    id.newInDeviceFolder = facts->deviceFolder;
+    return id;
 }
 
 }  // namespace qsx::util

@@ -97,7 +97,8 @@ constexpr std::string_view kTemporaryMark = ".partial-";
 // shortened where the whole would be longer than a file name may be.
 std::string TemporaryName(const std::string& target, unsigned n) {
     const size_t start = LastComponentStart(target);
-    std::string suffix = std::string(kTemporaryMark) + std::to_string(static_cast<long>(::getpid()));
+    static const long pid = static_cast<long>(::getpid());  // the process's own: no fork writes files
+    std::string suffix = std::string(kTemporaryMark) + std::to_string(pid);
     if (n > 0) suffix += "-" + std::to_string(n);
     size_t nameLength = target.size() - start;
     if (nameLength + suffix.size() > NAME_MAX) nameLength = NAME_MAX > suffix.size() ? NAME_MAX - suffix.size() : 0;
@@ -149,13 +150,13 @@ bool AtomicFile::Open(const std::string& path, std::string* error, mode_t newMod
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
     if (!exists && errno != ENOENT) return fail(errno);
-    if (!exists && NewFileInDeviceFolder(path)) return fail(ENXIO);
     if (exists && S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (exists && !S_ISREG(st.st_mode)) {
         fd_.Reset(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
         return fd_.Get() >= 0 || fail(errno);
     }
     if (!ResolveLinks(path, &target_)) return fail(errno);
+    if (!exists && IsDeviceFolder(DirName(target_))) return fail(ENXIO);
     if (exists && protectedFile == Protected::Refuse && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
         return fail(errno);
     for (unsigned n = 0;; ++n) {

@@ -8,27 +8,35 @@ namespace qsx::util {
 
 // The file's volume and index where it exists; else its full path in capitals,
 // as the file system names files without regard to letter case.
-std::string FileIdentity(const std::string& path) {
+PathIdentity IdentifyPath(const std::string& path, FolderCache*) {
+    PathIdentity id;
     std::wstring wide;
-    if (!Utf8ToWide(path, &wide)) return "path " + path;
+    if (!Utf8ToWide(path, &wide)) {
+        id.key = "path " + path;
+        return id;
+    }
     const HANDLE h = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
         BY_HANDLE_FILE_INFORMATION info{};
         const bool ok = GetFileInformationByHandle(h, &info) != 0;
         CloseHandle(h);
-        if (ok)
-            return "file " + std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) +
-                   ":" + std::to_string(info.nFileIndexLow);
+        if (ok) {
+            id.exists = true;
+            id.key = "file " + std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) +
+                     ":" + std::to_string(info.nFileIndexLow);
+            return id;
+        }
     }
     static wchar_t buf[32768];
     const DWORD n = GetFullPathNameW(wide.c_str(), 32768, buf, nullptr);
     std::wstring full = n > 0 && n < 32768 ? std::wstring(buf, n) : wide;
     CharUpperBuffW(full.data(), static_cast<DWORD>(full.size()));
-    return "path " + WideToUtf8(full);
+    id.key = "path " + WideToUtf8(full);
+    return id;
 }
 
 // Windows has no device folder that a file name could reach.
-bool NewFileInDeviceFolder(const std::string&) { return false; }
+bool IsDeviceFolder(const std::string&) { return false; }
 
 }  // namespace qsx::util
