@@ -115,28 +115,28 @@ protected:
     MemoryDialog dialog{qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc};
 };
 
-TEST_F(OptionsDialogTest, FirstUseShowsTheDefaultsAndStoresNothing) {
+TEST_F(OptionsDialogTest, FirstUseShowsTheDefaultsAndStoresThemOnlyOnOk) {
     Open();
     EXPECT_TRUE(dialog.Centred());
     EXPECT_TRUE(dialog.Focused());
 
     EXPECT_EQ(dialog.Items(IDC_SCALETYPE), (std::vector<std::string>{"Scale to", "Scale by"}));
     EXPECT_EQ(dialog.Items(IDC_HIERARCHY), (std::vector<std::string>{"Preserve hierarchy", "Flat (single clump)",
-                                                            "Flat (multiple clumps)", "Separate clumps"}));
+                                                                     "Flat (multiple clumps)", "Separate clumps"}));
     EXPECT_EQ(dialog.Items(IDC_HINTS), (std::vector<std::string>{"None", "Hidden surface", "Editable"}));
-
-    EXPECT_EQ(dialog.GetCheck(IDC_CENTRE), host::BST_CHECKED);
-    EXPECT_EQ(dialog.GetCurSel(IDC_SCALETYPE), 1);
     EXPECT_EQ(dialog.Text(IDC_SCALEFACTOR), "1.0000");
-    EXPECT_EQ(dialog.GetCurSel(IDC_HIERARCHY), 0);
-    EXPECT_EQ(dialog.GetCurSel(IDC_HINTS), 0);
-    for (int id : {IDC_LIT, IDC_FORESHORTEN, IDC_FILTER, IDC_OVERRIDEEXT, IDC_SAVEHEADER, IDC_SAVEANIMATION, IDC_PROTOTYPES}) EXPECT_EQ(dialog.GetCheck(id), host::BST_UNCHECKED) << id;
-    EXPECT_EQ(dialog.GetCheck(IDC_SHOWTEXTURES), host::BST_CHECKED);
-    EXPECT_EQ(dialog.Text(IDC_EXTNAME), "BMP");
     EXPECT_EQ(dialog.Text(IDC_HEADERPATH), kHeaderPath);
     EXPECT_EQ(dialog.Text(IDC_ANIMATIONPATH), kAnimationPath);
-    for (int id : {IDC_EXTNAME, IDC_HEADERPATH, IDC_ANIMATIONPATH, IDC_PROTOTYPES}) EXPECT_FALSE(dialog.IsEnabled(id)) << id;
+    EXPECT_EQ(dialog.GetCheck(IDC_PROTOTYPES), host::BST_UNCHECKED);
+    for (int id : {IDC_EXTNAME, IDC_HEADERPATH, IDC_ANIMATIONPATH, IDC_PROTOTYPES})
+        EXPECT_FALSE(dialog.IsEnabled(id)) << id;
     EXPECT_FALSE(AnythingStored());
+
+    // OK reads back what is shown: the defaults, untouched.
+    dialog.Click(host::IDOK);
+    ASSERT_TRUE(dialog.Ended());
+    ASSERT_TRUE(AnythingStored());
+    EXPECT_EQ(Stored(), ExportOptions{});
 }
 
 TEST_F(OptionsDialogTest, EachCheckBoxEnablesItsEditBox) {
@@ -144,7 +144,8 @@ TEST_F(OptionsDialogTest, EachCheckBoxEnablesItsEditBox) {
         int check, edit;
     };
     Open();
-    for (Rule rule : {Rule{IDC_OVERRIDEEXT, IDC_EXTNAME}, Rule{IDC_SAVEHEADER, IDC_HEADERPATH}, Rule{IDC_SAVEANIMATION, IDC_ANIMATIONPATH}}) {
+    for (Rule rule : {Rule{IDC_OVERRIDEEXT, IDC_EXTNAME}, Rule{IDC_SAVEHEADER, IDC_HEADERPATH},
+                      Rule{IDC_SAVEANIMATION, IDC_ANIMATIONPATH}}) {
         SCOPED_TRACE(rule.check);
         ASSERT_TRUE(dialog.Click(rule.check));
         EXPECT_TRUE(dialog.IsEnabled(rule.edit));
@@ -559,7 +560,8 @@ TEST_F(OptionsDialogTest, EachExportFlagReachesItsControl) {
 }
 
 TEST_F(OptionsDialogTest, BatchRunEndingInAnEditAnswersThatEnding) {
-    const std::vector<ControlEdit> edits = {{ControlEdit::Check, host::IDCANCEL, 0, ""}, {ControlEdit::Text, IDC_SCALEFACTOR, 0, "0"}};
+    const std::vector<ControlEdit> edits = {{ControlEdit::Check, host::IDCANCEL, 0, ""},
+                                            {ControlEdit::Text, IDC_SCALEFACTOR, 0, "0"}};
     EXPECT_EQ(qsxhost::RunBatchDialog(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc,
                                       reinterpret_cast<intptr_t>(&exporter), edits, nullptr),
               0);
