@@ -186,7 +186,7 @@ TEST_F(FileRegistryTest, ReadsEveryLineEndAndHeaderForm) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WriteFile(file_, c.text);
-        ExpectOptions(Load(), Unusual());
+        EXPECT_EQ(Load(), Unusual());
         FileRegistry reg(file_);
         auto key = reg.OpenKey(qsx::kOptionsKey);
         ASSERT_NE(key, nullptr);
@@ -370,7 +370,7 @@ TEST_F(FileRegistryTest, DamagedFilesLoadWhatTheyCan) {
         WriteFile(file_, c.text);
         ExportOptions want = Unusual();
         c.change(want);
-        ExpectOptions(Load(), want);
+        EXPECT_EQ(Load(), want);
     }
 }
 
@@ -422,7 +422,7 @@ TEST_F(FileRegistryTest, RandomDamageToOneLineCostsOnlyThatValue) {
             case 7: want.saveHeader = got.saveHeader == 0 ? 0 : want.saveHeader; break;
             case 8: want.saveAnimation = got.saveAnimation == 0 ? 0 : want.saveAnimation; break;
         }
-        ExpectOptions(got, want);
+        EXPECT_EQ(got, want);
         if (HasFailure()) break;
     }
 }
@@ -449,7 +449,7 @@ TEST_F(FileRegistryTest, SavingKeepsOtherKeysAndLinesItCannotRead) {
     // The old "Ext Name" with its continuation line is replaced as a whole.
     EXPECT_EQ(text.find("42,00"), std::string::npos) << text;
     EXPECT_NE(text.find("\r\n\"Hints\"=dword:00000001\r\n"), std::string::npos) << text;
-    ExpectOptions(Load(), Unusual());
+    EXPECT_EQ(Load(), Unusual());
 }
 
 TEST_F(FileRegistryTest, FailedWriteLeavesTheOldFileAsItWas) {
@@ -490,7 +490,7 @@ TEST_F(FileRegistryTest, FailedWriteLeavesTheOldFileAsItWas) {
     // Without the limit the same save goes through and keeps the file's mode.
     FileRegistry reg(file_);
     ASSERT_TRUE(qsx::SaveOptions(&reg, Unusual())) << reg.LastError();
-    ExpectOptions(Load(), Unusual());
+    EXPECT_EQ(Load(), Unusual());
     struct stat st;
     ASSERT_EQ(::stat(file_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -528,7 +528,7 @@ TEST_F(FileRegistryTest, UnreadableFileIsNeitherLoadedNorOverwritten) {
         EXPECT_FALSE(qsx::SaveOptions(&reg, Unusual()));
         EXPECT_NE(reg.LastError().find(file_), std::string::npos);
         EXPECT_EQ(fs::is_fifo(file_), pipe);
-        ExpectOptions(Load(), ExportOptions{});
+        EXPECT_EQ(Load(), ExportOptions{});
     }
 }
 

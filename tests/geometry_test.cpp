@@ -62,11 +62,4 @@ TEST(Geometry, MakeMatrixQuarterTurns) {
     }
 }
 
-TEST(Geometry, EmptyBoxUsesLargestFiniteFloat) {
-    host::Box3 b;
-    EXPECT_EQ(b.pmin.x, 3.4028234663852886e38f);
-    EXPECT_EQ(b.pmax.z, -3.4028234663852886e38f);
-    EXPECT_TRUE(b.IsEmpty());
-}
-
 }  // namespace

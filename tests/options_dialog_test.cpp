@@ -16,6 +16,7 @@
 #include "QsxExp/QsxExport.h"
 #include "QsxExp/resource.h"
 #include "host/Interface.h"
+#include "options_util.h"
 #include "qsxhost/app/CommandLine.h"
 #include "qsxhost/ui/MemoryDialog.h"
 #include "tests/support/fake_host.h"
@@ -114,30 +115,28 @@ protected:
     MemoryDialog dialog{qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc};
 };
 
-TEST_F(OptionsDialogTest, FirstUseShowsTheDefaultsAndStoresNothing) {
+TEST_F(OptionsDialogTest, FirstUseShowsTheDefaultsAndStoresThemOnlyOnOk) {
     Open();
-    EXPECT_EQ(dialogExporter, &exporter);
-    EXPECT_EQ(dialog.GetUserData(), reinterpret_cast<intptr_t>(&exporter));
     EXPECT_TRUE(dialog.Centred());
     EXPECT_TRUE(dialog.Focused());
 
-    EXPECT_EQ(dialog.Items(1036), (std::vector<std::string>{"Scale to", "Scale by"}));
-    EXPECT_EQ(dialog.Items(1039), (std::vector<std::string>{"Preserve hierarchy", "Flat (single clump)",
-                                                            "Flat (multiple clumps)", "Separate clumps"}));
-    EXPECT_EQ(dialog.Items(1046), (std::vector<std::string>{"None", "Hidden surface", "Editable"}));
-
-    EXPECT_EQ(dialog.GetCheck(1007), host::BST_CHECKED);
-    EXPECT_EQ(dialog.GetCurSel(1036), 1);
-    EXPECT_EQ(dialog.Text(1037), "1.0000");
-    EXPECT_EQ(dialog.GetCurSel(1039), 0);
-    EXPECT_EQ(dialog.GetCurSel(1046), 0);
-    for (int id : {1040, 1041, 1042, 1044, 1006, 1002, 1038}) EXPECT_EQ(dialog.GetCheck(id), host::BST_UNCHECKED) << id;
-    EXPECT_EQ(dialog.GetCheck(1043), host::BST_CHECKED);
-    EXPECT_EQ(dialog.Text(1022), "BMP");
-    EXPECT_EQ(dialog.Text(1048), kHeaderPath);
-    EXPECT_EQ(dialog.Text(1082), kAnimationPath);
-    for (int id : {1022, 1048, 1082, 1038}) EXPECT_FALSE(dialog.IsEnabled(id)) << id;
+    EXPECT_EQ(dialog.Items(IDC_SCALETYPE), (std::vector<std::string>{"Scale to", "Scale by"}));
+    EXPECT_EQ(dialog.Items(IDC_HIERARCHY), (std::vector<std::string>{"Preserve hierarchy", "Flat (single clump)",
+                                                                     "Flat (multiple clumps)", "Separate clumps"}));
+    EXPECT_EQ(dialog.Items(IDC_HINTS), (std::vector<std::string>{"None", "Hidden surface", "Editable"}));
+    EXPECT_EQ(dialog.Text(IDC_SCALEFACTOR), "1.0000");
+    EXPECT_EQ(dialog.Text(IDC_HEADERPATH), kHeaderPath);
+    EXPECT_EQ(dialog.Text(IDC_ANIMATIONPATH), kAnimationPath);
+    EXPECT_EQ(dialog.GetCheck(IDC_PROTOTYPES), host::BST_UNCHECKED);
+    for (int id : {IDC_EXTNAME, IDC_HEADERPATH, IDC_ANIMATIONPATH, IDC_PROTOTYPES})
+        EXPECT_FALSE(dialog.IsEnabled(id)) << id;
     EXPECT_FALSE(AnythingStored());
+
+    // OK reads back what is shown: the defaults, untouched.
+    dialog.Click(host::IDOK);
+    ASSERT_TRUE(dialog.Ended());
+    ASSERT_TRUE(AnythingStored());
+    EXPECT_EQ(Stored(), ExportOptions{});
 }
 
 TEST_F(OptionsDialogTest, EachCheckBoxEnablesItsEditBox) {
@@ -145,7 +144,8 @@ TEST_F(OptionsDialogTest, EachCheckBoxEnablesItsEditBox) {
         int check, edit;
     };
     Open();
-    for (Rule rule : {Rule{1044, 1022}, Rule{1006, 1048}, Rule{1002, 1082}}) {
+    for (Rule rule : {Rule{IDC_OVERRIDEEXT, IDC_EXTNAME}, Rule{IDC_SAVEHEADER, IDC_HEADERPATH},
+                      Rule{IDC_SAVEANIMATION, IDC_ANIMATIONPATH}}) {
         SCOPED_TRACE(rule.check);
         ASSERT_TRUE(dialog.Click(rule.check));
         EXPECT_TRUE(dialog.IsEnabled(rule.edit));
@@ -157,22 +157,22 @@ TEST_F(OptionsDialogTest, EachCheckBoxEnablesItsEditBox) {
 TEST_F(OptionsDialogTest, PrototypesStayDisabledWhateverIsShown) {
     Store({.scaleFactor = 2, .saveHeader = 1, .textureFlags = 31});
     Open();
-    EXPECT_FALSE(dialog.IsEnabled(1038));
-    EXPECT_FALSE(dialog.Click(1038));
-    dialog.Click(1056);
-    EXPECT_FALSE(dialog.IsEnabled(1038));
+    EXPECT_FALSE(dialog.IsEnabled(IDC_PROTOTYPES));
+    EXPECT_FALSE(dialog.Click(IDC_PROTOTYPES));
+    dialog.Click(IDC_USEDEFAULTS);
+    EXPECT_FALSE(dialog.IsEnabled(IDC_PROTOTYPES));
     dialog.Click(host::IDOK);
-    EXPECT_FALSE(dialog.IsEnabled(1038));
-    EXPECT_EQ(dialog.GetCheck(1038), host::BST_UNCHECKED);
+    EXPECT_FALSE(dialog.IsEnabled(IDC_PROTOTYPES));
+    EXPECT_EQ(dialog.GetCheck(IDC_PROTOTYPES), host::BST_UNCHECKED);
 }
 
 TEST_F(OptionsDialogTest, EnablingFollowsStoredOptionsWhenShown) {
     Store({.saveHeader = 1, .saveAnimation = 0, .textureFlags = qsx::TEX_OVERRIDE_EXT});
     Open();
-    EXPECT_TRUE(dialog.IsEnabled(1022));
-    EXPECT_TRUE(dialog.IsEnabled(1048));
-    EXPECT_FALSE(dialog.IsEnabled(1082));
-    EXPECT_EQ(dialog.GetCheck(1043), host::BST_UNCHECKED);
+    EXPECT_TRUE(dialog.IsEnabled(IDC_EXTNAME));
+    EXPECT_TRUE(dialog.IsEnabled(IDC_HEADERPATH));
+    EXPECT_FALSE(dialog.IsEnabled(IDC_ANIMATIONPATH));
+    EXPECT_EQ(dialog.GetCheck(IDC_SHOWTEXTURES), host::BST_UNCHECKED);
 }
 
 struct ScaleCase {
@@ -186,7 +186,7 @@ class ScaleFactorTest : public OptionsDialogTest, public ::testing::WithParamInt
 TEST_P(ScaleFactorTest, OnlyPositiveNumbersPass) {
     const ScaleCase& c = GetParam();
     Open();
-    ASSERT_TRUE(dialog.Type(1037, c.typed));
+    ASSERT_TRUE(dialog.Type(IDC_SCALEFACTOR, c.typed));
     dialog.Click(host::IDOK);
     if (c.accepted) {
         EXPECT_TRUE(dialog.Ended());
@@ -211,11 +211,11 @@ INSTANTIATE_TEST_SUITE_P(Texts, ScaleFactorTest,
 TEST_F(OptionsDialogTest, OnlyTheFirst259CharactersOfTheScaleFactorAreRead) {
     // A "1" at index 259 falls outside the 260-byte read buffer: what remains is 0.
     Open();
-    dialog.Type(1037, std::string(259, '0') + "1");
+    dialog.Type(IDC_SCALEFACTOR, std::string(259, '0') + "1");
     dialog.Click(host::IDOK);
     ExpectStillOpenWith("Please enter a positive number");
 
-    dialog.Type(1037, std::string(258, '0') + "1");
+    dialog.Type(IDC_SCALEFACTOR, std::string(258, '0') + "1");
     dialog.Click(host::IDOK);
     EXPECT_TRUE(dialog.Ended());
     EXPECT_FLOAT_EQ(exporter.options.scaleFactor, 1.0f);
@@ -223,93 +223,91 @@ TEST_F(OptionsDialogTest, OnlyTheFirst259CharactersOfTheScaleFactorAreRead) {
 
 TEST_F(OptionsDialogTest, TypedExtensionBecomesCapitals) {
     Open();
-    dialog.Click(1044);
-    ASSERT_TRUE(dialog.Type(1022, "jpg"));
-    EXPECT_EQ(dialog.Text(1022), "JPG");
+    dialog.Click(IDC_OVERRIDEEXT);
+    ASSERT_TRUE(dialog.Type(IDC_EXTNAME, "jpg"));
+    EXPECT_EQ(dialog.Text(IDC_EXTNAME), "JPG");
     dialog.Click(host::IDOK);
     ASSERT_TRUE(dialog.Ended());
-    EXPECT_EQ(exporter.options.extName, "JPG");
-    EXPECT_EQ(Stored().extName, "JPG");
-    EXPECT_EQ(Stored().textureFlags, qsx::TEX_SHOW | qsx::TEX_OVERRIDE_EXT);
+    const ExportOptions want{.textureFlags = qsx::TEX_SHOW | qsx::TEX_OVERRIDE_EXT, .extName = "JPG"};
+    EXPECT_EQ(exporter.options, want);
+    EXPECT_EQ(Stored(), want);
 }
 
 TEST_F(OptionsDialogTest, LongStoredExtensionBlocksOkEvenWhileItsBoxIsDisabled) {
     Store({.extName = "JPEG"});
     Open();
-    EXPECT_FALSE(dialog.IsEnabled(1022));
-    EXPECT_EQ(dialog.Text(1022), "JPEG");
+    EXPECT_FALSE(dialog.IsEnabled(IDC_EXTNAME));
+    EXPECT_EQ(dialog.Text(IDC_EXTNAME), "JPEG");
     dialog.Click(host::IDOK);
     ExpectStillOpenWith("Please enter no more than 3 characters");
-    EXPECT_FALSE(dialog.Type(1022, "tga"));  // no typing into a disabled box
+    EXPECT_FALSE(dialog.Type(IDC_EXTNAME, "tga"));  // no typing into a disabled box
 
-    dialog.Click(1044);
-    ASSERT_TRUE(dialog.Type(1022, "tga"));
-    dialog.Click(1044);
-    EXPECT_FALSE(dialog.IsEnabled(1022));
+    dialog.Click(IDC_OVERRIDEEXT);
+    ASSERT_TRUE(dialog.Type(IDC_EXTNAME, "tga"));
+    dialog.Click(IDC_OVERRIDEEXT);
+    EXPECT_FALSE(dialog.IsEnabled(IDC_EXTNAME));
     dialog.Click(host::IDOK);
     ASSERT_TRUE(dialog.Ended());
     EXPECT_EQ(dialog.Result(), 1);
-    EXPECT_EQ(Stored().extName, "TGA");
-    EXPECT_EQ(Stored().textureFlags & qsx::TEX_OVERRIDE_EXT, 0u);
+    EXPECT_EQ(Stored(), (ExportOptions{.extName = "TGA"}));
 }
 
 TEST_F(OptionsDialogTest, ScaleFactorIsCheckedFirstWhenBothAreWrong) {
     Open();
-    dialog.Click(1044);
-    dialog.Type(1022, "abcd");
-    dialog.Type(1037, "0");
+    dialog.Click(IDC_OVERRIDEEXT);
+    dialog.Type(IDC_EXTNAME, "abcd");
+    dialog.Type(IDC_SCALEFACTOR, "0");
     dialog.Click(host::IDOK);
     ExpectStillOpenWith("Please enter a positive number");
 }
 
 TEST_F(OptionsDialogTest, FailedCheckKeepsWhatWasReadBeforeItButSavesNothing) {
     Open();
-    dialog.Click(1007);  // centre off
-    dialog.Click(1040);  // lit on
-    dialog.Click(1044);
-    dialog.Type(1022, "long");
+    dialog.Click(IDC_CENTRE);
+    dialog.Click(IDC_LIT);
+    dialog.Click(IDC_OVERRIDEEXT);
+    dialog.Type(IDC_EXTNAME, "long");
     dialog.Click(host::IDOK);
     ExpectStillOpenWith("Please enter no more than 3 characters");
-    EXPECT_EQ(exporter.options.centre, 0);
-    EXPECT_EQ(exporter.options.textureFlags, qsx::TEX_SHOW | qsx::TEX_LIT | qsx::TEX_OVERRIDE_EXT);
-    EXPECT_EQ(exporter.options.extName, "LONG");
+    EXPECT_EQ(exporter.options, (ExportOptions{.centre = 0,
+                                               .textureFlags = qsx::TEX_SHOW | qsx::TEX_LIT | qsx::TEX_OVERRIDE_EXT,
+                                               .extName = "LONG"}));
     EXPECT_FALSE(AnythingStored());
 }
 
 TEST_F(OptionsDialogTest, SaveDefaultsThenCancelKeepsTheSavedValues) {
     Open();
-    dialog.Click(1006);
-    dialog.Type(1037, "2");
-    dialog.Click(1050);
+    dialog.Click(IDC_SAVEHEADER);
+    dialog.Type(IDC_SCALEFACTOR, "2");
+    dialog.Click(IDC_SAVEDEFAULTS);
     EXPECT_FALSE(dialog.Ended());
-    EXPECT_EQ(Stored().saveHeader, 1);
-    EXPECT_FLOAT_EQ(Stored().scaleFactor, 2.0f);
+    const ExportOptions saved{.scaleFactor = 2, .saveHeader = 1};
+    EXPECT_EQ(Stored(), saved);
 
-    dialog.Click(1040);  // edited after saving: lost with Cancel
+    dialog.Click(IDC_LIT);  // edited after saving: lost with Cancel
     dialog.Click(host::IDCANCEL);
     EXPECT_TRUE(dialog.Ended());
     EXPECT_EQ(dialog.Result(), 0);
-    EXPECT_EQ(Stored().saveHeader, 1);
-    EXPECT_EQ(Stored().textureFlags & qsx::TEX_LIT, 0u);
+    EXPECT_EQ(Stored(), saved);
 }
 
 TEST_F(OptionsDialogTest, SaveDefaultsWithAFailedCheckSavesNothing) {
     Open();
-    dialog.Type(1037, "-2");
-    dialog.Click(1050);
+    dialog.Type(IDC_SCALEFACTOR, "-2");
+    dialog.Click(IDC_SAVEDEFAULTS);
     ExpectStillOpenWith("Please enter a positive number");
     EXPECT_FALSE(AnythingStored());
 }
 
 TEST_F(OptionsDialogTest, CancelReadsNothing) {
     Open();
-    dialog.Click(1007);
-    dialog.Type(1037, "0");
+    dialog.Click(IDC_CENTRE);
+    dialog.Type(IDC_SCALEFACTOR, "0");
     dialog.Click(host::IDCANCEL);
     EXPECT_TRUE(dialog.Ended());
     EXPECT_EQ(dialog.Result(), 0);
     EXPECT_TRUE(dialog.MessageBoxes().empty());
-    EXPECT_EQ(exporter.options.centre, 1);
+    EXPECT_EQ(exporter.options, ExportOptions{});
     EXPECT_FALSE(AnythingStored());
 }
 
@@ -317,55 +315,52 @@ TEST_F(OptionsDialogTest, UseDefaultsBringsBackTheStoredValues) {
     Store({.scaleFactor = 3.25f, .scaleType = 0, .centre = 0, .saveHeader = 1, .hierarchyType = 2,
            .textureFlags = qsx::TEX_LIT | qsx::TEX_OVERRIDE_EXT, .hints = 1, .extName = "PNG"});
     Open();
-    dialog.Click(1007);
-    dialog.Select(1036, 1);
-    dialog.Type(1037, "9");
-    dialog.Select(1039, 3);
-    dialog.Select(1046, 2);
-    dialog.Click(1040);
-    dialog.Click(1043);
-    dialog.Click(1044);
-    dialog.Click(1006);
-    dialog.Click(1002);
+    dialog.Click(IDC_CENTRE);
+    dialog.Select(IDC_SCALETYPE, 1);
+    dialog.Type(IDC_SCALEFACTOR, "9");
+    dialog.Select(IDC_HIERARCHY, 3);
+    dialog.Select(IDC_HINTS, 2);
+    dialog.Click(IDC_LIT);
+    dialog.Click(IDC_SHOWTEXTURES);
+    dialog.Click(IDC_OVERRIDEEXT);
+    dialog.Click(IDC_SAVEHEADER);
+    dialog.Click(IDC_SAVEANIMATION);
 
-    dialog.Click(1056);
+    dialog.Click(IDC_USEDEFAULTS);
     EXPECT_FALSE(dialog.Ended());
-    EXPECT_EQ(dialog.GetCheck(1007), host::BST_UNCHECKED);
-    EXPECT_EQ(dialog.GetCurSel(1036), 0);
-    EXPECT_EQ(dialog.Text(1037), "3.2500");
-    EXPECT_EQ(dialog.GetCurSel(1039), 2);
-    EXPECT_EQ(dialog.GetCurSel(1046), 1);
-    EXPECT_EQ(dialog.GetCheck(1040), host::BST_CHECKED);
-    EXPECT_EQ(dialog.GetCheck(1043), host::BST_UNCHECKED);
-    EXPECT_EQ(dialog.GetCheck(1044), host::BST_CHECKED);
-    EXPECT_TRUE(dialog.IsEnabled(1022));
-    EXPECT_EQ(dialog.Text(1022), "PNG");
-    EXPECT_EQ(dialog.GetCheck(1006), host::BST_CHECKED);
-    EXPECT_TRUE(dialog.IsEnabled(1048));
-    EXPECT_EQ(dialog.GetCheck(1002), host::BST_UNCHECKED);
-    EXPECT_FALSE(dialog.IsEnabled(1082));
+    EXPECT_EQ(dialog.GetCheck(IDC_CENTRE), host::BST_UNCHECKED);
+    EXPECT_EQ(dialog.GetCurSel(IDC_SCALETYPE), 0);
+    EXPECT_EQ(dialog.Text(IDC_SCALEFACTOR), "3.2500");
+    EXPECT_EQ(dialog.GetCurSel(IDC_HIERARCHY), 2);
+    EXPECT_EQ(dialog.GetCurSel(IDC_HINTS), 1);
+    EXPECT_EQ(dialog.GetCheck(IDC_LIT), host::BST_CHECKED);
+    EXPECT_EQ(dialog.GetCheck(IDC_SHOWTEXTURES), host::BST_UNCHECKED);
+    EXPECT_EQ(dialog.GetCheck(IDC_OVERRIDEEXT), host::BST_CHECKED);
+    EXPECT_TRUE(dialog.IsEnabled(IDC_EXTNAME));
+    EXPECT_EQ(dialog.Text(IDC_EXTNAME), "PNG");
+    EXPECT_EQ(dialog.GetCheck(IDC_SAVEHEADER), host::BST_CHECKED);
+    EXPECT_TRUE(dialog.IsEnabled(IDC_HEADERPATH));
+    EXPECT_EQ(dialog.GetCheck(IDC_SAVEANIMATION), host::BST_UNCHECKED);
+    EXPECT_FALSE(dialog.IsEnabled(IDC_ANIMATIONPATH));
 }
 
 TEST_F(OptionsDialogTest, StoredIndexOutsideItsListLeavesNoSelectionAndOkStoresMinusOne) {
     Store({.scaleType = 2, .hierarchyType = 7, .hints = -4});
     Open();
-    EXPECT_EQ(dialog.GetCurSel(1036), host::CB_ERR);
-    EXPECT_EQ(dialog.GetCurSel(1039), host::CB_ERR);
-    EXPECT_EQ(dialog.GetCurSel(1046), host::CB_ERR);
+    EXPECT_EQ(dialog.GetCurSel(IDC_SCALETYPE), host::CB_ERR);
+    EXPECT_EQ(dialog.GetCurSel(IDC_HIERARCHY), host::CB_ERR);
+    EXPECT_EQ(dialog.GetCurSel(IDC_HINTS), host::CB_ERR);
     dialog.Click(host::IDOK);
     ASSERT_TRUE(dialog.Ended());
-    const ExportOptions stored = Stored();
-    EXPECT_EQ(stored.scaleType, -1);
-    EXPECT_EQ(stored.hierarchyType, -1);
-    EXPECT_EQ(stored.hints, -1);
+    EXPECT_EQ(Stored(), (ExportOptions{.scaleType = -1, .hierarchyType = -1, .hints = -1}));
 }
 
 TEST_F(OptionsDialogTest, TextTypedIntoThePathBoxesChangesNothing) {
     Open();
-    dialog.Click(1006);
-    dialog.Click(1002);
-    ASSERT_TRUE(dialog.Type(1048, "D:\\elsewhere\\other.qsh"));
-    ASSERT_TRUE(dialog.Type(1082, "D:\\elsewhere\\other.qsv"));
+    dialog.Click(IDC_SAVEHEADER);
+    dialog.Click(IDC_SAVEANIMATION);
+    ASSERT_TRUE(dialog.Type(IDC_HEADERPATH, "D:\\elsewhere\\other.qsh"));
+    ASSERT_TRUE(dialog.Type(IDC_ANIMATIONPATH, "D:\\elsewhere\\other.qsv"));
     dialog.Click(host::IDOK);
     ASSERT_TRUE(dialog.Ended());
     EXPECT_EQ(exporter.headerPath, kHeaderPath);
@@ -377,7 +372,7 @@ TEST_F(OptionsDialogTest, TextTypedIntoThePathBoxesChangesNothing) {
 TEST_F(OptionsDialogTest, TextureBitsOutsideTheDialogAreCarriedThrough) {
     Store({.textureFlags = 0x100u | qsx::TEX_FILTER});
     Open();
-    dialog.Click(1041);
+    dialog.Click(IDC_FORESHORTEN);
     dialog.Click(host::IDOK);
     ASSERT_TRUE(dialog.Ended());
     EXPECT_EQ(Stored().textureFlags, 0x100u | qsx::TEX_FILTER | qsx::TEX_FORESHORTEN);
@@ -385,82 +380,90 @@ TEST_F(OptionsDialogTest, TextureBitsOutsideTheDialogAreCarriedThrough) {
 
 TEST_F(OptionsDialogTest, OnlyTheCheckedStateCountsAsTicked) {
     Open();
-    dialog.SetCheck(1007, 2);  // indeterminate
-    dialog.SetCheck(1043, 2);
-    dialog.SetCheck(1006, 2);
+    dialog.SetCheck(IDC_CENTRE, 2);  // indeterminate
+    dialog.SetCheck(IDC_SHOWTEXTURES, 2);
+    dialog.SetCheck(IDC_SAVEHEADER, 2);
     dialog.Click(host::IDOK);
     ASSERT_TRUE(dialog.Ended());
-    EXPECT_EQ(exporter.options.centre, 0);
-    EXPECT_EQ(exporter.options.textureFlags & qsx::TEX_SHOW, 0u);
-    EXPECT_EQ(exporter.options.saveHeader, 0);
+    EXPECT_EQ(exporter.options, (ExportOptions{.centre = 0, .textureFlags = 0}));
 }
 
-TEST_F(OptionsDialogTest, CommandsAreTakenFromTheLow16BitsOnly) {
+// The window system marks a command from a keyboard accelerator with 1 above
+// the control's id, and leaves the messages a dialog does not take (answered
+// 0) to itself.
+TEST_F(OptionsDialogTest, CommandsFromTheKeyboardActLikeClicks) {
+    constexpr uintptr_t kFromKeyboard = 1u << 16;
+    constexpr unsigned kMouseMove = 0x0200;
     Open();
-    // A notification code in the high word does not change which control spoke.
-    qsx::OptionsDialogProc(&dialog, host::WM_COMMAND, (1u << 16) | host::IDCANCEL, 0);
+    dialog.SetCheck(IDC_SAVEHEADER, host::BST_CHECKED);
+    qsx::OptionsDialogProc(&dialog, host::WM_COMMAND, kFromKeyboard | IDC_SAVEHEADER, 0);
+    EXPECT_TRUE(dialog.IsEnabled(IDC_HEADERPATH));
+    EXPECT_EQ(qsx::OptionsDialogProc(&dialog, kMouseMove, 0, 0), 0);
+    qsx::OptionsDialogProc(&dialog, host::WM_COMMAND, kFromKeyboard | host::IDCANCEL, 0);
     EXPECT_TRUE(dialog.Ended());
     EXPECT_EQ(dialog.Result(), 0);
-    EXPECT_EQ(qsx::OptionsDialogProc(&dialog, 0x0200, 0, 0), 0);
 }
 
-TEST_F(OptionsDialogTest, OpeningAnotherDialogMovesTheModulePointer) {
+TEST_F(OptionsDialogTest, EachOpeningEditsTheExporterItWasOpenedFor) {
     Open();
+    dialog.Click(host::IDCANCEL);
     qsx::QsxExport other;
     other.ip = &ip;
+    other.headerPath = "D:\\other.qsh";
     MemoryDialog second(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc);
-    second.Open(reinterpret_cast<intptr_t>(&other));
-    EXPECT_EQ(dialogExporter, &other);
-    second.Click(host::IDCANCEL);
-    EXPECT_EQ(dialogExporter, &other);  // it stays after the dialog closed
+    ASSERT_EQ(second.Open(reinterpret_cast<intptr_t>(&other)), 1);
+    EXPECT_EQ(second.Text(IDC_HEADERPATH), other.headerPath);
+    second.Click(IDC_CENTRE);
+    second.Click(host::IDOK);
+    EXPECT_EQ(other.options.centre, 0);
+    EXPECT_EQ(exporter.options.centre, 1);
 }
 
 TEST(MemoryDialog, WindowOperationsFollowTheWindowSystem) {
     MemoryDialog window(qsx::OptionsDialogTemplate(), nullptr);
     char buffer[4];
-    window.SetText(1037, "123456");
-    EXPECT_EQ(window.GetText(1037, buffer, sizeof buffer), 3);
+    window.SetText(IDC_SCALEFACTOR, "123456");
+    EXPECT_EQ(window.GetText(IDC_SCALEFACTOR, buffer, sizeof buffer), 3);
     EXPECT_STREQ(buffer, "123");
 
-    EXPECT_EQ(window.InsertString(1036, -1, "b"), 0);
-    EXPECT_EQ(window.InsertString(1036, 0, "a"), 0);
-    EXPECT_EQ(window.InsertString(1036, 5, "z"), host::CB_ERR);
-    EXPECT_EQ(window.Items(1036), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(window.SetCurSel(1036, 1), 1);
-    EXPECT_EQ(window.SetCurSel(1036, 2), host::CB_ERR);
-    EXPECT_EQ(window.GetCurSel(1036), host::CB_ERR);
+    EXPECT_EQ(window.InsertString(IDC_SCALETYPE, -1, "b"), 0);
+    EXPECT_EQ(window.InsertString(IDC_SCALETYPE, 0, "a"), 0);
+    EXPECT_EQ(window.InsertString(IDC_SCALETYPE, 5, "z"), host::CB_ERR);
+    EXPECT_EQ(window.Items(IDC_SCALETYPE), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(window.SetCurSel(IDC_SCALETYPE, 1), 1);
+    EXPECT_EQ(window.SetCurSel(IDC_SCALETYPE, 2), host::CB_ERR);
+    EXPECT_EQ(window.GetCurSel(IDC_SCALETYPE), host::CB_ERR);
 
     // Only the box made for capitals changes what is typed, and SetText never does.
-    window.Enable(1022, true);
-    window.Type(1022, "aZ9q");
-    EXPECT_EQ(window.Text(1022), "AZ9Q");
-    window.SetText(1022, "low");
-    EXPECT_EQ(window.Text(1022), "low");
-    window.Type(1037, "abc");
-    EXPECT_EQ(window.Text(1037), "abc");
+    window.Enable(IDC_EXTNAME, true);
+    window.Type(IDC_EXTNAME, "aZ9q");
+    EXPECT_EQ(window.Text(IDC_EXTNAME), "AZ9Q");
+    window.SetText(IDC_EXTNAME, "low");
+    EXPECT_EQ(window.Text(IDC_EXTNAME), "low");
+    window.Type(IDC_SCALEFACTOR, "abc");
+    EXPECT_EQ(window.Text(IDC_SCALEFACTOR), "abc");
 }
 
 TEST_F(OptionsDialogTest, BatchRunAppliesEditsThenPressesOk) {
     std::string message = "untouched";
     const std::vector<ControlEdit> edits = {
-        {ControlEdit::Check, 1044, 1, ""},
-        {ControlEdit::Text, 1022, 0, "png"},
-        {ControlEdit::Select, 1039, 2, ""},
+        {ControlEdit::Check, IDC_OVERRIDEEXT, 1, ""},
+        {ControlEdit::Text, IDC_EXTNAME, 0, "png"},
+        {ControlEdit::Select, IDC_HIERARCHY, 2, ""},
     };
     EXPECT_EQ(qsxhost::RunBatchDialog(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc,
                                       reinterpret_cast<intptr_t>(&exporter), edits, &message),
               1);
-    EXPECT_EQ(exporter.options.extName, "PNG");
-    EXPECT_EQ(exporter.options.hierarchyType, 2);
-    EXPECT_EQ(exporter.options.textureFlags, qsx::TEX_SHOW | qsx::TEX_OVERRIDE_EXT);
-    const ExportOptions stored = Stored();
-    EXPECT_EQ(stored.extName, "PNG");
-    EXPECT_EQ(stored.hierarchyType, 2);
+    const ExportOptions want{.hierarchyType = qsx::HIER_FLAT_MULTIPLE,
+                             .textureFlags = qsx::TEX_SHOW | qsx::TEX_OVERRIDE_EXT,
+                             .extName = "PNG"};
+    EXPECT_EQ(exporter.options, want);
+    EXPECT_EQ(Stored(), want);
 }
 
 TEST_F(OptionsDialogTest, BatchRunRefusedByACheckAnswersTheWarning) {
     std::string message;
-    const std::vector<ControlEdit> edits = {{ControlEdit::Text, 1037, 0, "0"}};
+    const std::vector<ControlEdit> edits = {{ControlEdit::Text, IDC_SCALEFACTOR, 0, "0"}};
     EXPECT_EQ(qsxhost::RunBatchDialog(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc,
                                       reinterpret_cast<intptr_t>(&exporter), edits, &message),
               -1);
@@ -471,18 +474,14 @@ TEST_F(OptionsDialogTest, BatchRunRefusedByACheckAnswersTheWarning) {
 TEST_F(OptionsDialogTest, BatchRunEditsReachDisabledBoxesAndClearedChecks) {
     Store({.saveHeader = 1});
     const std::vector<ControlEdit> edits = {
-        {ControlEdit::Text, 1022, 0, "tga"},  // override left off
-        {ControlEdit::Check, 1006, 0, ""},
-        {ControlEdit::Select, 1046, -1, ""},
+        {ControlEdit::Text, IDC_EXTNAME, 0, "tga"},  // override left off
+        {ControlEdit::Check, IDC_SAVEHEADER, 0, ""},
+        {ControlEdit::Select, IDC_HINTS, -1, ""},
     };
     EXPECT_EQ(qsxhost::RunBatchDialog(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc,
                                       reinterpret_cast<intptr_t>(&exporter), edits, nullptr),
               1);
-    const ExportOptions stored = Stored();
-    EXPECT_EQ(stored.extName, "TGA");
-    EXPECT_EQ(stored.textureFlags & qsx::TEX_OVERRIDE_EXT, 0u);
-    EXPECT_EQ(stored.saveHeader, 0);
-    EXPECT_EQ(stored.hints, -1);
+    EXPECT_EQ(Stored(), (ExportOptions{.hints = -1, .extName = "TGA"}));
 }
 
 using Change = std::function<void(ExportOptions&)>;
@@ -491,12 +490,6 @@ Change Field(int32_t ExportOptions::*field, int32_t v) {
 }
 Change Bit(uint32_t bit, bool on) {
     return [=](ExportOptions& o) { o.textureFlags = on ? o.textureFlags | bit : o.textureFlags & ~bit; };
-}
-
-std::string Describe(const ExportOptions& o) {
-    return std::to_string(o.scaleFactor) + " " + std::to_string(o.scaleType) + " " + std::to_string(o.centre) + " " +
-           std::to_string(o.saveHeader) + std::to_string(o.saveAnimation) + " " + std::to_string(o.hierarchyType) +
-           " " + std::to_string(o.textureFlags) + " " + std::to_string(o.hints) + " " + o.extName;
 }
 
 // Each export flag through the command line and the batch dialog, from stored
@@ -554,7 +547,7 @@ TEST_F(OptionsDialogTest, EachExportFlagReachesItsControl) {
                       1);
             ExportOptions want = start;
             c.change(want);
-            EXPECT_EQ(Describe(exporter.options), Describe(want));
+            EXPECT_EQ(exporter.options, want);
         }
         if (c.words.size() > 1 || c.words[0].find('=') != std::string::npos) continue;
         qsxhost::Args args;
@@ -567,7 +560,8 @@ TEST_F(OptionsDialogTest, EachExportFlagReachesItsControl) {
 }
 
 TEST_F(OptionsDialogTest, BatchRunEndingInAnEditAnswersThatEnding) {
-    const std::vector<ControlEdit> edits = {{ControlEdit::Check, host::IDCANCEL, 0, ""}, {ControlEdit::Text, 1037, 0, "0"}};
+    const std::vector<ControlEdit> edits = {{ControlEdit::Check, host::IDCANCEL, 0, ""},
+                                            {ControlEdit::Text, IDC_SCALEFACTOR, 0, "0"}};
     EXPECT_EQ(qsxhost::RunBatchDialog(qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc,
                                       reinterpret_cast<intptr_t>(&exporter), edits, nullptr),
               0);
