@@ -228,12 +228,18 @@ void PublishTogether(const std::vector<FinishedFile>& files,
     std::vector<std::string> errors(files.size());
     std::vector<dev_t> synced;
     std::vector<std::pair<dev_t, int>> syncErrors;
+    std::string lastFolder;  // files of one folder come together: one look at it
+    struct stat st {};
+    int lastError = 0;
     for (size_t i = 0; i < files.size(); ++i) {
         if (files[i].temporary.empty()) continue;
         const std::string folder = DirName(files[i].temporary);
-        struct stat st {};
-        if (::stat(folder.c_str(), &st) != 0) {
-            errors[i] = ErrnoText(errno);
+        if (folder != lastFolder) {
+            lastFolder = folder;
+            lastError = ::stat(folder.c_str(), &st) == 0 ? 0 : errno;
+        }
+        if (lastError != 0) {
+            errors[i] = ErrnoText(lastError);
             continue;
         }
         int err = 0;
