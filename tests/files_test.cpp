@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "util/FileIdentity.h"
-#include "util/Files.h"
+#include "util/posix/AtomicFile.h"
 
 namespace fs = std::filesystem;
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "QsxExp/DiskFile.h"
-#include "util/Files.h"
+#include "util/posix/AtomicFile.h"
 
 namespace qsx {
 

@@ -15,7 +15,7 @@
 
 #include "qsxhost/app/ImportGuard.h"
 #include "qsxhost/app/Messages.h"
-#include "util/Files.h"
+#include "util/posix/AtomicFile.h"
 #include "util/Paths.h"
 
 namespace qsxhost {

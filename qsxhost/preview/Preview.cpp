@@ -18,7 +18,7 @@
 #include <memory>
 
 #include "qsxhost/sources/qsx/QsxReader.h"
-#include "util/Files.h"
+#include "util/posix/AtomicFile.h"
 #include "util/Paths.h"
 #include "util/Text.h"
 

@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "util/Files.h"
+#include "util/posix/AtomicFile.h"
 #include "util/Paths.h"
 
 namespace qsx::util {

@@ -1,4 +1,4 @@
-#include "util/Files.h"
+#include "util/posix/AtomicFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "util/Files.h"
+#include "util/posix/AtomicFile.h"
 #include "util/Paths.h"
 #include "util/Text.h"
 

@@ -1,7 +1,7 @@
 // The embedded textures of a 3D file: the names they are written under, and
 // the writing of them beside the output.
 #include "qsxhost/sources/assimp/AssimpSource.h"
-#include "util/Files.h"
+#include "util/posix/AtomicFile.h"
 #include "util/Text.h"
 
 #include <algorithm>
