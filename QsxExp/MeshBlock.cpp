@@ -210,6 +210,10 @@ std::string QsxExport::TextureName(std::string_view path) const {
         name.push_back('.');
         name.append(options.extName);
     }
+    // A line break would end the statement in the middle of the name and
+    // put the rest of it into the script as lines of their own.
+    for (char& c : name)
+        if (c == '\r' || c == '\n') c = ' ';
     return name;
 }
 
