@@ -183,12 +183,12 @@ TEST(QsxCheck, EverythingTheExporterWritesPasses) {
         }
     }
     for (const char* example : {"robot.json", "full.json"}) {
-        std::string error;
-        auto scene = qsxhost::LoadJsonScene(std::string(QSX_SOURCE_DIR) + "/examples/" + example, &error);
-        ASSERT_TRUE(scene) << error;
+        const qsxhost::SceneRead read =
+            qsxhost::ReadJsonScene({std::string(QSX_SOURCE_DIR) + "/examples/" + example, nullptr, {}});
+        ASSERT_TRUE(read.scene) << read.error;
         for (unsigned variant = 0; variant < 8; ++variant) {
             SourceHost h;
-            h.scene = scene.get();
+            h.scene = read.scene.get();
             h.preset = Options(variant, static_cast<int>(variant % 4));
             fake::Run r;
             r.exporter.DoExport("out/example.QSX", nullptr, &h, 0);
@@ -239,11 +239,11 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
         {".qsv", "Transform 1", "Transform 1  inf  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "number 1 of 12"},
         {".qsv", "Frame 2", "Frame 3", "frames count from 0"},
     };
-    std::string error;
-    auto scene = qsxhost::LoadJsonScene(std::string(QSX_SOURCE_DIR) + "/examples/robot.json", &error);
-    ASSERT_TRUE(scene) << error;
+    const qsxhost::SceneRead read =
+        qsxhost::ReadJsonScene({std::string(QSX_SOURCE_DIR) + "/examples/robot.json", nullptr, {}});
+    ASSERT_TRUE(read.scene) << read.error;
     SourceHost h;
-    h.scene = scene.get();
+    h.scene = read.scene.get();
     h.preset = Options(0, 0);
     fake::Run r;
     r.exporter.DoExport("out/robot.QSX", nullptr, &h, 0);
