@@ -380,10 +380,10 @@ void BM_JsonLoad(benchmark::State& state, Prepared* p) {
         state.PauseTiming();
         scene.reset();
         state.ResumeTiming();
-        std::string error;
-        scene = qsxhost::LoadJsonScene(p->jsonPath, &error);
+        qsxhost::SceneRead read = qsxhost::ReadJsonScene({p->jsonPath, nullptr, {}});
+        scene = std::move(read.scene);
         if (!scene) {
-            state.SkipWithError(error.c_str());
+            state.SkipWithError(read.error.c_str());
             break;
         }
         benchmark::DoNotOptimize(scene.get());
@@ -447,15 +447,18 @@ int MeasureMemory(const std::string& what) {
         largestT = s.largestMeshTexVertices;
     } else {
 #if defined(QSX_BENCH_JSON) || defined(QSX_BENCH_ASSIMP)
-        std::string error;
         const bool glb = what.size() > 4 && what.compare(what.size() - 4, 4, ".glb") == 0;
+        const qsxhost::SceneInput input{what, nullptr, {}};
+        qsxhost::SceneRead read;
 #ifdef QSX_BENCH_ASSIMP
-        if (glb) loaded = qsxhost::LoadAssimpScene(what, qsxhost::AssimpOptions{}, &error);
+        if (glb) read = qsxhost::ReadAssimpScene(input, qsxhost::AssimpOptions{});
 #endif
 #ifdef QSX_BENCH_JSON
-        if (!glb) loaded = qsxhost::LoadJsonScene(what, &error);
+        if (!glb) read = qsxhost::ReadJsonScene(input);
 #endif
+        loaded = std::move(read.scene);
         if (!loaded) {
+            const std::string& error = read.error;
             std::fprintf(stderr, "%s: %s\n", what.c_str(), error.empty() ? "cannot be loaded" : error.c_str());
             return 1;
         }

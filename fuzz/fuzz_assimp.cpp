@@ -37,14 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!f) return 0;
     std::fwrite(data + 1, 1, size - 1, f);
     std::fclose(f);
-    std::string error;
-    qsxhost::AssimpOptions options;
-    std::unique_ptr<qsxhost::SceneSource> scene = qsxhost::LoadAssimpScene(path, options, &error);
+    const qsxhost::SceneRead read = qsxhost::ReadAssimpScene({path, nullptr, {}}, qsxhost::AssimpOptions{});
     ::unlink(path.c_str());
-    if (!scene) {
-        if (error.empty()) qsxfuzz::Broken("a refused file without a message");
+    if (!read.scene) {
+        if (read.error.empty()) qsxfuzz::Broken("a refused file without a message");
         return 0;
     }
-    qsxfuzz::ExportEveryMode(*scene);
+    qsxfuzz::ExportEveryMode(*read.scene);
     return 0;
 }

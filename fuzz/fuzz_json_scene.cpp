@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <string_view>
 
 #include "tests/support/MemoryFileSystem.h"
 #include "QsxExp/QsxExport.h"
@@ -11,14 +10,13 @@
 #include "qsxhost/sources/json/JsonScene.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string error;
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
-    std::unique_ptr<qsxhost::SceneSource> scene = qsxhost::ParseJsonScene(text, &error);
-    if (!scene) {
-        if (error.empty()) qsxfuzz::Broken("a refused document without a message");
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const qsxhost::SceneRead read = qsxhost::ReadJsonScene({"-", &text, {}});
+    if (!read.scene) {
+        if (read.error.empty()) qsxfuzz::Broken("a refused document without a message");
         return 0;
     }
-    if (!error.empty()) qsxfuzz::Broken("a loaded document with an error message");
-    qsxfuzz::ExportEveryMode(*scene);
+    if (!read.error.empty()) qsxfuzz::Broken("a loaded document with an error message");
+    qsxfuzz::ExportEveryMode(*read.scene);
     return 0;
 }

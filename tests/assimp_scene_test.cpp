@@ -23,13 +23,17 @@ using host::INode;
 using host::Matrix3;
 using host::Point3;
 using qsxhost::AssimpOptions;
-using qsxhost::LoadAssimpScene;
 using qsxhost::SceneSource;
 using qsxhost::UpAxis;
 using gltf::Base64;
 using gltf::Gltf;
 
 namespace {
+
+// The file at path, as the command reads a 3D file it names.
+qsxhost::SceneRead ReadFile(const std::string& path, const AssimpOptions& options = {}) {
+    return qsxhost::ReadAssimpScene({path, nullptr, {}}, options);
+}
 
 class AssimpSceneTest : public ::testing::Test {
 protected:
@@ -46,10 +50,9 @@ protected:
         return path;
     }
     std::unique_ptr<SceneSource> Load(const std::string& path, AssimpOptions opt = {}) {
-        std::string error;
-        auto scene = LoadAssimpScene(path, opt, &error);
-        EXPECT_TRUE(scene) << path << ": " << error;
-        return scene;
+        qsxhost::SceneRead read = ReadFile(path, opt);
+        EXPECT_TRUE(read.scene) << path << ": " << read.error;
+        return std::move(read.scene);
     }
 
     std::string dir_;
@@ -520,13 +523,12 @@ TEST_F(AssimpSceneTest, RefusedFilesAndOptionsSayWhy) {
         AssimpOptions opt;
         opt.fps = c.fps;
         opt.animationIndex = c.animation;
-        std::string error;
-        EXPECT_EQ(LoadAssimpScene(c.path, opt, &error), nullptr) << c.path;
-        EXPECT_FALSE(error.empty()) << c.path;
+        const qsxhost::SceneRead read = ReadFile(c.path, opt);
+        EXPECT_EQ(read.scene, nullptr) << c.path;
+        EXPECT_FALSE(read.error.empty()) << c.path;
     }
-    AssimpOptions ok;
-    std::string error;
-    EXPECT_NE(LoadAssimpScene(obj, ok, &error), nullptr) << error;
+    const qsxhost::SceneRead ok = ReadFile(obj);
+    EXPECT_NE(ok.scene, nullptr) << ok.error;
 }
 
 // One triangle node "Tri" (mesh "Tri.001") below a group, in a glTF file:
@@ -569,10 +571,11 @@ TEST_F(AssimpSceneTest, NumbersThatAreNotFiniteRefuseTheFileNamingTheFirst) {
          R"(animation 0, node "Tri", position key 1: value is not a finite number)"},
     };
     for (const Case& c : cases) {
-        std::string error;
-        EXPECT_EQ(LoadAssimpScene(Write("bad.gltf", c.bad), {}, &error), nullptr) << c.name;
-        EXPECT_EQ(error, c.error) << c.name;
-        EXPECT_NE(LoadAssimpScene(Write("good.gltf", c.good), {}, &error), nullptr) << error;
+        const qsxhost::SceneRead bad = ReadFile(Write("bad.gltf", c.bad));
+        EXPECT_EQ(bad.scene, nullptr) << c.name;
+        EXPECT_EQ(bad.error, c.error) << c.name;
+        const qsxhost::SceneRead good = ReadFile(Write("good.gltf", c.good));
+        EXPECT_NE(good.scene, nullptr) << good.error;
     }
 }
 
@@ -728,9 +731,9 @@ TEST_F(AssimpSceneTest, ProgressRunsToOne) {
 
 // The bundled example: the robot's body carries its head, both animated.
 TEST(AssimpExample, RobotKeepsItsHierarchyTextureAndAnimation) {
-    std::string error;
-    auto scene = LoadAssimpScene(std::string(QSX_SOURCE_DIR) + "/examples/robot.gltf", {}, &error);
-    ASSERT_TRUE(scene) << error;
+    qsxhost::SceneRead read = ReadFile(std::string(QSX_SOURCE_DIR) + "/examples/robot.gltf");
+    ASSERT_TRUE(read.scene) << read.error;
+    const std::unique_ptr<SceneSource> scene = std::move(read.scene);
     EXPECT_EQ(scene->GetAnimRange().end, 4800);
     INode* root = scene->GetRootNode();
     ASSERT_EQ(root->NumberOfChildren(), 1);

@@ -20,12 +20,20 @@ using host::Point3;
 
 namespace {
 
+// A document from bytes already read, as standard input gives them.
+qsxhost::SceneRead FromText(const std::string& doc) { return qsxhost::ReadJsonScene({"-", &doc, {}}); }
+// A document read from its path: a file, a directory, a pipe.
+qsxhost::SceneRead FromPath(const std::string& path) { return qsxhost::ReadJsonScene({path, nullptr, {}}); }
+
 std::unique_ptr<qsxhost::SceneSource> Parse(const std::string& doc) {
-    std::string error;
-    auto scene = qsxhost::ParseJsonScene(doc, &error);
-    EXPECT_TRUE(scene) << error;
-    return scene;
+    qsxhost::SceneRead read = FromText(doc);
+    EXPECT_TRUE(read.scene) << read.error;
+    return std::move(read.scene);
 }
+
+// Why the document is refused; "" when it is read.
+std::string RefusedWith(const qsxhost::SceneRead& read) { return read.scene ? std::string() : read.error; }
+std::string RefusedWith(const std::string& doc) { return RefusedWith(FromText(doc)); }
 
 // The node reached from the root by child indices.
 INode* At(qsxhost::SceneSource& s, std::initializer_list<int> path) {
@@ -96,8 +104,7 @@ TEST(JsonScene, DefaultsOfEveryMember) {
     EXPECT_FALSE(mesh.hasTVFaces());
 
     // An object without members is renderable and so needs a mesh: refused.
-    std::string error;
-    EXPECT_FALSE(qsxhost::ParseJsonScene(R"({"qsxScene":1,"nodes":[{"name":"b","object":{}}]})", &error));
+    const std::string error = RefusedWith(R"({"qsxScene":1,"nodes":[{"name":"b","object":{}}]})");
     EXPECT_NE(error.find("nodes[0].object: missing member \"mesh\""), std::string::npos) << error;
 }
 
@@ -133,9 +140,9 @@ TEST(JsonScene, DefaultsOfMaterialsAndMaps) {
 }
 
 TEST(JsonScene, FullDocumentReadsEveryMemberAsGiven) {
-    std::string error;
-    auto s = qsxhost::LoadJsonScene(QSX_SOURCE_DIR "/tests/data/json/full.json", &error);
-    ASSERT_TRUE(s) << error;
+    qsxhost::SceneRead read = FromPath(QSX_SOURCE_DIR "/tests/data/json/full.json");
+    ASSERT_TRUE(read.scene) << read.error;
+    const std::unique_ptr<qsxhost::SceneSource> s = std::move(read.scene);
     EXPECT_EQ(s->GetAnimRange().start, -160);
     EXPECT_EQ(s->GetAnimRange().end, 800);
     EXPECT_EQ(s->GetTicksPerFrame(), 4800);
@@ -390,13 +397,11 @@ TEST(JsonScene, NotRenderableMeshIsIgnoredWhereverItStands) {
                             R"({"renderable":true,"mesh":{"vertices":[[0,0,0]],"faces":[[0,0,7]]}})",
                             R"({"mesh":{"faces":[[0,0,7]],"vertices":[[0,0,0]]}})"}) {
         SCOPED_TRACE(obj);
-        std::string error;
-        EXPECT_FALSE(qsxhost::ParseJsonScene(Node(std::string(R"("object":)") + obj), &error));
-        EXPECT_EQ(error, "nodes[0].object.mesh.faces[0]: vertex index 7 out of range (mesh has 1 vertex)");
+        EXPECT_EQ(RefusedWith(Node(std::string(R"("object":)") + obj)),
+                  "nodes[0].object.mesh.faces[0]: vertex index 7 out of range (mesh has 1 vertex)");
     }
     // Ignored, but still JSON.
-    std::string error;
-    EXPECT_FALSE(qsxhost::ParseJsonScene(Node(R"("object":{"renderable":false,"mesh":[1 2]})"), &error));
+    const std::string error = RefusedWith(Node(R"("object":{"renderable":false,"mesh":[1 2]})"));
     EXPECT_NE(error.find("invalid JSON"), std::string::npos) << error;
 }
 
@@ -587,8 +592,7 @@ std::vector<Refusal> Refusals() {
 TEST(JsonScene, RefusalsNameThePlaceAndTheFault) {
     for (const Refusal& r : Refusals()) {
         SCOPED_TRACE(r.doc);
-        std::string error;
-        EXPECT_FALSE(qsxhost::ParseJsonScene(r.doc, &error));
+        const std::string error = RefusedWith(r.doc);
         // "<place>: <what>", the place given whole.
         EXPECT_EQ(error.rfind(r.place + ": ", 0), 0u) << error;
         EXPECT_NE(error.find(r.fault, r.place.size()), std::string::npos) << error;
@@ -608,8 +612,7 @@ TEST(JsonScene, InvalidJsonGivesAByteOffset) {
         {R"({"qsxScene":1,"nodes":7} x)", "nodes: expected an array, found a number"},
     };
     for (const auto& c : cases) {
-        std::string error;
-        EXPECT_FALSE(qsxhost::ParseJsonScene(c.doc, &error));
+        const std::string error = RefusedWith(c.doc);
         if (c.message.back() == ' ')
             EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
         else
@@ -618,9 +621,7 @@ TEST(JsonScene, InvalidJsonGivesAByteOffset) {
 }
 
 TEST(JsonScene, UnknownMembersAreIgnoredEverywhere) {
-    std::string error;
-    std::vector<std::string> warnings;
-    auto s = qsxhost::ParseJsonScene(R"({"qsxScene":1,"future":{"x":[1,{"y":null}]},"_note":{"z":1},
+    qsxhost::SceneRead read = FromText(R"({"qsxScene":1,"future":{"x":[1,{"y":null}]},"_note":{"z":1},
         "animation":{"ticksPerFrame":10,"rate":"x"},
         "maps":[{"class":"bitmap","file":"f","tiling":[1,1]},{"classId":[7,0],"file":"g"}],
         "materials":[{"class":"standard","gloss":0.5,"diffuseMap":{"map":0,"amount":100,"_by":"tool"}},
@@ -628,12 +629,12 @@ TEST(JsonScene, UnknownMembersAreIgnoredEverywhere) {
         "nodes":[{"name":"a","layer":"0","material":0,"object":{"kind":"box","mesh":{"normals":[[0,0,1]],
             "vertices":[[0,0,0]]}},"keys":[{"time":0,"ease":1}]},
           {"name":"b","Keys":[],"_x":1,"object":{"mesh":{"uvs":[]},"renderable":false}},
-          {"name":"c","object":{"renderable":false,"mesh":{"uvs":[]}}}]})",
-                                     &error, &warnings);
-    ASSERT_TRUE(s) << error;
+          {"name":"c","object":{"renderable":false,"mesh":{"uvs":[]}}}]})");
+    ASSERT_TRUE(read.scene) << read.error;
+    const std::unique_ptr<qsxhost::SceneSource> s = std::move(read.scene);
     // Each once, named by the object holding it; notes ("_...") and members
     // of a mesh that is not read pass silently.
-    EXPECT_EQ(warnings, (std::vector<std::string>{
+    EXPECT_EQ(read.warnings, (std::vector<std::string>{
                             R"(document: unknown member "future" ignored)",
                             R"(animation: unknown member "rate" ignored)",
                             R"(maps[0]: unknown member "tiling" ignored)",
@@ -681,8 +682,7 @@ TEST(JsonScene, TenThousandLevelsDeep) {
     const size_t at = doc.find("[[1,2,3]]");
     std::string bad = doc;
     bad.replace(at, 9, "[[1,2]]");
-    std::string error;
-    EXPECT_FALSE(qsxhost::ParseJsonScene(bad, &error));
+    const std::string error = RefusedWith(bad);
     std::string place = "nodes[0]";
     for (int i = 1; i < kDepth; ++i) place += ".children[0]";
     EXPECT_EQ(error, place + ".object.mesh.vertices[0]: expected 3 numbers, found 2");
@@ -797,24 +797,20 @@ TEST_F(JsonSceneFile, InputFaultsSayTheCause) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.path);
-        std::string error;
-        EXPECT_FALSE(qsxhost::LoadJsonScene(r.path, &error));
-        EXPECT_EQ(error, r.error);
+        EXPECT_EQ(RefusedWith(FromPath(r.path)), r.error);
     }
     if (geteuid() != 0) {
         const std::string locked = Write("locked.json", R"({"qsxScene":1})");
         ASSERT_EQ(chmod(locked.c_str(), 0), 0);
-        std::string error;
-        EXPECT_FALSE(qsxhost::LoadJsonScene(locked, &error));
-        EXPECT_EQ(error, "Permission denied");
+        EXPECT_EQ(RefusedWith(FromPath(locked)), "Permission denied");
     }
 }
 
 TEST_F(JsonSceneFile, FileFaultsArePlacedLikeBufferFaults) {
-    std::string error;
-    EXPECT_TRUE(qsxhost::LoadJsonScene(Write("ok.json", "\n  " + Node(R"("material":null)") + "\n"), &error)) << error;
-    EXPECT_FALSE(qsxhost::LoadJsonScene(Write("bad.json", Node(R"("material":3)")), &error));
-    EXPECT_EQ(error, "nodes[0].material: material index 3 out of range (the scene has 0 materials)");
+    const qsxhost::SceneRead ok = FromPath(Write("ok.json", "\n  " + Node(R"("material":null)") + "\n"));
+    EXPECT_TRUE(ok.scene) << ok.error;
+    EXPECT_EQ(RefusedWith(FromPath(Write("bad.json", Node(R"("material":3)")))),
+              "nodes[0].material: material index 3 out of range (the scene has 0 materials)");
 }
 
 // A document of several megabytes (read on the parser's own thread), ending in a
@@ -848,28 +844,27 @@ TEST_F(JsonSceneFile, LongDocumentsAreReadWholeFromEverySource) {
         files_.push_back(fifo);
         struct Source {
             const char* name;
-            std::function<std::unique_ptr<qsxhost::SceneSource>(std::string*)> load;
+            std::function<qsxhost::SceneRead()> load;
         } sources[] = {
-            {"buffer", [&](std::string* e) { return qsxhost::ParseJsonScene(text, e); }},
-            {"file", [&](std::string* e) { return qsxhost::LoadJsonScene(file, e); }},
+            {"buffer", [&] { return FromText(text); }},
+            {"file", [&] { return FromPath(file); }},
             {"pipe",
-             [&](std::string* e) {
+             [&] {
                  std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << text; });
-                 auto scene = qsxhost::LoadJsonScene(fifo, e);
+                 qsxhost::SceneRead read = FromPath(fifo);
                  writer.join();
-                 return scene;
+                 return read;
              }},
         };
         for (const Source& src : sources) {
             SCOPED_TRACE(std::string(r.what) + ", " + src.name);
-            std::string error;
-            auto s = src.load(&error);
+            qsxhost::SceneRead read = src.load();
             if (!r.error.empty()) {
-                EXPECT_FALSE(s);
-                EXPECT_EQ(error, r.error);
+                EXPECT_EQ(RefusedWith(read), r.error);
                 continue;
             }
-            ASSERT_TRUE(s) << error;
+            ASSERT_TRUE(read.scene) << read.error;
+            const std::unique_ptr<qsxhost::SceneSource> s = std::move(read.scene);
             EXPECT_EQ(s->Stats().nodes, kFillers + 1);
             EXPECT_EQ(s->Stats().meshes, kFillers);
             EXPECT_EQ(s->Stats().vertices, kFillers * 60);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <tuple>
 
 #include "tests/support/fake_scene.h"
 #include "qsxhost/sources/json/JsonScene.h"
@@ -183,12 +184,12 @@ TEST(QsxCheck, EverythingTheExporterWritesPasses) {
         }
     }
     for (const char* example : {"robot.json", "full.json"}) {
-        std::string error;
-        auto scene = qsxhost::LoadJsonScene(std::string(QSX_SOURCE_DIR) + "/examples/" + example, &error);
-        ASSERT_TRUE(scene) << error;
+        const qsxhost::SceneRead read =
+            qsxhost::ReadJsonScene({std::string(QSX_SOURCE_DIR) + "/examples/" + example, nullptr, {}});
+        ASSERT_TRUE(read.scene) << read.error;
         for (unsigned variant = 0; variant < 8; ++variant) {
             SourceHost h;
-            h.scene = scene.get();
+            h.scene = read.scene.get();
             h.preset = Options(variant, static_cast<int>(variant % 4));
             fake::Run r;
             r.exporter.DoExport("out/example.QSX", nullptr, &h, 0);
@@ -239,11 +240,11 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
         {".qsv", "Transform 1", "Transform 1  inf  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "number 1 of 12"},
         {".qsv", "Frame 2", "Frame 3", "frames count from 0"},
     };
-    std::string error;
-    auto scene = qsxhost::LoadJsonScene(std::string(QSX_SOURCE_DIR) + "/examples/robot.json", &error);
-    ASSERT_TRUE(scene) << error;
+    const qsxhost::SceneRead read =
+        qsxhost::ReadJsonScene({std::string(QSX_SOURCE_DIR) + "/examples/robot.json", nullptr, {}});
+    ASSERT_TRUE(read.scene) << read.error;
     SourceHost h;
-    h.scene = scene.get();
+    h.scene = read.scene.get();
     h.preset = Options(0, 0);
     fake::Run r;
     r.exporter.DoExport("out/robot.QSX", nullptr, &h, 0);
@@ -394,6 +395,47 @@ TEST(QsxScene, ReadBackExportsTheSameBytes) {
                     EXPECT_NEAR(before.corners[i][k], after.corners[i][k], 1e-4f * (1 + std::abs(before.corners[i][k])));
         }
     }
+}
+
+// A script read back describes the scene it was written from: its node tree,
+// the materials and textures the nodes use, and the frames of its animation.
+TEST(QsxScene, ReadBackDescribesTheSceneWritten) {
+    const qsxhost::SceneRead json =
+        qsxhost::ReadJsonScene({std::string(QSX_SOURCE_DIR) + "/examples/robot.json", nullptr, {}});
+    ASSERT_TRUE(json.scene) << json.error;
+    SourceHost h;
+    h.scene = json.scene.get();
+    h.preset = Options(1, qsx::HIER_PRESERVE);
+    h.preset.textureFlags = qsx::TEX_SHOW;
+    fake::Run r;
+    r.exporter.DoExport("out/robot.QSX", nullptr, &h, 0);
+    Script s;
+    Animation a;
+    Problems p;
+    ReadScript(r.File("out/robot.QSX"), &s, &p);
+    ReadAnimation(r.File("out/robot.qsv"), &a, &p);
+    ASSERT_EQ(p.Count(), 0);
+    const qsxhost::SceneInfo want = json.scene->Describe(), got = qsxhost::MakeQsxScene(s, &a)->Describe();
+    auto nodes = [](const qsxhost::SceneInfo& info) {
+        std::vector<std::tuple<std::string, int64_t, int, int64_t, int64_t, std::vector<int64_t>>> out;
+        for (const auto& n : info.nodes) out.emplace_back(n.name, n.parent, n.depth, n.meshes, n.triangles, n.materials);
+        return out;
+    };
+    auto materials = [](const qsxhost::SceneInfo& info) {
+        std::vector<std::string> out;
+        for (const auto& m : info.materials) {
+            out.push_back(m.kind);
+            for (const auto& t : m.textures) out.back() += " " + t.channel + " " + t.file;
+        }
+        return out;
+    };
+    EXPECT_EQ(nodes(got), nodes(want));
+    EXPECT_EQ(materials(got), materials(want));
+    ASSERT_EQ(got.animations.size(), 1u);
+    ASSERT_EQ(want.animations.size(), 1u);
+    EXPECT_EQ(got.animations[0].frames, want.animations[0].frames);
+    EXPECT_EQ(got.animations[0].nodes, want.animations[0].nodes);
+    EXPECT_EQ(got.animations[0].fps, want.animations[0].fps);
 }
 
 }  // namespace

@@ -96,8 +96,6 @@ std::unique_ptr<SceneSource> Load(const Input& input, const AssimpOptions& optio
 }
 
 std::unique_ptr<SceneSource> LoadInput(const Input& input, const AssimpOptions& options, std::string* error) {
-    std::string scratch;
-    if (!error) error = &scratch;
     if (options.fps < 1 || options.fps > kHostTicksPerSecond) {
         *error = "frame rate " + std::to_string(options.fps) + " is outside 1 to " +
                  std::to_string(kHostTicksPerSecond);
@@ -118,24 +116,15 @@ std::unique_ptr<SceneSource> LoadInput(const Input& input, const AssimpOptions& 
 
 }  // namespace
 
-std::unique_ptr<SceneSource> LoadAssimpScene(const std::string& path, const AssimpOptions& options,
-                                             std::string* error) {
-    return LoadInput({&path, {}, {}}, options, error);
-}
-
-std::unique_ptr<SceneSource> LoadAssimpSceneFromMemory(std::string_view bytes, const std::string& extension,
-                                                       const AssimpOptions& options, std::string* error) {
-    if (bytes.empty()) {
-        if (error) *error = "empty";
-        return nullptr;
-    }
-    return LoadInput({nullptr, bytes, qsx::util::ToAsciiLower(extension)}, options, error);
-}
-
 SceneRead ReadAssimpScene(const SceneInput& input, const AssimpOptions& options) {
     SceneRead read;
-    read.scene = input.bytes ? LoadAssimpSceneFromMemory(*input.bytes, input.format, options, &read.error)
-                             : LoadAssimpScene(input.path, options, &read.error);
+    if (input.bytes && input.bytes->empty()) {
+        read.error = "empty";
+    } else if (input.bytes) {
+        read.scene = LoadInput({nullptr, *input.bytes, qsx::util::ToAsciiLower(input.format)}, options, &read.error);
+    } else {
+        read.scene = LoadInput({&input.path, {}, {}}, options, &read.error);
+    }
     return read;
 }
 

@@ -6,9 +6,7 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "qsxhost/sources/SceneRead.h"
@@ -31,17 +29,10 @@ struct AssimpOptions {
     std::string unnamedTexturePrefix;
 };
 
-// Imports any file Assimp reads. On failure answers null and *error = Assimp's
-// reason (the caller prefixes the file).
-std::unique_ptr<SceneSource> LoadAssimpScene(const std::string& path, const AssimpOptions& options,
-                                             std::string* error);
-
-// The same from bytes already read (standard input, a pipe): extension, such
-// as "obj", tells the importer the format, as a file name's would.
-std::unique_ptr<SceneSource> LoadAssimpSceneFromMemory(std::string_view bytes, const std::string& extension,
-                                                       const AssimpOptions& options, std::string* error);
-
-// The file at input.path, or input.bytes in input.format.
+// Imports the file at input.path, or input.bytes (standard input, a pipe) in
+// input.format: an extension such as "obj" tells the importer the format, as
+// a file name's would. On failure the answer has no scene and its error is
+// the importer's reason (the caller prefixes the file).
 SceneRead ReadAssimpScene(const SceneInput& input, const AssimpOptions& options);
 
 // The file extensions the importer reads, lower case, sorted, separated by

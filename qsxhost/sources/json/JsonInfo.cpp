@@ -3,7 +3,7 @@
 // its one animation, the range with the nodes that have keys.
 #include <unordered_map>
 
-#include "qsxhost/sources/json/JsonReader.h"
+#include "qsxhost/sources/json/JsonSource.h"
 
 namespace qsxhost::json {
 

@@ -46,10 +46,8 @@ std::unique_ptr<SceneSource> Read(Text text, size_t len, std::string* error, std
     return scene;
 }
 
-}  // namespace
-
-std::unique_ptr<SceneSource> ParseJsonScene(std::string_view json, std::string* error,
-                                            std::vector<std::string>* warnings) {
+// A document already in memory.
+std::unique_ptr<SceneSource> FromBytes(std::string_view json, std::string* error, std::vector<std::string>* warnings) {
     try {
         Text text;
         Resize(text, json.size());
@@ -61,8 +59,8 @@ std::unique_ptr<SceneSource> ParseJsonScene(std::string_view json, std::string* 
     }
 }
 
-std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string* error,
-                                           std::vector<std::string>* warnings) {
+// A document in the file at path.
+std::unique_ptr<SceneSource> FromFile(const std::string& path, std::string* error, std::vector<std::string>* warnings) {
     auto fail = [&](const std::string& what) -> std::unique_ptr<SceneSource> {
         if (error) *error = what;
         return nullptr;
@@ -100,10 +98,12 @@ std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string*
     }
 }
 
+}  // namespace
+
 SceneRead ReadJsonScene(const SceneInput& input) {
     SceneRead read;
-    read.scene = input.bytes ? ParseJsonScene(*input.bytes, &read.error, &read.warnings)
-                             : LoadJsonScene(input.path, &read.error, &read.warnings);
+    read.scene = input.bytes ? FromBytes(*input.bytes, &read.error, &read.warnings)
+                             : FromFile(input.path, &read.error, &read.warnings);
     return read;
 }
 

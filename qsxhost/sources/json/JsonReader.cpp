@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <iterator>
 #include <limits>
 #include <system_error>
 
@@ -74,14 +73,6 @@ bool IsIntegerToken(std::string_view t) {
 
 std::string Count(int64_t n, const char* one, const char* many) {
     return std::to_string(n) + ' ' + (n == 1 ? one : many);
-}
-
-host::Matrix3 JsonNode::GetNodeTM(host::TimeValue t) const {
-    if (keys.empty()) return tm;
-    // Keys are held: the last key at or before t, the first key before them all.
-    auto it = std::upper_bound(keys.begin(), keys.end(), t,
-                               [](host::TimeValue v, const TransformKey& k) { return v < k.time; });
-    return it == keys.begin() ? keys.front().tm : std::prev(it)->tm;
 }
 
 Reader::Reader(JsonScene& scene, const char* base, size_t bomBytes)

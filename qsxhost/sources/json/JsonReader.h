@@ -1,6 +1,6 @@
-// The JSON scene reader, inside the JSON scene source: the scene it fills and
-// the reader, a state machine driven by the parser's events (one value at a
-// time, in document order) with an explicit stack of the containers open.
+// The JSON scene reader, inside the JSON scene source: a state machine driven
+// by the parser's events (one value at a time, in document order) with an
+// explicit stack of the containers open, filling the scene (JsonSource.h).
 //
 // Where the meaning of a member depends on another that may come after it, the
 // reader holds on without reading the text twice:
@@ -20,7 +20,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <deque>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -29,9 +28,8 @@
 
 #include "host/Scene.h"
 #include "qsxhost/sources/SceneParts.h"
-#include "qsxhost/sources/SceneSource.h"
-#include "qsxhost/sources/TreeNode.h"
 #include "qsxhost/sources/json/JsonNumbers.h"
+#include "qsxhost/sources/json/JsonSource.h"
 
 namespace qsxhost::json {
 
@@ -48,43 +46,6 @@ inline constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 inline constexpr int64_t kUint32Max = std::numeric_limits<uint32_t>::max();
 inline constexpr int64_t kInt64Min = std::numeric_limits<int64_t>::min();
 inline constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
-
-struct TransformKey {
-    host::TimeValue time = 0;
-    host::Matrix3 tm;
-};
-
-class JsonNode final : public TreeNode<JsonNode> {
-public:
-    host::Matrix3 tm;
-    std::vector<TransformKey> keys;
-    host::Point3 offsetPos;
-    host::Quat offsetRot;
-
-    host::Matrix3 GetNodeTM(host::TimeValue t) const override;
-    host::Point3 GetObjOffsetPos() const override { return offsetPos; }
-    host::Quat GetObjOffsetRot() const override { return offsetRot; }
-};
-
-class JsonScene final : public SceneSource {
-public:
-    JsonScene() { root.root = true; }
-
-    host::INode* GetRootNode() override { return &root; }
-    host::Interval GetAnimRange() const override { return range; }
-    int GetTicksPerFrame() const override { return ticksPerFrame; }
-    SceneStats Stats() const override { return stats; }
-    SceneInfo Describe() const override;  // JsonInfo.cpp
-
-    JsonNode root;
-    std::deque<JsonNode> nodes;
-    std::deque<SceneObject> objects;
-    std::deque<SceneMtl> mtls;
-    std::deque<SceneTexmap> maps;
-    host::Interval range;
-    int ticksPerFrame = 160;
-    SceneStats stats;
-};
 
 // A reference by index that may be absent (null or no member).
 struct Ref {

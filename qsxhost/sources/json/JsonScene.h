@@ -20,30 +20,18 @@
 //   first in effect, wherever they stand.
 #pragma once
 
-#include <memory>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "qsxhost/sources/SceneRead.h"
-#include "qsxhost/sources/SceneSource.h"
 
 namespace qsxhost {
 
-// Loads a JSON scene file. On refusal answers null and sets *error to one message of the form
+// A JSON scene from the input's bytes, or from its file when it has none. A
+// refused document gives no scene and one error of the form
 //   "<place>: <what is wrong>"  e.g. "nodes[2].object.mesh.faces[17]: vertex index 9 out of range (mesh has 4 vertices)"
-// (the caller prefixes the file name). I/O errors (missing, unreadable, directory, empty) also answer null
-// with *error saying the cause (strerror text) -- no place then. A scene read gives *warnings (when
-// given) one message per unknown member, of the form "<place>: unknown member "<name>" ignored".
-std::unique_ptr<SceneSource> LoadJsonScene(const std::string& path, std::string* error,
-                                           std::vector<std::string>* warnings = nullptr);
-
-// Same from a buffer already in memory (for fuzzing and tests).
-std::unique_ptr<SceneSource> ParseJsonScene(std::string_view json, std::string* error,
-                                            std::vector<std::string>* warnings = nullptr);
-
-// A JSON scene from the input's bytes, or from its file when it has none; the
-// warnings are those LoadJsonScene gives.
+// (the caller prefixes the file name). I/O errors (missing, unreadable, directory, empty) give the
+// cause (strerror text) -- no place then. A scene read gives one warning per unknown member, of the
+// form "<place>: unknown member "<name>" ignored".
 SceneRead ReadJsonScene(const SceneInput& input);
 
 // True when the text starts like a JSON scene document (first non-blank byte '{', after an optional UTF-8

@@ -58,10 +58,4 @@ SceneRead ReadQsxScene(const SceneInput& input) {
     return read;
 }
 
-std::unique_ptr<SceneSource> LoadQsxScene(const std::string& path, std::string* error) {
-    SceneRead read = ReadQsxScene({path, nullptr, {}});
-    *error = std::move(read.error);
-    return std::move(read.scene);
-}
-
 }  // namespace qsxhost

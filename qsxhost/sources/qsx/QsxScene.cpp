@@ -8,22 +8,17 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <deque>
-#include <unordered_map>
 
-#include "qsxhost/sources/TreeNode.h"
-#include "qsxhost/sources/qsx/QsxReader.h"
-#include "util/Files.h"
-#include "util/Paths.h"
-#include "util/Text.h"
+#include "qsxhost/sources/qsx/QsxSource.h"
 
 namespace qsxhost {
 
 namespace {
 
+using script::kTicksPerFrame;
+using script::QsxNode;
+using script::QsxScene;
 using script::Script;
-
-constexpr int kTicksPerFrame = 160;
 
 // A printed 0.000000 or -0.000000 stands for some value of that sign too small
 // to print. A true zero would lose its sign in the exporter's sums with other
@@ -50,166 +45,6 @@ host::Matrix3 HostMatrix(const host::Matrix3& t) {
     w.SetRow(3, r[3]);
     return w;
 }
-
-class QsxNode final : public TreeNode<QsxNode> {
-public:
-    std::vector<host::Matrix3> frames;  // host node matrices, frame 0 the script's
-
-    host::Matrix3 GetNodeTM(host::TimeValue t) const override {
-        const size_t f = t <= 0 ? 0 : static_cast<size_t>(t / kTicksPerFrame);
-        return frames[f < frames.size() ? f : frames.size() - 1];
-    }
-    host::Point3 GetObjOffsetPos() const override { return {}; }
-    host::Quat GetObjOffsetRot() const override { return {}; }
-};
-
-class QsxScene final : public SceneSource {
-public:
-    QsxScene() { root.root = true; }
-    host::INode* GetRootNode() override { return &root; }
-    host::Interval GetAnimRange() const override { return range; }
-    int GetTicksPerFrame() const override { return kTicksPerFrame; }
-    SceneStats Stats() const override { return stats; }
-
-    SceneInfo Describe() const override {
-        SceneInfo info;
-        info.format = "QSX script";
-        info.upAxis = "Y (the script's frame), turned back to the host's Z-up";
-        info.unit = "not stated (a script is at the scale it was written)";
-        std::unordered_map<const host::Mtl*, int64_t> mtlIndex;
-        for (const SceneMtl& m : mtls) mtlIndex.emplace(&m, static_cast<int64_t>(mtlIndex.size()));
-        for (const SceneMtl& m : mtls) {
-            SceneInfo::Material out;
-            out.kind = m.cls == host::MULTI_MATERIAL_CLASS_ID ? "multi" : "standard";
-            for (const host::Mtl* sub : m.subs) out.subs.push_back(sub ? mtlIndex.at(sub) : -1);
-            if (m.diffuseMap.map) out.textures.push_back({"diffuse", std::string(m.diffuseMap.map->GetMapName()), false});
-            if (m.opacityMap.map) out.textures.push_back({"opacity", std::string(m.opacityMap.map->GetMapName()), false});
-            info.materials.push_back(std::move(out));
-        }
-        std::unordered_map<const QsxNode*, int64_t> nodeIndex;
-        Describe(&root, nullptr, 0, &info, &nodeIndex, mtlIndex);
-        if (range.end > range.start) {
-            SceneInfo::Animation a;
-            a.frames = range.end / kTicksPerFrame;
-            a.fps = 4800.0 / kTicksPerFrame;
-            a.seconds = static_cast<double>(a.frames) / a.fps;
-            a.nodes = static_cast<int64_t>(nodes.size());
-            a.transformKeys = a.frames * a.nodes;
-            a.exported = true;
-            info.animations.push_back(a);
-        }
-        return info;
-    }
-
-    QsxNode root;
-    std::deque<QsxNode> nodes;
-    std::deque<SceneObject> objects;
-    std::deque<SceneMtl> mtls;
-    std::deque<SceneTexmap> maps;
-    host::Interval range;
-    SceneStats stats;
-
-    void Describe(const QsxNode* n, const QsxNode* parent, int depth, SceneInfo* info,
-                  std::unordered_map<const QsxNode*, int64_t>* index,
-                  const std::unordered_map<const host::Mtl*, int64_t>& mtlIndex) const {
-        if (parent || depth > 0) {
-            SceneInfo::Node out;
-            out.name = n->name;
-            out.parent = parent && !parent->root ? index->at(parent) : -1;
-            out.depth = depth;
-            if (n->object) {
-                out.meshes = 1;
-                out.vertices = static_cast<int64_t>(n->object->mesh.verts.size());
-                out.triangles = static_cast<int64_t>(n->object->mesh.faces.size());
-            }
-            if (n->mtl) out.materials.push_back(mtlIndex.at(n->mtl));
-            index->emplace(n, static_cast<int64_t>(info->nodes.size()));
-            info->nodes.push_back(std::move(out));
-        }
-        for (const QsxNode* c : n->children) Describe(c, n, depth + 1, info, index, mtlIndex);
-    }
-
-    host::Texmap* Bitmap(const std::string& name) {
-        SceneTexmap& m = maps.emplace_back();
-        m.cls = host::BITMAP_TEXTURE_CLASS_ID;
-        // The exporter names a texture by what follows the last '\' (else ':')
-        // of its path; a name holding ':' keeps it behind a leading '\'.
-        m.file = name.find(':') == std::string::npos ? name : "\\" + name;
-        return &m;
-    }
-
-    host::Mtl* Standard(const script::Material& b) {
-        SceneMtl& m = mtls.emplace_back();
-        m.cls = host::STANDARD_MATERIAL_CLASS_ID;
-        m.twoSided = b.twoSided;
-        m.wire = b.wire;
-        m.shading = b.facet ? 0 : 1;
-        m.opacity = b.opacity;
-        m.ambient = b.ambient;
-        m.diffuse = b.color;
-        m.specular = b.specular;
-        if (!b.texture.empty()) m.diffuseMap = {true, Bitmap(b.texture)};
-        if (!b.mask.empty()) m.opacityMap = {true, Bitmap(b.mask)};
-        return &m;
-    }
-
-    // One block before every triangle is a standard material; blocks that
-    // switch between triangles are the slots of a multi/sub-object material,
-    // slot 0 empty for the triangles before the first block.
-    host::Mtl* Material(const script::Node& n, std::vector<uint32_t>* faceIds) {
-        faceIds->assign(n.triangles.size(), 0);
-        if (n.materials.empty()) return nullptr;
-        const bool single = n.materials.size() == 1 && !n.materials[0].none &&
-                            (n.triangles.empty() || n.triangles.front().material == 0);
-        if (single) return Standard(n.materials[0]);
-        SceneMtl& multi = mtls.emplace_back();
-        multi.cls = host::MULTI_MATERIAL_CLASS_ID;
-        multi.subs.push_back(nullptr);
-        for (const script::Material& b : n.materials) multi.subs.push_back(b.none ? nullptr : Standard(b));
-        for (size_t i = 0; i < n.triangles.size(); ++i)
-            (*faceIds)[i] = static_cast<uint32_t>(n.triangles[i].material + 1);
-        return &multi;
-    }
-
-    SceneObject* Mesh(const script::Node& n, const std::vector<uint32_t>& faceIds) {
-        SceneObject& o = objects.emplace_back();
-        host::Mesh& mesh = o.mesh;
-        mesh.verts.reserve(n.vertices.size());
-        for (const script::Vertex& v : n.vertices) mesh.verts.push_back(ToHost(v.p));
-        std::vector<bool> used(n.uv ? n.vertices.size() : 0, false);
-        for (size_t i = 0; i < n.triangles.size(); ++i) {
-            host::Face f;
-            host::TVFace tf;
-            for (int c = 0; c < 3; ++c) {
-                f.v[c] = static_cast<uint32_t>(n.triangles[i].v[c] - n.vertexBase - 1);
-                tf.t[c] = f.v[c];
-                if (n.uv) used[f.v[c]] = true;
-            }
-            f.flags = (faceIds[i] & 0xFFFF) << 16;
-            mesh.faces.push_back(f);
-            if (n.uv) mesh.tvFaces.push_back(tf);
-        }
-        if (n.uv) {
-            // Each Vertex line is a vertex with a texture vertex of its own.
-            // U was shifted to start in [0, 1) and V flipped into (0, 32]: the
-            // texture vertex (U, 1 - V) shifts and flips back to the same U, V.
-            for (const script::Vertex& v : n.vertices) mesh.tVerts.push_back({v.u, 1.0f - v.v, 0.0f});
-            // A line that no triangle uses came from faces the exporter left
-            // out; a face on that vertex alone keeps its line, and is left out again.
-            for (uint32_t i = 0; i < used.size(); ++i) {
-                if (used[i]) continue;
-                host::Face f;
-                f.v[0] = f.v[1] = f.v[2] = i;
-                mesh.faces.push_back(f);
-                mesh.tvFaces.push_back({{i, i, i}});
-            }
-        }
-        stats.vertices += static_cast<int64_t>(mesh.verts.size());
-        stats.faces += static_cast<int64_t>(n.triangles.size());
-        ++stats.meshes;
-        return &o;
-    }
-};
 
 // What "% 4.6f" prints for x, sign included.
 std::string Printed(float x) {
@@ -270,6 +105,87 @@ std::vector<host::Matrix3> World(const Script& s, const std::vector<host::Matrix
 
 }  // namespace
 
+host::Texmap* script::QsxScene::Bitmap(const std::string& name) {
+    SceneTexmap& m = maps.emplace_back();
+    m.cls = host::BITMAP_TEXTURE_CLASS_ID;
+    // The exporter names a texture by what follows the last '\' (else ':')
+    // of its path; a name holding ':' keeps it behind a leading '\'.
+    m.file = name.find(':') == std::string::npos ? name : "\\" + name;
+    return &m;
+}
+
+host::Mtl* script::QsxScene::Standard(const script::Material& b) {
+    SceneMtl& m = mtls.emplace_back();
+    m.cls = host::STANDARD_MATERIAL_CLASS_ID;
+    m.twoSided = b.twoSided;
+    m.wire = b.wire;
+    m.shading = b.facet ? 0 : 1;
+    m.opacity = b.opacity;
+    m.ambient = b.ambient;
+    m.diffuse = b.color;
+    m.specular = b.specular;
+    if (!b.texture.empty()) m.diffuseMap = {true, Bitmap(b.texture)};
+    if (!b.mask.empty()) m.opacityMap = {true, Bitmap(b.mask)};
+    return &m;
+}
+
+// One block before every triangle is a standard material; blocks that
+// switch between triangles are the slots of a multi/sub-object material,
+// slot 0 empty for the triangles before the first block.
+host::Mtl* script::QsxScene::MaterialOf(const script::Node& n, std::vector<uint32_t>* faceIds) {
+    faceIds->assign(n.triangles.size(), 0);
+    if (n.materials.empty()) return nullptr;
+    const bool single = n.materials.size() == 1 && !n.materials[0].none &&
+                        (n.triangles.empty() || n.triangles.front().material == 0);
+    if (single) return Standard(n.materials[0]);
+    SceneMtl& multi = mtls.emplace_back();
+    multi.cls = host::MULTI_MATERIAL_CLASS_ID;
+    multi.subs.push_back(nullptr);
+    for (const script::Material& b : n.materials) multi.subs.push_back(b.none ? nullptr : Standard(b));
+    for (size_t i = 0; i < n.triangles.size(); ++i)
+        (*faceIds)[i] = static_cast<uint32_t>(n.triangles[i].material + 1);
+    return &multi;
+}
+
+SceneObject* script::QsxScene::Mesh(const script::Node& n, const std::vector<uint32_t>& faceIds) {
+    SceneObject& o = objects.emplace_back();
+    host::Mesh& mesh = o.mesh;
+    mesh.verts.reserve(n.vertices.size());
+    for (const script::Vertex& v : n.vertices) mesh.verts.push_back(ToHost(v.p));
+    std::vector<bool> used(n.uv ? n.vertices.size() : 0, false);
+    for (size_t i = 0; i < n.triangles.size(); ++i) {
+        host::Face f;
+        host::TVFace tf;
+        for (int c = 0; c < 3; ++c) {
+            f.v[c] = static_cast<uint32_t>(n.triangles[i].v[c] - n.vertexBase - 1);
+            tf.t[c] = f.v[c];
+            if (n.uv) used[f.v[c]] = true;
+        }
+        f.flags = (faceIds[i] & 0xFFFF) << 16;
+        mesh.faces.push_back(f);
+        if (n.uv) mesh.tvFaces.push_back(tf);
+    }
+    if (n.uv) {
+        // Each Vertex line is a vertex with a texture vertex of its own.
+        // U was shifted to start in [0, 1) and V flipped into (0, 32]: the
+        // texture vertex (U, 1 - V) shifts and flips back to the same U, V.
+        for (const script::Vertex& v : n.vertices) mesh.tVerts.push_back({v.u, 1.0f - v.v, 0.0f});
+        // A line that no triangle uses came from faces the exporter left
+        // out; a face on that vertex alone keeps its line, and is left out again.
+        for (uint32_t i = 0; i < used.size(); ++i) {
+            if (used[i]) continue;
+            host::Face f;
+            f.v[0] = f.v[1] = f.v[2] = i;
+            mesh.faces.push_back(f);
+            mesh.tvFaces.push_back({{i, i, i}});
+        }
+    }
+    stats.vertices += static_cast<int64_t>(mesh.verts.size());
+    stats.faces += static_cast<int64_t>(n.triangles.size());
+    ++stats.meshes;
+    return &o;
+}
+
 std::unique_ptr<SceneSource> MakeQsxScene(const Script& s, const script::Animation* animation) {
     auto scene = std::make_unique<QsxScene>();
     std::vector<host::Matrix3> own;
@@ -283,7 +199,7 @@ std::unique_ptr<SceneSource> MakeQsxScene(const Script& s, const script::Animati
         QsxNode& node = scene->nodes.emplace_back();
         node.name = n.name;
         node.frames.push_back(HostMatrix(world[i]));
-        node.mtl = scene->Material(n, &faceIds);
+        node.mtl = scene->MaterialOf(n, &faceIds);
         node.object = scene->Mesh(n, faceIds);
         // A flat script without the wrapper had one top-level node: the blocks
         // after the first were its descendants (how deep is not written).

@@ -15,13 +15,10 @@
 
 namespace qsxhost {
 
-// Reads the script at path (and its animation file, when there is one). On
-// refusal answers null with *error "FILE:LINE: what is wrong" for the first
+// Reads the script at input.path, or from input.bytes when given, and its
+// animation file beside input.path when there is one. On refusal the answer
+// has no scene and its error is "FILE:LINE: what is wrong" for the first
 // problem, and how many more there are.
-std::unique_ptr<SceneSource> LoadQsxScene(const std::string& path, std::string* error);
-
-// The same as one reader's answer; the script is taken from input.bytes when
-// given, and the animation file is looked for beside input.path.
 SceneRead ReadQsxScene(const SceneInput& input);
 
 // The scene a script read without problems stands for; animation may be null.
