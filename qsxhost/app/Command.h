@@ -4,6 +4,7 @@
 // own way comes in a CommandPlatform, filled in posix/ or win32/.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
