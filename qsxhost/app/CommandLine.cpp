@@ -35,11 +35,6 @@ int Index(const std::string& value, std::initializer_list<const char*> names) {
 
 constexpr int kGoOn = -1;
 
-int Refuse(const std::string& message) {
-    PrintMessage("", message);
-    return kExitUsage;
-}
-
 // The line as read so far.
 struct Reading {
     const CommandFeatures& features;
@@ -47,6 +42,12 @@ struct Reading {
     std::vector<std::string> positional;
     bool outputOption = false;
     bool optionsEnded = false;
+    std::optional<Outcome> refusal = std::nullopt;  // set once the line is refused
+
+    int Refuse(std::string message) {
+        refusal = Fail(kExitUsage, "", std::move(message));
+        return kExitUsage;
+    }
 };
 
 // What a run option needs of the build. Without an importer its options are
@@ -61,7 +62,7 @@ struct RunOption {
     // Its --help description, lines split by '\n'; "" for the names alone,
     // nullptr when another option's entry tells of it.
     const char* help;
-    // Takes the option (and its value): kGoOn, or the exit status once it has said why.
+    // Takes the option (and its value): kGoOn, or the exit status (a refusal with r.refusal set).
     int (*take)(Reading& r, const std::string& value);
     Needs needs = Needs::Nothing;
     const char* label = nullptr;  // the entry's left column, when not the names and value
@@ -83,7 +84,7 @@ const RunOption kRunOptions[] = {
     {"-o", nullptr, "OUTPUT", "the script's path, in place of the second operand",
      [](Reading& r, const std::string& v) {
          r.a->output = v;
-         if (r.outputOption) return Refuse("option -o given twice (see --help)");
+         if (r.outputOption) return r.Refuse("option -o given twice (see --help)");
          r.outputOption = true;
          return kGoOn;
      }},
@@ -101,28 +102,28 @@ const RunOption kRunOptions[] = {
      "--list-input-formats); a JSON scene there is\nrecognised by its content",
      [](Reading& r, const std::string& v) {
          r.a->inputFormat = v;
-         return v.empty() ? Refuse("--input-format takes a 3D file extension (see --list-input-formats), not ''")
+         return v.empty() ? r.Refuse("--input-format takes a 3D file extension (see --list-input-formats), not ''")
                           : kGoOn;
      },
      Needs::Importer},
     {"--up-axis", nullptr, "y|z|auto", "up axis of a 3D file's world (default auto)",
      [](Reading& r, const std::string& v) {
          const int n = Index(v, {"y", "z", "auto"});
-         if (n < 0) return Refuse("--up-axis takes y, z or auto, not '" + v + "'");
+         if (n < 0) return r.Refuse("--up-axis takes y, z or auto, not '" + v + "'");
          r.a->assimp.upAxis = n == 0 ? UpAxis::Y : n == 1 ? UpAxis::Z : UpAxis::Auto;
          return FileOnly(r, "--up-axis");
      },
      Needs::Importer},
     {"--fps", nullptr, "N", "frame rate for a 3D file's animation (default 30)",
      [](Reading& r, const std::string& v) {
-         if (!ParseInt(v, 1, 4800, &r.a->assimp.fps)) return Refuse("--fps takes a whole number from 1 to 4800");
+         if (!ParseInt(v, 1, 4800, &r.a->assimp.fps)) return r.Refuse("--fps takes a whole number from 1 to 4800");
          return FileOnly(r, "--fps");
      },
      Needs::Importer},
     {"--animation-index", nullptr, "N", "which animation of a 3D file to use (default 0)",
      [](Reading& r, const std::string& v) {
          if (!ParseInt(v, 0, 1 << 30, &r.a->assimp.animationIndex))
-             return Refuse("--animation-index takes a whole number from 0");
+             return r.Refuse("--animation-index takes a whole number from 0");
          return FileOnly(r, "--animation-index");
      },
      Needs::Importer},
@@ -152,7 +153,7 @@ const RunOption kRunOptions[] = {
     {"--preview", nullptr, "PNG", "after the export, draw what was written into PNG;\nwith SCRIPT alone, draw that script",
      [](Reading& r, const std::string& v) {
          r.a->preview = v;
-         return v.empty() ? Refuse("--preview takes the path of the PNG file to write, not ''") : kGoOn;
+         return v.empty() ? r.Refuse("--preview takes the path of the PNG file to write, not ''") : kGoOn;
      },
      Needs::ReadBack},
     {"--preview-size", nullptr, "WxH", "the picture's size (default 800x600)",
@@ -160,7 +161,7 @@ const RunOption kRunOptions[] = {
          const size_t x = v.find('x');
          if (x == std::string::npos || !ParseInt(v.substr(0, x), 16, 8192, &r.a->previewWidth) ||
              !ParseInt(v.substr(x + 1), 16, 8192, &r.a->previewHeight))
-             return Refuse("--preview-size takes WIDTHxHEIGHT, each from 16 to 8192 (800x600)");
+             return r.Refuse("--preview-size takes WIDTHxHEIGHT, each from 16 to 8192 (800x600)");
          return kGoOn;
      },
      Needs::ReadBack},
@@ -253,8 +254,9 @@ std::string Usage(const CommandFeatures& features) {
     return s;
 }
 
-int ParseArgs(const std::vector<std::string>& argv, const CommandFeatures& features, Args* a) {
+std::optional<Outcome> ReadArgs(const std::vector<std::string>& argv, const CommandFeatures& features, Args* a) {
     Reading r{features, a, {}};
+    auto refused = [](std::string message) { return Fail(kExitUsage, "", std::move(message)); };
     const size_t argc = argv.size();
     for (size_t i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -274,7 +276,7 @@ int ParseArgs(const std::vector<std::string>& argv, const CommandFeatures& featu
                 return true;
             }
             if (i + 1 >= argc) {
-                PrintMessage("", "option " + arg + " needs a value (see --help)");
+                r.Refuse("option " + arg + " needs a value (see --help)");
                 return false;
             }
             *out = argv[++i];
@@ -283,68 +285,62 @@ int ParseArgs(const std::vector<std::string>& argv, const CommandFeatures& featu
         std::string refusal;
         if (const FlagMatch m = TakeDialogFlag(arg, value, a->edits, &refusal); m != FlagMatch::NotOurs) {
             if (m == FlagMatch::Refused) {
-                if (!refusal.empty()) PrintMessage("", refusal);
-                return kExitUsage;
+                if (!refusal.empty()) return refused(refusal);
+                // A flag without its value has been refused by value().
+                return r.refusal ? *r.refusal : Silent(kExitUsage);
             }
-            if (attached) return Refuse("option " + arg + " takes no value (see --help)");
+            if (attached) return refused("option " + arg + " takes no value (see --help)");
             continue;
         }
         const RunOption* option = FindRunOption(arg, features);
         if (option && option->needs == Needs::Importer && features.noImporter) {
             std::string message = "option ";
             message.append(arg).append(" is for 3D files; ").append(features.noImporter);
-            return Refuse(message);
+            return refused(message);
         }
-        if (attached && !(option && option->valueName)) return Refuse("option " + arg + " takes no value (see --help)");
+        if (attached && !(option && option->valueName)) return refused("option " + arg + " takes no value (see --help)");
         if (option) {
             std::string v;
-            if (option->valueName && !value(&v)) return kExitUsage;
-            if (const int status = option->take(r, v); status != kGoOn) return status;
+            if (option->valueName && !value(&v)) return *r.refusal;
+            if (const int status = option->take(r, v); status != kGoOn) return r.refusal ? *r.refusal : Silent(status);
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return Refuse("unknown option " + arg + " (see --help)");
+            return refused("unknown option " + arg + " (see --help)");
         } else {
             r.positional.push_back(arg);
         }
     }
     const std::vector<std::string>& positional = r.positional;
     const bool outputOption = r.outputOption;
-    if (a->version || a->listFormats || a->listInputFormats) return -1;
-    if (a->infoJson && !a->info) {
-        PrintMessage("", "--json goes with --info (see --help)");
-        return kExitUsage;
-    }
+    if (a->version || a->listFormats || a->listInputFormats) return std::nullopt;
+    if (a->infoJson && !a->info) return refused("--json goes with --info (see --help)");
     if (a->info) {
-        if (positional.size() != 1 || outputOption) {
-            PrintMessage("", "--info takes one SCENE and no OUTPUT (see --help)");
-            return kExitUsage;
-        }
+        if (positional.size() != 1 || outputOption) return refused("--info takes one SCENE and no OUTPUT (see --help)");
         a->scene = positional[0];
-        return -1;
+        return std::nullopt;
     }
     if (a->check) {
-        if (positional.empty() || outputOption || !a->preview.empty()) {
-            PrintMessage("", "--check takes the files to check and no other operand (see --help)");
-            return kExitUsage;
-        }
+        if (positional.empty() || outputOption || !a->preview.empty())
+            return refused("--check takes the files to check and no other operand (see --help)");
         a->files = positional;
-        return -1;
+        return std::nullopt;
     }
     if (!a->preview.empty() && !outputOption && positional.size() == 1) {
         a->files = positional;
-        return -1;
+        return std::nullopt;
     }
-    if (positional.size() != (outputOption ? 1u : 2u)) {
-        PrintMessage("", outputOption ? "expected SCENE and -o OUTPUT, no second operand (see --help)"
-                                      : "expected SCENE and OUTPUT (see --help)");
-        return kExitUsage;
-    }
+    if (positional.size() != (outputOption ? 1u : 2u))
+        return refused(outputOption ? "expected SCENE and -o OUTPUT, no second operand (see --help)"
+                                    : "expected SCENE and OUTPUT (see --help)");
     a->scene = positional[0];
     if (!outputOption) a->output = positional[1];
-    if (a->scene.empty() || a->output.empty()) {
-        PrintMessage("", std::string(a->scene.empty() ? "SCENE" : "OUTPUT") + " is an empty path (see --help)");
-        return kExitUsage;
-    }
-    return -1;
+    if (a->scene.empty() || a->output.empty())
+        return refused(std::string(a->scene.empty() ? "SCENE" : "OUTPUT") + " is an empty path (see --help)");
+    return std::nullopt;
+}
+
+int ParseArgs(const std::vector<std::string>& argv, const CommandFeatures& features, Args* a) {
+    const std::optional<Outcome> end = ReadArgs(argv, features, a);
+    return end ? Conclude(*end) : -1;
 }
 
 }  // namespace qsxhost

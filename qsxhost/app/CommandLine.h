@@ -2,9 +2,11 @@
 // command; each build says which of the options beyond the export it has.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "qsxhost/app/Messages.h"
 #include "qsxhost/sources/assimp/AssimpScene.h"
 #include "qsxhost/ui/MemoryDialog.h"
 
@@ -52,8 +54,11 @@ struct CommandFeatures {
 
 std::string Usage(const CommandFeatures& features);
 
-// argv[0] is the program. Answers -1 to go on, else the exit status (after
-// --help, or when the line is refused, which it has then said).
+// argv[0] is the program. Answers nothing to go on, else how the command
+// ends: after --help, or refused with the reason.
+std::optional<Outcome> ReadArgs(const std::vector<std::string>& argv, const CommandFeatures& features, Args* a);
+// ReadArgs for a caller that ends at once: says the refusal, answers -1 to go
+// on or else the exit status.
 int ParseArgs(const std::vector<std::string>& argv, const CommandFeatures& features, Args* a);
 
 }  // namespace qsxhost

@@ -14,21 +14,18 @@
 
 namespace qsxhost {
 
-int DescribeExporter(const Plugin& plugin, bool version) {
+Outcome DescribeExporter(const Plugin& plugin, bool version) {
     auto exporter = plugin.CreateExporter();
-    if (!exporter) {
-        PrintMessage(plugin.Path(), "the exporter could not be created");
-        return kExitFailed;
-    }
+    if (!exporter) return Fail(kExitFailed, plugin.Path(), "the exporter could not be created");
     if (version) {
         std::printf("exporter %s: %s, version %u\n", plugin.Path().c_str(), plugin.Description(),
                     exporter->Version());
         for (const auto& [k, v] : plugin.VersionRecord()) std::printf("  %s: %s\n", k.c_str(), v.c_str());
-        return kExitOk;
+        return {};
     }
     for (int i = 0; i < exporter->ExtCount(); ++i)
         std::printf("%s (%s)\t%s\n", exporter->LongDesc(), exporter->ShortDesc(), exporter->Ext(i));
-    return kExitOk;
+    return {};
 }
 
 void PrintWritten(const std::string& path, long long (*fileSize)(const std::string& path)) {
@@ -43,17 +40,15 @@ bool IsStreamOutput(const std::string& output) {
     return ::stat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
-int RunExport(const Args& a, const ExportRun& run, host::Registry& registry, const Plugin& plugin,
-              const ExportPlatform& platform, OutputGate& gate, bool* ok) {
+std::optional<Outcome> RunExport(const Args& a, const ExportRun& run, host::Registry& registry, const Plugin& plugin,
+                                 const ExportPlatform& platform, OutputGate& gate, bool* ok) {
     *ok = false;
     std::string output = a.output;
     std::vector<ControlEdit> edits = a.edits;
     if (IsStreamOutput(output)) {
         if (output == "-") {
-            if (platform.standardOutput.empty()) {
-                PrintMessage("", "OUTPUT - (standard output) is not in this build; name a file");
-                return kExitUsage;
-            }
+            if (platform.standardOutput.empty())
+                return Fail(kExitUsage, "", "OUTPUT - (standard output) is not in this build; name a file");
             output = platform.standardOutput;
             gate.SetStandardOutput(output);
         }
@@ -79,10 +74,7 @@ int RunExport(const Args& a, const ExportRun& run, host::Registry& registry, con
     app.SetGate(&gate);
 
     auto exporter = plugin.CreateExporter();
-    if (!exporter) {
-        PrintMessage(plugin.Path(), "the exporter could not be created (out of memory)");
-        return kExitFailed;
-    }
+    if (!exporter) return Fail(kExitFailed, plugin.Path(), "the exporter could not be created (out of memory)");
     const auto exportStart = std::chrono::steady_clock::now();
     const int result = exporter->DoExport(output.c_str(), nullptr, &app, 0);
     const double exportSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - exportStart).count();
@@ -92,22 +84,10 @@ int RunExport(const Args& a, const ExportRun& run, host::Registry& registry, con
         PrintMessage("", "warning: " + e + "; the default options are used");
     const std::string settingsError = platform.settingsError();
     if (!settingsError.empty()) platform.sayNotSaved(settingsError);
-    if (app.DialogResult() == -1) {
-        PrintMessage(a.output, app.DialogMessage());
-        return kExitUsage;
-    }
-    if (app.DialogResult() == platform.dialogFailed) {
-        PrintMessage("", platform.dialogFailedMessage);
-        return kExitUsage;
-    }
-    if (app.DialogResult() != 1) {
-        PrintMessage(a.output, "export cancelled; nothing was written");
-        return kExitCancelled;
-    }
-    if (!app.Refusal().empty()) {
-        PrintMessage("", app.Refusal());
-        return kExitUsage;
-    }
+    if (app.DialogResult() == -1) return Fail(kExitUsage, a.output, app.DialogMessage());
+    if (app.DialogResult() == platform.dialogFailed) return Fail(kExitUsage, "", platform.dialogFailedMessage);
+    if (app.DialogResult() != 1) return Fail(kExitCancelled, a.output, "export cancelled; nothing was written");
+    if (!app.Refusal().empty()) return Fail(kExitUsage, "", app.Refusal());
     const std::vector<std::string> written = gate.WrittenFiles();
     ReportExport(run.scene, run.sceneName, written);
     for (const auto& f : app.Failures()) {
@@ -134,7 +114,7 @@ int RunExport(const Args& a, const ExportRun& run, host::Registry& registry, con
     }
     // Settings that were to be stored and were not make the run fail as well.
     *ok = result == 1 && app.Failures().empty() && settingsError.empty();
-    return -1;
+    return std::nullopt;
 }
 
 }  // namespace qsxhost

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,6 +14,7 @@
 
 #include "host/Registry.h"
 #include "qsxhost/app/CommandLine.h"
+#include "qsxhost/app/Messages.h"
 #include "qsxhost/app/OutputGate.h"
 #include "qsxhost/app/PluginLoader.h"
 #include "qsxhost/sources/SceneSource.h"
@@ -20,7 +22,7 @@
 namespace qsxhost {
 
 // --version's or --list-formats' answer from the loaded exporter.
-int DescribeExporter(const Plugin& plugin, bool version);
+Outcome DescribeExporter(const Plugin& plugin, bool version);
 
 // One line of -v for a file the run put in place; nothing when fileSize
 // cannot tell its size (answers less than 0).
@@ -55,12 +57,12 @@ struct ExportPlatform {
 };
 
 // Runs the exporter on run.scene towards a.output, with the dialog or in
-// batch, and says what came of it. Answers -1 when the export ran (*ok: every
-// file and the settings were written), else the exit status. The gate holds
-// the run's inputs and the host's own files; the exporter's files pass it too,
-// and it keeps which were written.
-int RunExport(const Args& a, const ExportRun& run, host::Registry& registry, const Plugin& plugin,
-              const ExportPlatform& platform, OutputGate& gate, bool* ok);
+// batch, and reports what came of it. Answers nothing when the export ran
+// (*ok: every file and the settings were written), else how the command
+// ends. The gate holds the run's inputs and the host's own files; the
+// exporter's files pass it too, and it keeps which were written.
+std::optional<Outcome> RunExport(const Args& a, const ExportRun& run, host::Registry& registry, const Plugin& plugin,
+                                 const ExportPlatform& platform, OutputGate& gate, bool* ok);
 
 // Whether OUTPUT is standard output, a device or a pipe: written in place,
 // with no side files unless a flag asks for them.

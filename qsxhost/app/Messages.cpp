@@ -21,4 +21,9 @@ void PrintMessage(std::string_view file, std::string_view what) {
     std::fwrite(s.data(), 1, s.size(), stderr);
 }
 
+int Conclude(const Outcome& outcome) {
+    if (outcome.told) PrintMessage(outcome.file, outcome.message);
+    return outcome.status;
+}
+
 }  // namespace qsxhost
