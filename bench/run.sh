@@ -125,9 +125,8 @@ e2e assimp_obj "$WORK/out.obj $WORK/out.mtl" "assimp export $GLB $WORK/out.obj"
 e2e qsx_json "$WORK/out_json.QSX" "$QSX --batch $DATA/heavy_x$BASE.json $WORK/out_json.QSX"
 e2e qsx_surface "$WORK/out_surface.QSX" "$QSX --batch $SURFACE $WORK/out_surface.QSX"
 e2e assimp_surface "$WORK/out_surface.obj $WORK/out_surface.mtl" "assimp export $SURFACE $WORK/out_surface.obj -tri"
-mkdir -p "$WORK/separate"
 E2E+=(-n qsx_separate "$QSX --batch --hierarchy separate $DATA/wide_x$MANY.json $WORK/separate/w.QSX")
-PREP+=(--prepare "find $WORK/separate -mindepth 1 -delete")
+PREP+=(--prepare "bash $ROOT/bench/fresh-folder.sh $WORK/separate")
 e2e qsx_one_script "$WORK/one_script.QSX" "$QSX --batch --hierarchy multiple $DATA/wide_x$MANY.json $WORK/one_script.QSX"
 if [ -n "$BEFORE" ]; then
     e2e before_glb "$WORK/before_glb.QSX" "$BEFORE --batch $GLB $WORK/before_glb.QSX"
