@@ -35,6 +35,10 @@ void QsxExport::Warn(std::string_view message) {
     if (ip) ip->Warning(message);
 }
 
+void QsxExport::Warn(const std::string& path, std::string_view message) {
+    if (ip) ip->FileWarning(path, message);
+}
+
 void QsxExport::FileFailed(const std::string& path, const std::string& reason) {
     failures.push_back({path, reason});
     if (ip) ip->FileFailure(path, reason);
@@ -221,8 +225,9 @@ int QsxExport::RunExport(const char* name) {
         const char* files = options.saveHeader && options.saveAnimation ? "header and animation files"
                             : options.saveHeader                         ? "header file"
                                                                          : "animation file";
-        Warn(std::string("the hierarchy is flat (single clump): the script has no Tag lines for the numbers in the ") +
-             files);
+        Warn(options.saveHeader ? headerPath : animationPath,
+             std::string("the hierarchy is flat (single clump): the script has no Tag lines for the numbers in the ") +
+                 files);
     }
     ip->RestoreCursor(cursor);
     return failures.empty() ? 1 : 0;

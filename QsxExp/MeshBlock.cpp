@@ -6,6 +6,7 @@
 
 #include "QsxExp/LineBuilder.h"
 #include "QsxExp/QsxExport.h"
+#include "util/Text.h"
 
 namespace qsx {
 
@@ -40,7 +41,7 @@ void QsxExport::WriteMeshBlock(host::INode* node, Object* obj) {
         WriteVertices(mesh, offset);
         WriteTriangles(mesh, node->GetMtl());
     } else {
-        writer.Fail("out of memory for the vertex table of node \"" + std::string(node->GetName()) + "\"");
+        writer.Fail("out of memory for the vertex table of node " + util::Quoted(node->GetName()));
     }
     FreeVertexTable();
     if (static_cast<Object*>(tri) != obj) tri->DeleteThis();

@@ -9,6 +9,7 @@
 #include "QsxExp/QsxExport.h"
 #include "QsxExp/resource.h"
 #include "util/Paths.h"
+#include "util/Text.h"
 
 namespace qsx {
 
@@ -135,9 +136,9 @@ Matrix3 QsxExport::RelativeToParent(INode* node, const Matrix3& m, host::TimeVal
     // A parent scaled to nothing (a common way of hiding a subtree) takes the
     // node with it whatever its own transform: the identity keeps it there.
     if (identityWarned_.insert(node).second)
-        Warn("node \"" + std::string(node->GetName()) + "\" is written with the identity transform: the transform of "
-             "its parent \"" + std::string(parent->GetName()) +
-             "\" cannot be inverted (a zero scale, or numbers that are not finite)");
+        Warn("node " + util::Quoted(node->GetName()) + " is written with the identity transform: the transform of "
+             "its parent " + util::Quoted(parent->GetName()) +
+             " cannot be inverted (a zero scale, or numbers that are not finite)");
     return Matrix3{};
 }
 

@@ -97,6 +97,7 @@ public:
 
     void Assert1(int line);
     void Warn(std::string_view message);
+    void Warn(const std::string& path, std::string_view message);
     const std::vector<FileFailureRecord>& Failures() const { return failures; }
 
     // Fields, in the order the exporter has always held them (options grouped).

@@ -31,6 +31,11 @@ public:
     virtual void Assert1(int line, const char* file) = 0;
     // Something the user should know that does not stop the export.
     virtual void Warning(std::string_view message) = 0;
+    // The same about one file of the export (the header, say).
+    virtual void FileWarning(std::string_view path, std::string_view message) {
+        (void)path;
+        Warning(message);
+    }
     // A file the export should have written and could not; it was not written,
     // and whatever stood at its path before is as it was.
     virtual void FileFailure(std::string_view path, std::string_view reason) = 0;

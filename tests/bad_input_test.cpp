@@ -444,6 +444,39 @@ TEST_F(CommandTest, RunsThatMeetNoOtherFileGoThrough) {
     for (const char* side : {"/dev/null.qsh", "/dev/null.qsv", "-", "-.qsh"}) EXPECT_FALSE(fs::exists(side)) << side;
 }
 
+// Text from a scene or a path reaches the terminal only as printable text:
+// escape sequences in names cannot retitle the window or clear the screen,
+// and a quote inside a quoted name is escaped.
+TEST_F(CommandTest, MessagesShowHostileTextAsPrintableText) {
+    const std::string zeroParent = ",\"transform\":[[0,0,0],[0,0,0],[0,0,0],[0,0,0]],\"children\":[";
+    struct Case {
+        const char* name;
+        std::string scene;      // the JSON scene
+        std::string output;     // under out_
+        std::string expected;   // part of standard error
+    };
+    const Case cases[] = {
+        {"escape sequences in a node name",
+         SceneJson(NodeJson(R"("\u001b]0;owned\u0007P")", zeroParent + NodeJson(R"("\u001b[2JC")") + "]")), "a.QSX",
+         R"(warning: node "\x1b[2JC" is written with the identity transform: the transform of its parent "\x1b]0;owned\x07P")"},
+        {"a quote in a node name", SceneJson(NodeJson(R"("P")", zeroParent + NodeJson(R"("C\"q")") + "]")), "b.QSX",
+         R"(node "C\"q" is written)"},
+        {"an unknown member named with an escape", SceneJson(NodeJson(R"("N")", R"(,"\u001b[31mred":1)")), "c.QSX",
+         R"(unknown member "\x1b[31mred" ignored)"},
+        {"a path with a control byte", SceneJson(NodeJson(R"("N")")), "d\x1b[2J/x.QSX", R"(d\x1b[2J/x.QSX: not written)"},
+        {"bytes that are not UTF-8", SceneJson(NodeJson(R"("N")")), "e\xc2\x9b\xff/x.QSX", R"(e\xc2\x9b\xff/x.QSX)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome o = RunCommand({"--batch", Scene("hostile.json", c.scene), out_ + "/" + c.output}, home_);
+        EXPECT_NE(o.err.find(c.expected), std::string::npos) << o.err;
+        for (const char ch : o.err) {
+            const auto u = static_cast<unsigned char>(ch);
+            EXPECT_TRUE(ch == '\n' || (u >= 0x20 && u != 0x7F && u < 0x80)) << "byte " << int(u) << " in " << o.err;
+        }
+    }
+}
+
 // Every file the run wrote is whole: it ends with a line end, a script with ModelEnd.
 void ExpectWholeFiles(const std::string& dir, size_t count) {
     const auto files = Snapshot(dir);
@@ -921,11 +954,12 @@ TEST_F(CommandTest, ChildOfAParentScaledToNothingIsWrittenWithTheIdentity) {
         fs::remove_all(out_);
         fs::create_directories(out_);
         const std::string out = out_ + "/scene.QSX";
-        const Outcome o = RunCommand({"--batch", "--header", "--animation", Scene(c.file, c.text), out}, home_);
+        const std::string scene = Scene(c.file, c.text);
+        const Outcome o = RunCommand({"--batch", "--header", "--animation", scene, out}, home_);
         EXPECT_EQ(o.status, 0) << o.err;
         const auto lines = SplitLines(o.err);
         ASSERT_EQ(lines.size(), 1u) << o.err;
-        EXPECT_EQ(lines[0].rfind("qsxexport: warning: node \"Child\" is written with the identity transform", 0), 0u)
+        EXPECT_EQ(lines[0].rfind("qsxexport: " + scene + ": warning: node \"Child\" is written with the identity transform", 0), 0u)
             << lines[0];
         const auto files = Snapshot(out_);
         EXPECT_EQ(files.size(), 3u);
@@ -1117,6 +1151,16 @@ TEST_F(CommandTest, CommandLineFormsAndRefusedValues) {
          {"qsxexport: --ext: '' is not 1 to 3 letters or digits"}, {}},
         {"value given to a flag without one", {"--centre=yes", "@SCENE", "@OUT"}, "", 2,
          {"qsxexport: option --centre takes no value (see --help)"}, {}},
+        {"a format the importer does not read", {"--input-format", "xyz", "-", "@OUT"}, gltfText, 2,
+         {"qsxexport: --input-format takes a 3D file extension the importer reads (see --list-input-formats), not 'xyz'"},
+         {}},
+        {"a frame rate that is no whole number", {"--fps", "24.5", "@GLTF", "@OUT"}, "", 2,
+         {"qsxexport: --fps takes a whole number from 1 to 4800, not '24.5'"}, {}},
+        {"an animation index below 0", {"--animation-index=-1", "@GLTF", "@OUT"}, "", 2,
+         {"qsxexport: --animation-index takes a whole number from 0, not '-1'"}, {}},
+        {"--version with an operand", {"-V", "extra"}, "", 2, {"qsxexport: --version takes no operand (see --help)"}, {}},
+        {"--check without a file", {"--check"}, "", 2, {"qsxexport: --check needs at least one FILE to check (see --help)"},
+         {}},
         {"empty OUTPUT", {"@SCENE", ""}, "", 2, {noOutput}, {}},
         {"empty -o OUTPUT", {"-o", "", "@SCENE"}, "", 2, {noOutput}, {}},
         {"-o and a second operand", {"-o", "@OUT", "@SCENE", "@OUT"}, "", 2,

@@ -88,7 +88,7 @@ for mode in preserve single multiple separate; do
   check "full example exports ($mode)" test $? -eq 0
   if [ "$mode" = single ]; then
     check "flat single clump: one warning that the numbers have no Tag lines" test "$(cat "$tmp/err")" = \
-      "qsxexport: warning: the hierarchy is flat (single clump): the script has no Tag lines for the numbers in the header and animation files"
+      "qsxexport: $tmp/full-$mode/full.qsh: warning: the hierarchy is flat (single clump): the script has no Tag lines for the numbers in the header and animation files"
   else
     check "full example reads without warnings ($mode)" test ! -s "$tmp/err"
   fi

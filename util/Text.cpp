@@ -80,4 +80,77 @@ double AtofDecimal(const char* text) {
     return negative ? -v : v;
 }
 
+std::string Count(long long n, std::string_view one, std::string_view many) {
+    std::string out = std::to_string(n);
+    out += ' ';
+    out += n == 1 ? one : many;
+    return out;
+}
+
+namespace {
+
+// The length of the UTF-8 sequence at s[i] that is valid and no control
+// character, or 0.
+size_t PrintableSequence(std::string_view s, size_t i) {
+    const auto at = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = at(i);
+    if (c >= 0x20 && c < 0x7F) return 1;
+    size_t n = 0;
+    unsigned char lo = 0x80, hi = 0xBF;  // the bounds of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        if (c == 0xC2) lo = 0xA0;  // U+0080 to U+009F are the C1 controls
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;  // no overlong forms
+        if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size() || at(i + 1) < lo || at(i + 1) > hi) return 0;
+    for (size_t k = 2; k < n; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+    return n;
+}
+
+void AppendPrintable(std::string& out, std::string_view s, bool quoted) {
+    static const char* hex = "0123456789abcdef";
+    for (size_t i = 0; i < s.size();) {
+        if (quoted && (s[i] == '"' || s[i] == '\\')) {
+            out += '\\';
+            out += s[i++];
+            continue;
+        }
+        if (const size_t n = PrintableSequence(s, i); n > 0) {
+            out.append(s, i, n);
+            i += n;
+            continue;
+        }
+        const auto u = static_cast<unsigned char>(s[i++]);
+        out += "\\x";
+        out += hex[u >> 4];
+        out += hex[u & 15];
+    }
+}
+
+}  // namespace
+
+std::string Printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    AppendPrintable(out, text, false);
+    return out;
+}
+
+std::string Quoted(std::string_view text) {
+    std::string out = "\"";
+    AppendPrintable(out, text, true);
+    out += '"';
+    return out;
+}
+
 }  // namespace qsx::util

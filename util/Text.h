@@ -25,4 +25,16 @@ bool EndsWithNoCase(std::string_view s, std::string_view suffix);
 // beyond the double range gives an infinity of its sign, one below it 0.
 double AtofDecimal(const char* text);
 
+// "1 frame", "2 frames": a count with its noun in the number it takes.
+std::string Count(long long n, std::string_view one, std::string_view many);
+
+// Text that came from a scene, a settings file or the command line, fit to be
+// shown on a terminal: control bytes (C0, DEL and the C1 range) and bytes that
+// are not UTF-8 as \xNN, everything else as it is. No escape sequence in a
+// name can then move the cursor, clear the screen or retitle the window.
+std::string Printable(std::string_view text);
+// The same in double quotes, with '"' and '\' escaped, so that a quoted name
+// ends where its quote does whatever it holds.
+std::string Quoted(std::string_view text);
+
 }  // namespace qsx::util

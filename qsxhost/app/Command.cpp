@@ -135,6 +135,7 @@ Outcome Run(const std::vector<std::string>& argv, const CommandPlatform& p) {
     if (a.check) return Silent(p.readers.check(a.files));
     if (!a.files.empty()) return PreviewAlone(a, p);
 
+    if (a.version) std::printf("qsxexport %s\n", QSX_VERSION);
     if (a.listInputFormats) {
         std::printf("%s\n", p.readers.inputFormats().c_str());
         if (!a.listFormats) return {};

@@ -10,6 +10,7 @@
 
 #include "qsxhost/app/DialogFlags.h"
 #include "qsxhost/app/Messages.h"
+#include "util/Text.h"
 
 namespace qsxhost {
 
@@ -102,8 +103,14 @@ const RunOption kRunOptions[] = {
      "--list-input-formats); a JSON scene there is\nrecognised by its content",
      [](Reading& r, const std::string& v) {
          r.a->inputFormat = v;
-         return v.empty() ? r.Refuse("--input-format takes a 3D file extension (see --list-input-formats), not ''")
-                          : kGoOn;
+         bool known = !v.empty();
+         if (known && r.features.inputExtensions) {
+             const std::string all = " " + r.features.inputExtensions() + " ";
+             known = all.find(" " + qsx::util::ToAsciiLower(v) + " ") != std::string::npos;
+         }
+         return known ? kGoOn
+                      : r.Refuse("--input-format takes a 3D file extension the importer reads (see "
+                                 "--list-input-formats), not '" + v + "'");
      },
      Needs::Importer},
     {"--up-axis", nullptr, "y|z|auto", "up axis of a 3D file's world (default auto)",
@@ -116,14 +123,15 @@ const RunOption kRunOptions[] = {
      Needs::Importer},
     {"--fps", nullptr, "N", "frame rate for a 3D file's animation (default 30)",
      [](Reading& r, const std::string& v) {
-         if (!ParseInt(v, 1, 4800, &r.a->assimp.fps)) return r.Refuse("--fps takes a whole number from 1 to 4800");
+         if (!ParseInt(v, 1, 4800, &r.a->assimp.fps))
+             return r.Refuse("--fps takes a whole number from 1 to 4800, not '" + v + "'");
          return FileOnly(r, "--fps");
      },
      Needs::Importer},
     {"--animation-index", nullptr, "N", "which animation of a 3D file to use (default 0)",
      [](Reading& r, const std::string& v) {
          if (!ParseInt(v, 0, 1 << 30, &r.a->assimp.animationIndex))
-             return r.Refuse("--animation-index takes a whole number from 0");
+             return r.Refuse("--animation-index takes a whole number from 0, not '" + v + "'");
          return FileOnly(r, "--animation-index");
      },
      Needs::Importer},
@@ -173,8 +181,7 @@ const RunOption kRunOptions[] = {
      Needs::Nothing, "-h, --help, -V, --version"},
     {"--version", "-V", nullptr, nullptr,
      [](Reading& r, const std::string&) {
-         std::printf("qsxexport %s\n", QSX_VERSION);
-         return Set(r.a->version);  // main then names the exporter library and its version record
+         return Set(r.a->version);  // the run says its version once the whole line is taken
      }},
     {"--", nullptr, nullptr, "the words after it are SCENE and OUTPUT, even if\nthey begin with -",
      [](Reading& r, const std::string&) { return Set(r.optionsEnded); }},
@@ -311,7 +318,12 @@ std::optional<Outcome> ReadArgs(const std::vector<std::string>& argv, const Comm
     }
     const std::vector<std::string>& positional = r.positional;
     const bool outputOption = r.outputOption;
-    if (a->version || a->listFormats || a->listInputFormats) return std::nullopt;
+    if (a->version || a->listFormats || a->listInputFormats) {
+        if (!positional.empty() || outputOption)
+            return refused(std::string(a->version ? "--version" : a->listFormats ? "--list-formats" : "--list-input-formats") +
+                           " takes no operand (see --help)");
+        return std::nullopt;
+    }
     if (a->infoJson && !a->info) return refused("--json goes with --info (see --help)");
     if (a->info) {
         if (positional.size() != 1 || outputOption) return refused("--info takes one SCENE and no OUTPUT (see --help)");
@@ -319,7 +331,8 @@ std::optional<Outcome> ReadArgs(const std::vector<std::string>& argv, const Comm
         return std::nullopt;
     }
     if (a->check) {
-        if (positional.empty() || outputOption || !a->preview.empty())
+        if (positional.empty()) return refused("--check needs at least one FILE to check (see --help)");
+        if (outputOption || !a->preview.empty())
             return refused("--check takes the files to check and no other operand (see --help)");
         a->files = positional;
         return std::nullopt;

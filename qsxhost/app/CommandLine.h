@@ -50,6 +50,9 @@ struct CommandFeatures {
     const char* noImporter = nullptr;
     // --info, --check and --preview; a build without them does not know them.
     bool readBack = true;
+    // The 3D file extensions the importer reads, space-separated, lower case
+    // (what --input-format may name); null where there is no importer.
+    std::string (*inputExtensions)() = nullptr;
 };
 
 std::string Usage(const CommandFeatures& features);

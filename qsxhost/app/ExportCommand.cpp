@@ -11,6 +11,7 @@
 #include "qsxhost/app/HostApp.h"
 #include "qsxhost/app/Messages.h"
 #include "qsxhost/app/SceneReport.h"
+#include "util/Text.h"
 
 namespace qsxhost {
 
@@ -72,6 +73,7 @@ std::optional<Outcome> RunExport(const Args& a, const ExportRun& run, host::Regi
     app.SetDialog(run.interactive ? DialogMode::Terminal : DialogMode::Batch, std::move(edits));
     app.SetProgressShown(run.progress);
     app.SetGate(&gate);
+    app.SetSceneName(run.sceneName);
 
     auto exporter = plugin.CreateExporter();
     if (!exporter) return Fail(kExitFailed, plugin.Path(), "the exporter could not be created (out of memory)");
@@ -96,7 +98,8 @@ std::optional<Outcome> RunExport(const Args& a, const ExportRun& run, host::Regi
         PrintMessage(f.path, "not written: " + f.reason + (kept ? "; the earlier file is unchanged" : ""));
     }
     if (app.AssertCount() > 0)
-        PrintMessage("", std::to_string(app.AssertCount()) + " internal consistency report(s) during the export");
+        PrintMessage("", qsx::util::Count(app.AssertCount(), "internal consistency report", "internal consistency reports") +
+                             " during the export");
 
     if (a.verbose) {
         const SceneStats s = run.scene.Stats();

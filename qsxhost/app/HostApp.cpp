@@ -16,7 +16,12 @@ void HostApp::Assert1(int line, const char* file) {
 
 void HostApp::Warning(std::string_view message) {
     ClearProgress();
-    PrintMessage("", "warning: " + std::string(message));
+    PrintMessage(sceneName_, "warning: " + std::string(message));
+}
+
+void HostApp::FileWarning(std::string_view path, std::string_view message) {
+    ClearProgress();
+    PrintMessage(path, "warning: " + std::string(message));
 }
 
 void HostApp::FileFailure(std::string_view path, std::string_view reason) {

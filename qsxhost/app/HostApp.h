@@ -36,6 +36,9 @@ public:
 
     void Assert1(int line, const char* file) override;
     void Warning(std::string_view message) override;
+    void FileWarning(std::string_view path, std::string_view message) override;
+    // How warnings about the scene name it.
+    void SetSceneName(std::string name) { sceneName_ = std::move(name); }
     void FileFailure(std::string_view path, std::string_view reason) override;
     void FileWritten(std::string_view path) override;
     std::string_view ApproveFiles(const host::PlannedFile* files, size_t count) override;
@@ -74,6 +77,7 @@ private:
     std::vector<Failure> failures_;
     std::string refusal_;
     OutputGate* gate_ = nullptr;
+    std::string sceneName_;
     std::string refusalText_;  // the last refusal ApproveFiles answered
     bool progressShown_ = false;
     bool progressOnScreen_ = false;

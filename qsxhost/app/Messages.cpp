@@ -2,16 +2,19 @@
 
 #include <cstdio>
 
+#include "util/Text.h"
+
 namespace qsxhost {
 
 std::string FormatMessage(std::string_view file, std::string_view what) {
     std::string s = kProgramName;
     s += ": ";
+    // Paths and scene text reach the terminal only as printable text.
     if (!file.empty()) {
-        s += file;
+        s += qsx::util::Printable(file);
         s += ": ";
     }
-    s += what;
+    s += qsx::util::Printable(what);
     return s;
 }
 

@@ -47,26 +47,9 @@ void ReportExport(SceneSource& scene, const std::string& sceneName, const std::v
 
 namespace {
 
-// Names are bytes from the file: quoted, with the quote and the backslash
-// escaped and control characters as \xNN, so that one name stays one line.
-std::string Quote(const std::string& s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u == 0x7F) {
-            static const char* hex = "0123456789abcdef";
-            out += "\\x";
-            out += hex[u >> 4];
-            out += hex[u & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
+// Names are bytes from the file: quoted so that one name stays one line and
+// shows as it is on any terminal.
+std::string Quote(const std::string& s) { return qsx::util::Quoted(s); }
 
 // Seconds to the millisecond, whatever the locale.
 std::string Fixed3(double v) {
@@ -149,9 +132,10 @@ std::string InfoText(const SceneInfo& info, const std::string& scene) {
     }
     line({"animations: ", num(static_cast<int64_t>(info.animations.size()))});
     for (const SceneInfo::Animation& a : info.animations) {
-        const std::string morph = a.morphChannels > 0 ? ", " + num(a.morphChannels) + " morph channels" : "";
+        const std::string morph =
+            a.morphChannels > 0 ? ", " + qsx::util::Count(a.morphChannels, "morph channel", "morph channels") : "";
         line({"animation ", num(a.index), a.name.empty() ? "" : " ", a.name.empty() ? "" : Quote(a.name), ": ",
-              Fixed3(a.seconds), " s, ", num(a.frames), " frames at ", Shortest(a.fps), " fps, animated nodes ",
+              Fixed3(a.seconds), " s, ", qsx::util::Count(a.frames, "frame", "frames"), " at ", Shortest(a.fps), " fps, animated nodes ",
               num(a.nodes), ", keys ", num(a.positionKeys), " position, ", num(a.rotationKeys), " rotation, ",
               num(a.scalingKeys), " scaling, ", num(a.transformKeys), " transform", morph,
               a.exported ? " (exported)" : ""});

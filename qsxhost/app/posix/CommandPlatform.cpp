@@ -51,7 +51,7 @@ const CommandFeatures kFeatures{
      "refused input, 3 cancelled in the dialog, 128 + the signal when interrupted\n"
      "(130 by Ctrl-C). A file is put in place only once it is complete: until then\n"
      "it is written beside its destination as NAME.partial-PID.\n"},
-    nullptr, true};
+    nullptr, true, AssimpInputExtensions};
 
 // The size of a file the run put in place, for -v; -1 when it cannot be told.
 long long FileSize(const std::string& path) {

@@ -1,4 +1,5 @@
 #include "qsxhost/sources/assimp/AssimpChecks.h"
+#include "util/Text.h"
 
 #include <assimp/anim.h>
 #include <assimp/scene.h>
@@ -18,7 +19,7 @@ constexpr const char* kNotFinite = "is not a finite number";
 // A name as the messages quote it; Assimp's length is not trusted past its buffer.
 std::string Quoted(const aiString& s) {
     const size_t cap = std::min<size_t>(s.length, MAXLEN - 1);
-    return "\"" + std::string(s.data, strnlen(s.data, cap)) + "\"";
+    return qsx::util::Quoted(std::string_view(s.data, strnlen(s.data, cap)));
 }
 
 // A mesh or animation by its name, or by its index when it has none.
@@ -106,7 +107,7 @@ std::string FaceFault(const aiMesh& m) {
         for (unsigned k = 0; k < face.mNumIndices; ++k)
             if (face.mIndices[k] >= m.mNumVertices)
                 return ", face " + std::to_string(f) + ": vertex index " + std::to_string(face.mIndices[k]) +
-                       " is out of range (the mesh has " + std::to_string(m.mNumVertices) + " vertices)";
+                       " is out of range (the mesh has " + qsx::util::Count(m.mNumVertices, "vertex", "vertices") + ")";
     }
     return {};
 }
@@ -127,7 +128,7 @@ bool PrepareScene(aiScene& scene, LeftOut* out, std::string* error) {
         for (unsigned i = 0; i < n->mNumMeshes; ++i)
             if (n->mMeshes[i] >= scene.mNumMeshes) {
                 *error = "node " + Quoted(n->mName) + ": mesh " + std::to_string(n->mMeshes[i]) +
-                         " is out of range (the file has " + std::to_string(scene.mNumMeshes) + " meshes)";
+                         " is out of range (the file has " + qsx::util::Count(scene.mNumMeshes, "mesh", "meshes") + ")";
                 return false;
             }
 
@@ -148,7 +149,7 @@ bool PrepareScene(aiScene& scene, LeftOut* out, std::string* error) {
         }
         if (m->mMaterialIndex >= numMaterials) {
             *error = Named("mesh", m->mName, i) + ": material " + std::to_string(m->mMaterialIndex) +
-                     " is out of range (the file has " + std::to_string(numMaterials) + " materials)";
+                     " is out of range (the file has " + qsx::util::Count(numMaterials, "material", "materials") + ")";
             return false;
         }
         bool polygons = false;

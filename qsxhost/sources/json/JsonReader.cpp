@@ -2,6 +2,7 @@
 // places in the document, the one failure path, and numbers. What each member
 // means is in JsonMembers.cpp, JsonRecorded.cpp and JsonMesh.cpp.
 #include "qsxhost/sources/json/JsonReader.h"
+#include "util/Text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -299,14 +300,14 @@ bool Reader::Mismatch(Tok t, const char* want) {
 }
 
 bool Reader::Duplicate(std::string_view key) {
-    return Fail(Owner(), "member \"" + std::string(key) + "\" appears twice");
+    return Fail(Owner(), "member " + qsx::util::Quoted(key) + " appears twice");
 }
 
 // Later versions may add members, so one unknown is no fault; but a misspelt
 // one ("Keys") would silently drop what it meant, so it is named.
 bool Reader::Unknown(std::string_view key) {
     if (!key.empty() && key.front() == '_') return true;
-    warnings_.push_back(Place(Owner()) + ": unknown member \"" + std::string(key) + "\" ignored");
+    warnings_.push_back(Place(Owner()) + ": unknown member " + qsx::util::Quoted(key) + " ignored");
     return true;
 }
 

@@ -3,6 +3,7 @@
 // whose text stays in the document) and read once complete: its class first,
 // then its members in order.
 #include "qsxhost/sources/json/JsonReader.h"
+#include "util/Text.h"
 
 #include <iterator>
 #include <span>
@@ -135,7 +136,7 @@ bool Reader::ClassOfRecorded(host::Class_ID& cls) {
                 named = true;
             }
         }
-        if (!named) return Fail(Here(), "unknown " + std::string(kind) + " class \"" + std::string(e.text) + "\"");
+        if (!named) return Fail(Here(), "unknown " + std::string(kind) + " class " + qsx::util::Quoted(e.text));
     }
     if (wordsAt) {
         obj.key = "classId";
