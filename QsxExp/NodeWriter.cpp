@@ -2,8 +2,10 @@
 // they give, each node's output transform, and the node's blocks in the
 // nesting its hierarchy mode asks for.
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 #include "QsxExp/LineBuilder.h"
 #include "QsxExp/QsxExport.h"
@@ -24,9 +26,20 @@ constexpr const char* kFactorRange =
     "outside the range where a float and its reciprocal are both finite (about 3e-39 to 3e+38)";
 
 // "%g" of a value for a message, whatever the process locale.
-std::string Shown(double value) {
+std::string Shown(double value, int digits = 6) {
     char buf[32];
-    return std::string(buf, std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 6).ptr);
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, digits).ptr);
+}
+
+float LargestMagnitude(float largest, const Point3& p) {
+    return std::max({largest, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+}
+
+// A limit to 3 significant digits, rounded to the side of 1 so that the
+// number shown is inside it.
+double RoundedTowardOne(double limit) {
+    const double unit = std::pow(10.0, std::floor(std::log10(limit)) - 2);
+    return (limit > 1.0 ? std::floor(limit / unit) : std::ceil(limit / unit)) * unit;
 }
 
 bool IsFinite(const Matrix3& m) {
@@ -68,6 +81,7 @@ bool QsxExport::ComputeNormalisation(INode* root) {
     identityWarned_.clear();
     const host::Box3 box = ComputeSceneBounds(root);
     const float asked = options.scaleFactor;
+    float extent = 0.0f;  // the scene's largest extent when the factor scales it to a size
     if (options.scaleType == 0) {
         float e = box.pmax.x - box.pmin.x;
         const float ey = box.pmax.y - box.pmin.y;
@@ -85,6 +99,7 @@ bool QsxExport::ComputeNormalisation(INode* root) {
             return false;
         } else {
             options.scaleFactor = factor;
+            extent = e;
         }
     }
     const float s = options.scaleFactor;
@@ -92,6 +107,39 @@ bool QsxExport::ComputeNormalisation(INode* root) {
         if (ip) ip->ExportRefused(IDC_SCALEFACTOR, "scaling by " + Shown(s) + " is " + kFactorRange);
         return false;
     }
+    SetNormalisation(s);
+    if (options.centre) {
+        for (int k = 0; k < 3; ++k) {
+            const double mx = box.pmax[k], mn = box.pmin[k];
+            centreOffset[k] = static_cast<float>(-(mx - (mx - mn) * 0.5));
+        }
+    } else {
+        centreOffset = {0, 0, 0};
+    }
+    if (ScaledNumbersFinite(root)) return true;
+    // Numbers that leave the float range unscaled as well are not the
+    // factor's doing: the file they would be written to fails, as any does.
+    SetNormalisation(1.0f);
+    if (!ScaledNumbersFinite(root)) {
+        SetNormalisation(s);
+        return true;
+    }
+    const float limit = FactorLimit(root, s);
+    SetNormalisation(s);
+    if (ip) {
+        std::string why = extent > 0.0f ? "scaling to " + Shown(asked) + " needs the factor " + Shown(s) +
+                                              " for the scene's largest extent " + Shown(extent) + ", which"
+                                        : "scaling by " + Shown(s);
+        why += " takes numbers of this scene beyond the float range: it can be scaled ";
+        why += extent > 0.0f ? "to sizes " : "by factors ";
+        why += (s > 1.0f ? "up to about " : "down to about ") +
+               Shown(RoundedTowardOne(double{limit} * (extent > 0.0f ? extent : 1.0f)), 3);
+        ip->ExportRefused(IDC_SCALEFACTOR, why);
+    }
+    return false;
+}
+
+void QsxExport::SetNormalisation(float s) {
     normaliseTM.IdentityMatrix();
     normaliseTM.SetRow(0, {s, 0, 0});
     normaliseTM.SetRow(1, {0, 0, -s});
@@ -110,15 +158,56 @@ bool QsxExport::ComputeNormalisation(INode* root) {
         normaliseInvTM.SetRow(1, {0, 0, r});
         normaliseInvTM.SetRow(2, {0, -r, 0});
     }
-    if (options.centre) {
-        for (int k = 0; k < 3; ++k) {
-            const double mx = box.pmax[k], mn = box.pmin[k];
-            centreOffset[k] = static_cast<float>(-(mx - (mx - mn) * 0.5));
-        }
-    } else {
-        centreOffset = {0, 0, 0};
+}
+
+// The factors a scene can use run from 1 (tried already) towards the one
+// refused; positive floats are ordered as their bit patterns, so halving the
+// patterns between finds the last usable factor in some 31 walks of the scene.
+float QsxExport::FactorLimit(INode* root, float refused) {
+    uint32_t good = std::bit_cast<uint32_t>(1.0f), bad = std::bit_cast<uint32_t>(refused);
+    while (good + 1 < bad || bad + 1 < good) {
+        const uint32_t mid = good < bad ? good + (bad - good) / 2 : bad + (good - bad) / 2;
+        SetNormalisation(std::bit_cast<float>(mid));
+        (ScaledNumbersFinite(root) ? good : bad) = mid;
     }
-    return true;
+    return std::bit_cast<float>(good);
+}
+
+bool QsxExport::ScaledNumbersFinite(INode* root) {
+    float vertex = 0.0f;
+    bool transforms = true;
+    MeasureScaled(root, &vertex, &transforms);
+    // A vertex is written multiplied by the factor: the largest decides.
+    return transforms && std::isfinite(vertex * normaliseTM[0].x);
+}
+
+void QsxExport::MeasureScaled(INode* node, float* vertex, bool* transformsFinite) {
+    const int n = node->NumberOfChildren();
+    for (int i = 0; i < n; ++i) {
+        INode* child = node->GetChildNode(i);
+        // What the script pass skips, with all beneath it, is not measured.
+        Object* obj = child->EvalWorldState(exportTime, 1);
+        if (!obj || !obj->IsRenderable()) continue;
+        Matrix3 written = ComposeNodeTransform(child->GetNodeTM(exportTime));
+        if (options.hierarchyType == HIER_PRESERVE) {
+            Matrix3 relative;
+            RelativeTransform(child, written, exportTime, &relative);
+            written = relative;
+        }
+        if (!IsFinite(written)) *transformsFinite = false;
+
+        // The vertices as the mesh block writes them, before the factor: the
+        // offset added to each. Their box spares converting the object twice.
+        Matrix3 r;
+        host::MakeMatrix(child->GetObjOffsetRot(), r);
+        Matrix3 offset;
+        offset.IdentityMatrix();
+        offset.SetTrans(r * child->GetObjOffsetPos());
+        host::Box3 box;
+        obj->GetDeformBBox(exportTime, box, &offset, 0);
+        if (!box.IsEmpty()) *vertex = LargestMagnitude(LargestMagnitude(*vertex, box.pmin), box.pmax);
+        MeasureScaled(child, vertex, transformsFinite);
+    }
 }
 
 Matrix3 QsxExport::ComposeNodeTransform(Matrix3 matrix) const {
@@ -128,18 +217,27 @@ Matrix3 QsxExport::ComposeNodeTransform(Matrix3 matrix) const {
     return ((normaliseInvTM * matrix) * t) * normaliseTM;
 }
 
-Matrix3 QsxExport::RelativeToParent(INode* node, const Matrix3& m, host::TimeValue t) {
+bool QsxExport::RelativeTransform(INode* node, const Matrix3& m, host::TimeValue t, Matrix3* out) const {
     INode* parent = node->GetParentNode();
-    if (!parent || parent->IsRootNode()) return m;
+    if (!parent || parent->IsRootNode()) {
+        *out = m;
+        return true;
+    }
     const Matrix3 inverse = host::Inverse(ComposeNodeTransform(parent->GetNodeTM(t)));
-    if (IsFinite(inverse)) return m * inverse;
     // A parent scaled to nothing (a common way of hiding a subtree) takes the
     // node with it whatever its own transform: the identity keeps it there.
+    *out = IsFinite(inverse) ? m * inverse : Matrix3{};
+    return IsFinite(inverse);
+}
+
+Matrix3 QsxExport::RelativeToParent(INode* node, const Matrix3& m, host::TimeValue t) {
+    Matrix3 relative;
+    if (RelativeTransform(node, m, t, &relative)) return relative;
     if (identityWarned_.insert(node).second)
         Warn("node " + util::Quoted(node->GetName()) + " is written with the identity transform: the transform of "
-             "its parent " + util::Quoted(parent->GetName()) +
+             "its parent " + util::Quoted(node->GetParentNode()->GetName()) +
              " cannot be inverted (a zero scale, or numbers that are not finite)");
-    return Matrix3{};
+    return relative;
 }
 
 // ---------------------------------------------------------------- nodes

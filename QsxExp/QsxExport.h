@@ -66,8 +66,9 @@ public:
 
     // --- transforms and nodes (NodeWriter.cpp) ---
     host::Box3 ComputeSceneBounds(host::INode* node);
-    // False when the scale factor cannot be used (the host has been told why):
-    // the export stops before any file is opened.
+    // False when the scale factor cannot be used, or would take a number the
+    // script writes for this scene beyond the float range (the host has been
+    // told why): the export stops before any file is opened.
     bool ComputeNormalisation(host::INode* root);
     host::Matrix3 ComposeNodeTransform(host::Matrix3 matrix) const;
     // The node's output transform m relative to its parent's at t. A parent
@@ -131,6 +132,17 @@ private:
     bool OpenFile(const std::string& path);
     // The one record of a failed file, and the host's notice of it.
     void FileFailed(const std::string& path, const std::string& reason);
+
+    void SetNormalisation(float s);
+    // Whether every number the script pass writes for the scene is finite
+    // with the normalisation as it stands.
+    bool ScaledNumbersFinite(host::INode* root);
+    void MeasureScaled(host::INode* node, float* vertex, bool* transformsFinite);
+    // The usable factor nearest `refused` for a scene usable at scale 1.
+    float FactorLimit(host::INode* root, float refused);
+    // m relative to the output transform of the node's parent; false, with
+    // the identity, when that transform has no inverse.
+    bool RelativeTransform(host::INode* node, const host::Matrix3& m, host::TimeValue t, host::Matrix3* out) const;
 
     // The node's own lines up to its children, its blocks left open for the caller to end.
     void BeginNode(host::INode* node, host::Object* obj);

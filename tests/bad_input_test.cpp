@@ -974,10 +974,13 @@ TEST_F(CommandTest, ChildOfAParentScaledToNothingIsWrittenWithTheIdentity) {
     }
 }
 
-// A scale factor is used when it and its reciprocal are finite floats, and
-// then every transform keeps its axes; any other is refused before anything
-// is written, naming where it came from: the flag at once, a factor that
-// scaling to a size needs once the scene is measured, or the stored options.
+// A scale factor is used when it and its reciprocal are finite floats and
+// every number the scene's script holds stays finite with it, and then every
+// transform keeps its axes; any other is refused before anything is written,
+// naming where it came from: the flag at once, a factor that scaling to a
+// size needs, or one the scene cannot take, once the scene is measured, or
+// the stored options. A factor the scene cannot take is told with the limit
+// it can.
 TEST_F(CommandTest, ScaleFactorsAreUsedWhenFiniteBothWaysAndRefusedOtherwise) {
     const std::string box = Scene("box.json", SceneJson(NodeJson("\"Box\"")));
     const std::string huge =
@@ -986,7 +989,12 @@ TEST_F(CommandTest, ScaleFactorsAreUsedWhenFiniteBothWaysAndRefusedOtherwise) {
     const std::string tiny =
         Scene("tiny.json", SceneJson("{\"name\":\"Tiny\",\"object\":{\"mesh\":{\"vertices\":[[0,0,0],[1e-20,0,0],"
                                      "[0,1e-20,0]],\"faces\":[[0,1,2]]}}}"));
+    // Axes of length 4 and a translation of 100: a factor multiplies the one, divides the other.
+    const std::string far = Scene("far.json", SceneJson("{\"name\":\"Far\",\"transform\":[[4,0,0],[0,4,0],[0,0,4],"
+                                                        "[100,0,0]],\"object\":{\"mesh\":{\"vertices\":[[0,0,0],"
+                                                        "[1,0,0],[0,1,0]],\"faces\":[[0,1,2]]}}}"));
     const std::string range = "outside the range where a float and its reciprocal are both finite";
+    const std::string beyond = "takes numbers of this scene beyond the float range: it can be scaled ";
     const struct {
         const char* name;
         std::vector<std::string> options;
@@ -994,6 +1002,7 @@ TEST_F(CommandTest, ScaleFactorsAreUsedWhenFiniteBothWaysAndRefusedOtherwise) {
         std::string stored;  // a size to scale to in the settings, as text, or ""
         int status;
         std::string message;  // the start of the one message, when refused
+        int storedType = 0;   // the stored scale type: 0 a size, 1 a factor
     } cases[] = {
         {"tiny factor", {"--scale-by", "1e-30"}, box, "", 0, ""},
         {"factor whose cube leaves float", {"--scale-by", "1e13"}, box, "", 0, ""},
@@ -1011,6 +1020,18 @@ TEST_F(CommandTest, ScaleFactorsAreUsedWhenFiniteBothWaysAndRefusedOtherwise) {
         {"stored size that needs a factor beyond float", {}, tiny, "1e30", 2,
          "qsxexport: the stored options: scaling to 1e+30 needs the factor 1e+50 for the scene's largest extent "
          "1e-20, " + range},
+        {"factor a coordinate of the scene cannot take", {"--scale-by", "3e38"}, huge, "", 2,
+         "qsxexport: --scale-by: scaling by 3e+38 " + beyond + "by factors up to about 3.4e+28; nothing was written"},
+        {"factor at the limit the scene takes", {"--scale-by", "3.4e28"}, huge, "", 0, ""},
+        {"factor the axes of the scene cannot take", {"--scale-by", "1e-38"}, far, "", 2,
+         "qsxexport: --scale-by: scaling by 1e-38 " + beyond + "by factors down to about 1.18e-38; nothing was written"},
+        {"factor at the limit the axes take", {"--scale-by", "1.18e-38"}, far, "", 0, ""},
+        {"size a translation of the scene cannot take", {"--scale-to", "3e38", "--no-centre"}, far, "", 2,
+         "qsxexport: --scale-to: scaling to 3e+38 needs the factor 7.5e+37 for the scene's largest extent 4, which " +
+             beyond + "to sizes up to about 1.36e+37; nothing was written"},
+        {"size at the limit the translation takes", {"--scale-to", "1.36e37", "--no-centre"}, far, "", 0, ""},
+        {"stored factor a coordinate of the scene cannot take", {}, huge, "3e38", 2,
+         "qsxexport: the stored options: scaling by 3e+38 " + beyond + "by factors up to about 3.4e+28", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1020,9 +1041,9 @@ TEST_F(CommandTest, ScaleFactorsAreUsedWhenFiniteBothWaysAndRefusedOtherwise) {
         if (!c.stored.empty()) {
             qsxhost::FileRegistry reg(SettingsPath(home_));
             auto key = reg.CreateKey(qsx::kOptionsKey);
-            const unsigned char scaleTo[4] = {0, 0, 0, 0};
+            const unsigned char scaleType[4] = {static_cast<unsigned char>(c.storedType), 0, 0, 0};
             ASSERT_TRUE(key && key->SetValue("Scale factor", host::REG_SZ, c.stored.c_str(), c.stored.size() + 1) &&
-                        key->SetValue("Scale type", host::REG_DWORD, scaleTo, 4) && key->Close());
+                        key->SetValue("Scale type", host::REG_DWORD, scaleType, 4) && key->Close());
         }
         std::vector<std::string> args = {"--batch", "--header", "--animation"};
         args.insert(args.end(), c.options.begin(), c.options.end());
@@ -1041,8 +1062,10 @@ TEST_F(CommandTest, ScaleFactorsAreUsedWhenFiniteBothWaysAndRefusedOtherwise) {
         EXPECT_EQ(o.err, "");
         ASSERT_EQ(files.size(), 3u);
         EXPECT_EQ(FileWithANonNumber(files), "");
-        EXPECT_NE(files.at("scene.QSX").find(std::string(kIdentityTransform, 129)), std::string::npos)
-            << "the node's axes are kept";
+        std::string axes(kIdentityTransform, 129);
+        for (size_t at = 0; c.scene == far && (at = axes.find("1.000000", at)) != std::string::npos;)
+            axes.replace(at, 1, "4");
+        EXPECT_NE(files.at("scene.QSX").find(axes), std::string::npos) << "the node's axes are kept";
     }
 }
 
@@ -1051,8 +1074,8 @@ TEST_F(CommandTest, ScaleFactorsAreUsedWhenFiniteBothWaysAndRefusedOtherwise) {
 // would be written to, and the run's other files are written.
 TEST_F(CommandTest, NumbersThatAreNotFiniteRefuseTheSceneOrFailTheirFile) {
     const float inf = std::numeric_limits<float>::infinity();
-    const std::string big = "{\"name\":\"Big\",\"object\":{\"mesh\":{\"vertices\":[[0,0,0],[3e38,0,0],[0,1,0]],"
-                            "\"faces\":[[0,1,2]]}}}";
+    const std::string big = "{\"name\":\"Big\",\"offsetPosition\":[3e38,0,0],\"object\":{\"mesh\":{\"vertices\":"
+                            "[[0,0,0],[3e38,0,0],[0,1,0]],\"faces\":[[0,1,2]]}}}";
     const struct {
         const char* name;
         std::string file, text;
@@ -1064,7 +1087,7 @@ TEST_F(CommandTest, NumbersThatAreNotFiniteRefuseTheSceneOrFailTheirFile) {
     } cases[] = {
         {"infinite coordinate in a glTF file", "inf.gltf", ParentChildGltf("[1,1,1]", inf), {}, 2,
          R"(node "Parent", mesh "Tri", vertex 2: coordinate is not a finite number)", true, {}},
-        {"coordinate beyond float once scaled", "big.json", SceneJson(big), {"--scale-by", "10", "--no-centre"}, 1,
+        {"coordinate beyond float once offset", "big.json", SceneJson(big), {"--scale-by", "1", "--no-centre"}, 1,
          "not written: a number to be written is not finite (inf or nan)", false, {"scene.qsh", "scene.qsv"}},
     };
     for (const auto& c : cases) {

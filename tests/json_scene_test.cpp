@@ -473,6 +473,7 @@ std::vector<Refusal> Refusals() {
         {R"({"qsxScene":1,"maps":[{"classId":[1,2,3]}]})", "maps[0].classId", "expected 2 class words, found 3"},
         {R"({"qsxScene":1,"maps":[{"class":"bitmap","classId":[7,0]}]})", "maps[0].classId", "disagrees"},
         {R"({"qsxScene":1,"maps":[{"class":"bitmap","file":5}]})", "maps[0].file", "expected a string"},
+        {R"({"qsxScene":1,"maps":[{"class":"bitmap","file":"a\u0000b.tga"}]})", "maps[0].file", "NUL"},
         // Materials.
         {R"({"qsxScene":1,"materials":[{"class":"standard","twoSided":1}]})", "materials[0].twoSided",
          "expected a boolean, found a number"},

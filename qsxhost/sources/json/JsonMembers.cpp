@@ -98,6 +98,9 @@ bool Reader::Scalar(Frame& f, Tok t, std::string_view text) {
             return true;
         case Part::MapFile:
             if (t != Tok::String) return Mismatch(t, "a string");
+            // Refused as in a node name: a NUL in the script's texture line
+            // ends the name early for any reader that stops at one.
+            if (text.find('\0') != std::string_view::npos) return Fail(Here(), "contains a NUL character");
             map_->file.assign(text);
             return true;
         case Part::MtlBool:
