@@ -255,7 +255,10 @@ std::string Shown(const qsx::StoredValue& v) {
     }
     std::string_view text = v.data;
     if (v.type == host::REG_SZ) text = text.substr(0, text.find('\0'));
-    return "\"" + qsx::util::EscapeBytes(text) + "\"";
+    std::string shown(1, '"');
+    shown += qsx::util::EscapeBytes(text);
+    shown += '"';
+    return shown;
 }
 
 // Names one edit apart (a letter left out, added, changed or two swapped),
