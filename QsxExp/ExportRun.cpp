@@ -182,8 +182,12 @@ int QsxExport::RunExport(const char* name) {
     exportTime = ip->GetAnimRange().start;
     BeginPass(root);
     if (options.hierarchyType < HIER_PRESERVE || options.hierarchyType > HIER_SEPARATE) {
-        Warn("unknown hierarchy type " + std::to_string(options.hierarchyType) +
-             " in the stored settings; the hierarchy is preserved");
+        // A list shows nothing for a stored index outside it, and OK reads that as -1.
+        Warn(options.hierarchyType == -1
+                 ? std::string("no hierarchy type is selected in the options dialog (the stored one is not in its "
+                               "list); the hierarchy is preserved")
+                 : "hierarchy type " + std::to_string(options.hierarchyType) +
+                       " is not in the options dialog's list; the hierarchy is preserved");
         options.hierarchyType = HIER_PRESERVE;
     }
 

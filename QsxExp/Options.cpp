@@ -75,13 +75,11 @@ std::string FormatScaleFactor(float value) {
 
 namespace {
 
-// scaleText, when given, receives the text the factor was read from.
-void Load(const host::RegistryKey* k, ExportOptions& options, std::string* scaleText) {
+void Load(const host::RegistryKey* k, ExportOptions& options) {
     std::string text;
     if (!ReadNumber(k, "Centre", options.centre)) options.centre = 1;
     if (ReadText(k, "Scale factor", text)) {
         options.scaleFactor = static_cast<float>(AtofC(text.c_str()));
-        if (scaleText) *scaleText = text;
     } else {
         options.scaleFactor = 1.0f;
     }
@@ -98,7 +96,7 @@ void Load(const host::RegistryKey* k, ExportOptions& options, std::string* scale
 
 void LoadOptions(host::Registry* registry, ExportOptions& options) {
     std::unique_ptr<host::RegistryKey> key = registry ? registry->OpenKey(kOptionsKey) : nullptr;
-    Load(key.get(), options, nullptr);
+    Load(key.get(), options);
     if (key) key->Close();
 }
 
@@ -109,15 +107,124 @@ bool AcceptScaleFactor(const char* text, float* factor) {
 
 bool AcceptExtension(const char* text) { return std::strlen(text) <= 3; }
 
+bool PlainExtension(std::string_view text) {
+    bool plain = !text.empty() && text.size() <= 3;
+    for (const char c : text)
+        plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'));
+    return plain;
+}
+
+namespace {
+
+enum class Kind { Flag, Bits, List, Factor, Ext };
+
+struct ValueRule {
+    const char* name;
+    Kind kind;
+    const char* const* items = nullptr;  // a list's items
+    int count = 0;
+};
+
+template <size_t N>
+constexpr ValueRule ListRule(const char* name, const char* const (&items)[N]) {
+    return {name, Kind::List, items, static_cast<int>(N)};
+}
+
+// In the order LoadOptions reads them.
+constexpr ValueRule kRules[] = {
+    {"Centre", Kind::Flag},
+    {"Scale factor", Kind::Factor},
+    ListRule("Scale type", kScaleTypes),
+    ListRule("Hierarchy type", kHierarchyTypes),
+    ListRule("Hints", kHintTypes),
+    {"Texture type", Kind::Bits},
+    {"Ext Name", Kind::Ext},
+    {"Save header", Kind::Flag},
+    {"Save animation", Kind::Flag},
+};
+
+uint32_t DefaultNumber(const ExportOptions& d, std::string_view name) {
+    if (name == "Centre") return static_cast<uint32_t>(d.centre);
+    if (name == "Scale type") return static_cast<uint32_t>(d.scaleType);
+    if (name == "Hierarchy type") return static_cast<uint32_t>(d.hierarchyType);
+    if (name == "Hints") return static_cast<uint32_t>(d.hints);
+    if (name == "Texture type") return d.textureFlags;
+    if (name == "Save header") return static_cast<uint32_t>(d.saveHeader);
+    return static_cast<uint32_t>(d.saveAnimation);
+}
+
+// Sets v.fault and v.why for a value the key holds; v.use and v.shown are
+// the default's.
+void Judge(const ValueRule& rule, const ExportOptions& loaded, StoredValue& v) {
+    const bool text = rule.kind == Kind::Factor || rule.kind == Kind::Ext;
+    const bool number = v.type == host::REG_DWORD && v.data.size() == 4;
+    if (text ? v.type != host::REG_SZ : !number) {
+        v.fault = StoredFault::WrongType;
+        v.why = text ? "has the wrong type (a text is expected)" : "has the wrong type (a dword is expected)";
+        return;
+    }
+    if (rule.kind == Kind::List) {
+        const auto index = static_cast<int32_t>(DefaultNumber(loaded, rule.name));
+        if (index < 0 || index >= rule.count) {
+            v.fault = StoredFault::OutOfRange;
+            v.why = "is out of range (0 to " + std::to_string(rule.count - 1) + ")";
+        }
+    } else if (rule.kind == Kind::Factor) {
+        float shown = 0.0f;
+        const float f = loaded.scaleFactor;
+        if (!AcceptScaleFactor(FormatScaleFactor(f).c_str(), &shown)) {
+            v.fault = StoredFault::Refused;
+            v.why = !(f > 0.0f)      ? "is not a number above 0"
+                    : std::isinf(f) ? "is beyond the float range"
+                                    : "is below 0.00005, which the dialog shows as 0.0000";
+        }
+    } else if (rule.kind == Kind::Ext) {
+        // The command's own rule for an empty extension depends on whether it
+        // is in use, which the command's flags may change: it judges that itself.
+        const std::string& ext = loaded.extName;
+        if (ext.empty()) return;
+        if (!PlainExtension(ext)) {
+            v.fault = StoredFault::Refused;
+            v.why = "is not 1 to 3 ASCII letters or digits";
+        } else if (util::ToAsciiUpper(ext) != ext) {
+            // The dialog's box shows capitals for whatever letters are typed.
+            v.fault = StoredFault::LowerCase;
+            v.why = "is in small letters";
+            v.shown = util::ToAsciiUpper(ext);
+        }
+    }
+}
+
+}  // namespace
+
 StoredOptions ReadStoredOptions(host::Registry* registry) {
     StoredOptions stored;
     std::unique_ptr<host::RegistryKey> key = registry ? registry->OpenKey(kOptionsKey) : nullptr;
-    Load(key.get(), stored.options, &stored.scaleFactorText);
+    Load(key.get(), stored.options);
+    stored.keyFound = key != nullptr;
+    const ExportOptions defaults;
+    for (const ValueRule& rule : kRules) {
+        StoredValue v;
+        v.name = rule.name;
+        if (rule.kind == Kind::Factor) {
+            v.shown = FormatScaleFactor(defaults.scaleFactor);
+        } else if (rule.kind == Kind::Ext) {
+            v.shown = defaults.extName;
+        } else {
+            v.use = DefaultNumber(defaults, rule.name);
+            v.shown = std::to_string(v.use);
+            if (rule.kind == Kind::List) v.shown += std::string(" (") + rule.items[v.use] + ")";
+        }
+        char buf[kTextValueSize];
+        uint32_t size = sizeof buf;
+        v.found = key && key->QueryValue(rule.name, &v.type, buf, &size) && size <= sizeof buf;
+        if (v.found) {
+            v.data.assign(buf, size);
+            Judge(rule, stored.options, v);
+        }
+        stored.values.push_back(std::move(v));
+    }
     if (key) key->Close();
-    float shown = 0.0f;
-    stored.scaleFactorRefused =
-        !AcceptScaleFactor(FormatScaleFactor(stored.options.scaleFactor).c_str(), &shown);
-    stored.extNameRefused = !AcceptExtension(stored.options.extName.c_str());
     return stored;
 }
 

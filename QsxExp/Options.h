@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "host/Registry.h"
 
@@ -23,6 +25,12 @@ enum HierarchyType : int32_t {
     HIER_FLAT_MULTIPLE = 2,
     HIER_SEPARATE = 3,
 };
+
+// The items of the dialog's lists; a stored index is one of these places.
+inline constexpr const char* kScaleTypes[] = {"Scale to", "Scale by"};
+inline constexpr const char* kHierarchyTypes[] = {"Preserve hierarchy", "Flat (single clump)",
+                                                  "Flat (multiple clumps)", "Separate clumps"};
+inline constexpr const char* kHintTypes[] = {"None", "Hidden surface", "Editable"};
 
 struct ExportOptions {
     float scaleFactor = 1.0f;
@@ -51,15 +59,40 @@ bool SaveOptions(host::Registry* registry, const ExportOptions& options);
 bool AcceptScaleFactor(const char* text, float* factor);
 // An extension of at most 3 characters, whether or not it is in use.
 bool AcceptExtension(const char* text);
+// An extension every file system and the script's texture names take as it
+// is: 1 to 3 ASCII letters or digits. Stricter than AcceptExtension: the
+// command asks it of an extension it is given or finds stored.
+bool PlainExtension(std::string_view text);
 
-// The stored options as LoadOptions gives them, and which of the stored
-// values OK would refuse once the dialog shows them: a scale factor shown as
-// FormatScaleFactor prints it and read back, an extension as it is.
+// What is wrong with one stored value, beyond what LoadOptions checks.
+enum class StoredFault {
+    None,
+    WrongType,   // a text where a dword belongs, or the reverse
+    OutOfRange,  // a list index outside its list
+    Refused,     // a value OK would refuse, or one the command's rules refuse
+    LowerCase,   // an extension in small letters; used in capitals
+};
+
+// One of the nine values as the key holds it, and how it is judged.
+struct StoredValue {
+    const char* name = "";
+    bool found = false;  // the key holds it (in any form the store can read)
+    uint32_t type = 0;   // as stored
+    std::string data;    // as stored, whole
+    StoredFault fault = StoredFault::None;
+    std::string why;     // the fault in words, "" for None
+    uint32_t use = 0;    // the number a faulty value gives way to
+    std::string shown;   // how the dialog shows what the value gives way to
+};
+
+// The stored options as LoadOptions gives them, and each stored value judged:
+// its type, a list index against its list, a scale factor as OK would judge it
+// once the dialog shows it (FormatScaleFactor, read back), an extension by
+// PlainExtension. Values come in the order LoadOptions reads them.
 struct StoredOptions {
     ExportOptions options;
-    std::string scaleFactorText;  // the stored text the factor was read from, "" when none was
-    bool scaleFactorRefused = false;
-    bool extNameRefused = false;
+    bool keyFound = false;
+    std::vector<StoredValue> values;
 };
 StoredOptions ReadStoredOptions(host::Registry* registry);
 

@@ -52,11 +52,6 @@ const host::DialogTemplate kTemplate = {
     kControls,   static_cast<int>(sizeof(kControls) / sizeof(kControls[0])), nullptr,
 };
 
-const char* const kScaleTypes[] = {"Scale to", "Scale by"};
-const char* const kHierarchyTypes[] = {"Preserve hierarchy", "Flat (single clump)", "Flat (multiple clumps)",
-                                       "Separate clumps"};
-const char* const kHintTypes[] = {"None", "Hidden surface", "Editable"};
-
 template <size_t N>
 void FillList(host::DialogWindow* dialog, int id, const char* const (&items)[N]) {
     for (size_t i = 0; i < N; ++i) dialog->InsertString(id, static_cast<int>(i), items[i]);

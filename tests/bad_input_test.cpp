@@ -1137,10 +1137,10 @@ TEST_F(CommandTest, CommandLineFormsAndRefusedValues) {
     const std::string scenePath = Scene("two.json", scene), gltfPath = Scene("tri.gltf", gltfText);
     const std::string noOutput = "qsxexport: OUTPUT is an empty path (see --help)";
     const std::string badStore = SettingsFile("\"Scale factor\"=\"-5\"\r\n\"Ext Name\"=\"TOOLONG\"\r\n");
-    const std::string badScale = "qsxexport: @SETTINGS: stored \"Scale factor\" '-5' is not a number above 0; "
+    const std::string badScale = "qsxexport: @SETTINGS: stored \"Scale factor\" \"-5\" is not a number above 0; "
                                  "the default 1.0000 is used";
-    const std::string badExt = "qsxexport: @SETTINGS: stored \"Ext Name\" 'TOOLONG' is longer than 3 characters; "
-                               "the default BMP is used";
+    const std::string badExt = "qsxexport: @SETTINGS: stored \"Ext Name\" \"TOOLONG\" is not 1 to 3 ASCII letters or "
+                               "digits; the default BMP is used";
     const struct {
         const char* name;
         std::vector<std::string> args;  // after --batch --no-animation
@@ -1250,6 +1250,86 @@ TEST_F(CommandTest, CommandLineFormsAndRefusedValues) {
         std::set<std::string> names;
         for (const auto& [name, text] : Snapshot(out_)) names.insert(name);
         EXPECT_EQ(names, std::set<std::string>(c.written.begin(), c.written.end()));
+    }
+}
+
+// Each stored value a batch run cannot take says so once, naming the file, the
+// value as stored, what is wrong and what is used instead; the run goes on as
+// it would with that value's default (textures named with the extension used).
+TEST_F(CommandTest, StoredValuesAreJudgedAndNamed) {
+    const std::string scene = Scene("t.json", "{\"qsxScene\":1,\"maps\":[{\"class\":\"bitmap\",\"file\":\"crate.tga\"}],"
+                                              "\"materials\":[{\"class\":\"standard\",\"diffuseMap\":{\"enabled\":true,"
+                                              "\"map\":0}}],\"nodes\":[" + NodeJson("\"A\"", ",\"material\":0") + "]}");
+    const std::string key = "[HKEY_CURRENT_USER\\Software\\Dunmarrow\\Quorvantis 3dsMax Exporter]";
+    const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n";
+    const std::string over = "\"Texture type\"=dword:00000011\r\n\"Ext Name\"=";  // extensions replaced
+    const auto utf16be = [](const std::string& ascii) {
+        std::string out = "\xFE\xFF";
+        for (const char c : ascii) out += {'\0', c};
+        return out;
+    };
+    const std::string dflt = "; the default ", notValue = " is not found among the exporter's values";
+    const std::string notPlain = " is not 1 to 3 ASCII letters or digits; the default BMP is used";
+    const struct {
+        std::string settings;
+        std::vector<std::string> args;
+        std::string note;  // after "qsxexport: FILE: ", "" for none
+        std::string texture = "crate.tga";
+    } cases[] = {
+        {SettingsFile("\"Hierarchy type\"=dword:00000009\r\n"), {},
+         "stored \"Hierarchy type\" dword:00000009 is out of range (0 to 3)" + dflt + "0 (Preserve hierarchy) is used"},
+        {SettingsFile("\"Hierarchy type\"=dword:00000009\r\n"), {"--hierarchy", "preserve"}, ""},
+        {SettingsFile("\"Hints\"=dword:ffffffff\r\n"), {},
+         "stored \"Hints\" dword:ffffffff is out of range (0 to 2)" + dflt + "0 (None) is used"},
+        {SettingsFile("\"Scale type\"=dword:00000005\r\n"), {},
+         "stored \"Scale type\" dword:00000005 is out of range (0 to 1)" + dflt + "1 (Scale by) is used"},
+        {SettingsFile("\"Centre\"=dword:000000000\r\n"), {},
+         "stored \"Centre\" dword:000000000 cannot be read (dword: takes 8 hexadecimal digits; a text is in quotes)" +
+             dflt + "1 is used"},
+        {SettingsFile("\"Centre\"=\"0\"\r\n"), {}, "stored \"Centre\" \"0\" has the wrong type (a dword is expected)" +
+                                                       dflt + "1 is used"},
+        {utf16be(head + key + "\r\n\"Hints\"=dword:00000007\r\n"), {},
+         "stored \"Hints\" dword:00000007 is out of range (0 to 2)" + dflt + "0 (None) is used"},
+        {"Windows Registry Editor Version 5.00\r\r" + key + "\r\"Hints\"=dword:00000003\r", {},
+         "stored \"Hints\" dword:00000003 is out of range (0 to 2)" + dflt + "0 (None) is used"},
+        {SettingsFile("\"Hierachy type\"=dword:00000001\r\n"), {},
+         "stored \"Hierachy type\" dword:00000001" + notValue + " (is it \"Hierarchy type\"?)" + dflt +
+             "0 (Preserve hierarchy) is used"},
+        {SettingsFile("\"Colour\"=\"\x1b]0;x\x07\"\r\n"), {},
+         "stored \"Colour\" \"\\x1b]0;x\\x07\"" + notValue + "; it is ignored"},
+        {head + "[HKEY_CURRENT_USER\\Software\\Dunmarrow\\Quorvantis Exporter]\r\n\"Hints\"=dword:00000001\r\n", {},
+         "holds no key " + key + " (it has [HKEY_CURRENT_USER\\Software\\Dunmarrow\\Quorvantis Exporter]); "
+                                 "the defaults are used"},
+        {std::string("W\0i\0n\0", 6), {}, "holds no key " + key + " (it is not text in UTF-8, nor in UTF-16 with a "
+                                                                  "byte-order mark); the defaults are used"},
+        {SettingsFile(over + "\"\xC3\x84\xC3\x96\"\r\n"), {}, "stored \"Ext Name\" \"\\xc3\\x84\\xc3\\x96\"" + notPlain,
+         "crate.BMP"},
+        {SettingsFile(over + "\"a\\\"b\"\r\n"), {}, "stored \"Ext Name\" \"a\\\"b\"" + notPlain, "crate.BMP"},
+        {SettingsFile(over + "\"\xC4\xD6\"\r\n"), {}, "stored \"Ext Name\" \"\\xc4\\xd6\"" + notPlain, "crate.BMP"},
+        {SettingsFile(over + "\"png\"\r\n"), {},
+         "stored \"Ext Name\" \"png\" is in small letters; PNG is used, as the dialog's box turns typed letters into "
+         "capitals",
+         "crate.PNG"},
+        {SettingsFile("\"Scale factor\"=dword:00000002\r\n"), {},
+         "stored \"Scale factor\" dword:00000002 has the wrong type (a text is expected)" + dflt + "1.0000 is used"},
+    };
+    fs::create_directories(fs::path(SettingsPath(home_)).parent_path());
+    fs::remove(SettingsPath(home_));
+    ASSERT_EQ(RunCommand({"--batch", scene, out_ + "/base.QSX"}, home_).status, 0);
+    const std::string base = ReadFile(out_ + "/base.QSX");
+    ASSERT_NE(base.find("Texture crate.tga\r\n"), std::string::npos) << base;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.note);
+        WriteFile(SettingsPath(home_), c.settings);
+        std::vector<std::string> args = {"--batch"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {scene, out_ + "/a.QSX"});
+        const Outcome o = RunCommand(args, home_);
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.err, c.note.empty() ? "" : "qsxexport: " + SettingsPath(home_) + ": " + c.note + "\n");
+        std::string want = base;
+        want.replace(want.find("crate.tga"), 9, c.texture);
+        EXPECT_EQ(ReadFile(out_ + "/a.QSX"), want);
     }
 }
 

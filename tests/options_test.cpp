@@ -301,9 +301,10 @@ TEST(Options, StoredValuesOkWouldRefuse) {
         mem.PutText("Scale factor", c.scale);
         mem.PutText("Ext Name", c.ext);
         const qsx::StoredOptions stored = qsx::ReadStoredOptions(&mem);
-        EXPECT_EQ(stored.scaleFactorRefused, c.scaleRefused) << c.scale;
-        EXPECT_EQ(stored.extNameRefused, c.extRefused) << c.ext;
-        EXPECT_EQ(stored.scaleFactorText, c.scale);
+        ASSERT_EQ(stored.values.size(), 9u);
+        EXPECT_EQ(stored.values[1].fault != qsx::StoredFault::None, c.scaleRefused) << c.scale;
+        EXPECT_EQ(stored.values[6].fault != qsx::StoredFault::None, c.extRefused) << c.ext;
+        EXPECT_EQ(stored.values[1].data, c.scale + std::string(1, '\0'));
         EXPECT_EQ(stored.options.extName, c.ext);
     }
 }

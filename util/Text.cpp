@@ -18,6 +18,25 @@ std::string ToAsciiUpper(std::string_view s) {
     return out;
 }
 
+std::string EscapeBytes(std::string_view s, bool quoted) {
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (quoted && (c == '"' || c == '\\')) {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20 || u >= 0x7F) {
+            out += "\\x";
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)

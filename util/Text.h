@@ -13,6 +13,10 @@ constexpr char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<ch
 
 std::string ToAsciiLower(std::string_view s);
 std::string ToAsciiUpper(std::string_view s);
+// Bytes as a message may show them: control bytes and those outside ASCII as
+// \xNN (lower-case hex) and, for a text shown in quotes, '"' and '\\' after a
+// backslash; nothing else changes.
+std::string EscapeBytes(std::string_view s, bool quoted = true);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 bool EndsWithNoCase(std::string_view s, std::string_view suffix);

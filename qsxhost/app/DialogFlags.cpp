@@ -2,10 +2,13 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <initializer_list>
 
 #include "QsxExp/Options.h"
 #include "QsxExp/resource.h"
+#include "qsxhost/settings/StoreContents.h"
+#include "util/Text.h"
 
 namespace qsxhost {
 namespace {
@@ -71,10 +74,7 @@ std::string FactorRefusal(const std::string& argument) {
 // A file extension any file system and the script's texture names take as it
 // is: one the dialog takes, not empty, of letters and digits only.
 std::string ExtRefusal(const std::string& argument) {
-    bool plain = !argument.empty() && qsx::AcceptExtension(argument.c_str());
-    for (const char c : argument)
-        plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'));
-    return plain ? "" : "'" + argument + "' is not 1 to 3 letters or digits";
+    return qsx::PlainExtension(argument) ? "" : "'" + argument + "' is not 1 to 3 letters or digits";
 }
 
 constexpr auto kCheck = ControlEdit::Check;
@@ -211,21 +211,94 @@ int EditedValue(const std::vector<ControlEdit>& edits, int id) {
 
 }  // namespace
 
+namespace {
+
+// The controls that show a stored value, by the value's name.
+std::vector<int> ControlsOf(std::string_view name) {
+    if (name == "Centre") return {IDC_CENTRE};
+    if (name == "Scale factor") return {IDC_SCALEFACTOR};
+    if (name == "Scale type") return {IDC_SCALETYPE};
+    if (name == "Hierarchy type") return {IDC_HIERARCHY};
+    if (name == "Hints") return {IDC_HINTS};
+    if (name == "Texture type") return {IDC_SHOWTEXTURES, IDC_LIT, IDC_FORESHORTEN, IDC_FILTER, IDC_OVERRIDEEXT};
+    if (name == "Ext Name") return {IDC_EXTNAME};
+    if (name == "Save header") return {IDC_SAVEHEADER};
+    if (name == "Save animation") return {IDC_SAVEANIMATION};
+    return {};
+}
+
+// The edits that put v.use (v.shown for a text) in the value's controls.
+void EditsFor(const qsx::StoredValue& v, std::vector<ControlEdit>& fixes) {
+    static const std::pair<int, uint32_t> kBits[] = {{IDC_SHOWTEXTURES, qsx::TEX_SHOW}, {IDC_LIT, qsx::TEX_LIT},
+                                                     {IDC_FORESHORTEN, qsx::TEX_FORESHORTEN}, {IDC_FILTER, qsx::TEX_FILTER},
+                                                     {IDC_OVERRIDEEXT, qsx::TEX_OVERRIDE_EXT}};
+    const std::string_view name = v.name;
+    const int id = ControlsOf(name).front();
+    if (name == "Scale factor" || name == "Ext Name") {
+        fixes.push_back({ControlEdit::Text, id, 0, v.shown});
+    } else if (name == "Texture type") {
+        for (const auto& [bit, mask] : kBits) fixes.push_back({ControlEdit::Check, bit, (v.use & mask) ? 1 : 0, {}});
+    } else if (name == "Scale type" || name == "Hierarchy type" || name == "Hints") {
+        fixes.push_back({ControlEdit::Select, id, static_cast<int>(v.use), {}});
+    } else {
+        fixes.push_back({ControlEdit::Check, id, v.use != 0 ? 1 : 0, {}});
+    }
+}
+
+// A value as a settings file writes it.
+std::string Shown(const qsx::StoredValue& v) {
+    if (v.type == host::REG_DWORD && v.data.size() == 4) {
+        char buf[16];
+        const auto b = [&](int i) { return uint32_t(static_cast<unsigned char>(v.data[size_t(i)])); };
+        std::snprintf(buf, sizeof buf, "dword:%08x", b(0) | b(1) << 8 | b(2) << 16 | b(3) << 24);
+        return buf;
+    }
+    std::string_view text = v.data;
+    if (v.type == host::REG_SZ) text = text.substr(0, text.find('\0'));
+    std::string shown(1, '"');
+    shown += qsx::util::EscapeBytes(text);
+    shown += '"';
+    return shown;
+}
+
+// Names one edit apart (a letter left out, added, changed or two swapped),
+// without regard to letter case.
+bool Misspelt(std::string_view a, std::string_view b) {
+    if (a.size() > b.size()) std::swap(a, b);
+    if (b.size() - a.size() > 1) return false;
+    size_t i = 0;
+    while (i < a.size() && qsx::util::AsciiLower(a[i]) == qsx::util::AsciiLower(b[i])) ++i;
+    const auto same = [](std::string_view x, std::string_view y) { return qsx::util::EqualsNoCase(x, y); };
+    if (a.size() < b.size()) return same(a.substr(i), b.substr(i + 1));
+    if (i + 1 < a.size() && same(a.substr(i, 1), b.substr(i + 1, 1)) && same(a.substr(i + 1, 1), b.substr(i, 1)) &&
+        same(a.substr(i + 2), b.substr(i + 2)))
+        return true;
+    return i == a.size() || same(a.substr(i + 1), b.substr(i + 1));
+}
+
+}  // namespace
+
 std::vector<std::string> ReplaceRefusedStoredValues(host::Registry& registry, std::vector<ControlEdit>& edits) {
     std::vector<std::string> notes;
     const qsx::StoredOptions stored = qsx::ReadStoredOptions(&registry);
     const qsx::ExportOptions defaults;
     std::vector<ControlEdit> fixes;
+    // A value every control of which a flag sets is not the run's to judge.
+    const auto set = [&](std::string_view name) {
+        bool all = true;
+        for (const int id : ControlsOf(name)) all = all && Edited(edits, id);
+        return all;
+    };
+    const auto used = [](const qsx::StoredValue& v) {
+        return v.fault == qsx::StoredFault::LowerCase
+                   ? v.shown + " is used, as the dialog's box turns typed letters into capitals"
+                   : "the default " + v.shown + " is used";
+    };
 
-    if (!Edited(edits, IDC_SCALEFACTOR) && stored.scaleFactorRefused) {
-        const float loaded = stored.options.scaleFactor;
-        const std::string why = !(loaded > 0.0f)      ? "is not a number above 0"
-                                : std::isinf(loaded) ? "is beyond the float range"
-                                                     : "is below 0.00005, which the dialog shows as 0.0000";
-        const std::string fallback = qsx::FormatScaleFactor(defaults.scaleFactor);
-        notes.push_back("stored \"Scale factor\" '" + stored.scaleFactorText + "' " + why + "; the default " +
-                        fallback + " is used");
-        fixes.push_back({ControlEdit::Text, IDC_SCALEFACTOR, 0, fallback});
+    for (const qsx::StoredValue& v : stored.values) {
+        if (v.fault == qsx::StoredFault::None || set(v.name)) continue;
+        notes.push_back("stored \"" + std::string(v.name) + "\" " + Shown(v) + " " + v.why + "; " + used(v));
+        EditsFor(v, fixes);
     }
 
     if (!Edited(edits, IDC_EXTNAME)) {
@@ -234,15 +307,48 @@ std::vector<std::string> ReplaceRefusedStoredValues(host::Registry& registry, st
         if (const int ticked = EditedValue(edits, IDC_OVERRIDEEXT); ticked >= 0) overridden = ticked == host::BST_CHECKED;
         // The dialog takes an empty extension; the command, as its --ext
         // does, refuses one that replaces the texture files' own.
-        std::string why;
-        if (stored.extNameRefused)
-            why = "is longer than 3 characters";
-        else if (ext.empty() && overridden)
-            why = "is empty, and texture file extensions are replaced by it";
-        if (!why.empty()) {
-            notes.push_back("stored \"Ext Name\" '" + ext + "' " + why + "; the default " + defaults.extName +
-                            " is used");
+        if (ext.empty() && overridden) {
+            notes.push_back("stored \"Ext Name\" \"\" is empty, and texture file extensions are replaced by it; "
+                            "the default " + defaults.extName + " is used");
             fixes.push_back({ControlEdit::Text, IDC_EXTNAME, 0, defaults.extName});
+        }
+    }
+
+    // What the store holds that the exporter never sees: values it cannot
+    // read (they give way to their defaults) and names it does not ask for.
+    if (const auto* described = dynamic_cast<const DescribedStore*>(&registry)) {
+        const KeyContents contents = described->Contents(qsx::kOptionsKey);
+        if (contents.read && !contents.keyFound) {
+            std::string what = "holds no key [HKEY_CURRENT_USER\\" + std::string(qsx::kOptionsKey) + "]";
+            if (!contents.otherKey.empty())
+                what += " (it has [" + qsx::util::EscapeBytes(contents.otherKey, false) + "])";
+            else if (!contents.text)
+                what += " (it is not text in UTF-8, nor in UTF-16 with a byte-order mark)";
+            notes.push_back(what + "; the defaults are used");
+        }
+        std::vector<std::string> told;
+        for (const KeyContents::Line& line : contents.lines) {
+            const qsx::StoredValue* value = nullptr;
+            const qsx::StoredValue* meant = nullptr;
+            for (const qsx::StoredValue& v : stored.values) {
+                if (qsx::util::EqualsNoCase(v.name, line.name)) value = &v;
+                if (!v.found && Misspelt(v.name, line.name)) meant = &v;
+            }
+            bool again = false;
+            for (const std::string& t : told) again = again || qsx::util::EqualsNoCase(t, line.name);
+            if (again || (value && (value->found || line.readable))) continue;
+            const qsx::StoredValue* standsFor = value ? value : meant;
+            if (standsFor && set(standsFor->name)) continue;
+            told.push_back(line.name);
+            std::string note = "stored \"" + qsx::util::EscapeBytes(line.name) + "\" " +
+                               qsx::util::EscapeBytes(line.data, false);
+            if (value)
+                note += " cannot be read (dword: takes 8 hexadecimal digits; a text is in quotes)";
+            else
+                note += std::string(" is not found among the exporter's values") +
+                        (meant ? " (is it \"" + std::string(meant->name) + "\"?)" : "");
+            note += standsFor ? "; the default " + standsFor->shown + " is used" : "; it is ignored";
+            notes.push_back(std::move(note));
         }
     }
     // Before the flags' edits, as if the stored value had been the default.

@@ -26,13 +26,15 @@ FlagMatch TakeDialogFlag(std::string_view flag, const std::function<bool(std::st
 // by TakeDialogFlag), or "" when no flag sets that control.
 std::string_view FlagThatSet(const std::vector<ControlEdit>& edits, int id);
 
-// Stored options that the dialog's OK would refuse (as the exporter's options
-// code tells), which would make every batch run fail: a scale factor it reads
-// as 0 or less (or shows as 0.0000 or inf), an extension longer than 3
-// characters; and, by the command's own rule, an empty extension while the
-// extension is overridden. Each one that no edit sets gets an edit that puts
-// its default in the dialog, and one message (without the file's name) saying
-// what was stored and what is used instead.
+// Stored values a batch run cannot take, as the exporter's options code judges
+// them (wrong type, a list index out of range, a scale factor OK would refuse,
+// an extension outside the --ext rule or in small letters), and by the
+// command's own rule an empty extension while the extension is overridden;
+// where the store can list its key (DescribedStore), also lines it cannot
+// read, names the exporter does not read and a missing key. Each one that no
+// flag's edits set gets edits that put what is used instead in the dialog, and
+// one message (without the file's name) naming the value as stored, what is
+// wrong and what is used.
 std::vector<std::string> ReplaceRefusedStoredValues(host::Registry& registry, std::vector<ControlEdit>& edits);
 
 }  // namespace qsxhost

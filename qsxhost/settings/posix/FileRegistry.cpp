@@ -88,6 +88,8 @@ struct Entry {
     bool readable = false;  // a REG_DWORD or REG_SZ in a form understood here
     bool hexForm = false;
     Value value;
+    std::string written;  // the data as written after '='
+
 };
 
 struct Section {
@@ -159,6 +161,7 @@ Entry ParseEntry(std::string_view line) {
     e.named = true;
     e.value.name = std::move(name);
     std::string_view data = s.substr(pos);
+    e.written = data;
     if (StartsWithNoCase(data, "dword:")) {
         uint32_t v = 0;
         if (!ParseDword(data.substr(6), v)) return e;
@@ -183,9 +186,11 @@ Entry ParseEntry(std::string_view line) {
 // values up); blank lines and anything before the first key are not kept.
 Document Parse(std::string_view text) {
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    // Lines end in LF or CR LF; a file without any LF is one whose lines end in CR alone.
+    const char end = text.find('\n') == std::string_view::npos ? '\r' : '\n';
     std::vector<std::string_view> lines;
     while (!text.empty()) {
-        size_t nl = text.find('\n');
+        size_t nl = text.find(end);
         std::string_view line = text.substr(0, nl);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         lines.push_back(line);
@@ -373,13 +378,16 @@ void AppendUtf8(std::string& out, uint32_t c) {
 }
 
 // The registry editor exports in UTF-16 (little-endian, with a byte-order
-// mark); such a file is read as the same text in UTF-8. A lone surrogate or an
-// odd last byte becomes U+FFFD, so that the rest of the file still reads.
-std::string Utf16LeToUtf8(std::string_view in) {
+// mark); such a file, or one in big-endian UTF-16 with its mark, is read as
+// the same text in UTF-8. A lone surrogate or an odd last byte becomes
+// U+FFFD, so that the rest of the file still reads.
+std::string Utf16ToUtf8(std::string_view in, bool bigEndian) {
     std::string out;
     out.reserve(in.size() / 2);
+    const size_t high = bigEndian ? 0 : 1;
     auto unit = [&](size_t i) {
-        return static_cast<uint32_t>(static_cast<unsigned char>(in[i]) | static_cast<unsigned char>(in[i + 1]) << 8);
+        return static_cast<uint32_t>(static_cast<unsigned char>(in[i + 1 - high]) |
+                                     static_cast<unsigned char>(in[i + high]) << 8);
     };
     size_t i = 0;
     for (; i + 1 < in.size(); i += 2) {
@@ -401,7 +409,9 @@ ReadState ReadSettingsFile(const std::string& path, std::string& out, std::strin
     const ReadState state = ReadWholeFile(path, out, kMaxFileSize, &why);
     if (state == ReadState::Failed) error = "cannot read " + path + ": " + why;
     if (state == ReadState::Read && out.size() >= 2 && out[0] == '\xFF' && out[1] == '\xFE')
-        out = Utf16LeToUtf8(std::string_view(out).substr(2));
+        out = Utf16ToUtf8(std::string_view(out).substr(2), false);
+    else if (state == ReadState::Read && out.size() >= 2 && out[0] == '\xFE' && out[1] == '\xFF')
+        out = Utf16ToUtf8(std::string_view(out).substr(2), true);
     return state;
 }
 
@@ -614,6 +624,25 @@ std::unique_ptr<host::RegistryKey> FileRegistry::OpenKey(const char* path) {
     Document doc = Parse(text);
     if (!KeyExists(doc, key)) return nullptr;
     return std::make_unique<SnapshotKey>(ValuesOf(doc, key));
+}
+
+KeyContents FileRegistry::Contents(const char* path) const {
+    const std::string key = NormaliseKeyPath(path ? path : "");
+    KeyContents contents;
+    std::string text;
+    std::string error;
+    if (ReadSettingsFile(shared_->path, text, error) != ReadState::Read) return contents;
+    contents.read = true;
+    contents.text = text.find('\0') == std::string::npos;
+    const Document doc = Parse(text);
+    contents.keyFound = KeyExists(doc, key);
+    if (!contents.keyFound && !doc.sections.empty()) contents.otherKey = doc.sections.front().path;
+    for (const Section& s : doc.sections) {
+        if (!EqualsNoCase(s.path, key)) continue;
+        for (const Entry& e : s.entries)
+            if (e.named) contents.lines.push_back({e.value.name, e.written, e.readable});
+    }
+    return contents;
 }
 
 void FileRegistry::SetReadOnly(bool readOnly) { shared_->readOnly = readOnly; }

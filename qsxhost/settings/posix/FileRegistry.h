@@ -7,9 +7,10 @@
 //   "Name"=dword:0000002a
 //   "Other"="text with \\ and \" escaped"
 //
-// with CR LF line ends (LF alone is accepted when reading), in UTF-8; a file
-// in UTF-16 with a byte-order mark, as the registry editor saves one, is read
-// too (and written back in UTF-8 when saved). Key paths are
+// with CR LF line ends (LF alone, or CR alone in a file without any LF, is
+// accepted when reading), in UTF-8; a file in UTF-16 with a byte-order mark,
+// as the registry editor saves one (little-endian) or other editors do
+// (big-endian), is read too (and written back in UTF-8 when saved). Key paths are
 // relative to HKEY_CURRENT_USER unless they name their root. Key paths and
 // value names compare without regard to ASCII letter case. Two value types are
 // understood: REG_DWORD (4 bytes, little-endian) and REG_SZ (the text and one
@@ -27,10 +28,11 @@
 #include <string>
 
 #include "host/Registry.h"
+#include "qsxhost/settings/StoreContents.h"
 
 namespace qsxhost {
 
-class FileRegistry : public host::Registry {
+class FileRegistry : public host::Registry, public DescribedStore {
 public:
     explicit FileRegistry(std::string filePath);
 
@@ -49,6 +51,9 @@ public:
 
     // When set, keys made by CreateKey accept values but their Close writes
     // nothing and answers true.
+    // The key's value lines as the file holds them now, readable or not.
+    KeyContents Contents(const char* path) const override;
+
     void SetReadOnly(bool readOnly);
     // What the latest failed operation could not do and why, naming the
     // file; empty when nothing has failed.
