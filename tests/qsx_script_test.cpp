@@ -217,7 +217,7 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
         {".QSX", "Triangle", "Triangle 1 2", "corner 3"},
         {".QSX", "Vertex", "Vertex  1.000000 nan  0.000000", "coordinate 2"},
         {".QSX", "Vertex", "Vertex  1.0  0.000000  0.000000", "coordinate 1"},
-        {".QSX", "Vertex", "Vertex  1.000000  0.000000  0.000000", "without UV among", 1},
+        {".QSX", "Vertex", "Vertex  1.000000  0.000000  0.000000", "without UV where the node's other Vertex lines have UV", 1},
         {".QSX", "Vertex", "Vertex  1.000000  0.000000  0.000000 UV  40.000000  1.000000", "from 0 to 32"},
         {".QSX", "Transform ", "Transform  1.000000", "number 2 of 16"},
         {".QSX", "TransformEnd", "", "without its"},
