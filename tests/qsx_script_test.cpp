@@ -209,20 +209,23 @@ struct Fault {
     const char* problem;
     int skip = 0;   // matching lines to pass over first
     int later = 0;  // the problem stands this many lines after the planted one
+    bool alone = false;  // the one problem of all three files: nothing follows from it
 };
 
 TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
     const Fault faults[] = {
         {".QSX", "Triangle", "Triangle 1 2 99", "not one of this node's vertices"},
         {".QSX", "Triangle", "Triangle 1 2", "corner 3"},
-        {".QSX", "Vertex", "Vertex  1.000000 nan  0.000000", "coordinate 2"},
+        {".QSX", "Vertex", "Vertex  1.000000 nan  0.000000", "coordinate 2", 0, 0, true},
+        {".QSX", "Vertex", "Vertex  1.000000  1.000000 \x1b[2J0.000000 UV  0.000000  1.000000", "control byte 0x1B at column 40", 0, 0, true},
         {".QSX", "Vertex", "Vertex  1.0  0.000000  0.000000", "coordinate 1"},
-        {".QSX", "Vertex", "Vertex  1.000000  0.000000  0.000000", "without UV where the node's other Vertex lines have UV", 1},
+        {".QSX", "Vertex", "Vertex  1.000000  0.000000  0.000000", "without UV where the node's other Vertex lines have UV", 0, 0, true},
         {".QSX", "Vertex", "Vertex  1.000000  0.000000  0.000000 UV  40.000000  1.000000", "from 0 to 32"},
         {".QSX", "Transform ", "Transform  1.000000", "number 2 of 16"},
         {".QSX", "TransformEnd", "", "without its"},
         {".QSX", "ClumpBegin", "", "Tag outside a node's clump"},
-        {".QSX", "Tag", "Tag 7", "tags rise by one", 1},
+        {".QSX", "Tag", "Tag 7", "Tag 7 where Tag 2 is expected", 1},
+        {".QSX", "Tag", "Tag one", "not a tag number", 0, 0, true},
         {".QSX", "Hints", "Hints HX", "not NULL, HS or HS Editable"},
         {".QSX", "LightSampling", "", "has no LightSampling line"},
         {".QSX", "Color", "Color 0.5 0.5 0.5", "'%4g'"},
@@ -231,14 +234,20 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
         {".QSX", "Texture", "Texture NULL #", "other than"},
         {".QSX", "TextureModes", "TextureModes Filter Lit", "in this order"},
         {".QSX", "TransformBegin", "    TransformBegin", "indented by"},
+        {".QSX", "Hints", " Hints NULL", "indented by 13 blanks, not 12", 0, 0, true},
+        {".QSX", "Texture NULL #", "Texture NULL # robot\x7f.png", "control byte 0x7F at column 33", 0, 0, true},
         {".QSX", "ModelEnd", "ModelEnd\r\nModelBegin", "text after ModelEnd", 0, 1},
         {".QSX", "ModelBegin", "\n", "LF alone"},
         {".QSX", "# Head", "", "'# NAME' comment", 0, 1},
         {".qsh", "#define TAG_Head", "#define TAG_Hat 2", "names tag 2"},
-        {".qsh", "#define TAG_Head", "#define TAG_Head 3", "tags rise by one"},
-        {".qsv", "Transform 2", "Transform 3  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "count from 1"},
+        {".qsh", "#define TAG_Head", "#define TAG_Head 3", "tag 3 where tag 2 is expected"},
+        {".qsh", "#define TAG_Body", "#define TAG_Body one", "is not a number", 0, 0, true},
+        {".qsv", "Transform 2", "Transform 3  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "Transform 3 where Transform 2 is expected"},
+        {".qsv", "Transform 1", "Transform x  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "not a node number", 0, 0, true},
+        {".qsv", "Transform 2", "", "frame 1 has 1 transform where 2 are expected", 1},
+        {".qsv", "Frame 0", "\xEF\xBB\xBF" "Frame 0", "byte-order mark", 0, 0, true},
         {".qsv", "Transform 1", "Transform 1  inf  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "number 1 of 12"},
-        {".qsv", "Frame 2", "Frame 3", "frames count from 0"},
+        {".qsv", "Frame 2", "Frame 3", "Frame 3 where Frame 2 is expected"},
     };
     const qsxhost::SceneRead read =
         qsxhost::ReadJsonScene({std::string(QSX_SOURCE_DIR) + "/examples/robot.json", nullptr, {}});
@@ -277,6 +286,69 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
         });
         EXPECT_TRUE(found) << f.at << " -> " << f.with << ": wanted '" << f.problem << "' at line " << line
                            << "; found " << (problems.empty() ? std::string("nothing") : problems.front());
+        if (f.alone && problems.size() > 1) ADD_FAILURE() << f.with << ": more than one problem, " << problems[1];
+    }
+}
+
+// Hostile names through the exporter and the checker: a line break is written
+// as a blank, so the script passes and reads back with the name mended; any
+// other control byte (NUL among them) goes into the script and the checker
+// names the line that holds it. Quotes and bytes that are not UTF-8 are no
+// problem of the script.
+TEST(QsxCheck, HostileNamesAreMendedOrReportedAtTheirLine) {
+    struct Case {
+        const char* what;
+        std::string node, map;
+        const char* problem;  // null: the script passes
+    };
+    const Case cases[] = {
+        {"line breaks in a node name", "a\r\nModelEnd\r\nb", "wood.tga", nullptr},
+        {"line breaks in a texture name", "Box", "a\r\nModelEnd\r\nb.tga", nullptr},
+        {"a lone LF and CR", "a\nb\rc", "x\ny.tga", nullptr},
+        {"quotes", "C\"q'", "\"it's\".tga", nullptr},
+        {"bytes that are not UTF-8", "\xC4\xD6\xFF", "\xE9t\xE9.tga", nullptr},
+        {"NUL in a node name", std::string("a\0b", 3), "wood.tga", "a NUL byte at column 8"},
+        {"NUL in a texture name", "Box", std::string("wo\0od.tga", 9), "a NUL byte at column 23"},
+        {"terminal title escape in a node name", "a\x1b]0;owned\x07", "wood.tga", "control byte 0x1B at column 8 (2 control bytes"},
+        {"screen clearing escape in a texture name", "Box", "\x1b[2Jwood.tga", "control byte 0x1B at column 21"},
+        {"tab and DEL", "a\tb\x7f", "wood.tga", "control byte 0x09 at column 8 (2 control bytes"},
+    };
+    for (const Case& c : cases) {
+        fake::Host h;
+        fake::Node* n = h.root.Add(c.node);
+        fake::Fan(n->MakeMesh(), 3);
+        n->object->mesh.tVerts = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+        n->object->mesh.tvFaces = {T(0, 1, 2)};
+        fake::Texmap map;
+        map.file = c.map;
+        fake::Mtl mtl;
+        mtl.diffuseMap = {true, &map};
+        n->mtl = &mtl;
+        h.preset.textureFlags = qsx::TEX_SHOW;
+        h.preset.saveHeader = 1;
+        fake::Run r;
+        ASSERT_EQ(r.Export(h), 1) << c.what;
+        const auto problems = CheckExport(r.fs.files);
+        if (!c.problem) {
+            EXPECT_TRUE(problems.empty()) << c.what << ": " << problems.front();
+            Script s;
+            Problems p;
+            ReadScript(r.File("out/scene.QSX"), &s, &p);
+            std::string node = c.node, file = c.map;
+            for (std::string* t : {&node, &file}) std::replace_if(t->begin(), t->end(), [](char ch) { return ch == '\r' || ch == '\n'; }, ' ');
+            ASSERT_EQ(s.nodes.size(), 1u) << c.what;
+            EXPECT_EQ(s.nodes[0].name, node) << c.what;
+            EXPECT_EQ(s.textures, std::vector<std::string>{file}) << c.what;
+            continue;
+        }
+        // The one line that holds the name.
+        const auto lines = fake::Lines(r.File("out/scene.QSX"));
+        const std::string& name = c.node == "Box" ? c.map : c.node;
+        const auto at = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(name) != std::string::npos; });
+        ASSERT_NE(at, lines.end()) << c.what;
+        const std::string want = "out/scene.QSX:" + std::to_string(at - lines.begin() + 1) + ": the line holds " + c.problem;
+        ASSERT_EQ(problems.size(), 1u) << c.what << ": " << (problems.empty() ? "none" : problems.back());
+        EXPECT_EQ(problems[0].compare(0, want.size(), want), 0) << c.what << ": " << problems[0];
     }
 }
 
