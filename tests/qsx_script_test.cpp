@@ -210,6 +210,7 @@ struct Fault {
     int skip = 0;   // matching lines to pass over first
     int later = 0;  // the problem stands this many lines after the planted one
     bool alone = false;  // the one problem of all three files: nothing follows from it
+    const char* example = "robot";  // the example scene exported
 };
 
 TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
@@ -225,7 +226,7 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
         {".QSX", "TransformEnd", "", "without its"},
         {".QSX", "ClumpBegin", "", "Tag outside a node's clump"},
         {".QSX", "Tag", "Tag 7", "Tag 7 where Tag 2 is expected", 1},
-        {".QSX", "Tag", "Tag one", "not a tag number", 0, 0, true},
+        {".QSX", "Tag", "Tag two", "not a tag number", 1, 0, true, "full"},
         {".QSX", "Hints", "Hints HX", "not NULL, HS or HS Editable"},
         {".QSX", "LightSampling", "", "has no LightSampling line"},
         {".QSX", "Color", "Color 0.5 0.5 0.5", "'%4g'"},
@@ -243,24 +244,29 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
         {".qsh", "#define TAG_Head", "#define TAG_Head 3", "tag 3 where tag 2 is expected"},
         {".qsh", "#define TAG_Body", "#define TAG_Body one", "is not a number", 0, 0, true},
         {".qsv", "Transform 2", "Transform 3  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "Transform 3 where Transform 2 is expected"},
+        {".qsv", "Transform 1", "Transform 1\t 1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "control byte 0x09 at column 12", 0, 0, true},
         {".qsv", "Transform 1", "Transform x  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "not a node number", 0, 0, true},
         {".qsv", "Transform 2", "", "frame 1 has 1 transform where 2 are expected", 1},
         {".qsv", "Frame 0", "\xEF\xBB\xBF" "Frame 0", "byte-order mark", 0, 0, true},
         {".qsv", "Transform 1", "Transform 1  inf  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "number 1 of 12"},
         {".qsv", "Frame 2", "Frame 3", "Frame 3 where Frame 2 is expected"},
     };
-    const qsxhost::SceneRead read =
-        qsxhost::ReadJsonScene({std::string(QSX_SOURCE_DIR) + "/examples/robot.json", nullptr, {}});
-    ASSERT_TRUE(read.scene) << read.error;
-    SourceHost h;
-    h.scene = read.scene.get();
-    h.preset = Options(0, 0);
-    fake::Run r;
-    r.exporter.DoExport("out/robot.QSX", nullptr, &h, 0);
-    ASSERT_TRUE(CheckExport(r.fs.files).empty());
+    std::map<std::string, std::map<std::string, std::string>> exported;
+    for (const char* example : {"robot", "full"}) {
+        const qsxhost::SceneRead read = qsxhost::ReadJsonScene(
+            {std::string(QSX_SOURCE_DIR) + "/examples/" + example + ".json", nullptr, {}});
+        ASSERT_TRUE(read.scene) << read.error;
+        SourceHost h;
+        h.scene = read.scene.get();
+        h.preset = Options(0, 0);
+        fake::Run r;
+        r.exporter.DoExport(("out/" + std::string(example) + ".QSX").c_str(), nullptr, &h, 0);
+        ASSERT_TRUE(CheckExport(r.fs.files).empty()) << example;
+        exported[example] = r.fs.files;
+    }
     for (const Fault& f : faults) {
-        auto files = r.fs.files;
-        std::string& text = files.at(std::string("out/robot") + f.file);
+        auto files = exported.at(f.example);
+        std::string& text = files.at("out/" + std::string(f.example) + f.file);
         size_t pos = 0;
         int line = 1, skip = f.skip;
         for (;; ++line) {
