@@ -341,7 +341,8 @@ TEST(QsxCheck, HostileNamesAreMendedOrReportedAtTheirLine) {
             Problems p;
             ReadScript(r.File("out/scene.QSX"), &s, &p);
             std::string node = c.node, file = c.map;
-            for (std::string* t : {&node, &file}) std::replace_if(t->begin(), t->end(), [](char ch) { return ch == '\r' || ch == '\n'; }, ' ');
+            for (std::string* t : {&node, &file})
+                std::replace_if(t->begin(), t->end(), [](char ch) { return ch == '\r' || ch == '\n'; }, ' ');
             ASSERT_EQ(s.nodes.size(), 1u) << c.what;
             EXPECT_EQ(s.nodes[0].name, node) << c.what;
             EXPECT_EQ(s.textures, std::vector<std::string>{file}) << c.what;
@@ -350,9 +351,11 @@ TEST(QsxCheck, HostileNamesAreMendedOrReportedAtTheirLine) {
         // The one line that holds the name.
         const auto lines = fake::Lines(r.File("out/scene.QSX"));
         const std::string& name = c.node == "Box" ? c.map : c.node;
-        const auto at = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(name) != std::string::npos; });
+        const auto at = std::find_if(lines.begin(), lines.end(),
+                                     [&](const std::string& l) { return l.find(name) != std::string::npos; });
         ASSERT_NE(at, lines.end()) << c.what;
-        const std::string want = "out/scene.QSX:" + std::to_string(at - lines.begin() + 1) + ": the line holds " + c.problem;
+        const std::string want =
+            "out/scene.QSX:" + std::to_string(at - lines.begin() + 1) + ": the line holds " + c.problem;
         ASSERT_EQ(problems.size(), 1u) << c.what << ": " << (problems.empty() ? "none" : problems.back());
         EXPECT_EQ(problems[0].compare(0, want.size(), want), 0) << c.what << ": " << problems[0];
     }
