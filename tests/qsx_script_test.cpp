@@ -209,20 +209,24 @@ struct Fault {
     const char* problem;
     int skip = 0;   // matching lines to pass over first
     int later = 0;  // the problem stands this many lines after the planted one
+    bool alone = false;  // the one problem of all three files: nothing follows from it
+    const char* example = "robot";  // the example scene exported
 };
 
 TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
     const Fault faults[] = {
         {".QSX", "Triangle", "Triangle 1 2 99", "not one of this node's vertices"},
         {".QSX", "Triangle", "Triangle 1 2", "corner 3"},
-        {".QSX", "Vertex", "Vertex  1.000000 nan  0.000000", "coordinate 2"},
+        {".QSX", "Vertex", "Vertex  1.000000 nan  0.000000", "coordinate 2", 0, 0, true},
+        {".QSX", "Vertex", "Vertex  1.000000  1.000000 \x1b[2J0.000000 UV  0.000000  1.000000", "control byte 0x1B at column 40", 0, 0, true},
         {".QSX", "Vertex", "Vertex  1.0  0.000000  0.000000", "coordinate 1"},
-        {".QSX", "Vertex", "Vertex  1.000000  0.000000  0.000000", "without UV among", 1},
+        {".QSX", "Vertex", "Vertex  1.000000  0.000000  0.000000", "without UV where the node's other Vertex lines have UV", 0, 0, true},
         {".QSX", "Vertex", "Vertex  1.000000  0.000000  0.000000 UV  40.000000  1.000000", "from 0 to 32"},
         {".QSX", "Transform ", "Transform  1.000000", "number 2 of 16"},
         {".QSX", "TransformEnd", "", "without its"},
         {".QSX", "ClumpBegin", "", "Tag outside a node's clump"},
-        {".QSX", "Tag", "Tag 7", "tags rise by one", 1},
+        {".QSX", "Tag", "Tag 7", "Tag 7 where Tag 2 is expected", 1},
+        {".QSX", "Tag", "Tag two", "not a tag number", 1, 0, true, "full"},
         {".QSX", "Hints", "Hints HX", "not NULL, HS or HS Editable"},
         {".QSX", "LightSampling", "", "has no LightSampling line"},
         {".QSX", "Color", "Color 0.5 0.5 0.5", "'%4g'"},
@@ -235,23 +239,32 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
         {".QSX", "ModelBegin", "\n", "LF alone"},
         {".QSX", "# Head", "", "'# NAME' comment", 0, 1},
         {".qsh", "#define TAG_Head", "#define TAG_Hat 2", "names tag 2"},
-        {".qsh", "#define TAG_Head", "#define TAG_Head 3", "tags rise by one"},
-        {".qsv", "Transform 2", "Transform 3  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "count from 1"},
+        {".qsh", "#define TAG_Head", "#define TAG_Head 3", "tag 3 where tag 2 is expected"},
+        {".qsh", "#define TAG_Body", "#define TAG_Body one", "is not a number", 0, 0, true},
+        {".qsv", "Transform 2", "Transform 3  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "Transform 3 where Transform 2 is expected"},
+        {".qsv", "Transform 1", "Transform 1\t 1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "control byte 0x09 at column 12", 0, 0, true},
+        {".qsv", "Transform 1", "Transform x  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "not a node number", 0, 0, true},
+        {".qsv", "Transform 2", "", "frame 1 has 1 transform where 2 are expected", 1},
+        {".qsv", "Frame 0", "\xEF\xBB\xBF" "Frame 0", "byte-order mark", 0, 0, true},
         {".qsv", "Transform 1", "Transform 1  inf  0.000000  0.000000  0.000000  1.000000  0.000000  0.000000  0.000000  1.000000  0.000000  1.000000  0.000000", "number 1 of 12"},
-        {".qsv", "Frame 2", "Frame 3", "frames count from 0"},
+        {".qsv", "Frame 2", "Frame 3", "Frame 3 where Frame 2 is expected"},
     };
-    const qsxhost::SceneRead read =
-        qsxhost::ReadJsonScene({std::string(QSX_SOURCE_DIR) + "/examples/robot.json", nullptr, {}});
-    ASSERT_TRUE(read.scene) << read.error;
-    SourceHost h;
-    h.scene = read.scene.get();
-    h.preset = Options(0, 0);
-    fake::Run r;
-    r.exporter.DoExport("out/robot.QSX", nullptr, &h, 0);
-    ASSERT_TRUE(CheckExport(r.fs.files).empty());
+    std::map<std::string, std::map<std::string, std::string>> exported;
+    for (const char* example : {"robot", "full"}) {
+        const qsxhost::SceneRead read = qsxhost::ReadJsonScene(
+            {std::string(QSX_SOURCE_DIR) + "/examples/" + example + ".json", nullptr, {}});
+        ASSERT_TRUE(read.scene) << read.error;
+        SourceHost h;
+        h.scene = read.scene.get();
+        h.preset = Options(0, 0);
+        fake::Run r;
+        r.exporter.DoExport(("out/" + std::string(example) + ".QSX").c_str(), nullptr, &h, 0);
+        ASSERT_TRUE(CheckExport(r.fs.files).empty()) << example;
+        exported[example] = r.fs.files;
+    }
     for (const Fault& f : faults) {
-        auto files = r.fs.files;
-        std::string& text = files.at(std::string("out/robot") + f.file);
+        auto files = exported.at(f.example);
+        std::string& text = files.at("out/" + std::string(f.example) + f.file);
         size_t pos = 0;
         int line = 1, skip = f.skip;
         for (;; ++line) {
@@ -277,6 +290,40 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
         });
         EXPECT_TRUE(found) << f.at << " -> " << f.with << ": wanted '" << f.problem << "' at line " << line
                            << "; found " << (problems.empty() ? std::string("nothing") : problems.front());
+        if (f.alone && problems.size() > 1) ADD_FAILURE() << f.with << ": more than one problem, " << problems[1];
+    }
+}
+
+// Hostile names exported and checked: a CR or LF is written as a blank; any other
+// control byte is reported at its line (3 the node's name, 22 the Texture line).
+TEST(QsxCheck, HostileNamesAreMendedOrReportedAtTheirLine) {
+    const struct {
+        std::string node, map, problem;  // problem empty: the files pass
+    } cases[] = {
+        {"a\r\nModelEnd\r\nb\n", "a\r\nModelEnd\rb.tga", ""},
+        {"C\"q'\xC4\xD6\xFF", "\"it's\"\xE9.tga", ""},
+        {std::string("a\0b", 3), "wood.tga", "3: the line holds a NUL byte at column 8"},
+        {"Box", std::string("wo\0od.tga", 9), "22: the line holds a NUL byte at column 23"},
+        {"a\x1b]0;owned\x07", "wood.tga", "3: the line holds control byte 0x1B at column 8 (2 control bytes in the line)"},
+        {"Box", "\x1b[2Jwood.tga", "22: the line holds control byte 0x1B at column 21"},
+        {"a\tb\x7f", "wood.tga", "3: the line holds control byte 0x09 at column 8 (2 control bytes in the line)"},
+    };
+    for (const auto& c : cases) {
+        fake::Host h;
+        fake::Node* n = h.root.Add(c.node);
+        fake::Fan(n->MakeMesh(), 3);
+        fake::Texmap map;
+        map.file = c.map;
+        fake::Mtl mtl;
+        mtl.diffuseMap = {true, &map};
+        n->mtl = &mtl;
+        h.preset.saveHeader = 1;
+        fake::Run r;
+        ASSERT_EQ(r.Export(h), 1);
+        const auto problems = CheckExport(r.fs.files);
+        EXPECT_EQ(problems, c.problem.empty() ? std::vector<std::string>{}
+                                              : std::vector<std::string>{"out/scene.QSX:" + c.problem})
+            << c.node << " " << c.map;
     }
 }
 

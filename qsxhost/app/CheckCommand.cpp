@@ -31,8 +31,10 @@ void Print(const std::string& file, const Problems& problems) {
         }
     }
     if (problems.Count() > static_cast<int64_t>(problems.Listed().size()))
-        std::printf("%s: %lld more problems not listed\n", file.c_str(),
-                    static_cast<long long>(problems.Count() - static_cast<int64_t>(problems.Listed().size())));
+        std::printf("%s: %s not listed\n", file.c_str(),
+                    Count(problems.Count() - static_cast<int64_t>(problems.Listed().size()), "more problem",
+                          "more problems")
+                        .c_str());
 }
 
 void Summary(const std::string& file, const Problems& problems, const std::string& counts) {

@@ -13,11 +13,25 @@
 
 namespace qsxhost::script {
 
+// "1 tag", "2 tags": a count with its noun.
+inline std::string Plural(int64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 // Walks the lines of a text. A line ending in LF alone, or a last line without
-// a line end, is a problem; LF-only lines are reported once, at the first.
+// a line end, is a problem; LF-only lines are reported once, at the first. A
+// byte-order mark opening the text is a problem of line 1 and is passed over,
+// so that the first line reads as what it holds. A NUL or other control byte
+// in a line is a problem of that line: no reader of these files expects one,
+// and on a terminal it acts rather than shows.
 class LineWalk {
 public:
-    LineWalk(std::string_view text, Problems* problems) : text_(text), problems_(problems) {}
+    LineWalk(std::string_view text, Problems* problems) : text_(text), problems_(problems) {
+        if (text_.substr(0, 3) == "\xEF\xBB\xBF") {
+            problems_->Add(1, "the file starts with a UTF-8 byte-order mark (bytes EF BB BF); the exporter writes none");
+            pos_ = 3;
+        }
+    }
     // Reports the LF-only line ends, once the walk is over.
     void Finish() {
         if (lfOnly_ > 0)
@@ -34,6 +48,7 @@ public:
         if (!nl) {
             *line = std::string_view(start, rest);
             if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
+            ControlBytes(*line);
             problems_->Add(number_, "the last line has no line end (CR LF)");
             pos_ = text_.size();
             return true;
@@ -46,8 +61,11 @@ public:
             *line = std::string_view(start, len);
             if (lfOnly_++ == 0) firstLfOnly_ = number_;
         }
+        ControlBytes(*line);
         return true;
     }
+    // Whether the line last walked holds a control byte (reported already).
+    bool HasControlByte() const { return control_; }
     int64_t Number() const { return number_; }
 
 private:
@@ -56,6 +74,28 @@ private:
     size_t pos_ = 0;
     int64_t number_ = 0;
     int64_t lfOnly_ = 0, firstLfOnly_ = 0;
+    bool control_ = false;
+
+    static bool IsControl(char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7F;
+    }
+
+    // One problem per line: the first control byte and its column, and how many more.
+    void ControlBytes(std::string_view line) {
+        size_t first = 0, count = 0;
+        for (size_t i = 0; i < line.size(); ++i)
+            if (IsControl(line[i]) && count++ == 0) first = i;
+        control_ = count > 0;
+        if (!control_) return;
+        static const char kHex[] = "0123456789ABCDEF";
+        const auto u = static_cast<unsigned char>(line[first]);
+        std::string what = u == 0 ? std::string("the line holds a NUL byte")
+                                   : std::string("the line holds control byte 0x") + kHex[u >> 4] + kHex[u & 15];
+        what += " at column " + std::to_string(first + 1);
+        if (count > 1) what += " (" + std::to_string(count) + " control bytes in the line)";
+        problems_->Add(number_, std::move(what));
+    }
 };
 
 // A number as "% 4.6f" prints it after one separating blank: " " then a blank

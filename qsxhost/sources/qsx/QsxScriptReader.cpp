@@ -66,8 +66,11 @@ struct NodeState {
     Phase phase = kTransform;
     uint8_t step = kNoBlock;
     int clumpAt = -1;  // the stack entry that numbers its vertices, -1 the model
-    int64_t firstVertexLine = 0;
     float minU = 0.0f;
+    // Vertex lines read with and without UV, and the first of each: the
+    // fewer kind is where the fault is.
+    int64_t withUv = 0, withoutUv = 0;
+    int64_t firstWithUv = 0, firstWithoutUv = 0;
 };
 
 class ScriptReader {
@@ -79,8 +82,10 @@ public:
         std::string_view line;
         while (walk.Next(&line)) {
             line_ = walk.Number();
+            controlLine_ = walk.HasControlByte();
             Line(line);
         }
+        controlLine_ = false;
         Finish(walk.Number());
         walk.Finish();
     }
@@ -91,6 +96,9 @@ private:
     std::vector<Open> stack_;
     std::vector<NodeState> states_;
     int64_t line_ = 0;
+    // The line holds a control byte, its one problem: what else looks wrong
+    // in it follows from that.
+    bool controlLine_ = false;
     enum { kBeforeModel, kInModel, kAfterModel } where_ = kBeforeModel;
     // The "# NAME" comment and empty line before a TransformBegin.
     int nameStep_ = 0;
@@ -101,14 +109,17 @@ private:
     int64_t firstTagLine_ = 0, tagged_ = 0;
     std::unordered_set<std::string> textureSeen_;
 
-    void Problem(std::string what) { problems_.Add(line_, std::move(what)); }
+    void Problem(std::string what) {
+        if (!controlLine_) problems_.Add(line_, std::move(what));
+    }
 
     int Depth() const { return static_cast<int>(stack_.size()); }
 
     void Indent(size_t have, int depth) {
         const size_t want = static_cast<size_t>(depth) * 4;
         if (have != want)
-            Problem("indented by " + std::to_string(have) + " blanks, not " + std::to_string(want));
+            Problem("indented by " + Plural(static_cast<int64_t>(have), "blank", "blanks") + ", not " +
+                    std::to_string(want));
     }
 
     // The node whose mesh lines may stand here, or -1.
@@ -283,12 +294,22 @@ private:
     }
 
     void EndNode(int32_t n) {
-        const Node& node = s_.nodes[static_cast<size_t>(n)];
+        Node& node = s_.nodes[static_cast<size_t>(n)];
         NodeState& st = states_[static_cast<size_t>(n)];
+        // Vertex lines with and without UV mixed: the fewer are the faulty (a
+        // tie blames those without), reported once at the first of them.
+        node.uv = st.withUv > 0 && st.withUv >= st.withoutUv;
+        if (st.withUv > 0 && st.withoutUv > 0) {
+            const int64_t odd = node.uv ? st.withoutUv : st.withUv;
+            problems_.Add(node.uv ? st.firstWithoutUv : st.firstWithUv,
+                          std::string(node.uv ? "Vertex without UV where the node's other Vertex lines have UV"
+                                              : "Vertex with UV where the node's other Vertex lines have none") +
+                              (odd > 1 ? " (" + std::to_string(odd) + " such lines, the first here)" : std::string()));
+        }
         if (st.phase < kVertices) Problem("the block of node '" + node.name + "' ends without its Hints line");
         if (st.step != kNoBlock) Problem("the block of node '" + node.name + "' ends inside a material block");
         if (node.uv && st.minU > 1.0f)
-            problems_.Add(st.firstVertexLine, "the smallest U of this node is " + std::to_string(st.minU) +
+            problems_.Add(st.firstWithUv, "the smallest U of this node is " + std::to_string(st.minU) +
                                                   "; the texture-coordinate shift puts it below 1");
     }
 
@@ -345,6 +366,12 @@ private:
         int32_t tag = 0;
         if (p == end || *p++ != ' ' || !ReadInt(p, end, &tag) || p != end || tag < 1) {
             Problem("Tag: " + WordAt(rest.data(), end) + " is not a tag number (1, 2, ...)");
+            // Taken as the tag expected, so that the next tag is judged on its own.
+            if (tagged_++ == 0) {
+                firstTag_ = 1;
+                firstTagLine_ = line_;
+            }
+            ++lastTag_;
             return;
         }
         s_.nodes[static_cast<size_t>(top.node)].tag = tag;
@@ -352,8 +379,8 @@ private:
             firstTag_ = tag;
             firstTagLine_ = line_;
         } else if (tag != lastTag_ + 1) {
-            Problem("Tag " + std::to_string(tag) + " follows Tag " + std::to_string(lastTag_) +
-                    "; tags rise by one in the order written");
+            Problem("Tag " + std::to_string(tag) + " where Tag " + std::to_string(lastTag_ + 1) +
+                    " is expected (tags rise by one in the order written)");
         }
         lastTag_ = tag;
     }
@@ -423,49 +450,56 @@ private:
         int32_t n;
         NodeState* st = MeshState("Vertex", kVertices, &n);
         if (!st) return;
-        Node& node = s_.nodes[static_cast<size_t>(n)];
-        const char* p = rest.data();
-        const char* end = p + rest.size();
         Vertex v;
-        for (int i = 0; i < 3; ++i) {
-            if (!ReadFixed(p, end, &v.p[i])) {
-                Problem("Vertex: coordinate " + std::to_string(i + 1) + " is " + WordAt(p, end) +
-                        ", not a finite number in the form ' 1.000000'");
-                return;
-            }
-        }
         bool uv = false;
-        if (p != end) {
-            if (end - p < 3 || p[0] != ' ' || p[1] != 'U' || p[2] != 'V') {
-                Problem("Vertex: " + WordAt(p, end) + " after the coordinates, where only UV may stand");
-                return;
+        if (ReadVertex(rest, &v, &uv)) {
+            if (uv) {
+                if (st->withUv++ == 0) {
+                    st->firstWithUv = line_;
+                    st->minU = v.u;
+                }
+                st->minU = std::min(st->minU, v.u);
+            } else if (st->withoutUv++ == 0) {
+                st->firstWithoutUv = line_;
             }
-            p += 3;
-            if (!ReadFixed(p, end, &v.u) || !ReadFixed(p, end, &v.v) || p != end) {
-                Problem("Vertex: UV is not followed by two finite numbers in the form ' 1.000000'");
-                return;
-            }
-            uv = true;
-            if (!(v.u >= 0.0f && v.u <= 32.0f && v.v >= 0.0f && v.v <= 32.0f))
-                Problem("Vertex: UV values run from 0 to 32 after the texture-coordinate shift, not " +
-                        std::to_string(v.u) + ", " + std::to_string(v.v));
         }
-        if (node.vertices.empty()) {
-            node.uv = uv;
-            st->firstVertexLine = line_;
-            st->minU = v.u;
-        } else if (uv != node.uv) {
-            Problem(uv ? "Vertex with UV among the node's Vertex lines without UV"
-                       : "Vertex without UV among the node's Vertex lines with UV");
-        }
-        if (v.u < st->minU) st->minU = v.u;
-        node.vertices.push_back(v);
+        // A line in error still numbers a vertex: the triangles after it
+        // count on it, and its one problem is said.
+        s_.nodes[static_cast<size_t>(n)].vertices.push_back(v);
         ++s_.vertices;
         if (st->clumpAt < 0) {
             ++modelVertices_;
         } else {
             ++stack_[static_cast<size_t>(st->clumpAt)].vertices;
         }
+    }
+
+    // The numbers of a Vertex line; false (with the problem said) when they do not read.
+    bool ReadVertex(std::string_view rest, Vertex* v, bool* uv) {
+        const char* p = rest.data();
+        const char* end = p + rest.size();
+        for (int i = 0; i < 3; ++i) {
+            if (!ReadFixed(p, end, &v->p[i])) {
+                Problem("Vertex: coordinate " + std::to_string(i + 1) + " is " + WordAt(p, end) +
+                        ", not a finite number in the form ' 1.000000'");
+                return false;
+            }
+        }
+        if (p == end) return true;
+        if (end - p < 3 || p[0] != ' ' || p[1] != 'U' || p[2] != 'V') {
+            Problem("Vertex: " + WordAt(p, end) + " after the coordinates, where only UV may stand");
+            return false;
+        }
+        p += 3;
+        if (!ReadFixed(p, end, &v->u) || !ReadFixed(p, end, &v->v) || p != end) {
+            Problem("Vertex: UV is not followed by two finite numbers in the form ' 1.000000'");
+            return false;
+        }
+        *uv = true;
+        if (!(v->u >= 0.0f && v->u <= 32.0f && v->v >= 0.0f && v->v <= 32.0f))
+            Problem("Vertex: UV values run from 0 to 32 after the texture-coordinate shift, not " +
+                    std::to_string(v->u) + ", " + std::to_string(v->v));
+        return true;
     }
 
     void TriangleLine(size_t indent, std::string_view rest) {

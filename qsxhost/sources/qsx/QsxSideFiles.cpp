@@ -7,17 +7,28 @@
 
 namespace qsxhost::script {
 
+namespace {
+
+// "1 is expected", "2 are expected".
+std::string Expected(size_t n) { return std::to_string(n) + (n == 1 ? " is expected" : " are expected"); }
+
+}  // namespace
+
 void ReadHeader(std::string_view text, Header* header, Problems* problems) {
     *header = Header();
     LineWalk walk(text, problems);
     std::string_view line;
     while (walk.Next(&line)) {
         const int64_t at = walk.Number();
+        // A line holding a control byte has that one problem; its definition still counts.
+        const auto add = [&](std::string what) {
+            if (!walk.HasControlByte()) problems->Add(at, std::move(what));
+        };
         if (line.empty() || line.substr(0, 2) == "//") continue;
         constexpr std::string_view kDefine = "#define TAG_";
         const size_t blank = line.rfind(' ');
         if (line.substr(0, kDefine.size()) != kDefine || blank == std::string_view::npos || blank < kDefine.size()) {
-            problems->Add(at, "not a '#define TAG_NAME N' line, a '//' comment or an empty line");
+            add("not a '#define TAG_NAME N' line, a '//' comment or an empty line");
             continue;
         }
         HeaderTag t;
@@ -25,14 +36,15 @@ void ReadHeader(std::string_view text, Header* header, Problems* problems) {
         t.name = std::string(line.substr(kDefine.size(), blank - kDefine.size()));
         const char* p = line.data() + blank + 1;
         const char* end = line.data() + line.size();
-        if (!ReadInt(p, end, &t.tag) || p != end) {
-            problems->Add(at, "the tag " + WordAt(line.data() + blank, end) + " is not a number");
-            continue;
-        }
         const int32_t want = static_cast<int32_t>(header->tags.size()) + 1;
-        if (t.tag != want)
-            problems->Add(at, "tag " + std::to_string(t.tag) + " where " + std::to_string(want) +
-                                  " follows; tags rise by one from 1");
+        if (!ReadInt(p, end, &t.tag) || p != end) {
+            add("the tag " + WordAt(line.data() + blank, end) + " is not a number");
+            // Taken as the tag expected, so that the next is judged on its own.
+            t.tag = want;
+        } else if (t.tag != want) {
+            add("tag " + std::to_string(t.tag) + " where tag " + std::to_string(want) +
+                " is expected (tags rise by one from 1)");
+        }
         header->tags.push_back(std::move(t));
     }
     if (walk.Number() == 0) problems->Add(0, "the file is empty");
@@ -50,11 +62,16 @@ void ReadAnimation(std::string_view text, Animation* animation, Problems* proble
         const Frame& f = animation->frames.back();
         const size_t want = animation->frames.front().transforms.size();
         if (f.transforms.size() != want)
-            problems->Add(at, "frame " + std::to_string(f.number) + " has " + std::to_string(f.transforms.size()) +
-                                  " transforms; frame 0 has " + std::to_string(want));
+            problems->Add(at, "frame " + std::to_string(f.number) + " has " +
+                                  Plural(static_cast<int64_t>(f.transforms.size()), "transform", "transforms") +
+                                  " where " + Expected(want) + ", as in frame 0");
     };
     while (walk.Next(&line)) {
         const int64_t at = walk.Number();
+        // A line holding a control byte has that one problem; it is read on as far as it goes.
+        const auto add = [&](std::string what) {
+            if (!walk.HasControlByte()) problems->Add(at, std::move(what));
+        };
         const char* p = line.data();
         const char* end = p + line.size();
         if (line.substr(0, 6) == "Frame ") {
@@ -63,45 +80,46 @@ void ReadAnimation(std::string_view text, Animation* animation, Problems* proble
             f.line = at;
             p += 6;
             if (!ReadInt(p, end, &f.number) || p != end) {
-                problems->Add(at, "Frame: " + WordAt(line.data() + 5, end) + " is not a frame number");
+                add("Frame: " + WordAt(line.data() + 5, end) + " is not a frame number");
                 f.number = static_cast<int32_t>(animation->frames.size());
             } else if (f.number != static_cast<int32_t>(animation->frames.size())) {
-                problems->Add(at, "Frame " + std::to_string(f.number) + " where " +
-                                      std::to_string(animation->frames.size()) + " follows; frames count from 0");
+                add("Frame " + std::to_string(f.number) + " where Frame " + std::to_string(animation->frames.size()) +
+                    " is expected (frames count from 0)");
             }
             animation->frames.push_back(std::move(f));
             continue;
         }
         if (line.substr(0, 10) != "Transform ") {
-            problems->Add(at, "not a 'Frame N' or 'Transform K' line");
+            add("not a 'Frame N' or 'Transform K' line");
             continue;
         }
         if (animation->frames.empty()) {
-            problems->Add(at, "Transform before the first Frame line");
+            add("Transform before the first Frame line");
             continue;
         }
         Frame& f = animation->frames.back();
         p += 10;
         int32_t k = 0;
-        if (!ReadInt(p, end, &k)) {
-            problems->Add(at, "Transform: " + WordAt(line.data() + 9, end) + " is not a node number");
-            continue;
-        }
         const int32_t want = static_cast<int32_t>(f.transforms.size()) + 1;
-        if (k != want)
-            problems->Add(at, "Transform " + std::to_string(k) + " where " + std::to_string(want) +
-                                  " follows; nodes count from 1 in every frame");
-        float v[12];
         bool ok = true;
+        if (!ReadInt(p, end, &k)) {
+            // It still holds its node's place, so that the next is judged on its own.
+            add("Transform: " + WordAt(line.data() + 9, end) + " is not a node number");
+            ok = false;
+        } else if (k != want) {
+            add("Transform " + std::to_string(k) + " where Transform " + std::to_string(want) +
+                " is expected (nodes count from 1 in every frame)");
+        }
+        float v[12];
         for (int i = 0; i < 12 && ok; ++i) {
             if (!ReadFixed(p, end, &v[i])) {
-                problems->Add(at, "Transform: number " + std::to_string(i + 1) + " of 12 is " + WordAt(p, end) +
-                                      ", not a finite number in the form ' 1.000000'");
+                add("Transform: number " + std::to_string(i + 1) + " of 12 is " + WordAt(p, end) +
+                    ", not a finite number in the form ' 1.000000'");
                 ok = false;
             }
         }
         if (ok && p != end) {
-            problems->Add(at, "Transform: text after its 12 numbers");
+            add("Transform: text after its 12 numbers");
             ok = false;
         }
         host::Matrix3 m;
@@ -148,8 +166,8 @@ void CheckHeader(const Script& script, const Header& header, Problems* problems)
     }
     if (header.tags.size() != script.nodes.size())
         problems->Add(header.tags.size() > n ? header.tags[n].line : 0,
-                      "the header names " + std::to_string(header.tags.size()) + " tags; the script has " +
-                          std::to_string(script.nodes.size()) + " nodes");
+                      "the header names " + Plural(static_cast<int64_t>(header.tags.size()), "tag", "tags") +
+                          " where " + Expected(script.nodes.size()) + ", one per node of the script");
 }
 
 void CheckAnimation(const Script& script, const Animation& animation, Problems* problems) {
@@ -158,8 +176,9 @@ void CheckAnimation(const Script& script, const Animation& animation, Problems* 
     if (animation.frames.empty()) return;
     const Frame& f = animation.frames.front();
     if (f.transforms.size() < script.nodes.size())
-        problems->Add(f.line, "frame 0 has " + std::to_string(f.transforms.size()) + " transforms; the script has " +
-                                  std::to_string(script.nodes.size()) + " nodes");
+        problems->Add(f.line, "frame 0 has " +
+                                  Plural(static_cast<int64_t>(f.transforms.size()), "transform", "transforms") +
+                                  " where at least " + Expected(script.nodes.size()) + ", one per node of the script");
 }
 
 std::string Thousands(int64_t n) {
