@@ -28,11 +28,15 @@ public:
         p_ += s.size();
         return *this;
     }
-    // A name as the host gives it, except that a line break would end the
-    // line in the middle of the name: CR and LF are written as blanks.
+    // A name as the host gives it, except for control bytes: a line break
+    // would end the line in the middle of the name, and no reader of a
+    // script expects any other (an escape sequence, a NUL); each is a blank.
     Line& Name(std::string_view s) {
-        for (char c : s) *p_++ = (c == '\r' || c == '\n') ? ' ' : c;
+        for (char c : s) *p_++ = IsControl(c) ? ' ' : c;
         return *this;
+    }
+    static constexpr bool IsControl(char c) {
+        return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7F;
     }
     Line& Char(char c) {
         *p_++ = c;

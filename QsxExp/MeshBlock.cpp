@@ -211,10 +211,11 @@ std::string QsxExport::TextureName(std::string_view path) const {
         name.push_back('.');
         name.append(options.extName);
     }
-    // A line break would end the statement in the middle of the name and
-    // put the rest of it into the script as lines of their own.
+    // As in a node name: a line break would end the statement in the middle
+    // of the name and put the rest into the script as lines of their own, and
+    // no other control byte belongs in a script line either.
     for (char& c : name)
-        if (c == '\r' || c == '\n') c = ' ';
+        if (Line::IsControl(c)) c = ' ';
     return name;
 }
 

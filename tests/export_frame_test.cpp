@@ -202,7 +202,7 @@ TEST(ExportRun, FileThatDoesNotOpenIsAFailureButLaterPassesRun) {
 
 namespace {
 
-TEST(Names, LineBreaksInANameNeverBreakTheLine) {
+TEST(Names, ControlBytesInANameNeverBreakTheLine) {
     fake::Host h;
     fake::Fan(h.root.Add("Box\r\nModelEnd\nx\ty")->MakeMesh(), 3);
     h.preset.saveHeader = 1;
@@ -210,7 +210,7 @@ TEST(Names, LineBreaksInANameNeverBreakTheLine) {
     r.Export(h);
     const auto script = Lines(r.File("out/scene.QSX"));
     ASSERT_GE(script.size(), 3u);
-    EXPECT_EQ(script[2], "    # Box  ModelEnd x\ty");
+    EXPECT_EQ(script[2], "    # Box  ModelEnd x y");
     EXPECT_EQ(Lines(r.File("out/scene.qsh")).back(), "#define TAG_Box__ModelEnd_x_y 1");
 }
 

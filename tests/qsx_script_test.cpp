@@ -296,17 +296,21 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
 
 // Hostile names exported and checked: a CR or LF is written as a blank; any other
 // control byte is reported at its line (3 the node's name, 22 the Texture line).
-TEST(QsxCheck, HostileNamesAreMendedOrReportedAtTheirLine) {
+// Whatever a host names its nodes and maps, the exporter's files pass its
+// own check: control bytes are written as blanks; quotes and bytes that are
+// not UTF-8 are text like any other. (Control bytes in a script made by hand
+// are the checker's to report: see the planted faults.)
+TEST(QsxCheck, HostileNamesAreMendedSoTheFilesPass) {
     const struct {
-        std::string node, map, problem;  // problem empty: the files pass
+        std::string node, map;
     } cases[] = {
-        {"a\r\nModelEnd\r\nb\n", "a\r\nModelEnd\rb.tga", ""},
-        {"C\"q'\xC4\xD6\xFF", "\"it's\"\xE9.tga", ""},
-        {std::string("a\0b", 3), "wood.tga", "3: the line holds a NUL byte at column 8"},
-        {"Box", std::string("wo\0od.tga", 9), "22: the line holds a NUL byte at column 23"},
-        {"a\x1b]0;owned\x07", "wood.tga", "3: the line holds control byte 0x1B at column 8 (2 control bytes in the line)"},
-        {"Box", "\x1b[2Jwood.tga", "22: the line holds control byte 0x1B at column 21"},
-        {"a\tb\x7f", "wood.tga", "3: the line holds control byte 0x09 at column 8 (2 control bytes in the line)"},
+        {"a\r\nModelEnd\r\nb\n", "a\r\nModelEnd\rb.tga"},
+        {"C\"q'\xC4\xD6\xFF", "\"it's\"\xE9.tga"},
+        {std::string("a\0b", 3), "wood.tga"},
+        {"Box", std::string("wo\0od.tga", 9)},
+        {"a\x1b]0;owned\x07", "wood.tga"},
+        {"Box", "\x1b[2Jwood.tga"},
+        {"a\tb\x7f", "wood.tga"},
     };
     for (const auto& c : cases) {
         fake::Host h;
@@ -321,9 +325,7 @@ TEST(QsxCheck, HostileNamesAreMendedOrReportedAtTheirLine) {
         fake::Run r;
         ASSERT_EQ(r.Export(h), 1);
         const auto problems = CheckExport(r.fs.files);
-        EXPECT_EQ(problems, c.problem.empty() ? std::vector<std::string>{}
-                                              : std::vector<std::string>{"out/scene.QSX:" + c.problem})
-            << c.node << " " << c.map;
+        EXPECT_EQ(problems, std::vector<std::string>{}) << c.node << " " << c.map;
     }
 }
 

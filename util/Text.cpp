@@ -18,24 +18,6 @@ std::string ToAsciiUpper(std::string_view s) {
     return out;
 }
 
-std::string EscapeBytes(std::string_view s, bool quoted) {
-    static const char* hex = "0123456789abcdef";
-    std::string out;
-    for (const char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (quoted && (c == '"' || c == '\\')) {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u >= 0x7F) {
-            out += "\\x";
-            out += hex[u >> 4];
-            out += hex[u & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -136,7 +118,10 @@ size_t PrintableSequence(std::string_view s, size_t i) {
     return n;
 }
 
-void AppendPrintable(std::string& out, std::string_view s, bool quoted) {
+// The one escaping of text for messages: '"' and '\\' escaped in quoted text,
+// control bytes as \xNN, and every byte outside ASCII too where utf8 is
+// false (or where it is not part of a printable UTF-8 character).
+void AppendPrintable(std::string& out, std::string_view s, bool quoted, bool utf8 = true) {
     static const char* hex = "0123456789abcdef";
     for (size_t i = 0; i < s.size();) {
         if (quoted && (s[i] == '"' || s[i] == '\\')) {
@@ -144,7 +129,7 @@ void AppendPrintable(std::string& out, std::string_view s, bool quoted) {
             out += s[i++];
             continue;
         }
-        if (const size_t n = PrintableSequence(s, i); n > 0) {
+        if (const size_t n = PrintableSequence(s, i); n > 0 && (utf8 || n == 1)) {
             out.append(s, i, n);
             i += n;
             continue;
@@ -157,6 +142,12 @@ void AppendPrintable(std::string& out, std::string_view s, bool quoted) {
 }
 
 }  // namespace
+
+std::string EscapeBytes(std::string_view s, bool quoted) {
+    std::string out;
+    AppendPrintable(out, s, quoted, false);
+    return out;
+}
 
 std::string Printable(std::string_view text) {
     std::string out;

@@ -10,13 +10,12 @@
 #include <string_view>
 
 #include "qsxhost/sources/qsx/QsxModel.h"
+#include "util/Text.h"
 
 namespace qsxhost::script {
 
 // "1 tag", "2 tags": a count with its noun.
-inline std::string Plural(int64_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
+inline std::string Plural(int64_t n, const char* one, const char* many) { return qsx::util::Count(n, one, many); }
 
 // Walks the lines of a text. A line ending in LF alone, or a last line without
 // a line end, is a problem; LF-only lines are reported once, at the first. A

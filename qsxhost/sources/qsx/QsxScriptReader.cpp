@@ -306,8 +306,8 @@ private:
                                               : "Vertex with UV where the node's other Vertex lines have none") +
                               (odd > 1 ? " (" + std::to_string(odd) + " such lines, the first here)" : std::string()));
         }
-        if (st.phase < kVertices) Problem("the block of node '" + node.name + "' ends without its Hints line");
-        if (st.step != kNoBlock) Problem("the block of node '" + node.name + "' ends inside a material block");
+        if (st.phase < kVertices) Problem("the block of node " + qsx::util::Quoted(node.name) + " ends without its Hints line");
+        if (st.step != kNoBlock) Problem("the block of node " + qsx::util::Quoted(node.name) + " ends inside a material block");
         if (node.uv && st.minU > 1.0f)
             problems_.Add(st.firstWithUv, "the smallest U of this node is " + std::to_string(st.minU) +
                                                   "; the texture-coordinate shift puts it below 1");

@@ -159,7 +159,7 @@ void CheckHeader(const Script& script, const Header& header, Problems* problems)
         }
         if (!same)
             problems->Add(t.line, "TAG_" + t.name + " names tag " + std::to_string(t.tag) + ", but node " + tag +
-                                      " of the script is '" + node.name + "'");
+                                      " of the script is " + qsx::util::Quoted(node.name));
         if (node.tag != 0 && node.tag != t.tag)
             problems->Add(t.line, "tag " + std::to_string(t.tag) + " here is tag " + std::to_string(node.tag) +
                                       " in the script");
