@@ -105,8 +105,13 @@ const RunOption kRunOptions[] = {
          r.a->inputFormat = v;
          bool known = !v.empty();
          if (known && r.features.inputExtensions) {
-             const std::string all = " " + r.features.inputExtensions() + " ";
-             known = all.find(" " + qsx::util::ToAsciiLower(v) + " ") != std::string::npos;
+             // Built by appending: GCC 12 warns falsely (-Wrestrict) on the same as one expression.
+             std::string all = " ", word = " ";
+             all += r.features.inputExtensions();
+             all += ' ';
+             word += qsx::util::ToAsciiLower(v);
+             word += ' ';
+             known = all.find(word) != std::string::npos;
          }
          return known ? kGoOn
                       : r.Refuse("--input-format takes a 3D file extension the importer reads (see "
