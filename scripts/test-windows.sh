@@ -84,7 +84,7 @@ tr -d '\r' <"$tmp/keys.err" >"$tmp/keys.txt"
 check "qsxexport.exe says the JSON reader's warnings" \
   grep -qxF "qsxexport: $tmp/keys.json: document: unknown member \"Keys\" ignored" "$tmp/keys.txt"
 check "qsxexport.exe uses the default for a stored value the dialog refuses" \
-  grep -qxF "qsxexport: $key: stored \"Scale factor\" '0' is not a number above 0; the default 1.0000 is used" \
+  grep -qxF "qsxexport: $key: stored \"Scale factor\" \"0\" is not a number above 0; the default 1.0000 is used" \
   "$tmp/keys.txt"
 check "qsxexport.exe exports despite the refused stored value" test "$rc" -eq 0 -a -s "$tmp/keys.QSX"
 
