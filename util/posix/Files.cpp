@@ -156,17 +156,7 @@ bool AtomicFile::Open(const std::string& path, std::string* error, mode_t newMod
         return fd_.Get() >= 0 || fail(errno);
     }
     if (!ResolveLinks(path, &target_)) return fail(errno);
-    if (!exists) {
-        // Many files of a run share a folder: it is looked at once.
-        static thread_local std::string lastFolder;
-        static thread_local bool lastIsDevices = false;
-        const std::string folder = DirName(target_);
-        if (folder != lastFolder) {
-            lastIsDevices = IsDeviceFolder(folder);
-            lastFolder = folder;
-        }
-        if (lastIsDevices) return fail(ENXIO);
-    }
+    if (!exists && IsDeviceFolder(DirName(target_))) return fail(ENXIO);
     if (exists && protectedFile == Protected::Refuse && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
         return fail(errno);
     for (unsigned n = 0;; ++n) {
