@@ -127,6 +127,7 @@ BEGIN {
     for (i = 2; i <= nscales; i++) read_bench(coredir "/core_x" S[i] ".csv", "x" S[i] ":")
     read_hyper(e2e)
     read_hyper(lin)
+    read_hyper(settings)
     read_bench(reader, "")
 
     printf "qsxexport: what an export costs (%s run)\n", quick == 1 ? "quick, 1/8 size" : "full"
@@ -196,6 +197,21 @@ BEGIN {
     row("  separate / one script", "", "", "time ratio (cpu | wall)",
         sprintf("%.2f|%.2f", H["qsx_separate", "cpu"] / H["qsx_one_script", "cpu"], H["qsx_separate", "wall"] / H["qsx_one_script", "wall"]), "<= 3 (wall)", yesno(ok))
     all_ok = all_ok && ok
+
+    section("Settings files of many values in the exporter's key (whole command, minus the same run without settings)")
+    nset = split(settings_sizes, N, " ")
+    s0 = H["settings_none", "cpu"]
+    for (i = 1; i <= nset; i++) {
+        k = "settings_" N[i]
+        t = H[k, "cpu"] - s0
+        per[i] = t / N[i]
+        target = N[i] <= 40000 ? 0.1 : 5
+        ok = (k in H) && t <= target
+        row(sprintf("  %d values", N[i]), sprintf("%.3f s", t), sprintf("%.3f s", H[k, "wall"] - H["settings_none", "wall"]),
+            i > 1 ? "time per value / " N[1] "'s" : "", i > 1 ? sprintf("%.2f", per[i] / per[1]) : "",
+            sprintf("<= %g s", target) (i > 1 ? ", <= 1.25" : ""), yesno(ok && (i == 1 || per[i] / per[1] <= 1.25)))
+        all_ok = all_ok && ok && (i == 1 || per[i] / per[1] <= 1.25)
+    }
 
     section("Peak resident memory (whole commands; then, in process, what the export adds to the loaded scene)")
     command_peak("  qsxexport --batch heavy.glb", rss_qsx_glb, mem_glb)

@@ -142,11 +142,26 @@ LIN_CMDS=()
 for s in "${SCALES[@]}"; do LIN_CMDS+=(-n "json_x$s" "$QSX --batch $DATA/heavy_x$s.json $WORK/out_lin.QSX"); done
 hyperfine -N --style basic --runs "$RUNS" --prepare "rm -f $WORK/out_lin.QSX" --export-csv "$WORK/lin.csv" "${LIN_CMDS[@]}" >&2
 
+# Settings files of many values in the exporter's key (names it does not
+# know, as a file edited by hand or by another program may hold): reading
+# them must grow linearly. Timed against the same command without settings.
+say "== settings files of many values"
+SETTINGS_SIZES=(40000 2000000)
+printf '%s\n' '{"qsxScene":1,"nodes":[{"name":"Tri","object":{"mesh":{"vertices":[[0,0,0],[1,0,0],[0,1,0]],"faces":[[0,1,2]]}}}]}' \
+    > "$WORK/one.json"
+SET_CMDS=(-n settings_none "env XDG_CONFIG_HOME=$WORK/settings_none $QSX --batch $WORK/one.json $WORK/s.QSX")
+mkdir -p "$WORK/settings_none"
+for n in "${SETTINGS_SIZES[@]}"; do
+    mkdir -p "$WORK/settings_$n/qsxexport"
+    { printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Dunmarrow\\Quorvantis 3dsMax Exporter]\r\n'
+      awk -v n="$n" 'BEGIN { for (i = 1; i <= n; i++) printf "\"Extra %d\"=\"v\"\r\n", i }'; } > "$WORK/settings_$n/qsxexport/settings.reg"
+    SET_CMDS+=(-n "settings_$n" "env XDG_CONFIG_HOME=$WORK/settings_$n $QSX --batch $WORK/one.json $WORK/s.QSX")
+done
+hyperfine -N --style basic --runs 3 --prepare "rm -f $WORK/s.QSX" --export-csv "$WORK/settings.csv" "${SET_CMDS[@]}" >&2
+
 say "== peak resident memory"
 rss() { rm -f $OUTS "$WORK"/out_surface.* "$WORK"/before_*.QSX "$WORK/m.QSX" "$WORK/m.obj"; /usr/bin/time -f '%M' -o "$WORK/rss" "$@" >/dev/null 2>&1; cat "$WORK/rss"; }
 # The command's own footprint: loading and exporting a one-triangle scene.
-printf '%s\n' '{"qsxScene":1,"nodes":[{"name":"Tri","object":{"mesh":{"vertices":[[0,0,0],[1,0,0],[0,1,0]],"faces":[[0,1,2]]}}}]}' \
-    > "$WORK/one.json"
 RSS_QSX_BASE=$(rss "$QSX" --batch "$WORK/one.json" "$WORK/m.QSX")
 RSS_QSX_GLB=$(rss "$QSX" --batch "$GLB" "$WORK/m.QSX")
 RSS_ASSIMP=$(rss assimp export "$GLB" "$WORK/m.obj")
@@ -171,4 +186,5 @@ awk -v quick="$QUICK" -v base="$BASE" -v scales="${SCALES[*]}" -v load="$LOAD" -
     -v obj_bytes="$OBJ_BYTES" -v qsx_glb_bytes="$QSX_GLB_BYTES" -v before="$BEFORE" \
     -v surface_lines="$SURFACE_LINES" -v surface_pairs="$SURFACE_PAIRS" -v size_surface="$SIZE_SURFACE" \
     -v core="$WORK/core.csv" -v ref="$WORK/ref.csv" -v reader="$WORK/reader.csv" -v e2e="$WORK/e2e.csv" -v lin="$WORK/lin.csv" \
+    -v settings="$WORK/settings.csv" -v settings_sizes="${SETTINGS_SIZES[*]}" \
     -v coredir="$WORK" -f "$ROOT/bench/report.awk"

@@ -1270,6 +1270,18 @@ TEST_F(CommandTest, StoredValuesAreJudgedAndNamed) {
     };
     const std::string dflt = "; the default ", notValue = " is not found among the exporter's values";
     const std::string notPlain = " is not 1 to 3 ASCII letters or digits; the default BMP is used";
+    // A key of many values the exporter does not know: the first few named, the rest counted.
+    const auto foreign = [&](int n) {
+        std::string values;
+        for (int i = 1; i <= n; ++i) values += "\"Extra " + std::to_string(i) + "\"=\"v\"\r\n";
+        return SettingsFile(values);
+    };
+    const auto foreignNotes = [&](int n) {
+        std::string notes;
+        for (int i = 1; i <= n; ++i)
+            notes += "stored \"Extra " + std::to_string(i) + "\" \"v\"" + notValue + "; it is ignored\n";
+        return notes;
+    };
     const struct {
         std::string settings;
         std::vector<std::string> args;
@@ -1312,6 +1324,7 @@ TEST_F(CommandTest, StoredValuesAreJudgedAndNamed) {
          "crate.PNG"},
         {SettingsFile("\"Scale factor\"=dword:00000002\r\n"), {},
          "stored \"Scale factor\" dword:00000002 has the wrong type (a text is expected)" + dflt + "1.0000 is used"},
+        {foreign(11), {}, foreignNotes(10) + "1 more stored value not found among the exporter's values is ignored"},
     };
     fs::create_directories(fs::path(SettingsPath(home_)).parent_path());
     fs::remove(SettingsPath(home_));
@@ -1326,7 +1339,13 @@ TEST_F(CommandTest, StoredValuesAreJudgedAndNamed) {
         args.insert(args.end(), {scene, out_ + "/a.QSX"});
         const Outcome o = RunCommand(args, home_);
         EXPECT_EQ(o.status, 0);
-        EXPECT_EQ(o.err, c.note.empty() ? "" : "qsxexport: " + SettingsPath(home_) + ": " + c.note + "\n");
+        std::string err;
+        for (size_t at = 0; at < c.note.size();) {
+            const size_t end = std::min(c.note.find('\n', at), c.note.size());
+            err += "qsxexport: " + SettingsPath(home_) + ": " + c.note.substr(at, end - at) + "\n";
+            at = end + 1;
+        }
+        EXPECT_EQ(o.err, err);
         std::string want = base;
         want.replace(want.find("crate.tga"), 9, c.texture);
         EXPECT_EQ(ReadFile(out_ + "/a.QSX"), want);

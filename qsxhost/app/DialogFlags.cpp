@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
+#include <unordered_set>
 
 #include "QsxExp/Options.h"
 #include "QsxExp/resource.h"
@@ -326,7 +327,11 @@ std::vector<std::string> ReplaceRefusedStoredValues(host::Registry& registry, st
                 what += " (it is not text in UTF-8, nor in UTF-16 with a byte-order mark)";
             notes.push_back(what + "; the defaults are used");
         }
-        std::vector<std::string> told;
+        // Each name once, whatever its spelling; a key of thousands of
+        // foreign values is summed up past the first few, not listed.
+        constexpr size_t kListed = 10;
+        std::unordered_set<std::string> told;
+        int64_t unlisted = 0;
         for (const KeyContents::Line& line : contents.lines) {
             const qsx::StoredValue* value = nullptr;
             const qsx::StoredValue* meant = nullptr;
@@ -334,12 +339,14 @@ std::vector<std::string> ReplaceRefusedStoredValues(host::Registry& registry, st
                 if (qsx::util::EqualsNoCase(v.name, line.name)) value = &v;
                 if (!v.found && Misspelt(v.name, line.name)) meant = &v;
             }
-            bool again = false;
-            for (const std::string& t : told) again = again || qsx::util::EqualsNoCase(t, line.name);
-            if (again || (value && (value->found || line.readable))) continue;
+            if (value && (value->found || line.readable)) continue;
             const qsx::StoredValue* standsFor = value ? value : meant;
             if (standsFor && set(standsFor->name)) continue;
-            told.push_back(line.name);
+            if (!told.insert(qsx::util::ToAsciiLower(line.name)).second) continue;
+            if (!standsFor && told.size() > kListed) {
+                ++unlisted;
+                continue;
+            }
             std::string note = "stored \"" + qsx::util::EscapeBytes(line.name) + "\" " +
                                qsx::util::EscapeBytes(line.data, false);
             if (value)
@@ -350,6 +357,10 @@ std::vector<std::string> ReplaceRefusedStoredValues(host::Registry& registry, st
             note += standsFor ? "; the default " + standsFor->shown + " is used" : "; it is ignored";
             notes.push_back(std::move(note));
         }
+        if (unlisted > 0)
+            notes.push_back(qsx::util::Count(unlisted, "more stored value", "more stored values") +
+                            " not found among the exporter's values " +
+                            (unlisted == 1 ? "is" : "are") + " ignored");
     }
     // Before the flags' edits, as if the stored value had been the default.
     edits.insert(edits.begin(), fixes.begin(), fixes.end());

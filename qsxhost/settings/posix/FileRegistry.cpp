@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <fcntl.h>
@@ -30,8 +31,20 @@ using qsx::util::ReadWholeFile;
 using qsx::util::StartsWithNoCase;
 using qsx::util::WriteAll;
 
+namespace {
+struct Document;
+struct Value;
+}
+
 struct FileRegistry::Shared {
     std::string path;
+    // The last text read and what it parsed to: one run reads the file for
+    // the options, their verdicts and the notes, and a file of millions of
+    // values is parsed once.
+    std::string parsedText;
+    std::shared_ptr<const Document> parsed;
+    std::string valuesKey;  // the key whose values of `parsed` are held
+    std::shared_ptr<const std::vector<Value>> values;
     bool readOnly = false;
     std::string lastError;
     std::string readError;  // why the stored values could not be read (the defaults stood in)
@@ -281,26 +294,44 @@ bool KeyExists(const Document& doc, const std::string& key) {
 // As an import would leave them: a later line for the same name wins, and a
 // value in a form not understood here hides earlier ones.
 std::vector<Value> ValuesOf(const Document& doc, const std::string& key) {
+    // By name folded to lower case, so that a key of many values reads in
+    // linear time.
     std::vector<std::pair<bool, Value>> found;
+    std::unordered_map<std::string, size_t> slot;
     for (const Section& s : doc.sections) {
         if (!EqualsNoCase(s.path, key)) continue;
         for (const Entry& e : s.entries) {
             if (!e.named) continue;
-            bool replaced = false;
-            for (auto& f : found) {
-                if (EqualsNoCase(f.second.name, e.value.name)) {
-                    f = {e.readable, e.value};
-                    replaced = true;
-                    break;
-                }
-            }
-            if (!replaced) found.emplace_back(e.readable, e.value);
+            const auto [at, isNew] = slot.try_emplace(qsx::util::ToAsciiLower(e.value.name), found.size());
+            if (isNew)
+                found.emplace_back(e.readable, e.value);
+            else
+                found[at->second] = {e.readable, e.value};
         }
     }
     std::vector<Value> values;
     for (auto& f : found)
         if (f.first) values.push_back(std::move(f.second));
     return values;
+}
+
+std::shared_ptr<const Document> ParsedOnce(FileRegistry::Shared& shared, std::string text) {
+    if (!shared.parsed || shared.parsedText != text) {
+        shared.parsed = std::make_shared<const Document>(Parse(text));
+        shared.parsedText = std::move(text);
+        shared.values.reset();
+    }
+    return shared.parsed;
+}
+
+std::shared_ptr<const std::vector<Value>> ValuesOnce(FileRegistry::Shared& shared, std::string text,
+                                                     const std::string& key) {
+    const auto doc = ParsedOnce(shared, std::move(text));
+    if (!shared.values || shared.valuesKey != key) {
+        shared.values = std::make_shared<const std::vector<Value>>(ValuesOf(*doc, key));
+        shared.valuesKey = key;
+    }
+    return shared.values;
 }
 
 // A value that already exists keeps its place and the spelling of its name;
@@ -316,22 +347,23 @@ void Apply(Document& doc, const std::string& key, const std::vector<Value>& chan
         for (size_t si = first; si < doc.sections.size(); ++si) {
             Section& s = doc.sections[si];
             if (!EqualsNoCase(s.path, key)) continue;
-            for (size_t ei = 0; ei < s.entries.size();) {
+            // Later lines of the same name go, in one pass over the key.
+            size_t kept = 0;
+            for (size_t ei = 0; ei < s.entries.size(); ++ei) {
                 Entry& e = s.entries[ei];
-                if (!e.named || !EqualsNoCase(e.value.name, change.name)) {
-                    ++ei;
-                } else if (!placed) {
+                if (e.named && EqualsNoCase(e.value.name, change.name)) {
+                    if (placed) continue;
                     std::string name = std::move(e.value.name);
                     e = Entry{};
                     e.named = e.readable = true;
                     e.value = change;
                     e.value.name = std::move(name);
                     placed = true;
-                    ++ei;
-                } else {
-                    s.entries.erase(s.entries.begin() + ptrdiff_t(ei));
                 }
+                if (kept != ei) s.entries[kept] = std::move(e);
+                ++kept;
             }
+            s.entries.resize(kept);
         }
         if (!placed) {
             Entry e;
@@ -503,20 +535,21 @@ bool Commit(const std::string& path, const std::string& key, const std::vector<V
 
 class SnapshotKey : public host::RegistryKey {
 public:
-    explicit SnapshotKey(std::vector<Value> values) : values_(std::move(values)) {}
+    explicit SnapshotKey(std::shared_ptr<const std::vector<Value>> values) : values_(std::move(values)) {}
     bool SetValue(const char*, uint32_t, const void*, uint32_t) override { return false; }
     bool QueryValue(const char* name, uint32_t* type, void* data, uint32_t* size) const override {
-        return Query(Find(values_, name ? name : ""), type, data, size);
+        return Query(Find(*values_, name ? name : ""), type, data, size);
     }
     bool Close() override { return true; }
 
 private:
-    std::vector<Value> values_;
+    std::shared_ptr<const std::vector<Value>> values_;
 };
 
 class WriteKey : public host::RegistryKey {
 public:
-    WriteKey(std::shared_ptr<FileRegistry::Shared> shared, std::string key, std::vector<Value> base)
+    WriteKey(std::shared_ptr<FileRegistry::Shared> shared, std::string key,
+             std::shared_ptr<const std::vector<Value>> base)
         : shared_(std::move(shared)), key_(std::move(key)), base_(std::move(base)) {}
 
     bool SetValue(const char* name, uint32_t type, const void* data, uint32_t size) override {
@@ -545,7 +578,7 @@ public:
         std::string_view n = name ? name : "";
         for (auto it = changes_.rbegin(); it != changes_.rend(); ++it)
             if (EqualsNoCase(it->name, n)) return Query(&*it, type, data, size);
-        return Query(Find(base_, n), type, data, size);
+        return Query(base_ ? Find(*base_, n) : nullptr, type, data, size);
     }
 
     bool Close() override {
@@ -566,7 +599,7 @@ private:
 
     std::shared_ptr<FileRegistry::Shared> shared_;
     std::string key_;
-    std::vector<Value> base_;
+    std::shared_ptr<const std::vector<Value>> base_;  // none when the file could not be read
     std::vector<Value> changes_;
     bool closed_ = false;
     bool result_ = false;
@@ -604,13 +637,13 @@ std::unique_ptr<host::RegistryKey> FileRegistry::CreateKey(const char* path) {
     std::string key = NormaliseKeyPath(path ? path : "");
     std::string text;
     std::string error;
-    std::vector<Value> base;
+    std::shared_ptr<const std::vector<Value>> base;
     ReadState state = ReadSettingsFile(shared_->path, text, error);
     if (state == ReadState::Failed && !shared_->readOnly) {
         shared_->lastError = error;
         return nullptr;
     }
-    if (state == ReadState::Read) base = ValuesOf(Parse(text), key);
+    if (state == ReadState::Read) base = ValuesOnce(*shared_, std::move(text), key);
     return std::make_unique<WriteKey>(shared_, std::move(key), std::move(base));
 }
 
@@ -621,9 +654,8 @@ std::unique_ptr<host::RegistryKey> FileRegistry::OpenKey(const char* path) {
     ReadState state = ReadSettingsFile(shared_->path, text, error);
     if (state == ReadState::Failed) shared_->readError = error;
     if (state != ReadState::Read) return nullptr;
-    Document doc = Parse(text);
-    if (!KeyExists(doc, key)) return nullptr;
-    return std::make_unique<SnapshotKey>(ValuesOf(doc, key));
+    if (!KeyExists(*ParsedOnce(*shared_, text), key)) return nullptr;
+    return std::make_unique<SnapshotKey>(ValuesOnce(*shared_, std::move(text), key));
 }
 
 KeyContents FileRegistry::Contents(const char* path) const {
@@ -634,7 +666,8 @@ KeyContents FileRegistry::Contents(const char* path) const {
     if (ReadSettingsFile(shared_->path, text, error) != ReadState::Read) return contents;
     contents.read = true;
     contents.text = text.find('\0') == std::string::npos;
-    const Document doc = Parse(text);
+    const auto parsed = ParsedOnce(*shared_, std::move(text));
+    const Document& doc = *parsed;
     contents.keyFound = KeyExists(doc, key);
     if (!contents.keyFound && !doc.sections.empty()) contents.otherKey = doc.sections.front().path;
     for (const Section& s : doc.sections) {
