@@ -64,8 +64,9 @@ std::string Plain(const aiString& s) {
     return std::string(s.data, strnlen(s.data, cap));
 }
 
-// The nodes in pre-order, or false when the tree is not a tree.
-bool WalkTree(const aiNode* root, std::vector<aiNode*>* order, std::string* error) {
+// The nodes in pre-order, null children taken out and counted, or false
+// when the tree is not a tree.
+bool WalkTree(const aiNode* root, std::vector<aiNode*>* order, int64_t* nullChildren, std::string* error) {
     std::unordered_set<const aiNode*> seen;
     std::vector<aiNode*> stack{const_cast<aiNode*>(root)};
     while (!stack.empty()) {
@@ -84,13 +85,14 @@ bool WalkTree(const aiNode* root, std::vector<aiNode*>* order, std::string* erro
             return false;
         }
         order->push_back(n);
-        for (unsigned i = n->mNumChildren; i-- > 0;) {
-            if (!n->mChildren[i]) {
-                *error = "node " + Quoted(n->mName) + " has a null child node";
-                return false;
-            }
-            stack.push_back(n->mChildren[i]);
-        }
+        // Some readers leave an empty slot among the children (the RAW
+        // reader beside its meshes); nothing hangs below it.
+        unsigned kept = 0;
+        for (unsigned i = 0; i < n->mNumChildren; ++i)
+            if (n->mChildren[i]) n->mChildren[kept++] = n->mChildren[i];
+        *nullChildren += n->mNumChildren - kept;
+        n->mNumChildren = kept;
+        for (unsigned i = n->mNumChildren; i-- > 0;) stack.push_back(n->mChildren[i]);
     }
     return true;
 }
@@ -118,7 +120,7 @@ bool PrepareScene(aiScene& scene, LeftOut* out, std::string* error) {
     // An importer that found nothing may leave the root out: an empty scene.
     if (!scene.mRootNode) scene.mRootNode = new aiNode();
     std::vector<aiNode*> nodes;
-    if (!WalkTree(scene.mRootNode, &nodes, error)) return false;
+    if (!WalkTree(scene.mRootNode, &nodes, &out->nullChildren, error)) return false;
     if (scene.mNumMeshes > 0 && !scene.mMeshes) {
         *error = "the file's list of meshes is missing";
         return false;
@@ -139,6 +141,7 @@ bool PrepareScene(aiScene& scene, LeftOut* out, std::string* error) {
     for (unsigned i = 0; i < scene.mNumMeshes; ++i) {
         aiMesh* m = scene.mMeshes[i];
         if (!m || m->mNumVertices == 0 || m->mNumFaces == 0) {
+            out->pointClouds += m && m->mNumVertices > 0;
             out->emptyMeshes.push_back(m && m->mName.length > 0 ? Quoted(m->mName) : "mesh " + std::to_string(i));
             delete m;
             continue;
