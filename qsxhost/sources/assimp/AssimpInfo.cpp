@@ -2,6 +2,7 @@
 // the notes on what the host scene leaves out, and why nothing or no motion
 // would be written.
 #include "qsxhost/sources/assimp/AssimpSource.h"
+#include "util/Text.h"
 
 #include <assimp/material.h>
 
@@ -41,7 +42,11 @@ std::vector<std::string> AssimpSceneSource::Notes() const {
         notes.push_back("left out " + std::to_string(l.emptyMeshes.size()) + " empty mesh" +
                         (l.emptyMeshes.size() == 1 ? "" : "es") + " (no vertices or no faces): " + Names(l.emptyMeshes));
     if (l.nullChildren > 0)
-        notes.push_back("left out " + Count(l.nullChildren, "null child node") + " of the file's node tree");
+        notes.push_back("left out " + Count(l.nullChildren, "null child node") + " of the file's node tree" +
+                        (l.looseMeshes > 0 ? "; the " + qsx::util::Count(l.looseMeshes, "mesh", "meshes") + " no node carried " +
+                                                 (l.looseMeshes == 1 ? "is" : "are") + " on the node \"" +
+                                                 kLooseMeshesNode + "\""
+                                           : ""));
     if (l.bones > 0)
         notes.push_back("ignored " + Count(l.bones, "bone") +
                         " and their skin weights (skinned meshes are written as the skeleton holds them at rest)");
