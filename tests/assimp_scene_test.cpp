@@ -657,10 +657,11 @@ std::string TriangleAndLampGltf(bool triangle, bool lamp, bool camera) {
 // Where the skeleton of SkinnedGltf holds its triangle, Z up.
 const std::vector<Point3> kSkinAtRest = Placed({{0, 0, 0}, {1, 0, 0}, {0, 0, 1}}, {0, 0, 0.5f});
 
-// A triangle on one joint, as MD5 meshes give their vertices (by weighted
-// joint offsets); its material has no colour.
+// A triangle on one joint, its material without a colour. The reader wants
+// the sections apart by blank lines.
 std::string Md5Triangle() {
-    return "MD5Version 10\ncommandline \"\"\n\nnumJoints 1\nnumMeshes 1\n\njoints {\n\"root\" -1 ( 0 0 0 ) ( 0 0 0 )\n}\n\n"
+    return "MD5Version 10\ncommandline \"\"\n\nnumJoints 1\nnumMeshes 1\n\n"
+           "joints {\n\"root\" -1 ( 0 0 0 ) ( 0 0 0 )\n}\n\n"
            "mesh {\nshader \"\"\nnumverts 3\nvert 0 ( 0 0 ) 0 1\nvert 1 ( 0 0 ) 1 1\nvert 2 ( 0 0 ) 2 1\n"
            "numtris 1\ntri 0 0 1 2\nnumweights 3\nweight 0 0 1 ( 0 0 0 )\nweight 1 0 1 ( 1 0 0 )\n"
            "weight 2 0 1 ( 0 1 0 )\n}\n";

@@ -39,14 +39,16 @@ std::vector<std::string> AssimpSceneSource::Notes() const {
     std::vector<std::string> notes;
     const LeftOut& l = leftOut_;
     if (!l.emptyMeshes.empty())
-        notes.push_back("left out " + std::to_string(l.emptyMeshes.size()) + " empty mesh" +
-                        (l.emptyMeshes.size() == 1 ? "" : "es") + " (no vertices or no faces): " + Names(l.emptyMeshes));
-    if (l.nullChildren > 0)
-        notes.push_back("left out " + Count(l.nullChildren, "null child node") + " of the file's node tree" +
-                        (l.looseMeshes > 0 ? "; the " + qsx::util::Count(l.looseMeshes, "mesh", "meshes") + " no node carried " +
-                                                 (l.looseMeshes == 1 ? "is" : "are") + " on the node \"" +
-                                                 kLooseMeshesNode + "\""
-                                           : ""));
+        notes.push_back("left out " + qsx::util::Count(static_cast<int64_t>(l.emptyMeshes.size()), "empty mesh",
+                                                       "empty meshes") +
+                        " (no vertices or no faces): " + Names(l.emptyMeshes));
+    if (l.nullChildren > 0) {
+        std::string loose;
+        if (l.looseMeshes > 0)
+            loose = "; the " + qsx::util::Count(l.looseMeshes, "mesh", "meshes") + " no node carried " +
+                    (l.looseMeshes == 1 ? "is" : "are") + " on the node \"" + kLooseMeshesNode + "\"";
+        notes.push_back("left out " + Count(l.nullChildren, "null child node") + " of the file's node tree" + loose);
+    }
     if (l.bones > 0)
         notes.push_back("ignored " + Count(l.bones, "bone") +
                         " and their skin weights (skinned meshes are written as the skeleton holds them at rest)");
