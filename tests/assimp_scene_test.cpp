@@ -599,8 +599,10 @@ std::string FlatCubeObj(bool uv, std::vector<std::pair<int, int>>* corners) {
     return s.str();
 }
 
-// A triangle skinned to two joints, Root and its child Tip; each of two
-// animations moves Tip alone.
+// A triangle skinned half to each of two joints, Root and its child Tip one
+// unit up, with identity inverse bind matrices, so that the skeleton at rest
+// holds it half a unit up, whichever way its node (turned 90 degrees about z)
+// stands. Each of two animations moves Tip alone.
 std::string SkinnedGltf() {
     Gltf g;
     const int pos = g.Floats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3", 3);
@@ -616,7 +618,8 @@ std::string SkinnedGltf() {
     const int moves = g.Floats({0, 1, 0, 0, 2, 0}, "VEC3", 3);
     const std::string anim = R"({"samplers":[{"input":)" + std::to_string(times) + R"(,"output":)" +
                              std::to_string(moves) + R"(}],"channels":[{"sampler":0,"target":{"node":2,"path":"translation"}}]})";
-    return g.Json(R"("scenes":[{"nodes":[0,1]}],"nodes":[{"name":"Skin","mesh":0,"skin":0},)"
+    return g.Json(R"("scenes":[{"nodes":[0,1]}],"nodes":[)"
+                  R"({"name":"Skin","mesh":0,"skin":0,"rotation":[0,0,0.70710677,0.70710677]},)"
                   R"({"name":"Root","children":[2]},{"name":"Tip","translation":[0,1,0]}],)"
                   R"("skins":[{"joints":[1,2],"inverseBindMatrices":)" + std::to_string(bind) + "}],"
                   R"("meshes":[{"primitives":[{"attributes":{"POSITION":)" +
@@ -651,6 +654,32 @@ std::string TriangleAndLampGltf(bool triangle, bool lamp, bool camera) {
                   std::to_string(idx) + "}]}]");
 }
 
+// A triangle on one joint, its material without a colour. The reader wants
+// the sections apart by blank lines.
+std::string Md5Triangle() {
+    return "MD5Version 10\ncommandline \"\"\n\nnumJoints 1\nnumMeshes 1\n\n"
+           "joints {\n\"root\" -1 ( 0 0 0 ) ( 0 0 0 )\n}\n\n"
+           "mesh {\nshader \"\"\nnumverts 3\nvert 0 ( 0 0 ) 0 1\nvert 1 ( 0 0 ) 1 1\nvert 2 ( 0 0 ) 2 1\n"
+           "numtris 1\ntri 0 0 1 2\nnumweights 3\nweight 0 0 1 ( 0 0 0 )\nweight 1 0 1 ( 1 0 0 )\n"
+           "weight 2 0 1 ( 0 1 0 )\n}\n";
+}
+
+// A one-frame MD2 triangle without a skin.
+std::string Md2Triangle() {
+    std::string b = "IDP2";
+    const auto i32 = [&](int32_t v) { b.append(reinterpret_cast<const char*>(&v), 4); };
+    const int32_t frameSize = 40 + 3 * 4, st = 68, tris = st + 4, frames = tris + 12, gl = frames + frameSize;
+    // version, skin size, frame size, skins, vertices, texture coordinates,
+    // triangles, GL commands, frames, then the offsets
+    for (int32_t v : {8, 8, 8, frameSize, 0, 3, 1, 1, 0, 1, st, st, tris, frames, gl, gl + 4}) i32(v);
+    b.append(4, '\0');                                                    // one texture coordinate
+    for (char v : {0, 1, 2, 0, 0, 0}) b.append({v, 0});                   // the triangle's vertices and coordinates
+    for (float f : {1.f, 1.f, 1.f, 0.f, 0.f, 0.f}) b.append(reinterpret_cast<const char*>(&f), 4);  // scale, move
+    b.append("frame").append(11, '\0');
+    b.append(std::string("\0\0\0\0\1\0\0\0\0\1\0\0", 12));  // packed vertices and normal indexes
+    return b.append(4, '\0');                                      // no GL commands
+}
+
 // Files the importer's whole-file validation refused, or took without a
 // word for what it dropped: each loads, with the vertices the host holds
 // and one note per kind of data left out; one with nothing to write says why.
@@ -665,6 +694,8 @@ TEST_F(AssimpSceneTest, SmallFilesLoadWithWhatWasLeftOutSaid) {
         std::vector<std::string> notes;
         std::string nothing;  // why nothing is written, or "" when a triangle is
         std::string animationNote;
+        std::vector<Point3> world = {};         // when given: every vertex in the host's world, sorted
+        std::set<std::string> textures = {};    // the texture files the materials name
     } cases[] = {
         {"light Assimp cannot tie to one node", "lamp.gltf", TriangleAndLampGltf(true, true, false), 3, 0,
          {"ignored 1 light"}, "", ""},
@@ -676,10 +707,29 @@ TEST_F(AssimpSceneTest, SmallFilesLoadWithWhatWasLeftOutSaid) {
         {"flat-shaded cube with UV seams", "seams.obj", FlatCubeObj(true, &seams), 8,
          std::set<std::pair<int, int>>(seams.begin(), seams.end()).size(), {}, "", ""},
         {"mesh with a line", "mixed.obj", tri + "f 1 2 3\nl 1 2\n", 3, 0, {"ignored 1 line primitive"}, "", ""},
-        {"skinned, animated by its bones", "skin.gltf", SkinnedGltf(), 3, 0,
-         {"ignored 2 bones and their skin weights (the bind pose is written)",
+        {"skinned on a turned node, animated by its bones", "skin.gltf", SkinnedGltf(), 3, 0,
+         {"ignored 2 bones and their skin weights (skinned meshes are written as the skeleton holds them at rest)",
           "ignored 1 animation other than --animation-index 0"},
-         "", "animation 0 moves only bones, which are not exported: every frame of the .qsv is the same"},
+         "", "animation 0 moves only bones, which are not exported: every frame of the .qsv is the same",
+         Placed({{0, 0, 0}, {1, 0, 0}, {0, 0, 1}}, {0, 0, 0.5f})},
+        {"material without a colour", "grey.md5mesh", Md5Triangle(), 3, 0,
+         {"ignored 1 bone and their skin weights (skinned meshes are written as the skeleton holds them at rest)",
+          "gave 1 material without a colour a light grey: material 0"},
+         "", ""},
+        {"texture the reader made up", "skinless.md2", Md2Triangle(), 3, 0,
+         {R"(wrote 1 material without a texture: the reader named a stand-in file, not one of the file's: )"
+          R"("DefaultMaterial")"},
+         "", ""},
+        {"null child beside the meshes", "two.raw",
+         "0 0 0 0 1 0 1 0 0 t.png\n\nGroup\n0 0 3 0 1 3 1 0 3 u.png\n", 6, 0,
+         {R"(left out 1 null child node of the file's node tree; the 1 mesh no node carried is on the node )"
+          R"("meshes without a node")"},
+         "", "", {}, {"t.png", "u.png"}},
+        {"points without faces", "cloud.obj", tri, 0, 0, {"left out 1 empty mesh (no vertices or no faces): mesh 0"},
+         "the file's meshes have only points (vertices without faces), which QSX cannot store", ""},
+        {"one helper node", "helper.ase",
+         "*3DSMAX_ASCIIEXPORT 200\n*HELPEROBJECT {\n *NODE_NAME \"Group\"\n *HELPER_CLASS \"Dummy\"\n}\n", 0, 0,
+         {}, "the file has only nodes without meshes", ""},
         {"lines and points only", "lines.obj", tri + "l 1 2\nl 2 3\np 1\n", 0, 0,
          {"ignored 2 line and 1 point primitives"},
          "the file has only line and point primitives, which QSX cannot store", ""},
@@ -702,6 +752,8 @@ TEST_F(AssimpSceneTest, SmallFilesLoadWithWhatWasLeftOutSaid) {
         EXPECT_EQ(scene->Notes(), c.notes) << c.name;
         EXPECT_EQ(scene->AnimationNote(), c.animationNote) << c.name;
         std::set<std::pair<uint32_t, uint32_t>> pairs;
+        std::vector<Point3> world;
+        std::set<std::string> textures;
         std::vector<INode*> stack{scene->GetRootNode()};
         while (!stack.empty()) {
             INode* n = stack.back();
@@ -709,13 +761,20 @@ TEST_F(AssimpSceneTest, SmallFilesLoadWithWhatWasLeftOutSaid) {
             if (const host::Mtl* m = n->GetMtl()) {
                 for (const Point3& colour : {m->GetAmbient(0), m->GetDiffuse(0), m->GetSpecular(0)})
                     EXPECT_TRUE(std::isfinite(colour.x + colour.y + colour.z)) << c.name;
+                // No file here has a black material: black is one without a colour left so.
+                EXPECT_NE(m->GetDiffuse(0), Point3{}) << c.name;
+                if (host::Texmap* map = m->GetSubTexmap(host::ID_DI)) textures.emplace(map->GetMapName());
             }
             const host::Mesh* m = n->IsRootNode() ? nullptr : MeshOf(n);
             for (size_t f = 0; m && m->hasTVFaces() && f < m->faces.size(); ++f)
                 for (int k = 0; k < 3; ++k) pairs.emplace(m->faces[f].v[k], m->tvFaces[f].t[k]);
+            if (m)
+                for (const Point3& p : WorldPoints(n)) world.push_back(p);
             for (int i = 0; i < n->NumberOfChildren(); ++i) stack.push_back(n->GetChildNode(i));
         }
         EXPECT_TRUE(c.pairs == 0 || pairs.size() == c.pairs) << c.name << ": " << pairs.size();
+        EXPECT_EQ(textures, c.textures) << c.name;
+        EXPECT_TRUE(c.world.empty() || Placed(world, {}) == c.world) << c.name;
     }
 }
 

@@ -64,8 +64,10 @@ std::string Plain(const aiString& s) {
     return std::string(s.data, strnlen(s.data, cap));
 }
 
-// The nodes in pre-order, or false when the tree is not a tree.
-bool WalkTree(const aiNode* root, std::vector<aiNode*>* order, std::string* error) {
+// The nodes in pre-order, null children taken out and counted, or false
+// when the tree is not a tree.
+bool WalkTree(const aiNode* root, std::vector<aiNode*>* order, int64_t* nullChildren, aiNode** nullParent,
+              std::string* error) {
     std::unordered_set<const aiNode*> seen;
     std::vector<aiNode*> stack{const_cast<aiNode*>(root)};
     while (!stack.empty()) {
@@ -84,13 +86,15 @@ bool WalkTree(const aiNode* root, std::vector<aiNode*>* order, std::string* erro
             return false;
         }
         order->push_back(n);
-        for (unsigned i = n->mNumChildren; i-- > 0;) {
-            if (!n->mChildren[i]) {
-                *error = "node " + Quoted(n->mName) + " has a null child node";
-                return false;
-            }
-            stack.push_back(n->mChildren[i]);
-        }
+        // Some readers leave an empty slot among the children (the RAW
+        // reader beside its meshes); nothing hangs below it.
+        unsigned kept = 0;
+        for (unsigned i = 0; i < n->mNumChildren; ++i)
+            if (n->mChildren[i]) n->mChildren[kept++] = n->mChildren[i];
+        *nullChildren += n->mNumChildren - kept;
+        if (kept < n->mNumChildren && !*nullParent) *nullParent = n;
+        n->mNumChildren = kept;
+        for (unsigned i = n->mNumChildren; i-- > 0;) stack.push_back(n->mChildren[i]);
     }
     return true;
 }
@@ -118,7 +122,8 @@ bool PrepareScene(aiScene& scene, LeftOut* out, std::string* error) {
     // An importer that found nothing may leave the root out: an empty scene.
     if (!scene.mRootNode) scene.mRootNode = new aiNode();
     std::vector<aiNode*> nodes;
-    if (!WalkTree(scene.mRootNode, &nodes, error)) return false;
+    aiNode* nullParent = nullptr;
+    if (!WalkTree(scene.mRootNode, &nodes, &out->nullChildren, &nullParent, error)) return false;
     if (scene.mNumMeshes > 0 && !scene.mMeshes) {
         *error = "the file's list of meshes is missing";
         return false;
@@ -139,6 +144,7 @@ bool PrepareScene(aiScene& scene, LeftOut* out, std::string* error) {
     for (unsigned i = 0; i < scene.mNumMeshes; ++i) {
         aiMesh* m = scene.mMeshes[i];
         if (!m || m->mNumVertices == 0 || m->mNumFaces == 0) {
+            out->pointClouds += m && m->mNumVertices > 0;
             out->emptyMeshes.push_back(m && m->mName.length > 0 ? Quoted(m->mName) : "mesh " + std::to_string(i));
             delete m;
             continue;
@@ -173,6 +179,27 @@ bool PrepareScene(aiScene& scene, LeftOut* out, std::string* error) {
             for (unsigned i = 0; i < n->mNumMeshes; ++i)
                 if (newIndex[n->mMeshes[i]] != UINT32_MAX) n->mMeshes[k++] = newIndex[n->mMeshes[i]];
             n->mNumMeshes = k;
+        }
+    }
+    // A reader that left null children lost the nodes that carried meshes
+    // (the RAW reader keeps only its last group's): the meshes no node
+    // carries go on one node in their place, so that none is lost.
+    if (nullParent) {
+        std::vector<bool> carried(scene.mNumMeshes, false);
+        for (const aiNode* n : nodes)
+            for (unsigned i = 0; i < n->mNumMeshes; ++i) carried[n->mMeshes[i]] = true;
+        std::vector<unsigned> loose;
+        for (unsigned i = 0; i < scene.mNumMeshes; ++i)
+            if (!carried[i]) loose.push_back(i);
+        if (!loose.empty()) {
+            // The parent's list lost a null entry, so it has room for one more.
+            auto* holder = new aiNode(kLooseMeshesNode);
+            holder->mParent = nullParent;
+            holder->mNumMeshes = static_cast<unsigned>(loose.size());
+            holder->mMeshes = new unsigned[loose.size()];
+            std::copy(loose.begin(), loose.end(), holder->mMeshes);
+            nullParent->mChildren[nullParent->mNumChildren++] = holder;
+            out->looseMeshes = static_cast<int64_t>(loose.size());
         }
     }
     out->bones = static_cast<int64_t>(boneNames.size());

@@ -19,9 +19,15 @@ struct aiScene;
 
 namespace qsxhost {
 
+// The node that carries the meshes a reader left without one beside null children.
+inline constexpr const char* kLooseMeshesNode = "meshes without a node";
+
 // What the file holds that the host scene leaves out.
 struct LeftOut {
     std::vector<std::string> emptyMeshes;  // their names, or "mesh N"
+    int64_t pointClouds = 0;               // of those, meshes of vertices without faces
+    int64_t nullChildren = 0;              // null entries in nodes' lists of children
+    int64_t looseMeshes = 0;               // meshes no node carried, put on kLooseMeshesNode
     int64_t lines = 0, points = 0;         // primitives
     int64_t bones = 0;                     // distinct bone names
     int64_t morphTargets = 0;
@@ -31,8 +37,10 @@ struct LeftOut {
 };
 
 // Readies an imported scene for triangulation and the scene source, before
-// any post-processing step reads it: the node tree whole (no null node, no
-// node twice; a missing root becomes an empty one), every node's mesh
+// any post-processing step reads it: the node tree whole (no node twice; a
+// missing root becomes an empty one; null children are taken out of their
+// parents' lists and counted in *leftOut, and the meshes that no node then
+// carries are put on a new child of the first such parent), every node's mesh
 // references in range, every mesh's faces indexing its vertices and its
 // material in range. Meshes without vertices or faces are taken out of the
 // scene (the references to them too) and named in *leftOut. False, with

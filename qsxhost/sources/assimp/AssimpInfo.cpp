@@ -2,6 +2,7 @@
 // the notes on what the host scene leaves out, and why nothing or no motion
 // would be written.
 #include "qsxhost/sources/assimp/AssimpSource.h"
+#include "util/Text.h"
 
 #include <assimp/material.h>
 
@@ -24,19 +25,49 @@ std::string Number(double v) {
     return std::string(buf, r.ptr);
 }
 
+// The first five names, then how many more.
+std::string Names(const std::vector<std::string>& names) {
+    std::string out;
+    for (size_t i = 0; i < names.size() && i < 5; ++i) out += (i ? ", " : "") + names[i];
+    if (names.size() > 5) out += " and " + std::to_string(names.size() - 5) + " more";
+    return out;
+}
+
 }  // namespace
 
 std::vector<std::string> AssimpSceneSource::Notes() const {
     std::vector<std::string> notes;
     const LeftOut& l = leftOut_;
-    if (!l.emptyMeshes.empty()) {
-        std::string names;
-        for (size_t i = 0; i < l.emptyMeshes.size() && i < 5; ++i) names += (i ? ", " : "") + l.emptyMeshes[i];
-        if (l.emptyMeshes.size() > 5) names += " and " + std::to_string(l.emptyMeshes.size() - 5) + " more";
-        notes.push_back("left out " + std::to_string(l.emptyMeshes.size()) + " empty mesh" +
-                        (l.emptyMeshes.size() == 1 ? "" : "es") + " (no vertices or no faces): " + names);
+    if (!l.emptyMeshes.empty())
+        notes.push_back("left out " + qsx::util::Count(static_cast<int64_t>(l.emptyMeshes.size()), "empty mesh",
+                                                       "empty meshes") +
+                        " (no vertices or no faces): " + Names(l.emptyMeshes));
+    if (l.nullChildren > 0) {
+        std::string loose;
+        if (l.looseMeshes > 0)
+            loose = "; the " + qsx::util::Count(l.looseMeshes, "mesh", "meshes") + " no node carried " +
+                    (l.looseMeshes == 1 ? "is" : "are") + " on the node \"" + kLooseMeshesNode + "\"";
+        notes.push_back("left out " + Count(l.nullChildren, "null child node") + " of the file's node tree" + loose);
     }
-    if (l.bones > 0) notes.push_back("ignored " + Count(l.bones, "bone") + " and their skin weights (the bind pose is written)");
+    if (l.bones > 0)
+        notes.push_back("ignored " + Count(l.bones, "bone") +
+                        " and their skin weights (skinned meshes are written as the skeleton holds them at rest)");
+    if (!skinAsStored_.empty())
+        notes.push_back("wrote " + Count(static_cast<int64_t>(skinAsStored_.size()), "skinned mesh") +
+                        " as stored, not as its skeleton holds it: " + Names(skinAsStored_) +
+                        " (a bone names no node, or the pose is not finite)");
+    if (!greyMaterials_.empty())
+        notes.push_back("gave " + Count(static_cast<int64_t>(greyMaterials_.size()), "material") +
+                        " without a colour a light grey: " + Names(greyMaterials_));
+    if (!placeholderMaterials_.empty())
+        notes.push_back("wrote " + Count(static_cast<int64_t>(placeholderMaterials_.size()), "material") +
+                        " without a texture: the reader named a stand-in file, not one of the file's: " +
+                        Names(placeholderMaterials_));
+    if (!clearMaterials_.empty())
+        notes.push_back(Count(static_cast<int64_t>(clearMaterials_.size()), "material") +
+                        (clearMaterials_.size() == 1 ? " is" : " are") +
+                        " fully transparent (opacity 0), so the faces that use " +
+                        (clearMaterials_.size() == 1 ? "it" : "them") + " are invisible: " + Names(clearMaterials_));
     if (l.morphTargets > 0 || l.morphAnimations > 0) {
         std::string what;
         if (l.morphTargets > 0) what = Count(l.morphTargets, "morph target");
@@ -76,9 +107,10 @@ std::string AssimpSceneSource::WhyNothingToExport() {
     const LeftOut& l = leftOut_;
     if (l.triangleMeshes > 0) return "no node of the file carries its meshes";
     if (l.lines > 0 || l.points > 0) return "the file has only line and point primitives, which QSX cannot store";
-    const bool others = l.cameras > 0 || l.lights > 0 || l.bones > 0 ||
-                        (scene_->mAnimations && scene_->mNumAnimations > 0) || scene_->mRootNode->mNumChildren > 0;
-    return others ? "the file has only cameras, lights or bones" : "the file has no meshes";
+    if (l.pointClouds > 0) return "the file's meshes have only points (vertices without faces), which QSX cannot store";
+    if (!l.emptyMeshes.empty()) return "the file's meshes are all empty";
+    if (l.cameras > 0 || l.lights > 0 || l.bones > 0) return "the file has only cameras, lights or bones";
+    return scene_->mRootNode->mNumChildren > 0 ? "the file has only nodes without meshes" : "the file has no meshes";
 }
 
 SceneInfo AssimpSceneSource::Describe() const {

@@ -2,6 +2,7 @@
 // materials and animation tracks built from one imported aiScene.
 #include "qsxhost/sources/assimp/AssimpSource.h"
 #include "qsxhost/sources/assimp/PointJoin.h"
+#include "util/Text.h"
 
 #include <assimp/material.h>
 
@@ -73,6 +74,30 @@ aiVector3D SampleVec(const std::vector<VecKey>& keys, double t, const aiVector3D
     return a + (b - a) * f;
 }
 
+// The name a reader gives a texture it made up for a model without one
+// (the MD2 reader, for a model without a skin): no file of the model.
+constexpr const char* kPlaceholderTexture = "$texture_dummy.bmp";
+
+// A diffuse colour for a material without one: light enough that the
+// model's shape shows, where black gives a silhouette.
+constexpr float kNeutralGrey = 0.8f;
+
+// The rows the host takes of a transform, in one list.
+std::vector<float> Rows(const aiMatrix4x4& m) {
+    return {m.a1, m.a2, m.a3, m.a4, m.b1, m.b2, m.b3, m.b4, m.c1, m.c2, m.c3, m.c4};
+}
+
+// Equal but for float noise: bone offsets are inverses the importer or the
+// authoring tool computed.
+bool SameTransform(const aiMatrix4x4& a, const aiMatrix4x4& b) {
+    const std::vector<float> x = Rows(a), y = Rows(b);
+    float scale = 1.0f;
+    for (size_t k = 0; k < x.size(); ++k) scale = std::max({scale, std::fabs(x[k]), std::fabs(y[k])});
+    for (size_t k = 0; k < x.size(); ++k)
+        if (!(std::fabs(x[k] - y[k]) <= 1e-5f * scale)) return false;
+    return true;
+}
+
 aiQuaternion SampleQuat(const std::vector<QuatKey>& keys, double t, const aiQuaternion& fallback) {
     if (keys.empty()) return fallback;
     const auto [i, f] = Bracket(keys, t);
@@ -118,6 +143,59 @@ host::Matrix3 AssimpNode::LocalAt(host::TimeValue t) const {
     return ToHost(aiMatrix4x4(s, r, p));
 }
 
+// Where a skin's rest differs from its node's place: a bone whose global
+// transform times its offset is not the node's global transform (or that
+// names no node, which Skin then notes).
+bool AssimpSceneSource::SkinMoves(const aiMesh& m, const aiMatrix4x4& nodeGlobal) const {
+    for (unsigned b = 0; m.mBones && b < m.mNumBones; ++b) {
+        if (!m.mBones[b]) continue;
+        const auto bone = globalByName_.find(ToString(m.mBones[b]->mName));
+        if (bone == globalByName_.end() || !SameTransform(bone->second * m.mBones[b]->mOffsetMatrix, nodeGlobal))
+            return true;
+    }
+    return false;
+}
+
+// Each vertex where the skeleton at rest puts it, by the weighted sum of
+// its bones' global times offset transforms, then carried into the frame of
+// the node (whose transform the host applies after). A vertex without
+// weight keeps its place in that frame. False, with the mesh noted, when
+// it must stay as stored.
+bool AssimpSceneSource::Skin(unsigned index, const aiMatrix4x4& nodeGlobal, std::vector<aiVector3D>* out) {
+    const aiMesh& m = *scene_->mMeshes[index];
+    std::vector<aiVector3D> sum(m.mNumVertices);
+    std::vector<float> weight(m.mNumVertices, 0.0f);
+    aiMatrix4x4 toNode = nodeGlobal;
+    bool sound = std::fabs(nodeGlobal.Determinant()) > 0.0f;
+    toNode.Inverse();
+    for (unsigned b = 0; sound && b < m.mNumBones; ++b) {
+        const aiBone* bone = m.mBones[b];
+        if (!bone || !bone->mWeights) continue;
+        const auto node = globalByName_.find(ToString(bone->mName));
+        sound = node != globalByName_.end();
+        if (!sound) break;
+        const aiMatrix4x4 rest = node->second * bone->mOffsetMatrix;
+        for (unsigned w = 0; w < bone->mNumWeights; ++w) {
+            const aiVertexWeight& vw = bone->mWeights[w];
+            if (vw.mVertexId >= m.mNumVertices || !std::isfinite(vw.mWeight)) continue;
+            sum[vw.mVertexId] += (rest * m.mVertices[vw.mVertexId]) * vw.mWeight;
+            weight[vw.mVertexId] += vw.mWeight;
+        }
+    }
+    out->resize(m.mNumVertices);
+    for (unsigned v = 0; sound && v < m.mNumVertices; ++v) {
+        const aiVector3D p = weight[v] > 0.0f ? toNode * (sum[v] / weight[v]) : m.mVertices[v];
+        sound = std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+        (*out)[v] = p;
+    }
+    if (!sound) {
+        std::string name = m.mName.length > 0 ? qsx::util::Quoted(ToString(m.mName)) : "mesh " + std::to_string(index);
+        if (std::find(skinAsStored_.begin(), skinAsStored_.end(), name) == skinAsStored_.end())
+            skinAsStored_.push_back(std::move(name));
+    }
+    return sound;
+}
+
 // Meshes of points and lines only are left out (their primitives are
 // counted for the notes); triangulated meshes may carry the n-gon encoding
 // flag as well, so the triangle bits decide.
@@ -131,7 +209,7 @@ bool AssimpSceneSource::UsableMesh(unsigned index) const {
 std::string AssimpSceneSource::TextureName(const aiString& path, bool* embedded) const {
     std::string name = ToString(path);
     *embedded = false;
-    if (name.empty()) return name;
+    if (name.empty() || name == kPlaceholderTexture) return {};
     if (name[0] == '*') {
         const std::string digits = name.substr(1);
         if (!digits.empty() && digits.size() < 10 &&
@@ -184,11 +262,20 @@ host::Mtl* AssimpSceneSource::StandardFor(unsigned index) {
     aiColor3D c;
     const auto finite = [&] { return std::isfinite(c.r) && std::isfinite(c.g) && std::isfinite(c.b); };
     if (m.Get(AI_MATKEY_COLOR_AMBIENT, c) == AI_SUCCESS && finite()) mtl.ambient = {c.r, c.g, c.b};
-    if ((m.Get(AI_MATKEY_COLOR_DIFFUSE, c) == AI_SUCCESS || m.Get(AI_MATKEY_BASE_COLOR, c) == AI_SUCCESS) && finite())
+    aiString text;
+    const std::string name = m.Get(AI_MATKEY_NAME, text) == AI_SUCCESS && text.length > 0
+                                 ? qsx::util::Quoted(ToString(text))
+                                 : "material " + std::to_string(index);
+    if ((m.Get(AI_MATKEY_COLOR_DIFFUSE, c) == AI_SUCCESS || m.Get(AI_MATKEY_BASE_COLOR, c) == AI_SUCCESS) && finite()) {
         mtl.diffuse = {c.r, c.g, c.b};
+    } else {
+        mtl.diffuse = {kNeutralGrey, kNeutralGrey, kNeutralGrey};
+        greyMaterials_.push_back(name);
+    }
     if (m.Get(AI_MATKEY_COLOR_SPECULAR, c) == AI_SUCCESS && finite()) mtl.specular = {c.r, c.g, c.b};
     float f = 1.0f;
     if (m.Get(AI_MATKEY_OPACITY, f) == AI_SUCCESS && std::isfinite(f)) mtl.opacity = f;
+    if (mtl.opacity <= 0.0f) clearMaterials_.push_back(name);
     int i = 0;
     if (m.Get(AI_MATKEY_TWOSIDED, i) == AI_SUCCESS) mtl.twoSided = i != 0;
     i = 0;
@@ -204,6 +291,12 @@ host::Mtl* AssimpSceneSource::StandardFor(unsigned index) {
         mtl.diffuseMap.map = MapFor(path);
     if (m.GetTextureCount(aiTextureType_OPACITY) > 0 && m.GetTexture(aiTextureType_OPACITY, 0, &path) == AI_SUCCESS)
         mtl.opacityMap.map = MapFor(path);
+    for (aiTextureType type : {aiTextureType_DIFFUSE, aiTextureType_BASE_COLOR, aiTextureType_OPACITY})
+        if (m.GetTextureCount(type) > 0 && m.GetTexture(type, 0, &path) == AI_SUCCESS &&
+            ToString(path) == kPlaceholderTexture) {
+            placeholderMaterials_.push_back(name);
+            break;
+        }
     mtl.diffuseMap.enabled = mtl.diffuseMap.map != nullptr;
     mtl.opacityMap.enabled = mtl.opacityMap.map != nullptr;
     standardBuilt_[index] = true;
@@ -220,8 +313,10 @@ host::Mtl* AssimpSceneSource::StandardFor(unsigned index) {
 // its texture vertices differ. The material is the one Assimp material, or
 // a multi/sub-object material of all of them in first-use order with
 // matching face ids.
-const AssimpSceneSource::Built& AssimpSceneSource::ObjectFor(const std::vector<unsigned>& meshIds) {
-    auto found = objectByMeshes_.find(meshIds);
+const AssimpSceneSource::Built& AssimpSceneSource::ObjectFor(const std::vector<unsigned>& meshIds,
+                                                              const aiMatrix4x4* skinnedIn) {
+    auto key = std::make_pair(meshIds, skinnedIn ? Rows(*skinnedIn) : std::vector<float>{});
+    auto found = objectByMeshes_.find(key);
     if (found != objectByMeshes_.end()) return found->second;
 
     auto object = std::make_unique<SceneObject>();
@@ -243,9 +338,11 @@ const AssimpSceneSource::Built& AssimpSceneSource::ObjectFor(const std::vector<u
     std::vector<unsigned>& matOrder = built.materials;
     for (unsigned id : meshIds) {
         const aiMesh& m = *scene_->mMeshes[id];
+        const aiVector3D* at = m.mVertices;
+        if (skinnedIn && SkinMoves(m, *skinnedIn) && Skin(id, *skinnedIn, &skinned_)) at = skinned_.data();
         joinedPosition_.resize(m.mNumVertices);
         for (unsigned v = 0; v < m.mNumVertices; ++v) {
-            const aiVector3D& p = m.mVertices[v];
+            const aiVector3D& p = at[v];
             joinedPosition_[v] = positions.Add(p.x, p.y, p.z);
         }
         if (anyUV) {
@@ -288,7 +385,7 @@ const AssimpSceneSource::Built& AssimpSceneSource::ObjectFor(const std::vector<u
     }
     objects_.push_back(std::move(object));
     built.object = objects_.back().get();
-    return objectByMeshes_.emplace(meshIds, std::move(built)).first->second;
+    return objectByMeshes_.emplace(std::move(key), std::move(built)).first->second;
 }
 
 // Key times in host ticks: Assimp's ticks per second, or frames at the
@@ -414,26 +511,44 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
         if (node->track) src->mTransformation.Decompose(node->baseScaling, node->baseRotation, node->basePosition);
     };
 
+    // Static global transforms in the file's frame, per node (parallel to
+    // nodes_), and by name for the bones when there are any.
+    std::vector<aiMatrix4x4> globals;
+    const auto placed = [&](const aiNode* src, const aiMatrix4x4& global) {
+        globals.push_back(global);
+        if (leftOut_.bones > 0) globalByName_.emplace(ToString(src->mName), global);
+    };
+
     AssimpNode* root = NewNode(nullptr);
     root->root = true;
     setup(root, sc.mRootNode);
     ownMeshes.emplace_back();
+    placed(sc.mRootNode, sc.mRootNode->mTransformation);
     // Meshes on the root itself would be lost (the root is never written):
     // they become a first top-level node in the root's place.
     if (std::vector<unsigned> rootMeshes = meshesOf(sc.mRootNode); !rootMeshes.empty()) {
         AssimpNode* holder = NewNode(root);
         holder->name = root->name;
         ownMeshes.push_back(std::move(rootMeshes));
+        globals.push_back(globals.front());
     }
-    std::vector<std::pair<const aiNode*, AssimpNode*>> stack;
-    for (unsigned i = sc.mRootNode->mNumChildren; i-- > 0;) stack.emplace_back(sc.mRootNode->mChildren[i], root);
+    struct Pending {
+        const aiNode* src;
+        AssimpNode* parent;
+        aiMatrix4x4 parentGlobal;
+    };
+    std::vector<Pending> stack;
+    for (unsigned i = sc.mRootNode->mNumChildren; i-- > 0;)
+        stack.push_back({sc.mRootNode->mChildren[i], root, globals.front()});
     while (!stack.empty()) {
-        const auto [src, parent] = stack.back();
+        const Pending next = stack.back();
         stack.pop_back();
-        AssimpNode* node = NewNode(parent);
-        setup(node, src);
-        ownMeshes.push_back(meshesOf(src));
-        for (unsigned i = src->mNumChildren; i-- > 0;) stack.emplace_back(src->mChildren[i], node);
+        AssimpNode* node = NewNode(next.parent);
+        setup(node, next.src);
+        ownMeshes.push_back(meshesOf(next.src));
+        placed(next.src, next.parentGlobal * next.src->mTransformation);
+        for (unsigned i = next.src->mNumChildren; i-- > 0;)
+            stack.push_back({next.src->mChildren[i], node, globals.back()});
     }
 
     // Objects: own meshes, else an empty mesh when a descendant has meshes
@@ -447,7 +562,11 @@ bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std:
     for (size_t i = 1; i < nodes_.size(); ++i) {
         AssimpNode* node = nodes_[i].get();
         if (!ownMeshes[i].empty()) {
-            const Built& built = ObjectFor(ownMeshes[i]);
+            // A skinned mesh shared by nodes stands at rest in each one's own frame.
+            const aiMatrix4x4* skinnedIn = nullptr;
+            for (unsigned id : ownMeshes[i])
+                if (SkinMoves(*sc.mMeshes[id], globals[i])) skinnedIn = &globals[i];
+            const Built& built = ObjectFor(ownMeshes[i], skinnedIn);
             node->object = built.object;
             node->mtl = built.mtl;
             node->fileMeshes = static_cast<int64_t>(ownMeshes[i].size());

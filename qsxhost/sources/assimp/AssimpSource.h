@@ -93,11 +93,15 @@ private:
     };
 
     bool UsableMesh(unsigned index) const;
+    bool SkinMoves(const aiMesh& mesh, const aiMatrix4x4& nodeGlobal) const;
+    bool Skin(unsigned meshIndex, const aiMatrix4x4& nodeGlobal, std::vector<aiVector3D>* out);
     void NameEmbeddedTextures();
     std::string TextureName(const aiString& path, bool* embedded) const;
     host::Texmap* MapFor(const aiString& path);
     host::Mtl* StandardFor(unsigned materialIndex);
-    const Built& ObjectFor(const std::vector<unsigned>& meshes);
+    // skinnedIn: the global transform of the node carrying the meshes when
+    // their skeleton at rest moves them, else null.
+    const Built& ObjectFor(const std::vector<unsigned>& meshes, const aiMatrix4x4* skinnedIn);
     const Track* TrackFor(const aiNodeAnim* channel);
     double HostTicks(double keyTime) const;
     AssimpNode* NewNode(AssimpNode* parent);
@@ -126,10 +130,19 @@ private:
     std::vector<host::Mtl*> standardByIndex_;
     std::vector<bool> standardBuilt_;
     std::map<std::string, host::Texmap*> mapByName_;
-    std::map<std::vector<unsigned>, Built> objectByMeshes_;
+    // Skinned objects are the carrying node's own: keyed by its global transform.
+    std::map<std::pair<std::vector<unsigned>, std::vector<float>>, Built> objectByMeshes_;
     std::map<std::vector<unsigned>, host::Mtl*> multiBySubs_;
     std::unordered_map<const aiNodeAnim*, const Track*> trackByChannel_;
     std::vector<uint32_t> joinedPosition_, joinedUV_;  // per vertex of one Assimp mesh
+    std::vector<aiVector3D> skinned_;                   // likewise
+
+    // The static global transform of the first node of each name, as bones
+    // name their nodes; filled only when a mesh has bones.
+    std::unordered_map<std::string, aiMatrix4x4> globalByName_;
+    // Names for the notes, each once.
+    std::vector<std::string> skinAsStored_;
+    std::vector<std::string> greyMaterials_, placeholderMaterials_, clearMaterials_;
 };
 
 }  // namespace qsxhost::assimp
