@@ -32,13 +32,12 @@ private:
     const std::function<void(float)>& fn_;
 };
 
-bool IsFbxImport(const Assimp::Importer& importer) {
+// The extensions of the importer that took the file, lower case, between
+// single spaces: "md5mesh md5camera md5anim".
+std::string ImporterExtensions(const Assimp::Importer& importer) {
     const int index = importer.GetPropertyInteger("importerIndex", -1);
-    if (index < 0) return false;
-    const aiImporterDesc* desc = importer.GetImporterInfo(static_cast<size_t>(index));
-    if (!desc || !desc->mFileExtensions) return false;
-    const std::string exts = " " + qsx::util::ToAsciiLower(desc->mFileExtensions) + " ";
-    return exts.find(" fbx ") != std::string::npos;
+    const aiImporterDesc* desc = index >= 0 ? importer.GetImporterInfo(static_cast<size_t>(index)) : nullptr;
+    return desc && desc->mFileExtensions ? qsx::util::ToAsciiLower(desc->mFileExtensions) : "";
 }
 
 // The file's bytes come from a path, or from memory with a format hint when
@@ -79,7 +78,7 @@ std::unique_ptr<SceneSource> Load(const Input& input, const AssimpOptions& optio
     if (!PrepareScene(*const_cast<aiScene*>(read), &leftOut, error)) return nullptr;
     if (!importer.ApplyPostProcessing(aiProcess_Triangulate)) return importFailed();
 
-    const bool fbx = IsFbxImport(importer);
+    const assimp::FormatUp formatUp = assimp::FormatUpOf(ImporterExtensions(importer));
     const int index = importer.GetPropertyInteger("importerIndex", -1);
     const aiImporterDesc* desc = index >= 0 ? importer.GetImporterInfo(static_cast<size_t>(index)) : nullptr;
     std::string format = desc && desc->mName ? desc->mName : "";
@@ -90,7 +89,7 @@ std::unique_ptr<SceneSource> Load(const Input& input, const AssimpOptions& optio
     }
     auto source = std::make_unique<AssimpSceneSource>(std::move(scene), kHostTicksPerSecond / options.fps, leftOut,
                                                       std::move(format));
-    if (!source->Build(options, fbx, error)) return nullptr;
+    if (!source->Build(options, formatUp, error)) return nullptr;
     if (options.progress) options.progress(1.0f);
     return source;
 }
@@ -148,5 +147,35 @@ std::string AssimpInputExtensions() {
     for (const std::string& e : exts) out += (out.empty() ? "" : " ") + e;
     return out;
 }
+
+namespace assimp {
+
+FormatUp FormatUpOf(const std::string& importerExtensions) {
+    // What each format's reader delivers, found by previewing the test
+    // models of every format with each axis. A reader that turns its
+    // format's frame to Y-up (3DS, ASE, Collada, DXF, IFC, the Quake
+    // formats) puts the turn on the root node, which the world matrices
+    // include, so only formats read as they stand need an entry. Their
+    // files state no axis; the format implies one.
+    static constexpr struct {
+        const char* extension;
+        bool fromMetadata;
+        int axis;
+        const char* why;
+    } kFormats[] = {
+        {"fbx", true, 1, "the file states none"},
+        {"blend", false, 2, "Blender files are Z-up"},
+        {"3mf", false, 2, "3MF files are Z-up, the build direction"},
+        {"amf", false, 2, "AMF files are Z-up, the build direction"},
+        {"hmp", false, 2, "HMP terrains are Z-up"},
+    };
+    const std::string padded = " " + importerExtensions + " ";
+    for (const auto& f : kFormats)
+        if (padded.find(std::string(" ") + f.extension + " ") != std::string::npos)
+            return {f.fromMetadata, f.axis, f.why};
+    return {};
+}
+
+}  // namespace assimp
 
 }  // namespace qsxhost
