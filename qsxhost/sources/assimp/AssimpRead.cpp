@@ -151,14 +151,12 @@ std::string AssimpInputExtensions() {
 namespace assimp {
 
 FormatUp FormatUpOf(const std::string& importerExtensions) {
-    // What each format's reader delivers, found by previewing the test
-    // models of every format with each axis. A reader that turns its
-    // format's frame to Y-up (3DS, ASE, Collada, DXF, IFC, the Quake
-    // formats) puts the turn on the root node, which the world matrices
-    // include, so only formats read as they stand need an entry. Their
-    // files state no axis; the format implies one.
+    // Found by previewing the test models of every format with each axis.
+    // The files state no axis (but FBX's metadata); a format whose reader
+    // turns its own frame to Y-up puts the turn on the root node, which the
+    // world matrices include. A format missing here is taken as Y-up.
     static constexpr struct {
-        const char* extension;
+        const char* extension;  // any one of the importer's
         bool fromMetadata;
         int axis;
         const char* why;
@@ -167,7 +165,23 @@ FormatUp FormatUpOf(const std::string& importerExtensions) {
         {"blend", false, 2, "Blender files are Z-up"},
         {"3mf", false, 2, "3MF files are Z-up, the build direction"},
         {"amf", false, 2, "AMF files are Z-up, the build direction"},
+        {"cob", false, 2, "COB files are Z-up"},
         {"hmp", false, 2, "HMP terrains are Z-up"},
+        {"ogex", false, 2, "OpenGEX's default; the importer does not pass on a file's own"},
+        {"q3o", false, 2, "Quick3D files are Z-up"},
+        {"smd", false, 2, "SMD files are Z-up"},
+        {"gltf", false, 1, "glTF files are Y-up"},
+        {"3ds", false, 1, "the importer turns 3DS files from Z-up to Y-up"},
+        {"ase", false, 1, "the importer turns ASE files from Z-up to Y-up"},
+        {"dae", false, 1, "the importer turns Collada files to Y-up from the axis they state"},
+        {"dxf", false, 1, "the importer turns DXF files from Z-up to Y-up"},
+        {"ifc", false, 1, "the importer turns IFC files from Z-up to Y-up"},
+        {"iqm", false, 1, "the importer turns IQM files from Z-up to Y-up"},
+        {"md2", false, 1, "the importer turns MD2 files from Z-up to Y-up"},
+        {"md3", false, 1, "the importer turns MD3 files from Z-up to Y-up"},
+        {"md5mesh", false, 1, "the importer turns MD5 files from Z-up to Y-up"},
+        {"mdc", false, 1, "the importer turns MDC files from Z-up to Y-up"},
+        {"mdl", false, 1, "the importer turns MDL files from Z-up to Y-up"},
     };
     const std::string padded = " " + importerExtensions + " ";
     for (const auto& f : kFormats)
