@@ -79,7 +79,16 @@ for folder in $folders; do
 
     # Rows of COLUMNS tiles, the last filled with blank ones, under a title.
     set -- "$work/tiles/"*.tile
-    [ -e "$1" ] || { echo "$folder: no model drew" >&2; cp "$work/refused" "$out/$folder.refused"; continue; }
+    if [ ! -e "$1" ]; then
+        cp "$work/refused" "$out/$folder.refused"
+        if [ "$n" -eq 0 ]; then
+            echo "$folder: no file of a format the importer reads"
+        else
+            echo "$folder: none of $n files drew"
+            sed 's/^/  refused: /' "$work/refused"
+        fi
+        continue
+    fi
     blank="$work/blank.ppm"
     first=$(ls "$work/tiles/"*.tile | head -1)
     th=$(pnmfile "$first" | sed 's/.* by \([0-9]*\).*/\1/')
