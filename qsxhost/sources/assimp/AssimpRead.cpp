@@ -178,7 +178,6 @@ FormatUp FormatUpOf(const std::string& importerExtensions) {
         {"ifc", false, 1, "the importer turns IFC files from Z-up to Y-up"},
         {"iqm", false, 1, "the importer turns IQM files from Z-up to Y-up"},
         {"md2", false, 1, "the importer turns MD2 files from Z-up to Y-up"},
-        {"md3", false, 1, "the importer turns MD3 files from Z-up to Y-up"},
         {"md5mesh", false, 1, "the importer turns MD5 files from Z-up to Y-up"},
         {"mdc", false, 1, "the importer turns MDC files from Z-up to Y-up"},
         {"mdl", false, 1, "the importer turns MDL files from Z-up to Y-up"},
