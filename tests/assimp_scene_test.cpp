@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -301,7 +302,7 @@ TEST_F(AssimpSceneTest, YUpGltfAndZUpAseOfOneBoxAgreeInTheHostFrame) {
 }
 
 TEST_F(AssimpSceneTest, UpAxisOptionAndFbxAxisSettings) {
-    const std::string fbx = Write("zup.fbx", R"(; FBX 7.4.0 project file
+    const std::string fbxText = R"(; FBX 7.4.0 project file
 FBXHeaderExtension:  {
 	FBXHeaderVersion: 1003
 	FBXVersion: 7400
@@ -339,19 +340,38 @@ Connections:  {
 	C: "OO",1002,0
 	C: "OO",1001,1002
 }
-)");
+)";
+    const std::string fbx = Write("zup.fbx", fbxText);
+    std::string fbxDownText = fbxText;
+    fbxDownText.replace(fbxDownText.find(R"("UpAxisSign", "int", "Integer", "",1)"), 36,
+                        R"("UpAxisSign", "int", "Integer", "",-1)");
+    const std::string fbxDown = Write("zdown.fbx", fbxDownText);
     const std::string gltf = Write("box.gltf", HierarchyGltf());
+    // A format whose reader keeps its own Z-up frame (as it does Blender's).
+    const std::string amf = Write("tri.amf", R"(<?xml version="1.0" encoding="utf-8"?>
+<amf unit="millimeter"><object id="0"><mesh><vertices>
+<vertex><coordinates><x>0</x><y>0</y><z>5</z></coordinates></vertex>
+<vertex><coordinates><x>1</x><y>0</y><z>5</z></coordinates></vertex>
+<vertex><coordinates><x>0</x><y>1</y><z>5</z></coordinates></vertex>
+</vertices><volume><triangle><v1>0</v1><v2>1</v2><v3>2</v3></triangle></volume></mesh></object></amf>
+)");
     struct Case {
         const std::string* file;
         const char* node;
         UpAxis up;
-        Point3 origin;  // where the node's origin lands in the host frame
+        Point3 local;  // a point of the node's own frame
+        Point3 host;   // where it lands in the host frame
+        const char* axis;  // as --info gives it
+        const char* from;  // a word of where --info says it comes from
     } cases[] = {
-        {&fbx, "Tri", UpAxis::Auto, {0, 0, 5}},   // the file says Z up
-        {&fbx, "Tri", UpAxis::Z, {0, 0, 5}},
-        {&fbx, "Tri", UpAxis::Y, {0, -5, 0}},     // told otherwise: turned
-        {&gltf, "Box", UpAxis::Auto, {5, 6, 7}},  // no axis settings: Y up
-        {&gltf, "Box", UpAxis::Z, {5, 7, -6}},    // taken as it stands
+        {&fbx, "Tri", UpAxis::Auto, {}, {0, 0, 5}, "+Z", "file"},  // the file says Z up
+        {&fbx, "Tri", UpAxis::Z, {}, {0, 0, 5}, "+Z", "--up-axis z"},
+        {&fbx, "Tri", UpAxis::Y, {}, {0, -5, 0}, "+Y", "--up-axis y"},  // told otherwise: turned
+        {&fbxDown, "Tri", UpAxis::Auto, {}, {0, 0, -5}, "-Z", "file"},  // upside down
+        {&gltf, "Box", UpAxis::Auto, {}, {5, 6, 7}, "+Y", "glTF"},  // glTF is Y-up
+        {&gltf, "Box", UpAxis::Z, {}, {5, 7, -6}, "+Z", "--up-axis z"},  // taken as it stands
+        {&amf, "0", UpAxis::Auto, {0, 0, 5}, {0, 0, 5}, "+Z", "AMF"},  // the format is Z-up
+        {&amf, "0", UpAxis::Y, {0, 0, 5}, {0, -5, 0}, "+Y", "--up-axis y"},
     };
     for (const Case& c : cases) {
         AssimpOptions opt;
@@ -360,7 +380,12 @@ Connections:  {
         ASSERT_TRUE(scene);
         INode* n = Find(scene->GetRootNode(), c.node);
         ASSERT_TRUE(n) << c.node;
-        ExpectNear(Point3{} * n->GetNodeTM(0), c.origin, c.file->c_str());
+        ExpectNear(c.local * n->GetNodeTM(0), c.host, c.file->c_str());
+        const qsxhost::SceneInfo info = scene->Describe();
+        EXPECT_EQ(info.upAxis, c.axis) << *c.file;
+        EXPECT_NE(info.upAxisWhy.find(c.from), std::string::npos) << *c.file << ": " << info.upAxisWhy;
+        // Only the FBX file states its unit.
+        EXPECT_EQ(info.unit, c.file == &gltf || c.file == &amf ? std::nullopt : std::optional<double>(1.0)) << *c.file;
     }
 }
 

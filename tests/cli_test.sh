@@ -100,13 +100,21 @@ check "separate mode numbers its files" test -s "$tmp/full-separate/full0.QSX" -
 # --info describes a scene without exporting it; --json says the same as JSON.
 "$exe" --info "$src/examples/robot.gltf" >"$tmp/info" 2>"$tmp/err"
 check "--info succeeds quietly" test $? -eq 0 -a ! -s "$tmp/err"
-check "--info: the node tree" grep -qx '  node "Head": meshes 1, vertices 8, triangles 12, material 0' "$tmp/info"
+check "--info: the node tree" grep -qx '  node "Head": meshes 1, positions 8, triangles 12, material 0' "$tmp/info"
 check "--info: the texture" grep -q '^material 1 "Skin": standard, diffuse map "robot.png"$' "$tmp/info"
 check "--info: the animation" grep -q '^animation 0 "Bob and look": 1.000 s, 30 frames at 30 fps, animated nodes 2' "$tmp/info"
 "$exe" --info --json --fps 60 "$src/examples/robot.gltf" >"$tmp/info.json" 2>"$tmp/err"
 check "--info --json: frames at --fps" grep -q '"seconds":1.0,"frames":60,"fps":60.0,' "$tmp/info.json"
 "$exe" --info "$src/examples/robot.json" >"$tmp/info" 2>"$tmp/err"
-check "--info on a JSON scene" grep -qx 'node "Body": meshes 1, vertices 20, triangles 12, material 0' "$tmp/info"
+check "--info on a JSON scene" grep -qx 'node "Body": meshes 1, positions 20, triangles 12, material 0' "$tmp/info"
+# The up axis and the unit as values a program can use, each scene source; the reasons apart.
+"$exe" --info --json "$src/examples/robot.json" >"$tmp/info-scene.json" 2>"$tmp/err"
+"$exe" --info --json "$tmp/full-preserve/full.QSX" >"$tmp/info-script.json" 2>>"$tmp/err"
+for c in 'info.json:+Y:glTF' 'info-scene.json:+Z:JSON' 'info-script.json:+Y:script'; do
+  IFS=: read -r file axis word <<<"$c"
+  check "--info --json: up axis $axis and no unit ($file)" grep -q \
+    "\"upAxis\":\"$axis\",\"upAxisReason\":\"[^\"]*$word[^\"]*\",\"unit\":null,\"unitReason\":\"not stated" "$tmp/$file"
+done
 
 # A scene with nothing to write: the empty model, exit 0, one warning saying why;
 # an option for 3D files on a JSON scene is named as not applying.

@@ -99,24 +99,29 @@ std::string InfoText(const SceneInfo& info, const std::string& scene) {
         out += '\n';
     };
     const auto num = [](int64_t v) { return std::to_string(v); };
-    int64_t meshes = 0, vertices = 0, triangles = 0;
+    int64_t meshes = 0, positions = 0, triangles = 0;
     for (const SceneInfo::Node& n : info.nodes) {
         meshes += n.meshes;
-        vertices += n.vertices;
+        positions += n.positions;
         triangles += n.triangles;
     }
     line({"scene: ", Quote(scene)});
     line({"format: ", info.format});
-    line({"up axis: ", info.upAxis});
-    line({"unit: ", info.unit});
-    line({"nodes: ", num(static_cast<int64_t>(info.nodes.size())), ", meshes ", num(meshes), ", vertices ",
-          num(vertices), ", triangles ", num(triangles)});
+    // "+Y" reads as "Y"; a downward axis keeps its sign.
+    const std::string_view up = std::string_view(info.upAxis).substr(info.upAxis.rfind('+', 0) == 0 ? 1 : 0);
+    line({"up axis: ", up, " (", info.upAxisWhy, ")"});
+    if (info.unit)
+        line({"unit: 1 unit = ", Shortest(*info.unit), " cm (", info.unitWhy, ")"});
+    else
+        line({"unit: ", info.unitWhy});
+    line({"nodes: ", num(static_cast<int64_t>(info.nodes.size())), ", meshes ", num(meshes), ", positions ",
+          num(positions), ", triangles ", num(triangles)});
     for (const SceneInfo::Node& n : info.nodes) {
         const std::string indent(static_cast<size_t>(n.depth - 1) * 2, ' ');
         const std::string_view materials = n.materials.empty()       ? ", no material"
                                            : n.materials.size() == 1 ? ", material "
                                                                      : ", materials ";
-        line({indent, "node ", Quote(n.name), ": meshes ", num(n.meshes), ", vertices ", num(n.vertices),
+        line({indent, "node ", Quote(n.name), ": meshes ", num(n.meshes), ", positions ", num(n.positions),
               ", triangles ", num(n.triangles), materials, IndexList(n.materials)});
     }
     line({"materials: ", num(static_cast<int64_t>(info.materials.size()))});
@@ -166,7 +171,10 @@ std::string InfoJson(const SceneInfo& info, const std::string& scene) {
     str("scene", scene);
     str("format", info.format);
     str("upAxis", info.upAxis);
-    str("unit", info.unit);
+    str("upAxisReason", info.upAxisWhy);
+    w.Key("unit");
+    info.unit ? w.Double(*info.unit) : w.Null();
+    str("unitReason", info.unitWhy);
     w.Key("nodes");
     w.StartArray();
     for (const SceneInfo::Node& n : info.nodes) {
@@ -176,7 +184,7 @@ std::string InfoJson(const SceneInfo& info, const std::string& scene) {
         n.parent < 0 ? w.Null() : w.Int64(n.parent);
         num("depth", n.depth);
         num("meshes", n.meshes);
-        num("vertices", n.vertices);
+        num("positions", n.positions);
         num("triangles", n.triangles);
         list("materials", n.materials);
         w.EndObject();

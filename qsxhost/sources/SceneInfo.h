@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,10 @@ struct SceneInfo {
         int64_t parent = -1;  // index in nodes, -1 for a top-level node
         int depth = 1;        // 1 for a top-level node
         int64_t meshes = 0;   // the file's meshes the node carries
-        int64_t vertices = 0, triangles = 0;  // of the node's host mesh, as exported
+        // Of the node's host mesh: its distinct positions (the script may
+        // write more vertices, one per position and texture vertex pair) and
+        // its triangles.
+        int64_t positions = 0, triangles = 0;
         std::vector<int64_t> materials;       // indexes in materials, in face-id order
     };
     struct Texture {
@@ -43,8 +47,10 @@ struct SceneInfo {
     };
 
     std::string format;  // the reader that took the file
-    std::string upAxis;  // the up axis used, and where it comes from
-    std::string unit;    // the unit the file states, or that it states none
+    std::string upAxis;     // the up axis used: "+Y", "-Z"
+    std::string upAxisWhy;  // where it comes from: "Blender files are Z-up", "--up-axis z"
+    std::optional<double> unit;  // centimetres per unit, when the file states it
+    std::string unitWhy;         // where it comes from, or why there is none
     std::vector<Node> nodes;  // pre-order
     std::vector<Material> materials;
     std::vector<Animation> animations;

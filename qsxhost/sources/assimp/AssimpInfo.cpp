@@ -7,7 +7,6 @@
 #include <assimp/material.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 namespace qsxhost::assimp {
@@ -16,13 +15,6 @@ namespace {
 // "1 light", "2 lights"
 std::string Count(int64_t n, const std::string& thing) {
     return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
-}
-
-// A number as the shortest text that reads back to it, in any locale.
-std::string Number(double v) {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
 }
 
 // The first five names, then how many more.
@@ -118,14 +110,18 @@ SceneInfo AssimpSceneSource::Describe() const {
     const aiScene& sc = *scene_;
     info.format = format_.empty() ? "3D file" : format_;
     info.upAxis = upAxis_;
-    info.unit = "not stated in the file";
+    info.upAxisWhy = upAxisWhy_;
+    info.unitWhy = "not stated in the file";
     if (sc.mMetaData) {
         // FBX states it in centimetres per unit, as a double or a float.
         double factor = 0;
         float single = 0;
         if (!sc.mMetaData->Get("UnitScaleFactor", factor) && sc.mMetaData->Get("UnitScaleFactor", single))
             factor = single;
-        if (factor > 0 && std::isfinite(factor)) info.unit = "1 unit = " + Number(factor) + " cm (UnitScaleFactor)";
+        if (factor > 0 && std::isfinite(factor)) {
+            info.unit = factor;
+            info.unitWhy = "the file's UnitScaleFactor";
+        }
     }
 
     std::unordered_map<const AssimpNode*, int64_t> indexOf;
@@ -139,7 +135,7 @@ SceneInfo AssimpSceneSource::Describe() const {
         }
         out.meshes = n.fileMeshes;
         if (n.fileMeshes > 0) {
-            out.vertices = n.object->mesh.getNumVerts();
+            out.positions = n.object->mesh.getNumVerts();
             out.triangles = n.object->mesh.getNumFaces();
             for (unsigned m : *n.materials) out.materials.push_back(m);
         }

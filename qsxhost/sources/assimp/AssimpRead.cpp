@@ -32,13 +32,12 @@ private:
     const std::function<void(float)>& fn_;
 };
 
-bool IsFbxImport(const Assimp::Importer& importer) {
+// The extensions of the importer that took the file, lower case, between
+// single spaces: "md5mesh md5camera md5anim".
+std::string ImporterExtensions(const Assimp::Importer& importer) {
     const int index = importer.GetPropertyInteger("importerIndex", -1);
-    if (index < 0) return false;
-    const aiImporterDesc* desc = importer.GetImporterInfo(static_cast<size_t>(index));
-    if (!desc || !desc->mFileExtensions) return false;
-    const std::string exts = " " + qsx::util::ToAsciiLower(desc->mFileExtensions) + " ";
-    return exts.find(" fbx ") != std::string::npos;
+    const aiImporterDesc* desc = index >= 0 ? importer.GetImporterInfo(static_cast<size_t>(index)) : nullptr;
+    return desc && desc->mFileExtensions ? qsx::util::ToAsciiLower(desc->mFileExtensions) : "";
 }
 
 // The file's bytes come from a path, or from memory with a format hint when
@@ -79,7 +78,7 @@ std::unique_ptr<SceneSource> Load(const Input& input, const AssimpOptions& optio
     if (!PrepareScene(*const_cast<aiScene*>(read), &leftOut, error)) return nullptr;
     if (!importer.ApplyPostProcessing(aiProcess_Triangulate)) return importFailed();
 
-    const bool fbx = IsFbxImport(importer);
+    const assimp::FormatUp formatUp = assimp::FormatUpOf(ImporterExtensions(importer));
     const int index = importer.GetPropertyInteger("importerIndex", -1);
     const aiImporterDesc* desc = index >= 0 ? importer.GetImporterInfo(static_cast<size_t>(index)) : nullptr;
     std::string format = desc && desc->mName ? desc->mName : "";
@@ -90,7 +89,7 @@ std::unique_ptr<SceneSource> Load(const Input& input, const AssimpOptions& optio
     }
     auto source = std::make_unique<AssimpSceneSource>(std::move(scene), kHostTicksPerSecond / options.fps, leftOut,
                                                       std::move(format));
-    if (!source->Build(options, fbx, error)) return nullptr;
+    if (!source->Build(options, formatUp, error)) return nullptr;
     if (options.progress) options.progress(1.0f);
     return source;
 }
@@ -148,5 +147,48 @@ std::string AssimpInputExtensions() {
     for (const std::string& e : exts) out += (out.empty() ? "" : " ") + e;
     return out;
 }
+
+namespace assimp {
+
+FormatUp FormatUpOf(const std::string& importerExtensions) {
+    // Found by previewing the test models of every format with each axis.
+    // The files state no axis (but FBX's metadata); a format whose reader
+    // turns its own frame to Y-up puts the turn on the root node, which the
+    // world matrices include. A format missing here is taken as Y-up.
+    static constexpr struct {
+        const char* extension;  // any one of the importer's
+        bool fromMetadata;
+        int axis;
+        const char* why;
+    } kFormats[] = {
+        {"fbx", true, 1, "the file states none"},
+        {"blend", false, 2, "Blender files are Z-up"},
+        {"3mf", false, 2, "3MF files are Z-up, the build direction"},
+        {"amf", false, 2, "AMF files are Z-up, the build direction"},
+        {"cob", false, 2, "COB files are Z-up"},
+        {"hmp", false, 2, "HMP terrains are Z-up"},
+        {"ogex", false, 2, "OpenGEX's default; the importer does not pass on a file's own"},
+        {"q3o", false, 2, "Quick3D files are Z-up"},
+        {"smd", false, 2, "SMD files are Z-up"},
+        {"gltf", false, 1, "glTF files are Y-up"},
+        {"3ds", false, 1, "the importer turns 3DS files from Z-up to Y-up"},
+        {"ase", false, 1, "the importer turns ASE files from Z-up to Y-up"},
+        {"dae", false, 1, "the importer turns Collada files to Y-up from the axis they state"},
+        {"dxf", false, 1, "the importer turns DXF files from Z-up to Y-up"},
+        {"ifc", false, 1, "the importer turns IFC files from Z-up to Y-up"},
+        {"iqm", false, 1, "the importer turns IQM files from Z-up to Y-up"},
+        {"md2", false, 1, "the importer turns MD2 files from Z-up to Y-up"},
+        {"md5mesh", false, 1, "the importer turns MD5 files from Z-up to Y-up"},
+        {"mdc", false, 1, "the importer turns MDC files from Z-up to Y-up"},
+        {"mdl", false, 1, "the importer turns MDL files from Z-up to Y-up"},
+    };
+    const std::string padded = " " + importerExtensions + " ";
+    for (const auto& f : kFormats)
+        if (padded.find(std::string(" ") + f.extension + " ") != std::string::npos)
+            return {f.fromMetadata, f.axis, f.why};
+    return {};
+}
+
+}  // namespace assimp
 
 }  // namespace qsxhost

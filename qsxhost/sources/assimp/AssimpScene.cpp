@@ -436,24 +436,28 @@ AssimpNode* AssimpSceneSource::NewNode(AssimpNode* parent) {
     return n;
 }
 
-bool AssimpSceneSource::Build(const AssimpOptions& options, bool fileIsFbx, std::string* error) {
+bool AssimpSceneSource::Build(const AssimpOptions& options, const FormatUp& formatUp, std::string* error) {
     if (!CheckFiniteNumbers(*scene_, options.animationIndex, error)) return false;
     const aiScene& sc = *scene_;
 
     // Up axis of Assimp's world frame.
     int upAxis = 1, upSign = 1;
-    upAxis_ = "Y (the file states none)";
+    upAxisWhy_ = "the file states none";
     if (options.upAxis != UpAxis::Auto) {
         upAxis = options.upAxis == UpAxis::Z ? 2 : 1;
-        upAxis_ = upAxis == 2 ? "Z (--up-axis z)" : "Y (--up-axis y)";
-    } else if (fileIsFbx && sc.mMetaData) {
+        upAxisWhy_ = upAxis == 2 ? "--up-axis z" : "--up-axis y";
+    } else if (!formatUp.fromMetadata) {
+        upAxis = formatUp.axis;
+        upAxisWhy_ = formatUp.why;
+    } else if (sc.mMetaData) {
         int32_t axis = 1, sign = 1;
         if (sc.mMetaData->Get("UpAxis", axis) && axis >= 0 && axis <= 2) {
             upAxis = axis;
             if (sc.mMetaData->Get("UpAxisSign", sign)) upSign = sign < 0 ? -1 : 1;
-            upAxis_ = std::string(upSign < 0 ? "-" : "") + "XYZ"[axis] + " (from the file)";
+            upAxisWhy_ = "from the file";
         }
     }
+    upAxis_ = std::string(upSign < 0 ? "-" : "+") + "XYZ"[upAxis];
     turn_ = UpTurn(upAxis, upSign);
 
     // Animation.

@@ -14,8 +14,9 @@
 
 namespace qsxhost {
 
-// The up axis of the world frame Assimp delivers. Auto takes it from the
-// file's own axis settings where the format records them (FBX), else Y.
+// The up axis of the world frame Assimp delivers. Auto takes the one the
+// format states or implies: FBX's axis settings, Z for the formats whose
+// reader keeps their own Z-up frame (Blender and a few more), else Y.
 enum class UpAxis { Y, Z, Auto };
 
 struct AssimpOptions {

@@ -40,6 +40,19 @@ struct Track {
     std::vector<QuatKey> rotations;
 };
 
+// The up axis of the world frame the importer delivers a file in, as far as
+// the format decides it: stated in the file's metadata (FBX), implied by the
+// format (Blender is Z-up, and its reader keeps that frame), else Y.
+struct FormatUp {
+    bool fromMetadata = false;
+    int axis = 1;  // 0 x, 1 y, 2 z
+    std::string why = "the file states none";
+};
+
+// The entry of the importer whose extensions ("blend", "fbx", "md5mesh
+// md5camera md5anim") are given.
+FormatUp FormatUpOf(const std::string& importerExtensions);
+
 class AssimpNode final : public TreeNode<AssimpNode> {
 public:
     host::Matrix3 localRow;          // the node's own transform, host form
@@ -70,7 +83,7 @@ public:
     AssimpSceneSource(std::unique_ptr<aiScene> scene, int ticksPerFrame, const LeftOut& leftOut, std::string format)
         : scene_(std::move(scene)), ticksPerFrame_(ticksPerFrame), leftOut_(leftOut), format_(std::move(format)) {}
 
-    bool Build(const AssimpOptions& options, bool fileIsFbx, std::string* error);
+    bool Build(const AssimpOptions& options, const FormatUp& formatUp, std::string* error);
 
     host::INode* GetRootNode() override { return nodes_.front().get(); }
     host::Interval GetAnimRange() const override { return range_; }
@@ -110,7 +123,8 @@ private:
     int ticksPerFrame_;
     LeftOut leftOut_;
     std::string format_;
-    std::string upAxis_;
+    std::string upAxis_;     // "+Y", "-Z"
+    std::string upAxisWhy_;  // where it comes from
     host::Matrix3 turn_;
     host::Interval range_;
     SceneStats stats_;

@@ -10,8 +10,9 @@ namespace qsxhost::json {
 SceneInfo JsonScene::Describe() const {
     SceneInfo info;
     info.format = "JSON scene";
-    info.upAxis = "Z (the host frame, which JSON scenes are given in)";
-    info.unit = "not stated (JSON scenes have none)";
+    info.upAxis = "+Z";
+    info.upAxisWhy = "the host frame, which JSON scenes are given in";
+    info.unitWhy = "not stated (JSON scenes have none)";
 
     std::unordered_map<const host::Mtl*, int64_t> mtlIndex;
     for (const SceneMtl& m : mtls) mtlIndex.emplace(&m, static_cast<int64_t>(mtlIndex.size()));
@@ -51,7 +52,7 @@ SceneInfo JsonScene::Describe() const {
         out.depth = parent < 0 ? 1 : info.nodes[static_cast<size_t>(parent)].depth + 1;
         if (n->object && n->object->renderable) {
             out.meshes = 1;
-            out.vertices = n->object->mesh.getNumVerts();
+            out.positions = n->object->mesh.getNumVerts();
             out.triangles = n->object->mesh.getNumFaces();
         }
         if (n->mtl) out.materials.push_back(mtlIndex.at(n->mtl));

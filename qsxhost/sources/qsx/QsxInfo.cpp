@@ -19,7 +19,7 @@ void DescribeNode(const QsxNode* n, const QsxNode* parent, int depth, SceneInfo*
         out.depth = depth;
         if (n->object) {
             out.meshes = 1;
-            out.vertices = static_cast<int64_t>(n->object->mesh.verts.size());
+            out.positions = static_cast<int64_t>(n->object->mesh.verts.size());
             out.triangles = static_cast<int64_t>(n->object->mesh.faces.size());
         }
         if (n->mtl) out.materials.push_back(mtlIndex.at(n->mtl));
@@ -34,8 +34,9 @@ void DescribeNode(const QsxNode* n, const QsxNode* parent, int depth, SceneInfo*
 SceneInfo QsxScene::Describe() const {
     SceneInfo info;
     info.format = "QSX script";
-    info.upAxis = "Y (the script's frame), turned back to the host's Z-up";
-    info.unit = "not stated (a script is at the scale it was written)";
+    info.upAxis = "+Y";
+    info.upAxisWhy = "the script's frame, turned back to the host's Z-up";
+    info.unitWhy = "not stated (a script is at the scale it was written)";
     MtlIndex mtlIndex;
     for (const SceneMtl& m : mtls) mtlIndex.emplace(&m, static_cast<int64_t>(mtlIndex.size()));
     for (const SceneMtl& m : mtls) {
