@@ -68,7 +68,7 @@ Outcome OpenAndExport(const Args& a, const Plugin* plugin, const CommandPlatform
     // Every file the run writes passes one gate; the plainest refusal, the
     // script over the scene, is said before the scene is read.
     OutputGate gate;
-    SceneRequest request{a.scene, a.inputFormat, a.assimp, {}, {}};
+    SceneRequest request{a.scene, a.inputFormat, a.assimp, {}, {}, a.info};
     if (!a.info && a.output != "-") {
         // Textures the file does not name are named after OUTPUT, whose folder they share.
         const std::string name = a.output.substr(qsx::util::LastComponentStart(a.output));
