@@ -23,6 +23,11 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 // --preview with SCRIPT alone: that script drawn, without an export.
 Outcome PreviewAlone(const Args& a, const CommandPlatform& p) {
+    for (const std::string& f : a.files)
+        if (p.readers.isScript && !p.readers.isScript(f))
+            return Fail(kExitUsage, f,
+                        "a preview of a scene needs an OUTPUT to export first (qsxexport --preview PNG SCENE OUTPUT); "
+                        "a script alone is drawn when its name ends in .QSX");
     OutputGate gate;
     for (const std::string& f : a.files) gate.AddInput(f, "script");
     gate.AddHostFile(a.preview, "preview picture");
