@@ -116,8 +116,27 @@ private:
         return u < 0x20 || u == 0x7F;
     }
 
+    // Whether the line may hold a control byte, eight bytes at a time (a
+    // word with a byte below 0x20 or equal to 0x7F says yes): every line
+    // is asked, and nearly all answer no.
+    static bool MayHoldControl(std::string_view line) {
+        constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+        size_t i = 0;
+        for (; i + 8 <= line.size(); i += 8) {
+            uint64_t x;
+            std::memcpy(&x, line.data() + i, 8);
+            const uint64_t y = x ^ (kOnes * 0x7F);
+            if (((x - kOnes * 0x20) & ~x & kHigh) | ((y - kOnes) & ~y & kHigh)) return true;
+        }
+        for (; i < line.size(); ++i)
+            if (IsControl(line[i])) return true;
+        return false;
+    }
+
     // One problem per line: the first control byte and its column, and how many more.
     void ControlBytes(std::string_view line) {
+        control_ = false;
+        if (!MayHoldControl(line)) return;
         size_t first = 0, count = 0;
         for (size_t i = 0; i < line.size(); ++i)
             if (IsControl(line[i]) && count++ == 0) first = i;
