@@ -31,6 +31,14 @@ if "$exe" --help | grep -q "after the export, draw"; then
   "$exe" --preview "$tmp/cut.png" "$tmp/cut.QSX" 2>"$tmp/err"
   check "preview of a cut script is refused" test $? -eq 2
   check "no picture of a cut script" test ! -e "$tmp/cut.png"
+  # -v lists the picture beside the files the export wrote.
+  "$exe" -v --batch --preview "$tmp/v.png" "$src/examples/robot.json" "$tmp/v.QSX" 2>"$tmp/err"
+  check "verbose preview run succeeds" test $? -eq 0
+  check "verbose run lists the picture" grep -qx "qsxexport: wrote $tmp/v.png ([0-9]* bytes)" "$tmp/err"
+  # A scene alone has no script to draw until it is exported.
+  "$exe" --preview "$tmp/s.png" "$src/examples/robot.json" 2>"$tmp/err"
+  check "preview of a scene alone is refused" test $? -eq 2
+  check "preview of a scene alone asks for OUTPUT" grep -q "robot.json: a preview of a scene needs an OUTPUT to export first" "$tmp/err"
 fi
 
 # --save-defaults stores the options used; the next run starts from them.

@@ -78,4 +78,56 @@ TEST(Preview, DrawsTheObjectItsTextureAndTheBackground) {
     std::filesystem::remove_all(dir);
 }
 
+// What the preview says when it draws otherwise than asked: once per texture
+// it cannot draw (whatever the number of triangles on it), and a warning
+// when nothing drawn can be seen.
+TEST(Preview, SaysWhatItCouldNotDraw) {
+    const std::string dir = ::testing::TempDir() + "qsx_preview_notes_" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/scratch.pcx", std::ios::binary) << "not a picture the preview reads";
+    struct Case {
+        const char* texture;
+        float opacity;
+        const char* file;  // null: nothing said
+        const char* says;
+    } cases[] = {
+        {nullptr, 1.0f, nullptr, nullptr},
+        {nullptr, 0.5f, nullptr, nullptr},
+        {"C:\\maps\\lost.png", 1.0f, "/box.QSX", "texture \"lost.png\" is drawn without its picture: no such file"},
+        {"scratch.pcx", 1.0f, "/box.QSX", "texture \"scratch.pcx\" is drawn without its picture: "},
+        {nullptr, 0.0f, "/box.png", "warning: the picture shows no surface"},
+    };
+    for (const Case& c : cases) {
+        fake::Host h;
+        fake::Mtl red;
+        red.diffuse = {0.9f, 0.1f, 0.1f};
+        red.opacity = c.opacity;
+        fake::Texmap map;
+        if (c.texture) {
+            map.file = c.texture;
+            red.diffuseMap.map = &map;
+            red.diffuseMap.enabled = true;
+        }
+        // Two nodes on the one material: still one note.
+        for (const char* name : {"Box", "Twin"}) {
+            fake::Node* box = h.root.Add(name);
+            Box(box);
+            box->mtl = &red;
+        }
+        fake::Run r;
+        r.Export(h);
+        const std::string script = dir + "/box.QSX", png = dir + "/box.png";
+        std::ofstream(script, std::ios::binary) << r.File("out/scene.QSX");
+        std::string error;
+        std::vector<qsxhost::PreviewNote> notes;
+        ASSERT_TRUE(qsxhost::WritePreview({script}, png, 32, 24, &error, nullptr, &notes)) << error;
+        const std::string label = c.texture ? c.texture : "opacity " + std::to_string(c.opacity);
+        EXPECT_EQ(notes.size(), c.says ? 1u : 0u) << label << (notes.empty() ? "" : ": " + notes[0].what);
+        if (!c.says || notes.empty()) continue;
+        EXPECT_EQ(notes[0].file, dir + c.file) << label;
+        EXPECT_NE(notes[0].what.find(c.says), std::string::npos) << label << ": " << notes[0].what;
+    }
+    std::filesystem::remove_all(dir);
+}
+
 }  // namespace

@@ -53,4 +53,11 @@ bool ReadAll(int fd, std::string& out, size_t maxSize, std::string* error);
 ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSize, std::string* error,
                         unsigned* mode = nullptr);
 
+// Opens the regular file at path for reading in pieces, refused as
+// ReadWholeFile refuses it; *fd is then the caller's.
+ReadState OpenRegularFile(const std::string& path, Fd* fd, std::string* error, unsigned* mode = nullptr);
+
+// Reads up to size bytes of fd: the count read, 0 at the end, -1 with *error on failure.
+long long ReadSome(int fd, char* into, size_t size, std::string* error);
+
 }  // namespace qsx::util

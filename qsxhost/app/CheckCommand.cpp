@@ -50,18 +50,20 @@ public:
         if (qsx::util::EndsWithNoCase(path, ".qsh")) {
             Header h;
             Problems p;
-            if (Read(path, [&](std::string_view t) { ReadHeader(t, &h, &p); })) Report(path, p, HeaderCounts(h));
+            if (Read(path, [&](std::string* why) { return ReadHeaderFile(path, &h, &p, why); }))
+                Report(path, p, HeaderCounts(h));
             return;
         }
         if (qsx::util::EndsWithNoCase(path, ".qsv")) {
             Animation a;
             Problems p;
-            if (Read(path, [&](std::string_view t) { ReadAnimation(t, &a, &p); })) Report(path, p, AnimationCounts(a));
+            if (Read(path, [&](std::string* why) { return ReadAnimationFile(path, Detail::Counts, &a, &p, why); }))
+                Report(path, p, AnimationCounts(a));
             return;
         }
         Script s;
         Problems p;
-        if (!Read(path, [&](std::string_view t) { ReadScript(t, &s, &p); })) return;
+        if (!Read(path, [&](std::string* why) { return ReadScriptFile(path, Detail::Counts, &s, &p, why); })) return;
         Report(path, p,
                Count(s.clumps, "clump", "clumps") + ", " + Count(s.vertices, "vertex", "vertices") + ", " +
                    Count(s.triangles, "triangle", "triangles") + ", " +
@@ -71,21 +73,19 @@ public:
         if (!given.count(qsh) && Exists(qsh)) {
             Header h;
             Problems hp;
-            if (Read(qsh, [&](std::string_view t) {
-                    ReadHeader(t, &h, &hp);
-                    CheckHeader(s, h, &hp);
-                }))
+            if (Read(qsh, [&](std::string* why) { return ReadHeaderFile(qsh, &h, &hp, why); })) {
+                CheckHeader(s, h, &hp);
                 Report(qsh, hp, HeaderCounts(h));
+            }
         }
         const std::string qsv = qsx::util::SideFileName(path, ".qsv");
         if (!given.count(qsv) && Exists(qsv)) {
             Animation a;
             Problems ap;
-            if (Read(qsv, [&](std::string_view t) {
-                    ReadAnimation(t, &a, &ap);
-                    CheckAnimation(s, a, &ap);
-                }))
+            if (Read(qsv, [&](std::string* why) { return ReadAnimationFile(qsv, Detail::Counts, &a, &ap, why); })) {
+                CheckAnimation(s, a, &ap);
                 Report(qsv, ap, AnimationCounts(a));
+            }
         }
     }
 
@@ -94,17 +94,17 @@ private:
         return ::access(path.c_str(), F_OK) == 0;
     }
 
+    // read(&why) reads the file a piece at a time and answers how that went.
     template <class F>
     bool Read(const std::string& path, F read) {
-        std::string text, why;
-        const qsx::util::ReadState state = qsx::util::ReadWholeFile(path, text, SIZE_MAX, &why);
+        std::string why;
+        const qsx::util::ReadState state = read(&why);
         if (state != qsx::util::ReadState::Read) {
             std::printf("%s: not readable: %s\n", path.c_str(),
                         state == qsx::util::ReadState::Absent ? "no such file" : why.c_str());
             status = 2;
             return false;
         }
-        read(std::string_view(text));
         return true;
     }
 
@@ -118,7 +118,7 @@ private:
         return Count(static_cast<int64_t>(h.tags.size()), "tag", "tags");
     }
     static std::string AnimationCounts(const Animation& a) {
-        const int64_t each = a.frames.empty() ? 0 : static_cast<int64_t>(a.frames[0].transforms.size());
+        const int64_t each = a.frames.empty() ? 0 : a.frames[0].transformCount;
         return Count(static_cast<int64_t>(a.frames.size()), "frame", "frames") + " of " +
                Count(each, "transform", "transforms");
     }

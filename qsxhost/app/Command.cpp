@@ -23,6 +23,11 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 // --preview with SCRIPT alone: that script drawn, without an export.
 Outcome PreviewAlone(const Args& a, const CommandPlatform& p) {
+    for (const std::string& f : a.files)
+        if (p.readers.isScript && !p.readers.isScript(f))
+            return Fail(kExitUsage, f,
+                        "a preview of a scene needs an OUTPUT to export first (qsxexport --preview PNG SCENE OUTPUT); "
+                        "a script alone is drawn when its name ends in .QSX");
     OutputGate gate;
     for (const std::string& f : a.files) gate.AddInput(f, "script");
     gate.AddHostFile(a.preview, "preview picture");
@@ -68,7 +73,7 @@ Outcome OpenAndExport(const Args& a, const Plugin* plugin, const CommandPlatform
     // Every file the run writes passes one gate; the plainest refusal, the
     // script over the scene, is said before the scene is read.
     OutputGate gate;
-    SceneRequest request{a.scene, a.inputFormat, a.assimp, {}, {}};
+    SceneRequest request{a.scene, a.inputFormat, a.assimp, {}, {}, a.info};
     if (!a.info && a.output != "-") {
         // Textures the file does not name are named after OUTPUT, whose folder they share.
         const std::string name = a.output.substr(qsx::util::LastComponentStart(a.output));

@@ -32,15 +32,30 @@ using host::Point3;
 constexpr float kNeutral[3] = {0.72f, 0.72f, 0.72f};
 constexpr float kBackground[3] = {0.87f, 0.89f, 0.92f};
 
-// Triangles drawn the same way: one texture (0 none), solid or wire.
+// Triangles drawn the same way: one texture ("" none), solid or wire. They
+// are held as vertex numbers into the scene's positions, in runs of one
+// colour; the per-corner arrays the renderer takes are made a slice at a
+// time when drawn.
+struct Run {
+    float rgba[4];
+    int64_t triangles;
+    int64_t uvShift;  // a vertex's U, V pair is uv[2 * (number + uvShift)]
+};
 struct Batch {
-    std::vector<float> pos, normal, colour, uv;
+    std::vector<uint32_t> corners;
+    std::vector<Run> runs;
 };
 using BatchKey = std::pair<std::string, bool>;  // texture file, wire
 
 struct Scene {
+    std::vector<Point3> pos;  // every vertex in world space
+    std::vector<float> uv;    // U, V of the vertices of textured nodes
     std::map<BatchKey, Batch> batches;
     Point3 lo{1e30f, 1e30f, 1e30f}, hi{-1e30f, -1e30f, -1e30f};
+    int64_t triangles = 0, visible = 0;  // visible: not fully transparent
+    // A texture file found: the script and the name in it that asked for it, until a note about it is made.
+    std::map<std::string, std::pair<std::string, std::string>> textureOf;
+    std::vector<PreviewNote> notes;
 };
 
 // A texture named in a script, as a file beside it: the name itself, else a
@@ -60,48 +75,109 @@ Point3 Cross(const Point3& a, const Point3& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
-void Add(const script::Script& s, const std::string& dir, Scene* scene) {
-    std::vector<host::Matrix3> world(s.nodes.size());
-    for (size_t i = 0; i < s.nodes.size(); ++i) {
-        const script::Node& n = s.nodes[i];
-        world[i] = n.parent < 0 ? n.transform : n.transform * world[static_cast<size_t>(n.parent)];
-        std::vector<Point3> p;
-        p.reserve(n.vertices.size());
-        for (const script::Vertex& v : n.vertices) {
-            p.push_back(v.p * world[i]);
-            for (int k = 0; k < 3; ++k) {
-                scene->lo[k] = std::min(scene->lo[k], p.back()[k]);
-                scene->hi[k] = std::max(scene->hi[k], p.back()[k]);
-            }
+// Takes in a script's vertices and triangles as they are read, so that only
+// the compact form is ever held. A node's lines come together: its U, V pairs
+// are let go when it ends without a texture drawn on it.
+class SceneBuilder final : public script::ScriptSink {
+public:
+    SceneBuilder(const std::string& path, Scene* scene)
+        : path_(path), dir_(qsx::util::DirName(path)), scene_(*scene) {}
+
+    void OnVertex(const script::Script& s, int32_t n, const script::Vertex& v, bool uv) override {
+        if (n != node_) Begin(s, n, uv);
+        const Point3 p = v.p * world_[static_cast<size_t>(n)];
+        for (int k = 0; k < 3; ++k) {
+            scene_.lo[k] = std::min(scene_.lo[k], p[k]);
+            scene_.hi[k] = std::max(scene_.hi[k], p[k]);
         }
-        // Each material block's batch, looked up once per block.
-        std::vector<Batch*> batchOf(n.materials.size() + 1, nullptr);
-        for (const script::Triangle& t : n.triangles) {
-            const script::Material* m = t.material < 0 ? nullptr : &n.materials[static_cast<size_t>(t.material)];
-            Batch*& b = batchOf[static_cast<size_t>(t.material + 1)];
-            std::string file;
-            if (m && !m->none && m->textureShown && !m->texture.empty() && n.uv) file = FindTexture(dir, m->texture);
-            if (!b) b = &scene->batches[{file, m && !m->none && m->wire}];
-            float rgba[4] = {kNeutral[0], kNeutral[1], kNeutral[2], 1.0f};
-            if (!file.empty()) {
-                rgba[0] = rgba[1] = rgba[2] = 1.0f;  // the texture's own colours
-            } else if (m && !m->none) {
-                rgba[0] = m->color.x, rgba[1] = m->color.y, rgba[2] = m->color.z;
-            }
-            if (m && !m->none) rgba[3] = m->opacity;
-            Point3 c[3];
-            for (int k = 0; k < 3; ++k) c[k] = p[static_cast<size_t>(t.v[k] - n.vertexBase - 1)];
-            const Point3 normal = Cross(c[1] - c[0], c[2] - c[0]);
-            for (int k = 0; k < 3; ++k) {
-                const script::Vertex& v = n.vertices[static_cast<size_t>(t.v[k] - n.vertexBase - 1)];
-                b->pos.insert(b->pos.end(), {c[k].x, c[k].y, c[k].z});
-                b->normal.insert(b->normal.end(), {normal.x, normal.y, normal.z});
-                b->colour.insert(b->colour.end(), rgba, rgba + 4);
-                b->uv.insert(b->uv.end(), {v.u, v.v});
-            }
-        }
+        scene_.pos.push_back(p);
+        if (uv_) scene_.uv.insert(scene_.uv.end(), {v.u, v.v});
     }
-}
+
+    void OnTriangle(const script::Script& s, int32_t n, const script::Triangle& t) override {
+        if (n != node_) Begin(s, n, false);
+        const script::Node& node = s.nodes[static_cast<size_t>(n)];
+        const script::Material* m = t.material < 0 ? nullptr : &node.materials[static_cast<size_t>(t.material)];
+        // Material blocks follow the Vertex lines: the slots grow as the triangles name them.
+        if (static_cast<size_t>(t.material + 1) >= slots_.size()) slots_.resize(static_cast<size_t>(t.material + 2));
+        Slot& slot = slots_[static_cast<size_t>(t.material + 1)];
+        if (!slot.batch) {
+            std::string file;
+            if (m && !m->none && m->textureShown && !m->texture.empty() && uv_) file = Texture(m->texture);
+            slot.batch = &scene_.batches[{file, m && !m->none && m->wire}];
+            slot.rgba[0] = slot.rgba[1] = slot.rgba[2] = kNeutral[0];
+            slot.rgba[3] = 1.0f;
+            if (!file.empty()) {
+                slot.rgba[0] = slot.rgba[1] = slot.rgba[2] = 1.0f;  // the texture's own colours
+                textured_ = slot.textured = true;
+            } else if (m && !m->none) {
+                slot.rgba[0] = m->color.x, slot.rgba[1] = m->color.y, slot.rgba[2] = m->color.z;
+            }
+            if (m && !m->none) slot.rgba[3] = m->opacity;
+        }
+        Batch& b = *slot.batch;
+        for (int k = 0; k < 3; ++k) b.corners.push_back(static_cast<uint32_t>(posBase_ + t.v[k] - node.vertexBase - 1));
+        const int64_t shift = slot.textured ? uvBase_ - posBase_ : 0;
+        if (b.runs.empty() || b.runs.back().uvShift != shift ||
+            !std::equal(slot.rgba, slot.rgba + 4, b.runs.back().rgba))
+            b.runs.push_back({{slot.rgba[0], slot.rgba[1], slot.rgba[2], slot.rgba[3]}, 0, shift});
+        ++b.runs.back().triangles;
+        ++scene_.triangles;
+        if (slot.rgba[3] > 0.0f) ++scene_.visible;
+    }
+
+    // The last node's end.
+    void Finish() { End(); }
+
+private:
+    struct Slot {
+        Batch* batch = nullptr;
+        bool textured = false;
+        float rgba[4] = {};
+    };
+    std::string path_, dir_;
+    Scene& scene_;
+    std::vector<host::Matrix3> world_;
+    std::map<std::string, std::string> found_;  // texture name: the file, "" none
+    int32_t node_ = -1;
+    int64_t posBase_ = 0, uvBase_ = 0;
+    bool uv_ = false, textured_ = false;
+    std::vector<Slot> slots_;  // by the node's material block + 1
+
+    void Begin(const script::Script& s, int32_t n, bool uv) {
+        End();
+        node_ = n;
+        // World transforms of the nodes so far: a parent comes before its children.
+        for (size_t i = world_.size(); i <= static_cast<size_t>(n); ++i) {
+            const script::Node& x = s.nodes[i];
+            world_.push_back(x.parent < 0 ? x.transform : x.transform * world_[static_cast<size_t>(x.parent)]);
+        }
+        posBase_ = static_cast<int64_t>(scene_.pos.size());
+        uvBase_ = static_cast<int64_t>(scene_.uv.size() / 2);
+        uv_ = uv;
+        textured_ = false;
+        slots_.clear();
+    }
+
+    void End() {
+        if (node_ >= 0 && !textured_) scene_.uv.resize(static_cast<size_t>(uvBase_) * 2);
+        node_ = -1;
+    }
+
+    // A texture named in the script, as a file beside it; a name without one is noted once.
+    std::string Texture(const std::string& name) {
+        auto [it, added] = found_.try_emplace(name);
+        if (!added) return it->second;
+        it->second = FindTexture(dir_, name);
+        if (it->second.empty()) {
+            scene_.notes.push_back({path_, "note: texture " + qsx::util::Quoted(name) +
+                                               " is drawn without its picture: no such file beside the script"});
+        } else {
+            scene_.textureOf.try_emplace(it->second, path_, name);
+        }
+        return it->second;
+    }
+};
 
 // The view matrix (column-major, as GL takes it) of an eye at e looking at c, y up.
 void LookAt(const Point3& e, const Point3& c, float out[16]) {
@@ -118,7 +194,7 @@ void LookAt(const Point3& e, const Point3& c, float out[16]) {
     std::copy(m, m + 16, out);
 }
 
-void Draw(const Scene& scene, int w, int h) {
+void Draw(Scene& scene, int w, int h, std::vector<PreviewNote>* notes) {
     glViewport(0, 0, w, h);
     glClearColor(kBackground[0], kBackground[1], kBackground[2], 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -162,10 +238,24 @@ void Draw(const Scene& scene, int w, int h) {
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
+    // The renderer reads client arrays when it is called, so one slice's arrays serve every draw.
+    constexpr int64_t kSlice = 65536;  // triangles
+    std::vector<float> pos, normal, colour, uv;
     for (const auto& [key, b] : scene.batches) {
         GLuint tex = 0;
         int tw = 0, th = 0, channels = 0;
         unsigned char* pixels = key.first.empty() ? nullptr : stbi_load(key.first.c_str(), &tw, &th, &channels, 4);
+        if (!key.first.empty() && !pixels) {
+            // Noted once per file, though it may be drawn both solid and as wire.
+            auto it = scene.textureOf.find(key.first);
+            if (it != scene.textureOf.end()) {
+                const char* why = stbi_failure_reason();
+                notes->push_back({it->second.first, "note: texture " + qsx::util::Quoted(it->second.second) +
+                                                       " is drawn without its picture: " + key.first + ": " +
+                                                       (why ? why : "not readable")});
+                scene.textureOf.erase(it);
+            }
+        }
         if (pixels) {
             glGenTextures(1, &tex);
             glBindTexture(GL_TEXTURE_2D, tex);
@@ -179,13 +269,37 @@ void Draw(const Scene& scene, int w, int h) {
             glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
             glEnable(GL_TEXTURE_2D);
             glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-            glTexCoordPointer(2, GL_FLOAT, 0, b.uv.data());
         }
         glPolygonMode(GL_FRONT_AND_BACK, key.second ? GL_LINE : GL_FILL);
-        glVertexPointer(3, GL_FLOAT, 0, b.pos.data());
-        glNormalPointer(GL_FLOAT, 0, b.normal.data());
-        glColorPointer(4, GL_FLOAT, 0, b.colour.data());
-        glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(b.pos.size() / 3));
+        size_t run = 0;
+        int64_t leftInRun = b.runs.empty() ? 0 : b.runs[0].triangles;
+        const int64_t total = static_cast<int64_t>(b.corners.size() / 3);
+        for (int64_t first = 0; first < total; first += kSlice) {
+            const int64_t count = std::min(kSlice, total - first);
+            pos.clear(), normal.clear(), colour.clear(), uv.clear();
+            for (int64_t t = first; t < first + count; ++t) {
+                while (leftInRun == 0) leftInRun = b.runs[++run].triangles;
+                --leftInRun;
+                const Run& in = b.runs[run];
+                const uint32_t* c = &b.corners[static_cast<size_t>(t) * 3];
+                const Point3 p[3] = {scene.pos[c[0]], scene.pos[c[1]], scene.pos[c[2]]};
+                const Point3 n = Cross(p[1] - p[0], p[2] - p[0]);
+                for (int k = 0; k < 3; ++k) {
+                    pos.insert(pos.end(), {p[k].x, p[k].y, p[k].z});
+                    normal.insert(normal.end(), {n.x, n.y, n.z});
+                    colour.insert(colour.end(), in.rgba, in.rgba + 4);
+                    if (tex) {
+                        const size_t at = static_cast<size_t>(static_cast<int64_t>(c[k]) + in.uvShift) * 2;
+                        uv.insert(uv.end(), {scene.uv[at], scene.uv[at + 1]});
+                    }
+                }
+            }
+            if (tex) glTexCoordPointer(2, GL_FLOAT, 0, uv.data());
+            glVertexPointer(3, GL_FLOAT, 0, pos.data());
+            glNormalPointer(GL_FLOAT, 0, normal.data());
+            glColorPointer(4, GL_FLOAT, 0, colour.data());
+            glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(count * 3));
+        }
         if (tex) {
             glDisableClientState(GL_TEXTURE_COORD_ARRAY);
             glDisable(GL_TEXTURE_2D);
@@ -223,19 +337,23 @@ bool EncodePng(const std::vector<unsigned char>& rgb, int w, int h, std::string*
 }  // namespace
 
 bool WritePreview(const std::vector<std::string>& scripts, const std::string& pngPath, int width, int height,
-                  std::string* error, bool* scriptRefused) {
+                  std::string* error, bool* scriptRefused, std::vector<PreviewNote>* notes) {
     if (scriptRefused) *scriptRefused = false;
+    std::vector<PreviewNote> ownNotes;
+    if (!notes) notes = &ownNotes;
     Scene scene;
     for (const std::string& path : scripts) {
-        std::string text, why;
-        if (qsx::util::ReadWholeFile(path, text, SIZE_MAX, &why) != qsx::util::ReadState::Read) {
+        std::string why;
+        script::Script s;
+        script::Problems problems;
+        SceneBuilder builder(path, &scene);
+        if (script::ReadScriptFile(path, script::Detail::Counts, &s, &problems, &why, &builder) !=
+            qsx::util::ReadState::Read) {
             *error = path + ": " + (why.empty() ? "no such file" : why);
             if (scriptRefused) *scriptRefused = true;
             return false;
         }
-        script::Script s;
-        script::Problems problems;
-        script::ReadScript(text, &s, &problems);
+        builder.Finish();
         if (problems.Count() > 0) {
             const script::Problem& p = problems.Listed()[0];
             *error = path;
@@ -247,8 +365,8 @@ bool WritePreview(const std::vector<std::string>& scripts, const std::string& pn
             if (scriptRefused) *scriptRefused = true;
             return false;
         }
-        Add(s, qsx::util::DirName(path), &scene);
     }
+    notes->insert(notes->end(), scene.notes.begin(), scene.notes.end());
     // Drawn at twice the size where that stays modest, then averaged down.
     const int ss = static_cast<int64_t>(width) * height <= 4'000'000 ? 2 : 1;
     const int w = width * ss, h = height * ss;
@@ -265,7 +383,7 @@ bool WritePreview(const std::vector<std::string>& scripts, const std::string& pn
         return false;
     }
     OSMesaPixelStore(OSMESA_Y_UP, 0);
-    Draw(scene, w, h);
+    Draw(scene, w, h, notes);
     OSMesaDestroyContext(ctx);
     std::vector<unsigned char> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
     for (int y = 0; y < height; ++y)
@@ -289,6 +407,8 @@ bool WritePreview(const std::vector<std::string>& scripts, const std::string& pn
         *error = pngPath + ": not written: " + why;
         return false;
     }
+    if (scene.triangles > 0 && scene.visible == 0)
+        notes->push_back({pngPath, "warning: the picture shows no surface: every material drawn is fully transparent (Opacity 0)"});
     return true;
 }
 

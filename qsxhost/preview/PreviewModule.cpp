@@ -8,9 +8,10 @@
 extern "C" __attribute__((visibility("default"))) bool QsxWritePreview(const std::vector<std::string>& scripts,
                                                                       const std::string& pngPath, int width,
                                                                       int height, std::string* error,
-                                                                      bool* scriptRefused) {
+                                                                      bool* scriptRefused,
+                                                                      std::vector<qsxhost::PreviewNote>* notes) {
     try {
-        return qsxhost::WritePreview(scripts, pngPath, width, height, error, scriptRefused);
+        return qsxhost::WritePreview(scripts, pngPath, width, height, error, scriptRefused, notes);
     } catch (const std::bad_alloc&) {
         *error = pngPath + ": not drawn: out of memory";
         return false;

@@ -28,7 +28,7 @@ bool IsJsonScene(const std::string& path) {
 const char* const kUnreadFormats = nullptr;
 
 void ReadSceneFile(const SceneFile& file, const SceneRequest& request, OpenedScene* out) {
-    SceneInput input{file.scene, file.inMemory ? &file.bytes : nullptr, request.inputFormat};
+    SceneInput input{file.scene, file.inMemory ? &file.bytes : nullptr, request.inputFormat, request.describeOnly};
     const bool json = file.inMemory ? IsJsonText(file.bytes) : IsJsonScene(file.scene);
     const bool script = !json && !file.inMemory && IsQsxScriptName(file.scene);
     if (file.inMemory && !json && input.format.empty()) {

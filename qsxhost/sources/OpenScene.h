@@ -33,6 +33,8 @@ struct SceneRequest {
     // Runs a 3D file's import, which may print or crash inside the importer;
     // may be empty.
     std::function<void(const std::string& name, const std::function<void()>& import)> aroundImport;
+    // The scene is only to be described: a reader may keep counts in place of geometry.
+    bool describeOnly = false;
 };
 
 enum class SceneKind { None, Json, Script, File3D };

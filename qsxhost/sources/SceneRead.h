@@ -16,6 +16,7 @@ struct SceneInput {
     std::string path;
     const std::string* bytes = nullptr;
     std::string format;  // a 3D file's format (its extension) when bytes carry no name that tells
+    bool describeOnly = false;  // see SceneRequest
 };
 
 // A reader's answer. Warnings stand whether or not a scene was read; the

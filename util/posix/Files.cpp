@@ -66,18 +66,16 @@ bool ReadAll(int fd, std::string& out, size_t maxSize, std::string* error) {
     }
 }
 
-ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSize, std::string* error,
-                        unsigned* mode) {
-    out.clear();
+ReadState OpenRegularFile(const std::string& path, Fd* fd, std::string* error, unsigned* mode) {
     // Never blocking: a named pipe at path is refused below, not waited on.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.Get() < 0) {
+    fd->Reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd->Get() < 0) {
         if (errno == ENOENT) return ReadState::Absent;
         if (error) *error = ErrnoText(errno);
         return ReadState::Failed;
     }
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0) {
+    if (::fstat(fd->Get(), &st) != 0) {
         if (error) *error = ErrnoText(errno);
         return ReadState::Failed;
     }
@@ -86,6 +84,25 @@ ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSiz
         return ReadState::Failed;
     }
     if (mode) *mode = static_cast<unsigned>(st.st_mode & 07777);
+    return ReadState::Read;
+}
+
+long long ReadSome(int fd, char* into, size_t size, std::string* error) {
+    for (;;) {
+        const ssize_t n = ::read(fd, into, size);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        if (error) *error = ErrnoText(errno);
+        return -1;
+    }
+}
+
+ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSize, std::string* error,
+                        unsigned* mode) {
+    out.clear();
+    Fd fd;
+    const ReadState state = OpenRegularFile(path, &fd, error, mode);
+    if (state != ReadState::Read) return state;
     return ReadAll(fd.Get(), out, maxSize, error) ? ReadState::Read : ReadState::Failed;
 }
 

@@ -56,22 +56,20 @@ bool ReadAll(int fd, std::string& out, size_t maxSize, std::string* error) {
     }
 }
 
-ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSize, std::string* error,
-                        unsigned* mode) {
-    out.clear();
+ReadState OpenRegularFile(const std::string& path, Fd* fd, std::string* error, unsigned* mode) {
     std::wstring wide;
     if (!Utf8ToWide(path, &wide)) {
         if (error) *error = "the name is not valid UTF-8";
         return ReadState::Failed;
     }
-    Fd fd(::_wopen(wide.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) {
+    fd->Reset(::_wopen(wide.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd->Get() < 0) {
         if (errno == ENOENT) return ReadState::Absent;
         if (error) *error = ErrnoText(errno);
         return ReadState::Failed;
     }
     struct _stat64 st {};
-    if (::_fstat64(fd.Get(), &st) != 0) {
+    if (::_fstat64(fd->Get(), &st) != 0) {
         if (error) *error = ErrnoText(errno);
         return ReadState::Failed;
     }
@@ -80,6 +78,22 @@ ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSiz
         return ReadState::Failed;
     }
     if (mode) *mode = static_cast<unsigned>(st.st_mode & 0777);
+    return ReadState::Read;
+}
+
+long long ReadSome(int fd, char* into, size_t size, std::string* error) {
+    const unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
+    const int n = ::_read(fd, into, chunk);
+    if (n < 0 && error) *error = ErrnoText(errno);
+    return n;
+}
+
+ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSize, std::string* error,
+                        unsigned* mode) {
+    out.clear();
+    Fd fd;
+    const ReadState state = OpenRegularFile(path, &fd, error, mode);
+    if (state != ReadState::Read) return state;
     return ReadAll(fd.Get(), out, maxSize, error) ? ReadState::Read : ReadState::Failed;
 }
 

@@ -15,6 +15,7 @@
 #include "qsxhost/app/Command.h"
 #include "qsxhost/app/ImportGuard.h"
 #include "qsxhost/app/Interruption.h"
+#include "qsxhost/preview/Preview.h"
 #include "qsxhost/settings/posix/FileRegistry.h"
 #include "qsxhost/sources/qsx/QsxScene.h"
 #include "qsxhost/ui/posix/TerminalDialog.h"
@@ -95,7 +96,8 @@ void PrepareImport(SceneRequest& request, bool progress) {
 Outcome Preview(const Args& a, const std::vector<std::string>& scripts) {
 #ifdef QSX_HAVE_PREVIEW
     // The drawing library is loaded here and left loaded until the program ends.
-    using WritePreviewFn = bool (*)(const std::vector<std::string>&, const std::string&, int, int, std::string*, bool*);
+    using WritePreviewFn = bool (*)(const std::vector<std::string>&, const std::string&, int, int, std::string*, bool*,
+                                    std::vector<PreviewNote>*);
     const std::vector<std::string> places = ModuleSearchPath("qsxpreview.so");
     WritePreviewFn write = nullptr;
     std::string why;
@@ -117,7 +119,13 @@ Outcome Preview(const Args& a, const std::vector<std::string>& scripts) {
     }
     std::string error;
     bool scriptRefused = false;
-    if (write(scripts, a.preview, a.previewWidth, a.previewHeight, &error, &scriptRefused)) return {};
+    std::vector<PreviewNote> notes;
+    const bool drawn = write(scripts, a.preview, a.previewWidth, a.previewHeight, &error, &scriptRefused, &notes);
+    for (const PreviewNote& n : notes) PrintMessage(n.file, n.what);
+    if (drawn) {
+        if (a.verbose) PrintWritten(a.preview, FileSize);
+        return {};
+    }
     // An unreadable or faulty script is refused input, like a scene; a picture
     // that could not be drawn or written is a failed file.
     return Fail(scriptRefused ? kExitUsage : kExitFailed, "", error);

@@ -19,8 +19,8 @@ void DescribeNode(const QsxNode* n, const QsxNode* parent, int depth, SceneInfo*
         out.depth = depth;
         if (n->object) {
             out.meshes = 1;
-            out.positions = static_cast<int64_t>(n->object->mesh.verts.size());
-            out.triangles = static_cast<int64_t>(n->object->mesh.faces.size());
+            out.positions = n->vertices;
+            out.triangles = n->faces;
         }
         if (n->mtl) out.materials.push_back(mtlIndex.at(n->mtl));
         index->emplace(n, static_cast<int64_t>(info->nodes.size()));

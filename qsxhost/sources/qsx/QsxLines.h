@@ -8,8 +8,10 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qsxhost/sources/qsx/QsxModel.h"
+#include "util/Files.h"
 #include "util/Text.h"
 
 namespace qsxhost::script {
@@ -17,19 +19,21 @@ namespace qsxhost::script {
 // "1 tag", "2 tags": a count with its noun.
 inline std::string Plural(int64_t n, const char* one, const char* many) { return qsx::util::Count(n, one, many); }
 
-// Walks the lines of a text. A line ending in LF alone, or a last line without
-// a line end, is a problem; LF-only lines are reported once, at the first. A
-// byte-order mark opening the text is a problem of line 1 and is passed over,
-// so that the first line reads as what it holds. A NUL or other control byte
-// in a line is a problem of that line: no reader of these files expects one,
-// and on a terminal it acts rather than shows.
+// Walks the lines of a text, whole or read from a file in pieces (a line
+// seen stays valid until the next is asked for). A line ending in LF alone,
+// or a last line without a line end, is a problem; LF-only lines are reported
+// once, at the first. A byte-order mark opening the text is a problem of line
+// 1 and is passed over, so that the first line reads as what it holds. A NUL
+// or other control byte in a line is a problem of that line: no reader of
+// these files expects one, and on a terminal it acts rather than shows.
 class LineWalk {
 public:
-    LineWalk(std::string_view text, Problems* problems) : text_(text), problems_(problems) {
-        if (text_.substr(0, 3) == "\xEF\xBB\xBF") {
-            problems_->Add(1, "the file starts with a UTF-8 byte-order mark (bytes EF BB BF); the exporter writes none");
-            pos_ = 3;
-        }
+    LineWalk(std::string_view text, Problems* problems) : text_(text), problems_(problems) { Start(); }
+    // The rest of the open file fd; a read that fails ends the walk with *readError set.
+    LineWalk(int fd, Problems* problems, std::string* readError)
+        : problems_(problems), fd_(fd), readError_(readError), buffer_(kPiece) {
+        Refill();
+        Start();
     }
     // Reports the LF-only line ends, once the walk is over.
     void Finish() {
@@ -39,11 +43,13 @@ public:
                                                             std::to_string(lfOnly_) + " such lines from here)");
     }
     bool Next(std::string_view* line) {
-        if (pos_ >= text_.size()) return false;
+        if (pos_ >= text_.size() && !Refill()) return false;
         ++number_;
+        const void* nl;
+        while (!(nl = std::memchr(text_.data() + pos_, '\n', text_.size() - pos_)) && Refill()) {
+        }
         const char* start = text_.data() + pos_;
         const size_t rest = text_.size() - pos_;
-        const void* nl = std::memchr(start, '\n', rest);
         if (!nl) {
             *line = std::string_view(start, rest);
             if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
@@ -68,20 +74,69 @@ public:
     int64_t Number() const { return number_; }
 
 private:
+    // A file is read a piece at a time; the buffer grows only for a line longer than that.
+    static constexpr size_t kPiece = size_t{1} << 20;
     std::string_view text_;
     Problems* problems_;
     size_t pos_ = 0;
+    int fd_ = -1;
+    std::string* readError_ = nullptr;
+    std::vector<char> buffer_;
     int64_t number_ = 0;
     int64_t lfOnly_ = 0, firstLfOnly_ = 0;
     bool control_ = false;
+
+    void Start() {
+        if (text_.substr(pos_, 3) == "\xEF\xBB\xBF") {
+            problems_->Add(1, "the file starts with a UTF-8 byte-order mark (bytes EF BB BF); the exporter writes none");
+            pos_ += 3;
+        }
+    }
+
+    // The text not walked yet moved to the buffer's start and more read after
+    // it; false when the file has no more (or a read failed).
+    bool Refill() {
+        if (fd_ < 0) return false;
+        const size_t kept = text_.size() - pos_;
+        if (kept > 0 && text_.data() + pos_ != buffer_.data()) std::memmove(buffer_.data(), text_.data() + pos_, kept);
+        if (buffer_.size() - kept < kPiece / 2) buffer_.resize(buffer_.size() * 2);
+        pos_ = 0;
+        text_ = std::string_view(buffer_.data(), kept);
+        const long long got = qsx::util::ReadSome(fd_, buffer_.data() + kept, buffer_.size() - kept, readError_);
+        if (got <= 0) {
+            fd_ = -1;
+            return false;
+        }
+        text_ = std::string_view(buffer_.data(), kept + static_cast<size_t>(got));
+        return true;
+    }
 
     static bool IsControl(char c) {
         const auto u = static_cast<unsigned char>(c);
         return u < 0x20 || u == 0x7F;
     }
 
+    // Whether the line may hold a control byte, eight bytes at a time (a
+    // word with a byte below 0x20 or equal to 0x7F says yes): every line
+    // is asked, and nearly all answer no.
+    static bool MayHoldControl(std::string_view line) {
+        constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+        size_t i = 0;
+        for (; i + 8 <= line.size(); i += 8) {
+            uint64_t x;
+            std::memcpy(&x, line.data() + i, 8);
+            const uint64_t y = x ^ (kOnes * 0x7F);
+            if (((x - kOnes * 0x20) & ~x & kHigh) | ((y - kOnes) & ~y & kHigh)) return true;
+        }
+        for (; i < line.size(); ++i)
+            if (IsControl(line[i])) return true;
+        return false;
+    }
+
     // One problem per line: the first control byte and its column, and how many more.
     void ControlBytes(std::string_view line) {
+        control_ = false;
+        if (!MayHoldControl(line)) return;
         size_t first = 0, count = 0;
         for (size_t i = 0; i < line.size(); ++i)
             if (IsControl(line[i]) && count++ == 0) first = i;
@@ -96,6 +151,23 @@ private:
         problems_->Add(number_, std::move(what));
     }
 };
+
+// The file at path opened and walked by body(LineWalk&), a piece at a time:
+// Absent or Failed (with *error) as util::ReadWholeFile answers, and Failed
+// when a read fails part way.
+template <class Body>
+qsx::util::ReadState WalkFile(const std::string& path, Problems* problems, std::string* error, Body body) {
+    qsx::util::Fd fd;
+    const qsx::util::ReadState state = qsx::util::OpenRegularFile(path, &fd, error);
+    if (state != qsx::util::ReadState::Read) return state;
+    std::string readError;
+    LineWalk walk(fd.Get(), problems, &readError);
+    body(walk);
+    problems->Sort();
+    if (readError.empty()) return state;
+    if (error) *error = readError;
+    return qsx::util::ReadState::Failed;
+}
 
 // A number as "% 4.6f" prints it after one separating blank: " " then a blank
 // or '-', the integer digits (no leading zero), '.', six decimals. On success p

@@ -79,12 +79,24 @@ struct Node {
     Hints hints = Hints::Missing;
     bool uv = false;           // its Vertex lines carry UV
     int32_t vertexBase = 0;    // vertices of the same clump written before this node's
+    int32_t vertexCount = 0;   // its Vertex lines
+    int64_t triangleCount = 0;
+    int32_t firstMaterial = -1;  // the material block in effect at its first triangle
+    // Without the vertices kept: those no triangle uses, known once the node ends.
+    int32_t unusedVertices = 0;
+    // Kept only when the whole script is read (Detail::Geometry).
     std::vector<Vertex> vertices;
     std::vector<Triangle> triangles;
     std::vector<Material> materials;
 };
 
+// How much of a script or animation file a reader keeps: everything, or
+// what checking and describing it need (counts, names, materials, tags), so
+// that a file of any size is read in bounded memory.
+enum class Detail : uint8_t { Geometry, Counts };
+
 struct Script {
+    Detail detail = Detail::Geometry;
     bool wrapper = false;  // an untagged clump directly in the model holds the nodes
     std::vector<Node> nodes;
     int64_t clumps = 0;  // ClumpBegin lines, the wrapper included
@@ -105,7 +117,8 @@ struct Header {
 struct Frame {
     int64_t line = 0;
     int32_t number = 0;
-    std::vector<host::Matrix3> transforms;  // by node number - 1
+    int64_t transformCount = 0;
+    std::vector<host::Matrix3> transforms;  // by node number - 1; kept only with Detail::Geometry
 };
 
 struct Animation {

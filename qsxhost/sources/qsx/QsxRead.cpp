@@ -25,32 +25,31 @@ SceneRead ReadQsxScene(const SceneInput& input) {
         if (more > 0) *error += " (and " + std::to_string(more) + " more; qsxexport --check lists them)";
         return std::move(read);
     };
-    std::string text, why;
-    if (input.bytes) {
-        text = *input.bytes;
-    } else if (qsx::util::ReadWholeFile(path, text, SIZE_MAX, &why) != qsx::util::ReadState::Read) {
-        return fail(path, 0, why.empty() ? "no such file" : why, 0);
-    }
+    std::string why;
+    // Described only, the script is read for its counts: any size fits in memory.
+    const script::Detail detail = input.describeOnly ? script::Detail::Counts : script::Detail::Geometry;
     Script s;
     script::Problems problems;
-    script::ReadScript(text, &s, &problems);
+    if (input.bytes) {
+        script::ReadScript(*input.bytes, &s, &problems, detail);
+    } else if (script::ReadScriptFile(path, detail, &s, &problems, &why) != qsx::util::ReadState::Read) {
+        return fail(path, 0, why.empty() ? "no such file" : why, 0);
+    }
     if (problems.Count() > 0)
         return fail(path, problems.Listed()[0].line, problems.Listed()[0].what, problems.Count() - 1);
-    text = std::string();
     const std::string qsv = qsx::util::SideFileName(path, ".qsv");
     script::Animation animation;
-    const qsx::util::ReadState state = qsx::util::ReadWholeFile(qsv, text, SIZE_MAX, &why);
+    const qsx::util::ReadState state = script::ReadAnimationFile(qsv, detail, &animation, &problems, &why);
     if (state == qsx::util::ReadState::Failed) return fail(qsv, 0, why, 0);
     const bool animated = state == qsx::util::ReadState::Read;
     if (animated) {
-        script::ReadAnimation(text, &animation, &problems);
         if (problems.Count() > 0)
             return fail(qsv, problems.Listed()[0].line, problems.Listed()[0].what, problems.Count() - 1);
         // Numbers that run ahead of the script's nodes (below an unwritten
         // node) cannot be matched to them.
-        if (!animation.frames.empty() && animation.frames[0].transforms.size() != s.nodes.size())
+        if (!animation.frames.empty() && animation.frames[0].transformCount != static_cast<int64_t>(s.nodes.size()))
             return fail(qsv, animation.frames[0].line,
-                        "frame 0 has " + std::to_string(animation.frames[0].transforms.size()) +
+                        "frame 0 has " + std::to_string(animation.frames[0].transformCount) +
                             " transforms; the script has " + std::to_string(s.nodes.size()) + " nodes to match",
                         0);
     }

@@ -136,7 +136,7 @@ host::Mtl* script::QsxScene::MaterialOf(const script::Node& n, std::vector<uint3
     faceIds->assign(n.triangles.size(), 0);
     if (n.materials.empty()) return nullptr;
     const bool single = n.materials.size() == 1 && !n.materials[0].none &&
-                        (n.triangles.empty() || n.triangles.front().material == 0);
+                        (n.triangleCount == 0 || n.firstMaterial == 0);
     if (single) return Standard(n.materials[0]);
     SceneMtl& multi = mtls.emplace_back();
     multi.cls = host::MULTI_MATERIAL_CLASS_ID;
@@ -201,6 +201,14 @@ std::unique_ptr<SceneSource> MakeQsxScene(const Script& s, const script::Animati
         node.frames.push_back(HostMatrix(world[i]));
         node.mtl = scene->MaterialOf(n, &faceIds);
         node.object = scene->Mesh(n, faceIds);
+        if (s.detail == script::Detail::Geometry) {
+            node.vertices = static_cast<int64_t>(node.object->mesh.verts.size());
+            node.faces = static_cast<int64_t>(node.object->mesh.faces.size());
+        } else {
+            // What Mesh would have made: a face for each vertex that no triangle uses, where UV is written.
+            node.vertices = n.vertexCount;
+            node.faces = n.triangleCount + (n.uv ? n.unusedVertices : 0);
+        }
         // A flat script without the wrapper had one top-level node: the blocks
         // after the first were its descendants (how deep is not written).
         const bool underFirst = !s.wrapper && n.parent < 0 && i > 0 && flat;
@@ -219,7 +227,7 @@ std::unique_ptr<SceneSource> MakeQsxScene(const Script& s, const script::Animati
         stand.parent = &scene->root;
         scene->root.children.push_back(&stand);
     }
-    if (animation && animation->frames.size() > 1) {
+    if (animation && animation->frames.size() > 1 && animation->frames[0].transforms.size() == s.nodes.size()) {
         for (size_t f = 1; f < animation->frames.size(); ++f) {
             const std::vector<host::Matrix3> w = World(s, animation->frames[f].transforms);
             for (size_t i = 0; i < s.nodes.size(); ++i) scene->nodes[i].frames.push_back(HostMatrix(w[i]));

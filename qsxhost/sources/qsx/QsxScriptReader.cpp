@@ -71,14 +71,17 @@ struct NodeState {
     // fewer kind is where the fault is.
     int64_t withUv = 0, withoutUv = 0;
     int64_t firstWithUv = 0, firstWithoutUv = 0;
+    // Without the vertices kept: which of them the node's triangles use, until its mesh ends.
+    std::vector<bool> used;
+    bool settled = false;
 };
 
 class ScriptReader {
 public:
-    ScriptReader(Script* s, Problems* p) : s_(*s), problems_(*p) {}
+    ScriptReader(Script* s, Problems* p, ScriptSink* sink)
+        : s_(*s), problems_(*p), sink_(sink), keep_(s->detail == Detail::Geometry) {}
 
-    void Read(std::string_view text) {
-        LineWalk walk(text, &problems_);
+    void Read(LineWalk& walk) {
         std::string_view line;
         while (walk.Next(&line)) {
             line_ = walk.Number();
@@ -93,6 +96,8 @@ public:
 private:
     Script& s_;
     Problems& problems_;
+    ScriptSink* sink_;
+    const bool keep_;  // the vertices and triangles kept in the nodes
     std::vector<Open> stack_;
     std::vector<NodeState> states_;
     int64_t line_ = 0;
@@ -102,7 +107,7 @@ private:
     enum { kBeforeModel, kInModel, kAfterModel } where_ = kBeforeModel;
     // The "# NAME" comment and empty line before a TransformBegin.
     int nameStep_ = 0;
-    std::string_view name_;
+    std::string name_;
     bool awaitEmpty_ = false;  // a material block just ended
     int32_t modelVertices_ = 0;
     int32_t firstTag_ = 0, lastTag_ = 0;
@@ -252,6 +257,7 @@ private:
             if (ps.step != kNoBlock) Problem("a child's block inside a material block");
             ps.phase = kDone;
             ps.step = kNoBlock;
+            SettleUse(parent);
         }
         if (nameStep != 2) Problem("TransformBegin without the '# NAME' comment and empty line before it");
         Node node;
@@ -293,7 +299,19 @@ private:
         }
     }
 
+    // Counts the vertices no triangle of the node uses, once its mesh lines are over.
+    void SettleUse(int32_t n) {
+        NodeState& st = states_[static_cast<size_t>(n)];
+        if (keep_ || st.settled) return;
+        st.settled = true;
+        Node& node = s_.nodes[static_cast<size_t>(n)];
+        node.unusedVertices = st.used.empty() ? node.vertexCount
+                                              : static_cast<int32_t>(std::count(st.used.begin(), st.used.end(), false));
+        std::vector<bool>().swap(st.used);
+    }
+
     void EndNode(int32_t n) {
+        SettleUse(n);
         Node& node = s_.nodes[static_cast<size_t>(n)];
         NodeState& st = states_[static_cast<size_t>(n)];
         // Vertex lines with and without UV mixed: the fewer are the faulty (a
@@ -465,7 +483,10 @@ private:
         }
         // A line in error still numbers a vertex: the triangles after it
         // count on it, and its one problem is said.
-        s_.nodes[static_cast<size_t>(n)].vertices.push_back(v);
+        Node& node = s_.nodes[static_cast<size_t>(n)];
+        if (keep_) node.vertices.push_back(v);
+        ++node.vertexCount;
+        if (sink_) sink_->OnVertex(s_, n, v, uv);
         ++s_.vertices;
         if (st->clumpAt < 0) {
             ++modelVertices_;
@@ -527,7 +548,7 @@ private:
             return;
         }
         const int64_t first = node.vertexBase + 1;
-        const int64_t last = node.vertexBase + static_cast<int64_t>(node.vertices.size());
+        const int64_t last = node.vertexBase + static_cast<int64_t>(node.vertexCount);
         for (int i = 0; i < 3; ++i) {
             if (t.v[i] < first || t.v[i] > last) {
                 Problem("Triangle: vertex " + std::to_string(t.v[i]) + " is not one of this node's vertices (" +
@@ -538,7 +559,14 @@ private:
         if (t.v[0] == t.v[1] || t.v[0] == t.v[2] || t.v[1] == t.v[2])
             Problem("Triangle: a corner repeats; the exporter leaves such faces out");
         t.material = static_cast<int32_t>(node.materials.size()) - 1;
-        node.triangles.push_back(t);
+        if (node.triangleCount++ == 0) node.firstMaterial = t.material;
+        if (keep_) {
+            node.triangles.push_back(t);
+        } else {
+            if (st->used.empty()) st->used.resize(static_cast<size_t>(node.vertexCount));
+            for (int i = 0; i < 3; ++i) st->used[static_cast<size_t>(t.v[i] - node.vertexBase - 1)] = true;
+        }
+        if (sink_) sink_->OnTriangle(s_, n, t);
         ++s_.triangles;
     }
 
@@ -752,10 +780,19 @@ private:
 
 }  // namespace
 
-void ReadScript(std::string_view text, Script* script, Problems* problems) {
+void ReadScript(std::string_view text, Script* script, Problems* problems, Detail detail) {
     *script = Script();
-    ScriptReader(script, problems).Read(text);
+    script->detail = detail;
+    LineWalk walk(text, problems);
+    ScriptReader(script, problems, nullptr).Read(walk);
     problems->Sort();
+}
+
+qsx::util::ReadState ReadScriptFile(const std::string& path, Detail detail, Script* script, Problems* problems,
+                                    std::string* error, ScriptSink* sink) {
+    *script = Script();
+    script->detail = detail;
+    return WalkFile(path, problems, error, [&](LineWalk& walk) { ScriptReader(script, problems, sink).Read(walk); });
 }
 
 }  // namespace qsxhost::script

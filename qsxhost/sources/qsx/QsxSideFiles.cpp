@@ -14,9 +14,9 @@ std::string Expected(size_t n) { return std::to_string(n) + (n == 1 ? " is expec
 
 }  // namespace
 
-void ReadHeader(std::string_view text, Header* header, Problems* problems) {
-    *header = Header();
-    LineWalk walk(text, problems);
+namespace {
+
+void ReadHeaderLines(LineWalk& walk, Header* header, Problems* problems) {
     std::string_view line;
     while (walk.Next(&line)) {
         const int64_t at = walk.Number();
@@ -49,21 +49,18 @@ void ReadHeader(std::string_view text, Header* header, Problems* problems) {
     }
     if (walk.Number() == 0) problems->Add(0, "the file is empty");
     walk.Finish();
-    problems->Sort();
 }
 
-void ReadAnimation(std::string_view text, Animation* animation, Problems* problems) {
-    *animation = Animation();
-    LineWalk walk(text, problems);
+void ReadAnimationLines(LineWalk& walk, Detail detail, Animation* animation, Problems* problems) {
     std::string_view line;
     // Every frame holds as many transforms as the first; a frame is judged when it ends.
     auto endFrame = [&](int64_t at) {
         if (animation->frames.size() < 2) return;
         const Frame& f = animation->frames.back();
-        const size_t want = animation->frames.front().transforms.size();
-        if (f.transforms.size() != want)
+        const auto want = static_cast<size_t>(animation->frames.front().transformCount);
+        if (f.transformCount != static_cast<int64_t>(want))
             problems->Add(at, "frame " + std::to_string(f.number) + " has " +
-                                  Plural(static_cast<int64_t>(f.transforms.size()), "transform", "transforms") +
+                                  Plural(f.transformCount, "transform", "transforms") +
                                   " where " + Expected(want) + ", as in frame 0");
     };
     while (walk.Next(&line)) {
@@ -100,7 +97,7 @@ void ReadAnimation(std::string_view text, Animation* animation, Problems* proble
         Frame& f = animation->frames.back();
         p += 10;
         int32_t k = 0;
-        const int32_t want = static_cast<int32_t>(f.transforms.size()) + 1;
+        const int32_t want = static_cast<int32_t>(f.transformCount) + 1;
         bool ok = true;
         if (!ReadInt(p, end, &k)) {
             // It still holds its node's place, so that the next is judged on its own.
@@ -122,6 +119,8 @@ void ReadAnimation(std::string_view text, Animation* animation, Problems* proble
             add("Transform: text after its 12 numbers");
             ok = false;
         }
+        ++f.transformCount;
+        if (detail != Detail::Geometry) continue;
         host::Matrix3 m;
         if (ok)
             for (int r = 0; r < 4; ++r) m.SetRow(r, {v[r * 3], v[r * 3 + 1], v[r * 3 + 2]});
@@ -129,7 +128,34 @@ void ReadAnimation(std::string_view text, Animation* animation, Problems* proble
     }
     endFrame(walk.Number());
     walk.Finish();
+}
+
+}  // namespace
+
+void ReadHeader(std::string_view text, Header* header, Problems* problems) {
+    *header = Header();
+    LineWalk walk(text, problems);
+    ReadHeaderLines(walk, header, problems);
     problems->Sort();
+}
+
+qsx::util::ReadState ReadHeaderFile(const std::string& path, Header* header, Problems* problems, std::string* error) {
+    *header = Header();
+    return WalkFile(path, problems, error, [&](LineWalk& walk) { ReadHeaderLines(walk, header, problems); });
+}
+
+void ReadAnimation(std::string_view text, Animation* animation, Problems* problems) {
+    *animation = Animation();
+    LineWalk walk(text, problems);
+    ReadAnimationLines(walk, Detail::Geometry, animation, problems);
+    problems->Sort();
+}
+
+qsx::util::ReadState ReadAnimationFile(const std::string& path, Detail detail, Animation* animation,
+                                       Problems* problems, std::string* error) {
+    *animation = Animation();
+    return WalkFile(path, problems, error,
+                    [&](LineWalk& walk) { ReadAnimationLines(walk, detail, animation, problems); });
 }
 
 std::string IdentifierName(std::string_view name) {
@@ -175,9 +201,8 @@ void CheckAnimation(const Script& script, const Animation& animation, Problems* 
     // may hold more transforms than the script has nodes, never fewer.
     if (animation.frames.empty()) return;
     const Frame& f = animation.frames.front();
-    if (f.transforms.size() < script.nodes.size())
-        problems->Add(f.line, "frame 0 has " +
-                                  Plural(static_cast<int64_t>(f.transforms.size()), "transform", "transforms") +
+    if (f.transformCount < static_cast<int64_t>(script.nodes.size()))
+        problems->Add(f.line, "frame 0 has " + Plural(f.transformCount, "transform", "transforms") +
                                   " where at least " + Expected(script.nodes.size()) + ", one per node of the script");
 }
 

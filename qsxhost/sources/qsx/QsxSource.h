@@ -18,6 +18,8 @@ inline constexpr int kTicksPerFrame = 160;
 class QsxNode final : public TreeNode<QsxNode> {
 public:
     std::vector<host::Matrix3> frames;  // host node matrices, frame 0 the script's
+    // Its mesh's vertices and faces, also where the script was read for its counts alone.
+    int64_t vertices = 0, faces = 0;
 
     host::Matrix3 GetNodeTM(host::TimeValue t) const override {
         const size_t f = t <= 0 ? 0 : static_cast<size_t>(t / kTicksPerFrame);
