@@ -478,15 +478,22 @@ private:
         tooSmall_ = true;
         for (const ControlSlot& s : slots_)
             if (s.kind == host::ControlKind::DropDownList) static_cast<ListControl*>(s.widget)->CloseList();
-        // The control holding the focus (or holding the widget that does) gets it back.
+        // The control holding the focus (or holding the widget that does) gets
+        // it back. The form takes it meanwhile, so that no key reaches a hidden
+        // control and hiding does not pass the focus along the others.
+        finalcut::FWidget* focus = getFocusWidget();
         refocus_ = nullptr;
-        for (finalcut::FWidget* focus = getFocusWidget(); focus && focus != this && !refocus_;
-             focus = focus->getParentWidget())
+        for (finalcut::FWidget* w = focus; w && w != this && !refocus_; w = w->getParentWidget())
             for (const ControlSlot& s : slots_)
-                if (s.widget == focus) refocus_ = focus;
+                if (s.widget == w) refocus_ = w;
+        if (focus && focus != this) {
+            focus->unsetFocus();
+            finalcut::FFocusEvent out(finalcut::Event::FocusOut);
+            finalcut::FApplication::sendEvent(focus, &out);
+        }
+        setFocusWidget(this);
         for (finalcut::FWidget* widget : widgets_)
             if (widget) widget->hide();
-        setFocusWidget(this);
     }
 
     void ShowControls() {
@@ -494,7 +501,11 @@ private:
         tooSmall_ = false;
         for (finalcut::FWidget* widget : widgets_)
             if (widget) widget->show();
-        if (refocus_) refocus_->setFocus();
+        if (refocus_) {
+            refocus_->setFocus();
+            finalcut::FFocusEvent in(finalcut::Event::FocusIn);
+            finalcut::FApplication::sendEvent(refocus_, &in);
+        }
         refocus_ = nullptr;
     }
 
