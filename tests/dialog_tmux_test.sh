@@ -266,6 +266,7 @@ ROWS
 # --- resizing: each size is laid out as if the form had opened at it, the
 # focus kept; below the smallest size the form says so instead ---
 declare -A FRESH
+rm -rf "$WORK/config" && mkdir "$WORK/config"
 for size in 90x26 80x24 120x40; do
     start_export "${size%x*}" "${size#*x}"
     wait_for "$UNTICKED_HEADER" "the dialog at $size"
