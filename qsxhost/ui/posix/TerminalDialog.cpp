@@ -599,13 +599,13 @@ intptr_t RunTerminalDialog(const host::DialogTemplate& dlg, host::DlgProc proc, 
         if (!form.Ended()) {
             finalcut::FWidget::setMainWidget(&form);
             form.SetRunning(true);
+            form.show();
             // Without UTF-8 the toolkit draws frames in the terminal's alternate
             // character set, which many terminals, their logs and their screen
             // copies show as the letters "lqqk" and "x"; plain ASCII reads the same
-            // on all of them.
+            // on all of them. The toolkit settles the encoding on the first show.
             if (finalcut::FTermData::getInstance().getTerminalEncoding() == finalcut::Encoding::VT100)
                 UsePlainFrames();
-            form.show();
             form.FocusFirst();
             form.redraw();
             app.exec();
