@@ -284,7 +284,7 @@ while IFS='@' read -r size env row checks; do
         fail "$size $env: the group boxes do not line up"
 done <<'ROWS'
 80x24@@Tab Tab Tab Space@│ Flat \(multiple clumps\) +│;!^ *(-|\[-\]) +Quorvantis
-80x24@LC_ALL=C@Tab Tab Tab Space@^\+-{78}\+$;Scale by +v +[0-9];\| Flat \(multiple clumps\) +\|;![│┌└▼]|lqq|qqk|^ *(-|\[-\]) +Quorvantis
+80x24@LC_ALL=C@Tab Tab Tab Space@^\+-{78}\+$;Scale (by|to) +v +[0-9];\| Flat \(multiple clumps\) +\|;![│┌└▼]|lqq|qqk|^ *(-|\[-\]) +Quorvantis
 120x40@@@Quorvantis;!^ *(-|\[-\]) +Quorvantis
 ROWS
 
