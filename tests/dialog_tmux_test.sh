@@ -23,7 +23,7 @@ fi
 QSXEXPORT=$(cd "$(dirname "$QSXEXPORT")" && pwd)/$(basename "$QSXEXPORT")
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/qsxdlg.XXXXXX")  # short: the path box shows it whole
-SOCKET="qsx-dialog-test-$$"
+SOCKET="qsx-dialog-test-$$" RUNS=0
 TMUX_CMD=(tmux -u -L "$SOCKET" -f "$WORK/tmux.conf")
 : >"$WORK/tmux.conf"
 
@@ -68,7 +68,7 @@ wait_gone() {
     fail "timed out waiting for $what"
 }
 
-# One key at a time: the terminal toolkit reads a burst of identical keys as one.
+# One key at a time, as a slow typist sends them.
 keys() {
     local key
     for key in "$@"; do
@@ -77,13 +77,14 @@ keys() {
     done
 }
 
-# Starts qsxexport in a fresh terminal, 100x30 unless COLUMNS ROWS are given;
+# Starts qsxexport in a fresh terminal, 100x30 unless COLUMNS ROWS [ENV] are given;
 # its exit status goes to $WORK/status.
 start_export() {
     rm -f "$WORK/status"
     "${TMUX_CMD[@]}" kill-server >/dev/null 2>&1
+    TMUX_CMD[3]="$SOCKET-$((++RUNS))"  # not the last server, which may still be going
     "${TMUX_CMD[@]}" new-session -d -s qsx -x "${1:-100}" -y "${2:-30}" \
-        "cd '$WORK' && env XDG_CONFIG_HOME='$WORK/config' HOME='$WORK/home' LANG=C.UTF-8 \
+        "cd '$WORK' && env XDG_CONFIG_HOME='$WORK/config' HOME='$WORK/home' LANG=C.UTF-8 ${3:-} \
          '$QSXEXPORT' '$SCENE' '$OUT/scene.qsx' 2>'$WORK/stderr'; echo \$? >'$WORK/status.tmp'; \
          mv '$WORK/status.tmp' '$WORK/status'" ||
         fail "tmux could not start a session"
@@ -218,6 +219,74 @@ STATUS=$(wait_exit)
 [ "$STATUS" = 0 ] || fail "80x20 OK: qsxexport exited with $STATUS: $(cat "$WORK/stderr")"
 grep -rqF '"Scale factor"="2.0000"' "$WORK/config" || fail "80x20 OK: the scale factor 2 was not stored"
 grep -rqF '"Scale type"=dword:00000000' "$WORK/config" || fail "80x20 OK: Scale to was not stored"
+
+settled() {  # the screen with its colours (which show the focus) once it stops changing
+    local now before=
+    for _ in $(seq 30); do
+        now=$("${TMUX_CMD[@]}" capture-pane -e -p -t qsx) && [ "$now" = "$before" ] && break
+        before=$now && sleep 0.3
+    done
+    printf '%s\n' "$now"
+}
+
+# --- bursts: each row's keys go from the first control over the others, once
+# key by key and once all in one write; the screens before OK and the settings
+# OK stores must agree, and hold the row's values ---
+typed() {  # slow|burst KEYS...: the screen after the keys, then the stored settings
+    local how=$1 && shift
+    rm -rf "$WORK/config" && mkdir "$WORK/config" && start_export 80 24
+    wait_for "$UNTICKED_HEADER" "the dialog ($how: $*)"
+    if [ "$how" = slow ]; then keys "$@"; else "${TMUX_CMD[@]}" send-keys -t qsx "$@"; fi
+    settled && keys Enter
+    [ "$(wait_exit)" = 0 ] || fail "$how $*: OK did not export: $(cat "$WORK/stderr")"
+    cat "$WORK"/config/*/settings.reg
+}
+while IFS='@' read -r row want; do
+    SLOW=$(typed slow $row) && BURST=$(typed burst $row) || exit 1
+    [ "$SLOW" = "$BURST" ] || fail "$row: at once unlike one at a time: $(diff <(echo "$SLOW") <(echo "$BURST"))"
+    IFS=';' read -ra values <<<"$want"
+    for value in "${values[@]}"; do grep -qF -- "$value" <<<"$SLOW" || fail "$row: no $value in $SLOW"; done
+done <<'ROWS'
+Space Tab Space Up Enter Tab 3 Tab Space Down Enter@"Centre"=dword:00000000;"Scale type"=dword:00000000;"Scale factor"="3.0000";"Hierarchy type"=dword:00000001
+Tab Tab Tab Tab Space Down Enter Tab Space Tab Space Tab Space Tab Space Tab Space Tab t g a Tab Space@"Hints"=dword:00000001;"Ext Name"="TGA";"Save header"=dword:00000001
+Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab Space Tab z BTab Space Tab Tab Tab Tab Tab Space Tab q@"Save header"=dword:00000000;"Save animation"=dword:00000001
+M-h Space Down Down Enter Tab Space M-c@"Hints"=dword:00000002;"Centre"=dword:00000000
+Space BTab Space BTab BTab Space Tab Tab Space@"Centre"=dword:00000001;"Save animation"=dword:00000001
+ROWS
+
+# --- resizing: each size is laid out as if the form had opened at it, the
+# focus kept; below the smallest size the form says so instead ---
+declare -A FRESH
+rm -rf "$WORK/config" && mkdir "$WORK/config"
+for size in 90x26 80x24 120x40 100x30; do
+    start_export "${size%x*}" "${size#*x}" && wait_for "$UNTICKED_HEADER" "the dialog at $size"
+    keys Tab Tab && FRESH[$size]=$(settled)
+done
+for size in 60x15 90x26 79x40 80x24 120x40; do
+    "${TMUX_CMD[@]}" resize-window -t qsx -x "${size%x*}" -y "${size#*x}" && S=$(settled)
+    if [ -z "${FRESH[$size]:-}" ]; then grep -q "needs 80x20" <<<"$S" && ! grep -q Cancel <<<"$S"; else [ "$S" = "${FRESH[$size]}" ]; fi ||
+        fail "$size: not as opened at that size (or a note when too small): $(diff <(echo "${FRESH[$size]:-}") <(echo "$S"))"
+done
+"${TMUX_CMD[@]}" send-keys -t qsx 7 Enter  # the scale box kept the focus and its text selected
+[ "$(wait_exit)" = 0 ] && grep -rqF '"Scale factor"="7.0000"' "$WORK/config" || fail "resized: 7 was not stored"
+
+# --- looks: each row's size, environment, keys and what the screen must show
+# (;-separated, ! for must not); the group boxes' left edges always line up ---
+while IFS='@' read -r size env row checks; do
+    start_export "${size%x*}" "${size#*x}" "$env" && wait_for "$TITLE" "the dialog at $size $env"
+    keys $row && S=$(settled | sed 's/\x1b\[[0-9;]*m//g')
+    IFS=';' read -ra regexes <<<"$checks"
+    for regex in "${regexes[@]}"; do
+        if [ "${regex::1}" = ! ]; then ! grep -Eq -- "${regex#!}" <<<"$S"; else grep -Eq -- "$regex" <<<"$S"; fi ||
+            fail "$size $env: the screen fails $regex"
+    done
+    [ "$(sed -nE 's/[┌+](Position|Hierarchy|Textures|Additional).*//p' <<<"$S" | sort -u | wc -l)" = 1 ] ||
+        fail "$size $env: the group boxes do not line up"
+done <<'ROWS'
+80x24@@Tab Tab Tab Space@│ Flat \(multiple clumps\) +│;!^ *(-|\[-\]) +Quorvantis
+80x24@LC_ALL=C@Tab Tab Tab Space@^\+-{78}\+$;Scale (by|to) +v +[0-9];\| Flat \(multiple clumps\) +\|;![│┌└▼]|lqq|qqk|^ *(-|\[-\]) +Quorvantis
+120x40@@@Quorvantis;!^ *(-|\[-\]) +Quorvantis
+ROWS
 
 echo "PASS: options dialog in the terminal"
 exit 0

@@ -79,7 +79,11 @@ public:
         setResizeable(false);
         setMinimizable(false);
         setShadow(false);
+        // The window menu's button would stand at the left of the title; the
+        // form has nothing to offer there that Escape does not.
+        unsetTitlebarButtonVisibility();
         Build();
+        Layout();
     }
 
     // --- host::DialogWindow ---
@@ -216,6 +220,12 @@ public:
 
     void onKeyPress(finalcut::FKeyEvent* ev) override {
         const FKey key = ev->key();
+        if (tooSmall_) {
+            // Nothing can be seen to act on; only leaving is offered.
+            ev->accept();
+            if (key == FKey::Escape || key == FKey::Escape_mintty) Command(host::IDCANCEL);
+            return;
+        }
         if (IsEnter(key)) {
             ev->accept();
             Command(DefaultButton());
@@ -232,11 +242,33 @@ public:
 protected:
     void draw() override {
         FDialog::draw();
-        const FString hints(kKeyHints);
-        const std::size_t width = getWidth();
-        if (width < 4 || hints.getLength() + 2 > width) return;
         setColor();
+        const std::size_t width = getWidth();
+        if (tooSmall_) {
+            const std::string lines[] = {
+                "The terminal is " + std::to_string(getDesktopWidth()) + "x" + std::to_string(getDesktopHeight()) + ";",
+                "this dialog needs " + std::to_string(kTerminalMinWidth) + "x" + std::to_string(kTerminalMinHeight) + ".",
+                "Enlarge it, or press Esc to cancel.",
+            };
+            const int top = std::max(2, int(getHeight()) / 2 - 1);
+            for (int i = 0; i < 3 && top + i < int(getHeight()); ++i) {
+                const std::string& line = lines[i];
+                if (width < 3) break;
+                const std::size_t room = width - 2;
+                const std::size_t n = std::min(line.size(), room);
+                print() << FPoint{int(2 + (room - n) / 2), top + i} << FString(line.substr(0, n));
+            }
+            return;
+        }
+        const FString hints(kKeyHints);
+        if (width < 4 || hints.getLength() + 2 > width) return;
         print() << FPoint{int(1 + (width - hints.getLength()) / 2), int(getHeight())} << hints;
+    }
+
+    // The terminal changed its size: the form is laid out for the new one.
+    void adjustSize() override {
+        FDialog::adjustSize();
+        Layout();
     }
 
     // The close box and the window menu's "Close" mean Cancel; the handler decides.
@@ -287,13 +319,82 @@ private:
         return host::IDOK;
     }
 
+    // Makes a widget for every control of the template; Layout places them.
     void Build() {
+        const int count = template_.controlCount;
+        widgets_.assign(std::size_t(count), nullptr);
+        for (int i = 0; i < count; ++i) {
+            const host::DialogControl& c = template_.controls[i];
+            const FString text(c.text ? c.text : "");
+            finalcut::FWidget* widget = nullptr;
+            switch (c.kind) {
+            case host::ControlKind::GroupBox:
+                widget = new GroupFrame(text, this);
+                break;
+            case host::ControlKind::CheckBox: {
+                auto* box = new CheckControl(text, this);
+                box->addCallback("clicked", [this, id = c.id] { Command(id); });
+                widget = box;
+                break;
+            }
+            case host::ControlKind::DropDownList: {
+                auto* list = new ListControl(this);
+                list->setEditable(false);
+                list->unsetShadow();
+                list->onPick = [this, id = c.id] { Command(id); };
+                for (const char* signal : {"row-changed", "clicked"})
+                    list->addCallback(signal, [list] { list->Picked(); });
+                widget = list;
+                break;
+            }
+            case host::ControlKind::Edit: {
+                auto* edit = new EditControl((c.style & host::ES_UPPERCASE) != 0, this);
+                edit->unsetShadow();
+                edit->addCallback("changed", [this, id = c.id] { Command(id); });
+                widget = edit;
+                break;
+            }
+            case host::ControlKind::PushButton:
+            case host::ControlKind::DefPushButton: {
+                auto* button = new finalcut::FButton(FString(text), this);
+                button->addCallback("clicked", [this, id = c.id] { Command(id); });
+                widget = button;
+                break;
+            }
+            }
+            if (!widget) continue;
+            widgets_[std::size_t(i)] = widget;
+            if ((c.style & host::WS_DISABLED) != 0) widget->setEnable(false);
+            if (c.id != -1 && c.kind != host::ControlKind::GroupBox) {
+                byId_[c.id] = slots_.size();
+                slots_.push_back({&c, widget, c.kind});
+            }
+        }
+    }
+
+    // Places the form in the middle of the terminal and every control in it;
+    // below the smallest size it fills the terminal with a note instead, the
+    // controls hidden until the terminal is large enough again.
+    void Layout() {
+        if (laying_) return;  // placing the form adjusts its size again
+        laying_ = true;
+        PlaceAll();
+        laying_ = false;
+    }
+
+    void PlaceAll() {
         const int termWidth = int(getDesktopWidth());
         const int termHeight = int(getDesktopHeight());
-        const int width = std::max(40, std::min(termWidth, kMaxWidth));
-        const int height = std::max(12, std::min(termHeight, kMaxHeight));
+        if (termWidth < kTerminalMinWidth || termHeight < kTerminalMinHeight) {
+            HideControls();
+            setGeometry(FPoint{1, 1}, FSize{std::size_t(std::max(termWidth, 1)), std::size_t(std::max(termHeight, 1))});
+            redraw();
+            return;
+        }
+        const int width = std::min(termWidth, kMaxWidth);
+        const int height = std::min(termHeight, kMaxHeight);
         setGeometry(FPoint{1 + (termWidth - width) / 2, 1 + (termHeight - height) / 2},
-                    FSize{std::size_t(width), std::size_t(height)}, false);
+                    FSize{std::size_t(width), std::size_t(height)});
         const int clientWidth = int(getClientWidth());
         const int clientHeight = int(getClientHeight());
         const double xScale = double(clientWidth) / std::max(1, template_.w);
@@ -303,8 +404,10 @@ private:
         std::vector<LayoutLine> tops(static_cast<std::size_t>(count));
         std::vector<LayoutLine> bottoms(static_cast<std::size_t>(count));
         std::vector<LayoutLine*> lines;
+        std::vector<int> lefts;
         for (int i = 0; i < count; ++i) {
             const host::DialogControl& c = template_.controls[i];
+            lefts.push_back(c.x);
             LayoutLine& top = tops[std::size_t(i)];
             top.x1 = c.x;
             top.x2 = c.x + c.w;
@@ -326,81 +429,98 @@ private:
         }
         AssignRows(lines, clientHeight, template_.h);
 
-        for (int i = 0; i < count; ++i) {
-            const host::DialogControl& c = template_.controls[i];
-            const int x = 1 + int(std::lround(c.x * xScale));
-            const int w = std::max(1, int(std::lround(c.w * xScale)));
-            const int y = 1 + tops[std::size_t(i)].row;
-            const FString text(c.text ? c.text : "");
-            const bool disabled = (c.style & host::WS_DISABLED) != 0;
-            finalcut::FWidget* widget = nullptr;
+        // Left edges one dialog unit apart are meant as one (the template's
+        // first box starts a unit left of those below it); rounded on their
+        // own they would part by a column at some widths.
+        auto column = [xScale](int x) { return 1 + int(std::lround(x * xScale)); };
+        std::sort(lefts.begin(), lefts.end());
+        std::map<int, int> leftColumn;
+        for (size_t k = 0; k < lefts.size(); ++k)
+            leftColumn[lefts[k]] = k > 0 && lefts[k] - lefts[k - 1] <= 1 ? leftColumn[lefts[k - 1]] : column(lefts[k]);
 
-            switch (c.kind) {
-            case host::ControlKind::GroupBox: {
-                auto* frame = new GroupFrame(text, this);
-                const int h = bottoms[std::size_t(i)].row - tops[std::size_t(i)].row + 1;
-                frame->setGeometry(FPoint{x, y}, FSize{std::size_t(w), std::size_t(std::max(2, h))});
-                widget = frame;
-                break;
-            }
-            case host::ControlKind::CheckBox: {
-                auto* box = new CheckControl(text, this);
-                FString plain;
-                finalcut::getHotkeyPos(text, plain);
-                const int natural = 4 + int(plain.getLength());
-                box->setGeometry(FPoint{x, y}, FSize{std::size_t(std::max(w, natural)), 1});
-                box->addCallback("clicked", [this, id = c.id] { Command(id); });
-                widget = box;
-                break;
-            }
-            case host::ControlKind::DropDownList: {
-                auto* list = new ListControl(this);
-                list->setEditable(false);
-                list->unsetShadow();
-                list->setGeometry(FPoint{x, y}, FSize{std::size_t(std::max(w, 4)), 1});
-                list->onPick = [this, id = c.id] { Command(id); };
-                for (const char* signal : {"row-changed", "clicked"})
-                    list->addCallback(signal, [list] { list->Picked(); });
-                widget = list;
-                break;
-            }
-            case host::ControlKind::Edit: {
-                auto* edit = new EditControl((c.style & host::ES_UPPERCASE) != 0, this);
-                edit->unsetShadow();
-                edit->setGeometry(FPoint{x, y}, FSize{std::size_t(std::max(w, 3)), 1});
-                edit->addCallback("changed", [this, id = c.id] { Command(id); });
-                widget = edit;
-                break;
-            }
-            case host::ControlKind::PushButton:
-            case host::ControlKind::DefPushButton: {
-                auto* button = new finalcut::FButton(FString(text), this);
-                FString plain;
-                finalcut::getHotkeyPos(text, plain);
-                const int natural = int(plain.getLength()) + 2;
-                button->setGeometry(FPoint{x, y}, FSize{std::size_t(std::max(w, natural)), 1});
-                button->addCallback("clicked", [this, id = c.id] { Command(id); });
-                widget = button;
-                break;
-            }
-            }
+        for (int i = 0; i < count; ++i) {
+            finalcut::FWidget* widget = widgets_[std::size_t(i)];
             if (!widget) continue;
-            if (disabled) widget->setEnable(false);
-            if (c.id != -1 && c.kind != host::ControlKind::GroupBox) {
-                byId_[c.id] = slots_.size();
-                slots_.push_back({&c, widget, c.kind});
+            const host::DialogControl& c = template_.controls[i];
+            const int x = leftColumn[c.x];
+            const int w = std::max(1, column(c.x + c.w) - x);
+            const int y = 1 + tops[std::size_t(i)].row;
+            FString plain;
+            finalcut::getHotkeyPos(FString(c.text ? c.text : ""), plain);
+            int h = 1;
+            int least = 1;
+            switch (c.kind) {
+            case host::ControlKind::GroupBox:
+                h = std::max(2, bottoms[std::size_t(i)].row - tops[std::size_t(i)].row + 1);
+                break;
+            case host::ControlKind::CheckBox:
+                least = 4 + int(plain.getLength());
+                break;
+            case host::ControlKind::DropDownList:
+                least = 4;
+                break;
+            case host::ControlKind::Edit:
+                least = 3;
+                break;
+            case host::ControlKind::PushButton:
+            case host::ControlKind::DefPushButton:
+                least = int(plain.getLength()) + 2;
+                break;
             }
+            widget->setGeometry(FPoint{x, y}, FSize{std::size_t(std::max(w, least)), std::size_t(h)});
         }
+        ShowControls();
+        redraw();
+    }
+
+    void HideControls() {
+        if (tooSmall_) return;
+        tooSmall_ = true;
+        for (const ControlSlot& s : slots_)
+            if (s.kind == host::ControlKind::DropDownList) static_cast<ListControl*>(s.widget)->CloseList();
+        // The control holding the focus (or holding the widget that does) gets
+        // it back. The form takes it meanwhile, so that no key reaches a hidden
+        // control and hiding does not pass the focus along the others.
+        finalcut::FWidget* focus = getFocusWidget();
+        refocus_ = nullptr;
+        for (finalcut::FWidget* w = focus; w && w != this && !refocus_; w = w->getParentWidget())
+            for (const ControlSlot& s : slots_)
+                if (s.widget == w) refocus_ = w;
+        if (focus && focus != this) {
+            focus->unsetFocus();
+            finalcut::FFocusEvent out(finalcut::Event::FocusOut);
+            finalcut::FApplication::sendEvent(focus, &out);
+        }
+        setFocusWidget(this);
+        for (finalcut::FWidget* widget : widgets_)
+            if (widget) widget->hide();
+    }
+
+    void ShowControls() {
+        if (!tooSmall_) return;
+        tooSmall_ = false;
+        for (finalcut::FWidget* widget : widgets_)
+            if (widget) widget->show();
+        if (refocus_) {
+            refocus_->setFocus();
+            finalcut::FFocusEvent in(finalcut::Event::FocusIn);
+            finalcut::FApplication::sendEvent(refocus_, &in);
+        }
+        refocus_ = nullptr;
     }
 
     const host::DialogTemplate& template_;
     host::DlgProc proc_;
     std::vector<ControlSlot> slots_;
+    std::vector<finalcut::FWidget*> widgets_;  // by template index; none for what is not drawn
+    finalcut::FWidget* refocus_ = nullptr;     // the focus to give back when the controls come back
     std::map<int, size_t> byId_;
     intptr_t userData_ = 0;
     bool wantFocus_ = false;
     bool ended_ = false;
     bool running_ = false;
+    bool tooSmall_ = false;  // the terminal is below the smallest size: a note instead of the controls
+    bool laying_ = false;
     intptr_t result_ = 0;
 };
 
@@ -429,6 +549,18 @@ bool TerminalLargeEnough() {
     return true;
 }
 
+// Frames in ASCII, their corners and joints as '+' (the toolkit's own
+// fallback rounds them off with '.', '`' and an apostrophe).
+void UsePlainFrames() {
+    for (auto& entry : finalcut::FCharMap::getCharEncodeMap()) {
+        const auto code = uint32_t(entry.unicode);
+        const bool corner = code == 0x250C || code == 0x2510 || code == 0x2514 || code == 0x2518;
+        const bool joint = code == 0x251C || code == 0x2524 || code == 0x252C || code == 0x2534 || code == 0x253C;
+        if (corner || joint) entry.ascii = L'+';
+    }
+    finalcut::FTerm::setEncoding(finalcut::Encoding::ASCII);
+}
+
 }  // namespace
 
 intptr_t RunTerminalDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param,
@@ -441,6 +573,20 @@ intptr_t RunTerminalDialog(const host::DialogTemplate& dlg, host::DlgProc proc, 
     char* argv[] = {name, nullptr};
     const int argc = 1;
     finalcut::FApplication app(argc, argv);
+    // The toolkit reads all the keys waiting in the terminal, then hands each
+    // to the widget that had the focus before the first: a quick Tab Space
+    // would tick the box being left. After each key the focus is asked again.
+    auto& keyboard = finalcut::FKeyboard::getInstance();
+    keyboard.setReleaseCommand(finalcut::FKeyboardCommand([&keyboard] {
+        if (auto* widget = finalcut::FApplication::getKeyboardWidget()) {
+            finalcut::FKeyEvent up(finalcut::Event::KeyUp, keyboard.getKey());
+            finalcut::FApplication::sendEvent(widget, &up);
+        }
+        finalcut::FWidget* next = finalcut::FWidget::getMoveSizeWidget();
+        if (!next) next = finalcut::FWidget::getFocusWidget();
+        if (!next) next = finalcut::FWidget::getMainWidget();
+        finalcut::FApplication::setKeyboardWidget(next);
+    }));
 
     intptr_t result;
     {
@@ -454,6 +600,12 @@ intptr_t RunTerminalDialog(const host::DialogTemplate& dlg, host::DlgProc proc, 
             finalcut::FWidget::setMainWidget(&form);
             form.SetRunning(true);
             form.show();
+            // Without UTF-8 the toolkit draws frames in the terminal's alternate
+            // character set, which many terminals, their logs and their screen
+            // copies show as the letters "lqqk" and "x"; plain ASCII reads the same
+            // on all of them. The toolkit settles the encoding on the first show.
+            if (finalcut::FTermData::getInstance().getTerminalEncoding() == finalcut::Encoding::VT100)
+                UsePlainFrames();
             form.FocusFirst();
             form.redraw();
             app.exec();

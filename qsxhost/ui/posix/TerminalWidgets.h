@@ -3,6 +3,7 @@
 // letters into capitals, and a drop-down list.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -15,6 +16,10 @@
 #include <final/fevent.h>
 #include <final/fwidget_functions.h>
 #include <final/fwidgetcolors.h>
+#include <final/input/fkeyboard.h>
+#include <final/output/tty/fcharmap.h>
+#include <final/output/tty/fterm.h>
+#include <final/output/tty/ftermdata.h>
 #include <final/dialog/fdialog.h>
 #include <final/dialog/fmessagebox.h>
 #include <final/widget/fbutton.h>
@@ -228,6 +233,28 @@ public:
         }
         redraw();
         updating_ = was;
+    }
+
+    // The toolkit opens the list as wide as the box, which cuts a longer item
+    // ("Flat (multiple clumps)" in an 80-column form); it grows to show every
+    // item whole, moved left as far as the terminal needs.
+    void showDropDown() override {
+        FComboBox::showDropDown();
+        if (!DroppedDown()) return;
+        auto* open = getOpenMenu();
+        std::size_t longest = 0;
+        for (const std::string& item : items) longest = std::max(longest, finalcut::getColumnWidth(FString(item)));
+        const std::size_t screen = getDesktopWidth();
+        const std::size_t width = std::min(longest + 4, screen > 1 ? screen - 1 : screen);  // frame, blanks, shadow
+        if (width <= open->getWidth()) return;
+        FPoint pos = open->getTermPos();
+        pos.setX(std::max(1, std::min(pos.getX(), int(screen) - int(width))));
+        open->setGeometry(pos, FSize{width, open->getHeight()});
+        open->redraw();
+    }
+
+    void CloseList() {
+        if (DroppedDown()) hideDropDown();
     }
 
     void Picked() {
