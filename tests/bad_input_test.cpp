@@ -211,6 +211,10 @@ GeometryObject $geometry1
 }
 )";
 
+// A cube whose OFF header declares a billion vertices: the reader asks for
+// all of them at once, far more memory than a file of this size can need.
+const char kOverstatedOff[] = "OFF\n1000000000 2 0\n0 0 0\n1 0 0\n1 1 0\n0 1 0\n4 0 1 2 3\n4 3 2 1 0\n";
+
 // A glTF triangle whose material shows an embedded picture: named `image`
 // when that is not empty, else unnamed.
 std::string TexturedGltf(const std::string& image, const std::string& picture) {
@@ -278,6 +282,8 @@ TEST_F(CommandTest, EveryBadInputGetsOneMessageItsStatusAndNoFile) {
          2, "scene", "nodes[0].object.mesh.faces[1]"},
         {"3D file the importer aborts on", scene("broken.ogex", kAbortingOpenGex), 2, "scene",
          "the importer gave up on this file"},
+        {"3D file declaring more than its size holds", scene("overstated.off", kOverstatedOff), 2, "scene",
+         "of memory, which no intact file of 63 bytes needs"},
         {"output in a missing folder", output([](const std::string& dir, const std::string&) {
              return dir + "/missing/scene.QSX";
          }), 1, "output", "No such file or directory"},
