@@ -35,6 +35,23 @@ private:
     const std::function<void(float)>& fn_;
 };
 
+bool IsFbxImport(const Assimp::Importer& importer) {
+    const int index = importer.GetPropertyInteger("importerIndex", -1);
+    if (index < 0) return false;
+    const aiImporterDesc* desc = importer.GetImporterInfo(static_cast<size_t>(index));
+    if (!desc || !desc->mFileExtensions) return false;
+    const std::string exts = " " + qsx::util::ToAsciiLower(desc->mFileExtensions) + " ";
+    return exts.find(" fbx ") != std::string::npos;
+}
+
+// The file's bytes come from a path, or from memory with a format hint when
+// they arrived through a pipe (no name, no second read).
+struct Input {
+    const std::string* path = nullptr;
+    std::string_view bytes;
+    std::string hint;
+};
+
 // Every file the importer opens (the scene, its buffers, its material
 // library) widens the import's memory bound by its size, once.
 class MeasuredIO final : public Assimp::DefaultIOSystem {
@@ -52,23 +69,6 @@ public:
 private:
     ImportMemoryBound& bound_;
     std::vector<std::string> opened_;
-};
-
-bool IsFbxImport(const Assimp::Importer& importer) {
-    const int index = importer.GetPropertyInteger("importerIndex", -1);
-    if (index < 0) return false;
-    const aiImporterDesc* desc = importer.GetImporterInfo(static_cast<size_t>(index));
-    if (!desc || !desc->mFileExtensions) return false;
-    const std::string exts = " " + qsx::util::ToAsciiLower(desc->mFileExtensions) + " ";
-    return exts.find(" fbx ") != std::string::npos;
-}
-
-// The file's bytes come from a path, or from memory with a format hint when
-// they arrived through a pipe (no name, no second read).
-struct Input {
-    const std::string* path = nullptr;
-    std::string_view bytes;
-    std::string hint;
 };
 
 std::unique_ptr<SceneSource> Load(const Input& input, const AssimpOptions& options, ImportMemoryBound& bound,
