@@ -199,6 +199,7 @@ int QsxExport::RunExport(const char* name) {
 
     // Script pass: in separate mode each node opens its own file.
     nodesWritten_ = 0;
+    coincidentTriangles_ = 0;
     if (options.hierarchyType == HIER_SEPARATE) {
         basePath = outputPath;
         for (int i = 0; i < topLevelCount && !writer.failed; ++i) WriteNode(root->GetChildNode(i));
@@ -209,6 +210,10 @@ int QsxExport::RunExport(const char* name) {
         EndModel();
         FinishFile(outputPath);
     }
+    // A triangle without area draws nothing, but the user counted it.
+    if (coincidentTriangles_ > 0)
+        Warn("left out " + std::to_string(coincidentTriangles_) +
+             (coincidentTriangles_ == 1 ? " triangle whose corners coincide" : " triangles whose corners coincide"));
 
     // Header pass.
     if (options.saveHeader) {

@@ -175,7 +175,10 @@ void QsxExport::WriteTriangles(const host::Mesh& mesh, Mtl* material) {
             const int t = hasTextureFaces ? static_cast<int>(mesh.tvFaces[f].t[c]) : -1;
             out[c] = OutputVertexIndex(static_cast<int>(face.v[c]), t);
         }
-        if (face.v[0] == face.v[1] || face.v[0] == face.v[2] || face.v[1] == face.v[2]) continue;
+        if (face.v[0] == face.v[1] || face.v[0] == face.v[2] || face.v[1] == face.v[2]) {
+            ++coincidentTriangles_;
+            continue;
+        }
         if (multi) {
             const int n = material->NumSubMtls();
             Mtl* sub = n > 0 ? material->GetSubMtl(face.getMatID() % n) : nullptr;

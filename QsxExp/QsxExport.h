@@ -153,6 +153,7 @@ private:
     std::unordered_set<const host::INode*> identityWarned_;
     std::unordered_set<std::string> headerNames_;  // macro names the open header defines  // nodes told of a parent without inverse
     bool textured_ = false;  // the mesh being written has texture vertices and faces
+    int64_t coincidentTriangles_ = 0;  // left out of this run's script pass: corners on one vertex
     int64_t nodesTotal_ = 0;
     int64_t nodesWritten_ = 0;
 };

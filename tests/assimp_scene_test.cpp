@@ -768,6 +768,8 @@ TEST_F(AssimpSceneTest, SmallFilesLoadWithWhatWasLeftOutSaid) {
          "  *MESH_NUMFACES 1\n  *MESH_VERTEX_LIST {\n   *MESH_VERTEX 0 0 0 0\n   *MESH_VERTEX 1 1 0 0\n"
          "   *MESH_VERTEX 2 0 1 0\n  }\n  *MESH_FACE_LIST {\n   *MESH_FACE 0: A: 0 B: 1 C: 2\n  }\n }\n}\n",
          3, 0, {}, "", ""},
+        {"positions equal but for the sign of zero", "zeros.obj",
+         "v 0 0 0\nv -0 -0 -0\nv 1 0 0\nv 0 1 0\nf 1 3 4\nf 3 2 4\n", 3, 0, {}, "", ""},
     };
     for (Case& c : cases) {
         auto scene = Load(Write(c.file, c.text));

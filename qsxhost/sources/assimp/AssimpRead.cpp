@@ -2,8 +2,11 @@
 // or from bytes already read, checked in our words, and handed to the scene
 // source to build.
 #include "qsxhost/sources/assimp/AssimpSource.h"
+#include "qsxhost/sources/assimp/ImportMemory.h"
 #include "util/Text.h"
 
+#include <assimp/DefaultIOSystem.h>
+#include <assimp/IOStream.hpp>
 #include <assimp/Importer.hpp>
 #include <assimp/ProgressHandler.hpp>
 #include <assimp/config.h>
@@ -48,8 +51,30 @@ struct Input {
     std::string hint;
 };
 
-std::unique_ptr<SceneSource> Load(const Input& input, const AssimpOptions& options, std::string* error) {
+// Every file the importer opens (the scene, its buffers, its material
+// library) widens the import's memory bound by its size, once.
+class MeasuredIO final : public Assimp::DefaultIOSystem {
+public:
+    explicit MeasuredIO(ImportMemoryBound& bound) : bound_(bound) {}
+    Assimp::IOStream* Open(const char* file, const char* mode) override {
+        Assimp::IOStream* stream = DefaultIOSystem::Open(file, mode);
+        if (stream && std::find(opened_.begin(), opened_.end(), file) == opened_.end()) {
+            opened_.emplace_back(file);
+            bound_.Reads(stream->FileSize());
+        }
+        return stream;
+    }
+
+private:
+    ImportMemoryBound& bound_;
+    std::vector<std::string> opened_;
+};
+
+std::unique_ptr<SceneSource> Load(const Input& input, const AssimpOptions& options, ImportMemoryBound& bound,
+                                  std::string* error) {
     Assimp::Importer importer;
+    importer.SetIOHandler(new MeasuredIO(bound));  // the importer owns it
+    if (!input.path) bound.Reads(input.bytes.size());
     // A file without meshes stays without: no stand-in skeleton geometry.
     importer.SetPropertyInteger(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, 1);
     ProgressBridge progress(options.progress);
@@ -101,8 +126,10 @@ std::unique_ptr<SceneSource> LoadInput(const Input& input, const AssimpOptions& 
         return nullptr;
     }
     // Errors leave here as values, never as exceptions.
+    ImportMemoryBound bound;
+    std::unique_ptr<SceneSource> scene;
     try {
-        return Load(input, options, error);
+        scene = Load(input, options, bound, error);
     } catch (const std::bad_alloc&) {
         *error = kOutOfMemory;
     } catch (const std::exception& e) {
@@ -110,7 +137,13 @@ std::unique_ptr<SceneSource> LoadInput(const Input& input, const AssimpOptions& 
     } catch (...) {
         *error = "import failed";
     }
-    return nullptr;
+    // Whatever the importer made of the refused request (its own words, or a
+    // scene it carried on with), the file is refused in ours.
+    if (bound.Exceeded()) {
+        scene.reset();
+        *error = bound.Refusal();
+    }
+    return scene;
 }
 
 }  // namespace
