@@ -232,7 +232,7 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
         {".QSX", "Color", "Color 0.5 0.5 0.5", "'%4g'"},
         {".QSX", "Diffuse", "Diffuse  0.5  0.5  0.5", "Diffuse differs"},
         {".QSX", "Ambient", "Ambient 0.05  0.1  0.1", "below 0.1"},
-        {".QSX", "Texture", "Texture NULL #", "other than"},
+        {".QSX", "Texture", "Texture", "no texture name"},
         {".QSX", "TextureModes", "TextureModes Filter Lit", "in this order"},
         {".QSX", "TransformBegin", "    TransformBegin", "indented by"},
         {".QSX", "ModelEnd", "ModelEnd\r\nModelBegin", "text after ModelEnd", 0, 1},
