@@ -707,19 +707,26 @@ private:
             }
             return;
         }
-        // The commented-out form's two names are split at a blank; a line
-        // with no blank there is the shown form of a texture named NULL.
+        // The two names are split where the separator follows the first '.':
+        // with extensions replaced, the texture's name holds one dot, and
+        // otherwise any split writes the same line again. A commented-out
+        // form without its blank is the shown form of a texture named NULL.
+        const auto split = [&](std::string_view sep, size_t from) {
+            const size_t dot = r.find('.', from);
+            const size_t after = dot == std::string_view::npos ? dot : r.find(sep, dot);
+            return after != std::string_view::npos ? after : r.find(sep, from);
+        };
         constexpr std::string_view kHidden = "NULL Mask NULL # ";
         if (r.substr(0, kHidden.size()) == kHidden && r.find(' ', kHidden.size()) != std::string_view::npos) {
             r.remove_prefix(kHidden.size());
-            const size_t blank = r.find(' ');
+            const size_t blank = split(" ", 0);
             m->textures = Material::Textures::TextureAndMask;
             m->texture = std::string(r.substr(0, blank));
             m->mask = std::string(r.substr(blank + 1));
             m->textureShown = false;
             return;
         }
-        const size_t mask = r.find(" Mask ");
+        const size_t mask = split(" Mask ", 0);
         if (mask == std::string_view::npos) {
             Problem("TextureExt: not 'TextureExt NAME Mask MASK'");
             return;
