@@ -137,7 +137,7 @@ struct Generated {
         }
     }
 
-    Generated(unsigned seed, bool hidden) : rng(seed) {
+    Generated(unsigned seed, bool hidden) : rng(seed), files(seed) {
         host.range = {0, 480};
         Grow(&host.root, 0, hidden);
     }
