@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
+#include <cstdio>
 #include <map>
 #include <memory>
 
@@ -235,7 +236,9 @@ bool WritePreview(const std::vector<std::string>& scripts, const std::string& pn
         }
         script::Script s;
         script::Problems problems;
-        script::ReadScript(text, &s, &problems);
+        std::string tolerated;
+        script::ReadScript(text, &s, &problems, &tolerated);
+        if (!tolerated.empty()) std::fprintf(stderr, "qsxexport: %s: warning: %s\n", path.c_str(), tolerated.c_str());
         if (problems.Count() > 0) {
             const script::Problem& p = problems.Listed()[0];
             *error = path;

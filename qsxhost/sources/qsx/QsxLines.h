@@ -23,16 +23,30 @@ inline std::string Plural(int64_t n, const char* one, const char* many) { return
 // so that the first line reads as what it holds. A NUL or other control byte
 // in a line is a problem of that line: no reader of these files expects one,
 // and on a terminal it acts rather than shows.
+//
+// With `tolerated`, a mark and LF-only line ends (what an editor or a checkout
+// without CR LF conversion makes) are no problem: one warning for them both
+// is put there instead.
 class LineWalk {
 public:
-    LineWalk(std::string_view text, Problems* problems) : text_(text), problems_(problems) {
+    LineWalk(std::string_view text, Problems* problems, std::string* tolerated = nullptr)
+        : text_(text), problems_(problems), tolerated_(tolerated) {
         if (text_.substr(0, 3) == "\xEF\xBB\xBF") {
-            problems_->Add(1, "the file starts with a UTF-8 byte-order mark (bytes EF BB BF); the exporter writes none");
+            if (!tolerated_)
+                problems_->Add(1, "the file starts with a UTF-8 byte-order mark (bytes EF BB BF); the exporter writes none");
             pos_ = 3;
         }
     }
     // Reports the LF-only line ends, once the walk is over.
     void Finish() {
+        if (tolerated_) {
+            std::string what = text_.substr(0, 3) == "\xEF\xBB\xBF" ? "a UTF-8 byte-order mark" : "";
+            if (lfOnly_ > 0) what += (what.empty() ? "" : " and ") + Plural(lfOnly_, "line", "lines") + " ending in LF alone";
+            if (!what.empty())
+                *tolerated_ = "the script has " + what +
+                              ", which the exporter does not write (qsxexport --check names them); read all the same";
+            return;
+        }
         if (lfOnly_ > 0)
             problems_->Add(firstLfOnly_, lfOnly_ == 1 ? std::string("the line ends in LF alone, not CR LF")
                                                       : "the line ends in LF alone, not CR LF (" +
@@ -70,6 +84,7 @@ public:
 private:
     std::string_view text_;
     Problems* problems_;
+    std::string* tolerated_;
     size_t pos_ = 0;
     int64_t number_ = 0;
     int64_t lfOnly_ = 0, firstLfOnly_ = 0;

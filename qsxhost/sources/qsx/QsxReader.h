@@ -14,7 +14,9 @@ namespace qsxhost::script {
 // A script (.QSX): its structure, statements, numbers, triangle vertex
 // numbers (within the vertices of their node's block in its clump), tags
 // (rising by one from 1; a per-node file's one tag may be any) and UV ranges.
-void ReadScript(std::string_view text, Script* script, Problems* problems);
+// With `tolerated`, a byte-order mark and LF-only line ends are read as a
+// scene or a preview takes them: the one warning about them is put there.
+void ReadScript(std::string_view text, Script* script, Problems* problems, std::string* tolerated = nullptr);
 
 // A header (.qsh): comment lines, an empty line and "#define TAG_NAME N" lines
 // numbered from 1.

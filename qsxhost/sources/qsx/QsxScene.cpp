@@ -94,10 +94,10 @@ host::Matrix3 NestedWorld(const host::Matrix3& own, const host::Matrix3& parentW
 }
 
 // World transforms of the output frame, by node.
-std::vector<host::Matrix3> World(const Script& s, const std::vector<host::Matrix3>& transforms) {
+std::vector<host::Matrix3> World(const std::vector<int32_t>& parents, const std::vector<host::Matrix3>& transforms) {
     std::vector<host::Matrix3> world(transforms.size());
     for (size_t i = 0; i < transforms.size(); ++i) {
-        const int32_t p = s.nodes[i].parent;
+        const int32_t p = parents[i];
         world[i] = p < 0 ? SignedMatrix(transforms[i]) : NestedWorld(transforms[i], world[static_cast<size_t>(p)]);
     }
     return world;
@@ -216,12 +216,23 @@ SceneObject* script::QsxScene::Mesh(const script::Node& n, const std::vector<uin
     return &o;
 }
 
+void script::QsxScene::AddFrames(const script::Animation& animation) {
+    for (size_t f = 1; f < animation.frames.size(); ++f) {
+        const std::vector<host::Matrix3> w = World(parents, animation.frames[f].transforms);
+        for (size_t i = 0; i < parents.size(); ++i) nodes[i].frames.push_back(HostMatrix(w[i]));
+    }
+    range = {0, static_cast<host::TimeValue>(animation.frames.size() * kTicksPerFrame)};
+}
+
 std::unique_ptr<SceneSource> MakeQsxScene(const Script& s, const script::Animation* animation) {
     auto scene = std::make_unique<QsxScene>();
     std::vector<host::Matrix3> own;
     own.reserve(s.nodes.size());
-    for (const script::Node& n : s.nodes) own.push_back(n.transform);
-    const std::vector<host::Matrix3> world = World(s, own);
+    for (const script::Node& n : s.nodes) {
+        own.push_back(n.transform);
+        scene->parents.push_back(n.parent);
+    }
+    const std::vector<host::Matrix3> world = World(scene->parents, own);
     std::vector<uint32_t> faceIds;
     const bool flat = std::none_of(s.nodes.begin(), s.nodes.end(), [](const script::Node& n) { return n.parent >= 0; });
     for (size_t i = 0; i < s.nodes.size(); ++i) {
@@ -249,14 +260,7 @@ std::unique_ptr<SceneSource> MakeQsxScene(const Script& s, const script::Animati
         stand.parent = &scene->root;
         scene->root.children.push_back(&stand);
     }
-    if (animation && animation->frames.size() > 1) {
-        for (size_t f = 1; f < animation->frames.size(); ++f) {
-            const std::vector<host::Matrix3> w = World(s, animation->frames[f].transforms);
-            for (size_t i = 0; i < s.nodes.size(); ++i) scene->nodes[i].frames.push_back(HostMatrix(w[i]));
-        }
-    }
-    if (animation)
-        scene->range = {0, static_cast<host::TimeValue>(animation->frames.size() * kTicksPerFrame)};
+    if (animation) scene->AddFrames(*animation);
     scene->stats.nodes = static_cast<int64_t>(s.nodes.size());
     scene->stats.materials = static_cast<int64_t>(scene->mtls.size());
     return scene;

@@ -77,8 +77,8 @@ class ScriptReader {
 public:
     ScriptReader(Script* s, Problems* p) : s_(*s), problems_(*p) {}
 
-    void Read(std::string_view text) {
-        LineWalk walk(text, &problems_);
+    void Read(std::string_view text, std::string* tolerated) {
+        LineWalk walk(text, &problems_, tolerated);
         std::string_view line;
         while (walk.Next(&line)) {
             line_ = walk.Number();
@@ -761,9 +761,9 @@ private:
 
 }  // namespace
 
-void ReadScript(std::string_view text, Script* script, Problems* problems) {
+void ReadScript(std::string_view text, Script* script, Problems* problems, std::string* tolerated) {
     *script = Script();
-    ScriptReader(script, problems).Read(text);
+    ScriptReader(script, problems).Read(text, tolerated);
     problems->Sort();
 }
 
