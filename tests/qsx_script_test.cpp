@@ -224,7 +224,7 @@ struct Fault {
     const char* file;  // ".QSX", ".qsh" or ".qsv"
     const char* at;
     const char* with;
-    const char* problem;
+    const char* problem;  // null: the line passes
     int skip = 0;   // matching lines to pass over first
     int later = 0;  // the problem stands this many lines after the planted one
     bool alone = false;  // the one problem of all three files: nothing follows from it
@@ -233,7 +233,18 @@ struct Fault {
 
 TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
     const Fault faults[] = {
-        {".QSX", "Triangle", "Triangle 1 2 99", "not one of this node's vertices"},
+        {".QSX", "Triangle", "Triangle 1 2 20", nullptr},  // each bound at its edge: its node's last vertex
+        {".QSX", "Triangle", "Triangle 1 2 21", "vertex 21 is not one of this node's vertices (1 to 20)"},
+        {".QSX", "Triangle", "Triangle 0 2 3", "vertex 0 is not one of this node's vertices"},
+        {".QSX", "Triangle", "Triangle 21 22 40", nullptr, 12, 0, false, "flat"},
+        {".QSX", "Triangle", "Triangle 20 22 23", "vertex 20 is not one of this node's vertices (21 to 40)", 12, 0, false, "flat"},
+        {".QSX", "Vertex", "Vertex  1.000000  0.000000 -0.500000 UV  32.000000  32.000000", nullptr},
+        {".QSX", "Vertex", "Vertex  1.000000  0.000000 -0.500000 UV  32.000004  2.000000", "from 0 to 32"},
+        {".QSX", "Vertex", "Vertex  1.000000  0.000000 -0.500000 UV  0.000000 -0.000001", "from 0 to 32"},
+        {".QSX", "Opacity", "Opacity 0.999999", nullptr, 0, 0, false, "full"},
+        {".QSX", "Opacity", "Opacity    1", "an opacity of 1 or more", 0, 0, false, "full"},
+        {".QSX", "Tag", "Tag 0", "not a tag number"},
+        {".qsv", "Transform 2", "", "frame 0 has 1 transform where at least 2", 0, -2},
         {".QSX", "Triangle", "Triangle 1 2", "corner 3"},
         {".QSX", "Vertex", "Vertex  1.000000 nan  0.000000", "coordinate 2", 0, 0, true},
         {".QSX", "Vertex", "Vertex  1.000000  1.000000 \x1b[2J0.000000 UV  0.000000  1.000000", "control byte 0x1B at column 40", 0, 0, true},
@@ -249,7 +260,7 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
         {".QSX", "LightSampling", "", "has no LightSampling line"},
         {".QSX", "Color", "Color 0.5 0.5 0.5", "'%4g'"},
         {".QSX", "Diffuse", "Diffuse  0.5  0.5  0.5", "Diffuse differs"},
-        {".QSX", "Ambient", "Ambient 0.05  0.1  0.1", "below 0.1"},
+        {".QSX", "Ambient", "Ambient 0.0999999  0.1  0.1", "below 0.1"},
         {".QSX", "Texture", "Texture", "no texture name"},
         {".QSX", "TextureModes", "TextureModes Filter Lit", "in this order"},
         {".QSX", "TransformBegin", "    TransformBegin", "indented by"},
@@ -268,15 +279,15 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
         {".qsv", "Frame 2", "Frame 3", "Frame 3 where Frame 2 is expected"},
     };
     std::map<std::string, std::map<std::string, std::string>> exported;
-    for (const char* example : {"robot", "full"}) {
+    for (const std::string example : {"robot", "full", "flat"}) {
         const qsxhost::SceneRead read = qsxhost::ReadJsonScene(
-            {std::string(QSX_SOURCE_DIR) + "/examples/" + example + ".json", nullptr, {}});
+            {std::string(QSX_SOURCE_DIR) + "/examples/" + (example == "flat" ? "robot" : example) + ".json", nullptr, {}});
         ASSERT_TRUE(read.scene) << read.error;
         SourceHost h;
         h.scene = read.scene.get();
-        h.preset = Options(0, 0);
+        h.preset = Options(0, example == "flat" ? qsx::HIER_FLAT_SINGLE : qsx::HIER_PRESERVE);
         fake::Run r;
-        r.exporter.DoExport(("out/" + std::string(example) + ".QSX").c_str(), nullptr, &h, 0);
+        r.exporter.DoExport(("out/" + example + ".QSX").c_str(), nullptr, &h, 0);
         ASSERT_TRUE(CheckExport(r.fs.files).empty()) << example;
         exported[example] = r.fs.files;
     }
@@ -301,6 +312,10 @@ TEST(QsxCheck, EachPlantedFaultIsFoundAtItsLine) {
             text.replace(pos, end - pos, text.substr(pos, text.find_first_not_of(' ', pos) - pos) + with);
         }
         const auto problems = CheckExport(files);
+        if (!f.problem) {
+            EXPECT_EQ(problems, std::vector<std::string>{}) << f.with;
+            continue;
+        }
         const std::string want = ":" + std::to_string(line + f.later) + ": ";
         const bool found = std::any_of(problems.begin(), problems.end(), [&](const std::string& p) {
             return p.find(f.file) != std::string::npos && p.find(want) != std::string::npos &&
