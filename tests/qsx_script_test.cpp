@@ -488,6 +488,25 @@ TEST(QsxScene, ReadBackExportsTheSameBytes) {
     }
 }
 
+// --info counts the frames the exporter writes: the whole frames of the range.
+TEST(JsonInfo, FramesAreTheFramesWritten) {
+    for (const auto& [start, end, tpf] : {std::tuple{0, 0, 160}, {0, 159, 160}, {0, 160, 160}, {-160, 479, 160},
+                                          {INT32_MIN, INT32_MAX, INT32_MAX}}) {
+        const std::string json = "{\"qsxScene\": 1, \"animation\": {\"start\": " + std::to_string(start) + ", \"end\": " +
+                                 std::to_string(end) + ", \"ticksPerFrame\": " + std::to_string(tpf) + "}}";
+        const qsxhost::SceneRead read = qsxhost::ReadJsonScene({"s.json", &json, {}});
+        ASSERT_TRUE(read.scene) << read.error;
+        SourceHost h;
+        h.scene = read.scene.get();
+        h.preset.saveAnimation = 1;
+        fake::Run r;
+        r.exporter.DoExport("out/s.QSX", nullptr, &h, 0);
+        const std::string& qsv = r.File("out/s.qsv");
+        const auto animations = read.scene->Describe().animations;  // none listed for an empty range
+        EXPECT_EQ(animations.empty() ? 0 : animations[0].frames, std::count(qsv.begin(), qsv.end(), 'F')) << start;
+    }
+}
+
 // A script read back describes the scene it was written from: its node tree,
 // the materials and textures the nodes use, and the frames of its animation.
 TEST(QsxScene, ReadBackDescribesTheSceneWritten) {
