@@ -98,7 +98,10 @@ Outcome OpenAndExport(const Args& a, const Plugin* plugin, const CommandPlatform
     if (json)
         for (const std::string& o : a.fileOnlyOptions)
             PrintMessage(sceneName, "warning: " + o + " applies to 3D files only; a JSON scene ignores it");
-    if (a.info) return Describe(scene, sceneName, a.infoJson);
+    if (a.info) {
+        if (const std::string why = scene.UseAnimation(); !why.empty()) return Fail(kExitUsage, "", why);
+        return Describe(scene, sceneName, a.infoJson);
+    }
 
     // The settings store; a batch run stores nothing unless asked to.
     ExportPlatform exporting = p.exporting;

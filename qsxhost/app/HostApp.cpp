@@ -45,6 +45,11 @@ void HostApp::FileWritten(std::string_view path) {
 
 std::string_view HostApp::ApproveFiles(const host::PlannedFile* files, size_t count) {
     refusalText_ = gate_ ? gate_->Approve(files, count) : std::string();
+    // The scene's own animation is read only for an export that writes one.
+    for (size_t i = 0; i < count && refusalText_.empty(); ++i)
+        if (files[i].kind == std::string_view("animation file"))
+            if (const std::string why = scene_.UseAnimation(); !why.empty())
+                refusalText_ = "the scene's animation cannot be used: " + why + "; nothing written";
     return refusalText_;
 }
 

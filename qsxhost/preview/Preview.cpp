@@ -347,13 +347,15 @@ bool WritePreview(const std::vector<std::string>& scripts, const std::string& pn
         script::Script s;
         script::Problems problems;
         SceneBuilder builder(path, &scene);
-        if (script::ReadScriptFile(path, script::Detail::Counts, &s, &problems, &why, &builder) !=
+        std::string tolerated;  // an editor's LF line ends or byte-order mark: drawn with one warning
+        if (script::ReadScriptFile(path, script::Detail::Counts, &s, &problems, &why, &builder, &tolerated) !=
             qsx::util::ReadState::Read) {
             *error = path + ": " + (why.empty() ? "no such file" : why);
             if (scriptRefused) *scriptRefused = true;
             return false;
         }
         builder.Finish();
+        if (!tolerated.empty()) notes->push_back({path, "warning: " + tolerated});
         if (problems.Count() > 0) {
             const script::Problem& p = problems.Listed()[0];
             *error = path;

@@ -38,6 +38,9 @@ public:
     // ("ignored 24 bones and their skin weights ..."): lost information, so
     // always shown.
     virtual std::vector<std::string> Notes() const { return {}; }
+    // Called once an export or a description is known to use the animation:
+    // a source that reads it only then does so here. Why it cannot, or "".
+    virtual std::string UseAnimation() { return {}; }
     // Said when a .qsv was written: why its frames are all alike, or "".
     virtual std::string AnimationNote() const { return {}; }
     // Why nothing is written when no node carries a renderable triangle.

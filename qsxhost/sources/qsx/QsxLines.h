@@ -26,17 +26,32 @@ inline std::string Plural(int64_t n, const char* one, const char* many) { return
 // 1 and is passed over, so that the first line reads as what it holds. A NUL
 // or other control byte in a line is a problem of that line: no reader of
 // these files expects one, and on a terminal it acts rather than shows.
+//
+// With `tolerated`, a mark and LF-only line ends (what an editor or a checkout
+// without CR LF conversion makes) are no problem: one warning for them both
+// is put there instead.
 class LineWalk {
 public:
-    LineWalk(std::string_view text, Problems* problems) : text_(text), problems_(problems) { Start(); }
+    LineWalk(std::string_view text, Problems* problems, std::string* tolerated = nullptr)
+        : text_(text), problems_(problems), tolerated_(tolerated) {
+        Start();
+    }
     // The rest of the open file fd; a read that fails ends the walk with *readError set.
-    LineWalk(int fd, Problems* problems, std::string* readError)
-        : problems_(problems), fd_(fd), readError_(readError), buffer_(kPiece) {
+    LineWalk(int fd, Problems* problems, std::string* readError, std::string* tolerated = nullptr)
+        : problems_(problems), tolerated_(tolerated), fd_(fd), readError_(readError), buffer_(kPiece) {
         Refill();
         Start();
     }
     // Reports the LF-only line ends, once the walk is over.
     void Finish() {
+        if (tolerated_) {
+            std::string what = mark_ ? "a UTF-8 byte-order mark" : "";
+            if (lfOnly_ > 0) what += (what.empty() ? "" : " and ") + Plural(lfOnly_, "line", "lines") + " ending in LF alone";
+            if (!what.empty())
+                *tolerated_ = "the script has " + what +
+                              ", which the exporter does not write (qsxexport --check names them); read all the same";
+            return;
+        }
         if (lfOnly_ > 0)
             problems_->Add(firstLfOnly_, lfOnly_ == 1 ? std::string("the line ends in LF alone, not CR LF")
                                                       : "the line ends in LF alone, not CR LF (" +
@@ -78,7 +93,9 @@ private:
     static constexpr size_t kPiece = size_t{1} << 20;
     std::string_view text_;
     Problems* problems_;
+    std::string* tolerated_;
     size_t pos_ = 0;
+    bool mark_ = false;  // the text opened with a byte-order mark
     int fd_ = -1;
     std::string* readError_ = nullptr;
     std::vector<char> buffer_;
@@ -88,7 +105,9 @@ private:
 
     void Start() {
         if (text_.substr(pos_, 3) == "\xEF\xBB\xBF") {
-            problems_->Add(1, "the file starts with a UTF-8 byte-order mark (bytes EF BB BF); the exporter writes none");
+            mark_ = true;
+            if (!tolerated_)
+                problems_->Add(1, "the file starts with a UTF-8 byte-order mark (bytes EF BB BF); the exporter writes none");
             pos_ += 3;
         }
     }
@@ -156,12 +175,13 @@ private:
 // Absent or Failed (with *error) as util::ReadWholeFile answers, and Failed
 // when a read fails part way.
 template <class Body>
-qsx::util::ReadState WalkFile(const std::string& path, Problems* problems, std::string* error, Body body) {
+qsx::util::ReadState WalkFile(const std::string& path, Problems* problems, std::string* error, Body body,
+                              std::string* tolerated = nullptr) {
     qsx::util::Fd fd;
     const qsx::util::ReadState state = qsx::util::OpenRegularFile(path, &fd, error);
     if (state != qsx::util::ReadState::Read) return state;
     std::string readError;
-    LineWalk walk(fd.Get(), problems, &readError);
+    LineWalk walk(fd.Get(), problems, &readError, tolerated);
     body(walk);
     problems->Sort();
     if (readError.empty()) return state;

@@ -50,7 +50,10 @@ struct Material {
     float opacity = 1.0f;  // 1 when the block has no Opacity line
     host::Point3 ambient, color, specular;
     std::string textureModes;  // the words after "TextureModes"
-    // The texture names as written, also when commented out; empty: none.
+    // The texture names as written, also when commented out. A map's file
+    // name may be empty, so the form says which names the block has.
+    enum class Textures : uint8_t { None, Texture, TextureAndMask };
+    Textures textures = Textures::None;
     std::string texture, mask;
     bool textureShown = true;  // false: "Texture NULL # NAME" and the TextureExt form of it
     int64_t line = 0;          // the block's first line

@@ -4,6 +4,7 @@
 
 #include "qsxhost/sources/qsx/QsxReader.h"
 #include "qsxhost/sources/qsx/QsxScene.h"
+#include "qsxhost/sources/qsx/QsxSource.h"
 #include "util/Files.h"
 #include "util/Paths.h"
 #include "util/Text.h"
@@ -30,31 +31,58 @@ SceneRead ReadQsxScene(const SceneInput& input) {
     const script::Detail detail = input.describeOnly ? script::Detail::Counts : script::Detail::Geometry;
     Script s;
     script::Problems problems;
+    // A script from an editor (LF line ends, a byte-order mark) is read with one warning.
+    std::string tolerated;
     if (input.bytes) {
-        script::ReadScript(*input.bytes, &s, &problems, detail);
-    } else if (script::ReadScriptFile(path, detail, &s, &problems, &why) != qsx::util::ReadState::Read) {
+        script::ReadScript(*input.bytes, &s, &problems, detail, &tolerated);
+    } else if (script::ReadScriptFile(path, detail, &s, &problems, &why, nullptr, &tolerated) !=
+               qsx::util::ReadState::Read) {
         return fail(path, 0, why.empty() ? "no such file" : why, 0);
     }
+    if (!tolerated.empty()) read.warnings.push_back("warning: " + tolerated);
     if (problems.Count() > 0)
         return fail(path, problems.Listed()[0].line, problems.Listed()[0].what, problems.Count() - 1);
-    const std::string qsv = qsx::util::SideFileName(path, ".qsv");
-    script::Animation animation;
-    const qsx::util::ReadState state = script::ReadAnimationFile(qsv, detail, &animation, &problems, &why);
-    if (state == qsx::util::ReadState::Failed) return fail(qsv, 0, why, 0);
-    const bool animated = state == qsx::util::ReadState::Read;
-    if (animated) {
-        if (problems.Count() > 0)
-            return fail(qsv, problems.Listed()[0].line, problems.Listed()[0].what, problems.Count() - 1);
-        // Numbers that run ahead of the script's nodes (below an unwritten
-        // node) cannot be matched to them.
-        if (!animation.frames.empty() && animation.frames[0].transformCount != static_cast<int64_t>(s.nodes.size()))
-            return fail(qsv, animation.frames[0].line,
-                        "frame 0 has " + std::to_string(animation.frames[0].transformCount) +
-                            " transforms; the script has " + std::to_string(s.nodes.size()) + " nodes to match",
-                        0);
-    }
-    read.scene = MakeQsxScene(s, animated ? &animation : nullptr);
+    auto scene = MakeQsxScene(s, nullptr);
+    auto& source = static_cast<script::QsxScene&>(*scene);
+    source.animationFile = qsx::util::SideFileName(path, ".qsv");
+    source.animationDetail = detail;
+    read.scene = std::move(scene);
     return read;
+}
+
+std::string script::QsxScene::UseAnimation() {
+    // Asked again (the dialog's OK pressed after a refusal), the answer stands.
+    if (!animationRead_) {
+        animationRead_ = true;
+        animationWhy_ = ReadAnimationFile();
+    }
+    return animationWhy_;
+}
+
+std::string script::QsxScene::ReadAnimationFile() {
+    const std::string& qsv = animationFile;
+    if (qsv.empty()) return {};
+    std::string why;
+    script::Animation animation;
+    script::Problems problems;
+    const qsx::util::ReadState state = script::ReadAnimationFile(qsv, animationDetail, &animation, &problems, &why);
+    if (state == qsx::util::ReadState::Failed) return qsv + ": " + why;
+    if (state != qsx::util::ReadState::Read) return {};
+    if (problems.Count() > 0) {
+        const script::Problem& p = problems.Listed()[0];
+        return qsv + (p.line > 0 ? ":" + std::to_string(p.line) : std::string()) + ": " + p.what +
+               (problems.Count() > 1 ? " (and " + std::to_string(problems.Count() - 1) +
+                                           " more; qsxexport --check lists them)"
+                                     : std::string());
+    }
+    // Numbers that run ahead of the script's nodes (below an unwritten
+    // node) cannot be matched to them.
+    if (!animation.frames.empty() && animation.frames[0].transformCount != static_cast<int64_t>(parents.size()))
+        return qsv + ":" + std::to_string(animation.frames[0].line) + ": frame 0 has " +
+               std::to_string(animation.frames[0].transformCount) + " transforms; the script has " +
+               std::to_string(parents.size()) + " nodes to match";
+    AddFrames(animation);
+    return {};
 }
 
 }  // namespace qsxhost

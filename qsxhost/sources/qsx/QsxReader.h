@@ -15,7 +15,10 @@ namespace qsxhost::script {
 // A script (.QSX): its structure, statements, numbers, triangle vertex
 // numbers (within the vertices of their node's block in its clump), tags
 // (rising by one from 1; a per-node file's one tag may be any) and UV ranges.
-void ReadScript(std::string_view text, Script* script, Problems* problems, Detail detail = Detail::Geometry);
+// With `tolerated`, a byte-order mark and LF-only line ends are read as a
+// scene or a preview takes them: the one warning about them is put there.
+void ReadScript(std::string_view text, Script* script, Problems* problems, Detail detail = Detail::Geometry,
+                std::string* tolerated = nullptr);
 
 // Told each vertex and triangle of a script as it is read, with its node as
 // read so far (transform, parent, material blocks): for a reader of a large
@@ -28,9 +31,11 @@ public:
 };
 
 // The script at path, read a piece at a time: Absent, or Failed with *error
-// (the cause, without the path) when it cannot be opened or read.
+// (the cause, without the path) when it cannot be opened or read. `tolerated`
+// as for ReadScript.
 qsx::util::ReadState ReadScriptFile(const std::string& path, Detail detail, Script* script, Problems* problems,
-                                    std::string* error, ScriptSink* sink = nullptr);
+                                    std::string* error, ScriptSink* sink = nullptr,
+                                    std::string* tolerated = nullptr);
 
 // A header (.qsh): comment lines, an empty line and "#define TAG_NAME N" lines
 // numbered from 1.

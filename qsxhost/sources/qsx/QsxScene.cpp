@@ -94,13 +94,43 @@ host::Matrix3 NestedWorld(const host::Matrix3& own, const host::Matrix3& parentW
 }
 
 // World transforms of the output frame, by node.
-std::vector<host::Matrix3> World(const Script& s, const std::vector<host::Matrix3>& transforms) {
+std::vector<host::Matrix3> World(const std::vector<int32_t>& parents, const std::vector<host::Matrix3>& transforms) {
     std::vector<host::Matrix3> world(transforms.size());
     for (size_t i = 0; i < transforms.size(); ++i) {
-        const int32_t p = s.nodes[i].parent;
+        const int32_t p = parents[i];
         world[i] = p < 0 ? SignedMatrix(transforms[i]) : NestedWorld(transforms[i], world[static_cast<size_t>(p)]);
     }
     return world;
+}
+
+// Texture vertices for the written U and V, one per Vertex line, chosen so
+// that the exporter's shift and wrap print them as written. It moves U by
+// -floor(smallest U) and turns V into floor(largest) + 1 - V, wrapping either
+// above 32 by steps of 32: with every U below 1 and every V above 0, the
+// texture vertex (U, 1 - V) gets shifts of 0 and 1 and comes back unchanged. A
+// U of 1 and a V of 0 as printed stand for values a float step inside, which
+// print the same. A U of -0 prints only behind a shift of -0, which needs a
+// texture vertex with U +0 to come first.
+std::vector<host::Point3> TextureVertices(const std::vector<script::Vertex>& lines, std::vector<uint32_t>* order) {
+    std::vector<host::Point3> tv;
+    tv.reserve(lines.size());
+    order->resize(lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const float u = lines[i].u == 1.0f ? std::nextafter(1.0f, 0.0f) : lines[i].u;
+        const float v = lines[i].v > 0.0f ? 1.0f - lines[i].v : std::nextafter(1.0f, 0.0f);
+        tv.push_back({u, v, 0.0f});
+        (*order)[i] = static_cast<uint32_t>(i);
+    }
+    const auto is = [&](size_t i, bool negative) { return tv[i].x == 0.0f && std::signbit(tv[i].x) == negative; };
+    size_t plus = 0;
+    while (plus < tv.size() && !is(plus, false)) ++plus;
+    bool minus = false;
+    for (size_t i = 0; i < plus && !minus; ++i) minus = is(i, true);
+    if (minus && plus < tv.size()) {
+        std::swap(tv[0], tv[plus]);
+        std::swap((*order)[0], (*order)[plus]);
+    }
+    return tv;
 }
 
 }  // namespace
@@ -124,8 +154,8 @@ host::Mtl* script::QsxScene::Standard(const script::Material& b) {
     m.ambient = b.ambient;
     m.diffuse = b.color;
     m.specular = b.specular;
-    if (!b.texture.empty()) m.diffuseMap = {true, Bitmap(b.texture)};
-    if (!b.mask.empty()) m.opacityMap = {true, Bitmap(b.mask)};
+    if (b.textures != script::Material::Textures::None) m.diffuseMap = {true, Bitmap(b.texture)};
+    if (b.textures == script::Material::Textures::TextureAndMask) m.opacityMap = {true, Bitmap(b.mask)};
     return &m;
 }
 
@@ -152,33 +182,33 @@ SceneObject* script::QsxScene::Mesh(const script::Node& n, const std::vector<uin
     host::Mesh& mesh = o.mesh;
     mesh.verts.reserve(n.vertices.size());
     for (const script::Vertex& v : n.vertices) mesh.verts.push_back(ToHost(v.p));
+    // Each Vertex line is a vertex with a texture vertex of its own, its
+    // number in `texture`.
+    std::vector<uint32_t> texture;
+    if (n.uv) mesh.tVerts = TextureVertices(n.vertices, &texture);
     std::vector<bool> used(n.uv ? n.vertices.size() : 0, false);
     for (size_t i = 0; i < n.triangles.size(); ++i) {
         host::Face f;
         host::TVFace tf;
         for (int c = 0; c < 3; ++c) {
             f.v[c] = static_cast<uint32_t>(n.triangles[i].v[c] - n.vertexBase - 1);
-            tf.t[c] = f.v[c];
-            if (n.uv) used[f.v[c]] = true;
+            if (n.uv) {
+                tf.t[c] = texture[f.v[c]];
+                used[f.v[c]] = true;
+            }
         }
         f.flags = (faceIds[i] & 0xFFFF) << 16;
         mesh.faces.push_back(f);
         if (n.uv) mesh.tvFaces.push_back(tf);
     }
-    if (n.uv) {
-        // Each Vertex line is a vertex with a texture vertex of its own.
-        // U was shifted to start in [0, 1) and V flipped into (0, 32]: the
-        // texture vertex (U, 1 - V) shifts and flips back to the same U, V.
-        for (const script::Vertex& v : n.vertices) mesh.tVerts.push_back({v.u, 1.0f - v.v, 0.0f});
-        // A line that no triangle uses came from faces the exporter left
-        // out; a face on that vertex alone keeps its line, and is left out again.
-        for (uint32_t i = 0; i < used.size(); ++i) {
-            if (used[i]) continue;
-            host::Face f;
-            f.v[0] = f.v[1] = f.v[2] = i;
-            mesh.faces.push_back(f);
-            mesh.tvFaces.push_back({{i, i, i}});
-        }
+    // A line that no triangle uses came from faces the exporter left out; a
+    // face on that vertex alone keeps its line, and is left out again.
+    for (uint32_t i = 0; i < used.size(); ++i) {
+        if (used[i]) continue;
+        host::Face f;
+        f.v[0] = f.v[1] = f.v[2] = i;
+        mesh.faces.push_back(f);
+        mesh.tvFaces.push_back({{texture[i], texture[i], texture[i]}});
     }
     stats.vertices += static_cast<int64_t>(mesh.verts.size());
     stats.faces += static_cast<int64_t>(n.triangles.size());
@@ -186,12 +216,25 @@ SceneObject* script::QsxScene::Mesh(const script::Node& n, const std::vector<uin
     return &o;
 }
 
+void script::QsxScene::AddFrames(const script::Animation& animation) {
+    // An animation read for its counts alone (a description) gives the range, not the frames.
+    const bool kept = !animation.frames.empty() && animation.frames[0].transforms.size() == parents.size();
+    for (size_t f = 1; kept && f < animation.frames.size(); ++f) {
+        const std::vector<host::Matrix3> w = World(parents, animation.frames[f].transforms);
+        for (size_t i = 0; i < parents.size(); ++i) nodes[i].frames.push_back(HostMatrix(w[i]));
+    }
+    range = {0, static_cast<host::TimeValue>(animation.frames.size() * kTicksPerFrame)};
+}
+
 std::unique_ptr<SceneSource> MakeQsxScene(const Script& s, const script::Animation* animation) {
     auto scene = std::make_unique<QsxScene>();
     std::vector<host::Matrix3> own;
     own.reserve(s.nodes.size());
-    for (const script::Node& n : s.nodes) own.push_back(n.transform);
-    const std::vector<host::Matrix3> world = World(s, own);
+    for (const script::Node& n : s.nodes) {
+        own.push_back(n.transform);
+        scene->parents.push_back(n.parent);
+    }
+    const std::vector<host::Matrix3> world = World(scene->parents, own);
     std::vector<uint32_t> faceIds;
     const bool flat = std::none_of(s.nodes.begin(), s.nodes.end(), [](const script::Node& n) { return n.parent >= 0; });
     for (size_t i = 0; i < s.nodes.size(); ++i) {
@@ -227,14 +270,7 @@ std::unique_ptr<SceneSource> MakeQsxScene(const Script& s, const script::Animati
         stand.parent = &scene->root;
         scene->root.children.push_back(&stand);
     }
-    if (animation && animation->frames.size() > 1 && animation->frames[0].transforms.size() == s.nodes.size()) {
-        for (size_t f = 1; f < animation->frames.size(); ++f) {
-            const std::vector<host::Matrix3> w = World(s, animation->frames[f].transforms);
-            for (size_t i = 0; i < s.nodes.size(); ++i) scene->nodes[i].frames.push_back(HostMatrix(w[i]));
-        }
-    }
-    if (animation)
-        scene->range = {0, static_cast<host::TimeValue>(animation->frames.size() * kTicksPerFrame)};
+    if (animation) scene->AddFrames(*animation);
     scene->stats.nodes = static_cast<int64_t>(s.nodes.size());
     scene->stats.materials = static_cast<int64_t>(scene->mtls.size());
     return scene;

@@ -714,6 +714,9 @@ private:
         m->textureModes = std::string(rest.substr(rest.empty() ? 0 : 1));
     }
 
+    // A map's name is whatever follows the keyword, blanks and all, and may be
+    // empty; only "NULL" itself and a leading "NULL # " say no texture or a
+    // commented-out one.
     void TextureLine(std::string_view word, std::string_view rest, Material* m) {
         if (rest.empty() || rest[0] != ' ') {
             Problem(std::string(word) + ": no texture name");
@@ -722,35 +725,41 @@ private:
         std::string_view r = rest.substr(1);
         if (word == "Texture") {
             if (r == "NULL") return;
+            m->textures = Material::Textures::Texture;
             if (r.substr(0, 7) == "NULL # ") {
                 m->texture = std::string(r.substr(7));
                 m->textureShown = false;
-            } else if (r.substr(0, 4) == "NULL") {
-                Problem("Texture: 'NULL' followed by other than ' # NAME'");
             } else {
                 m->texture = std::string(r);
                 AddTexture(m->texture);
             }
             return;
         }
-        // TextureExt D Mask M, or its commented-out form, whose two names are split at a blank.
-        if (r.substr(0, 17) == "NULL Mask NULL # ") {
-            r.remove_prefix(17);
-            const size_t blank = r.find(' ');
-            if (blank == std::string_view::npos) {
-                Problem("TextureExt: the commented-out form names the texture and its mask");
-                return;
-            }
+        // The two names are split where the separator follows the first '.':
+        // with extensions replaced, the texture's name holds one dot, and
+        // otherwise any split writes the same line again. A commented-out
+        // form without its blank is the shown form of a texture named NULL.
+        const auto split = [&](std::string_view sep, size_t from) {
+            const size_t dot = r.find('.', from);
+            const size_t after = dot == std::string_view::npos ? dot : r.find(sep, dot);
+            return after != std::string_view::npos ? after : r.find(sep, from);
+        };
+        constexpr std::string_view kHidden = "NULL Mask NULL # ";
+        if (r.substr(0, kHidden.size()) == kHidden && r.find(' ', kHidden.size()) != std::string_view::npos) {
+            r.remove_prefix(kHidden.size());
+            const size_t blank = split(" ", 0);
+            m->textures = Material::Textures::TextureAndMask;
             m->texture = std::string(r.substr(0, blank));
             m->mask = std::string(r.substr(blank + 1));
             m->textureShown = false;
             return;
         }
-        const size_t mask = r.find(" Mask ");
-        if (mask == std::string_view::npos || mask == 0) {
+        const size_t mask = split(" Mask ", 0);
+        if (mask == std::string_view::npos) {
             Problem("TextureExt: not 'TextureExt NAME Mask MASK'");
             return;
         }
+        m->textures = Material::Textures::TextureAndMask;
         m->texture = std::string(r.substr(0, mask));
         m->mask = std::string(r.substr(mask + 6));
         AddTexture(m->texture);
@@ -780,19 +789,20 @@ private:
 
 }  // namespace
 
-void ReadScript(std::string_view text, Script* script, Problems* problems, Detail detail) {
+void ReadScript(std::string_view text, Script* script, Problems* problems, Detail detail, std::string* tolerated) {
     *script = Script();
     script->detail = detail;
-    LineWalk walk(text, problems);
+    LineWalk walk(text, problems, tolerated);
     ScriptReader(script, problems, nullptr).Read(walk);
     problems->Sort();
 }
 
 qsx::util::ReadState ReadScriptFile(const std::string& path, Detail detail, Script* script, Problems* problems,
-                                    std::string* error, ScriptSink* sink) {
+                                    std::string* error, ScriptSink* sink, std::string* tolerated) {
     *script = Script();
     script->detail = detail;
-    return WalkFile(path, problems, error, [&](LineWalk& walk) { ScriptReader(script, problems, sink).Read(walk); });
+    return WalkFile(
+        path, problems, error, [&](LineWalk& walk) { ScriptReader(script, problems, sink).Read(walk); }, tolerated);
 }
 
 }  // namespace qsxhost::script

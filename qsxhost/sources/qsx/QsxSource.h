@@ -37,6 +37,9 @@ public:
     int GetTicksPerFrame() const override { return kTicksPerFrame; }
     SceneStats Stats() const override { return stats; }
     SceneInfo Describe() const override;  // QsxInfo.cpp
+    // Reads the animation file beside the script (QsxRead.cpp): a stale one
+    // stands in the way of no export that leaves the animation out.
+    std::string UseAnimation() override;
 
     // --- building from a script (QsxScene.cpp)
     host::Texmap* Bitmap(const std::string& name);
@@ -52,6 +55,17 @@ public:
     std::deque<SceneTexmap> maps;
     host::Interval range;
     SceneStats stats;
+    std::string animationFile;  // beside the script, read when first used
+    Detail animationDetail = Detail::Geometry;  // Counts: a description needs its frame count alone
+    std::vector<int32_t> parents;  // each node's parent by script order, -1 none
+
+    // Frames 1 on of every node from an animation whose frame 0 is the script's (QsxScene.cpp).
+    void AddFrames(const Animation& animation);
+
+private:
+    std::string ReadAnimationFile();
+    bool animationRead_ = false;
+    std::string animationWhy_;
 };
 
 }  // namespace qsxhost::script
