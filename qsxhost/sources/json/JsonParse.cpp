@@ -88,6 +88,15 @@ struct rapidjson::StreamTraits<qsxhost::json::Stream> {
     enum { copyOptimization = 1 };
 };
 
+// Blanks skipped by pointer, as the parser skips them in its own in-place
+// stream: they may run on past the cut, which is still between two values.
+template <>
+[[gnu::always_inline]] inline void rapidjson::SkipWhitespace(qsxhost::json::Stream& is) {
+    char* p = is.src_;
+    while (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
+    is.src_ = p;
+}
+
 namespace qsxhost::json {
 namespace {
 
