@@ -89,12 +89,18 @@ struct rapidjson::StreamTraits<qsxhost::json::Stream> {
 };
 
 // Blanks skipped by pointer, as the parser skips them in its own in-place
-// stream: they may run on past the cut, which is still between two values.
+// stream: they may run on past the cut (still between two values) to the end
+// of the piece read.
 template <>
 [[gnu::always_inline]] inline void rapidjson::SkipWhitespace(qsxhost::json::Stream& is) {
-    char* p = is.src_;
-    while (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
-    is.src_ = p;
+    for (;;) {
+        char* p = is.src_;
+        while (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
+        is.src_ = p;
+        if (p < is.cut_) [[likely]]
+            return;
+        is.MoveOn();  // the blanks may go on in the next piece
+    }
 }
 
 namespace qsxhost::json {
