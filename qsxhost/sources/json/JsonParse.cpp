@@ -38,7 +38,8 @@ public:
     explicit Events(Reader& r) : r_(r) {}
     bool Null() { return r_.OnScalar(Tok::Null, {}); }
     bool Bool(bool b) { return r_.OnScalar(b ? Tok::True : Tok::False, {}); }
-    bool RawNumber(const char* s, rapidjson::SizeType n, bool) { return r_.OnNumber({s, n}); }
+    // The number's text ends at s (see Stream).
+    bool RawNumber(const char* s, rapidjson::SizeType n, bool) { return r_.OnNumber({s - n, n}); }
     bool String(const char* s, rapidjson::SizeType n, bool) { return r_.OnScalar(Tok::String, {s, n}); }
     bool StartObject() { return r_.OnOpen(false); }
     bool Key(const char* s, rapidjson::SizeType n, bool) { return r_.OnKey({s, n}); }
@@ -52,13 +53,19 @@ private:
 
 // The text as RapidJSON's reader takes it in place, read on through the window
 // whenever the parser comes to its cut (where it is between two values).
+//
+// The parser reads this stream itself, never a copy of it: a copy of each
+// token's start, kept as the in-place stream is, costs more than the rest of
+// reading a short number. The parser then asks where a number begins only once
+// it has read it, and hears where it ends (Events::RawNumber).
 struct Stream {
     using Ch = char;
     char* src_;
     char* dst_;
     char* cut_;
+    const char* buf_;  // the window's bytes, at offset base_ - bom in the parser's text
+    size_t bias_;
     TextWindow* window_;
-    size_t bom_;
 
     Ch Peek() {
         if (src_ >= cut_) [[unlikely]]
@@ -66,27 +73,23 @@ struct Stream {
         return *src_;
     }
     Ch Take() { return *src_++; }
-    size_t Tell() const { return window_->Offset(src_) - bom_; }
+    size_t Tell() const { return static_cast<size_t>(src_ - buf_) + bias_; }
     Ch* PutBegin() { return dst_ = src_; }
     void Put(Ch c) { *dst_++ = c; }
     size_t PutEnd(Ch* begin) { return static_cast<size_t>(dst_ - begin); }
     void Flush() {}
 
     [[gnu::noinline]] void MoveOn() {
+        const size_t bom = window_->Offset(buf_) - bias_;
         src_ = dst_ = window_->MoveOn(src_);
         cut_ = window_->Cut();
+        buf_ = window_->Begin();
+        bias_ = window_->Offset(buf_) - bom;
     }
 };
 
 }  // namespace
 }  // namespace qsxhost::json
-
-// The parser takes the stream by value where it reads a token (its number
-// reader asks the caller's copy where the token began), as it does its own.
-template <>
-struct rapidjson::StreamTraits<qsxhost::json::Stream> {
-    enum { copyOptimization = 1 };
-};
 
 // Blanks skipped by pointer, as the parser skips them in its own in-place
 // stream: they may run on past the cut (still between two values) to the end
@@ -206,7 +209,7 @@ void SyntaxFault(Reader& reader, TextWindow& w, size_t bom, const rapidjson::Par
 }
 
 bool Parse(Reader& reader, TextWindow& w, size_t bom) {
-    Stream in{w.Begin() + bom, w.Begin() + bom, w.Cut(), &w, bom};
+    Stream in{w.Begin() + bom, w.Begin() + bom, w.Cut(), w.Begin(), w.Offset(w.Begin()) - bom, &w};
     rapidjson::Reader parser;
     Events events(reader);
     const rapidjson::ParseResult r = parser.Parse<kParseFlags>(in, events);
