@@ -10,8 +10,10 @@
 #include <initializer_list>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "qsxhost/sources/json/JsonReader.h"
 #include "qsxhost/sources/json/JsonScene.h"
 
 using host::INode;
@@ -618,6 +620,37 @@ TEST(JsonScene, InvalidJsonGivesAByteOffset) {
             EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
         else
             EXPECT_EQ(error, c.message);
+    }
+}
+
+// The text read a few bytes at a time moves on at every place it can: what is
+// read, refused or warned of is the same as when it is read in one piece.
+TEST(JsonScene, ReadingInPiecesChangesNothing) {
+    std::vector<std::string> docs = {
+        "\xEF\xBB\xBF{\"qsxScene\":1}]", std::string("{\"qsxScene\":1} \0 \"x", 19), R"({"qsxScene":1,"x":truex})",
+        R"({"qsxScene":1,"extra":[1 2], "s":"ab)", "{\"qsxScene\":1,\"a\":[1,\"b\x01\"],\"c\":\"\xC3\"}",
+        R"({"qsxScene":1,"materials":[{"opacity":1e999,"class":"standard"}]})",
+        R"({"qsxScene":1,"materials":[{"diffuse":[1,2,1e400],"class":"standard"}]})",
+        R"({"qsxScene":1,"nodes":[{"x\"y":{"z":[[1,{"w":01}]]}}]})", R"({"qsxScene":1,"k\",[z":1})",
+        R"({"nodes":[{"name":"a\\b\"","object":{"mesh":{"vertices":[[0,0,0]],"faces":[[0,0,7]]}}}],"qsxScene":1})",
+        R"({"qsxScene":1,"maps":[{"file":"f\u00e9","class":"bitmap","zoom":[1]}],"materials":[{"class":"multi",
+            "subs":[{"classId":[1,0],"diffuseMap":{"map":0,"more":{}}}]}],
+            "nodes":[{"name":"n","material":0,"fa\u0063e":1,"object":{"mesh":{"vertices":[[0,0,0],[1,0,0],[0,1,0]],
+            "faces":[[0,1,2]],"uvs":[[0,0],[1,0],[0,1,0.5]],"uvFaces":[[0,1,2]]}}}]})",
+    };
+    for (const Refusal& r : Refusals()) docs.push_back(r.doc);
+    auto read = [](const std::string& doc, size_t chunk) {
+        qsxhost::json::TextWindow text(-1, doc, chunk);
+        qsxhost::json::JsonScene scene;
+        std::string error;
+        std::vector<std::string> warnings;
+        const bool ok = qsxhost::json::ReadDocument(scene, text, &error, &warnings);
+        return std::make_tuple(ok, error, warnings, ok ? scene.Stats().vertices : -1);
+    };
+    for (const std::string& doc : docs) {
+        SCOPED_TRACE(doc);
+        const auto whole = read(doc, size_t{1} << 20);
+        for (size_t chunk : {1, 2, 3, 5, 16}) EXPECT_EQ(read(doc, chunk), whole) << "read " << chunk << " at a time";
     }
 }
 

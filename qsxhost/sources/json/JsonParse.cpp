@@ -1,5 +1,6 @@
 // RapidJSON's reader driving the scene reader: its events handed on, its own
-// faults placed in the document, on a thread with room for deep nesting.
+// faults placed in the document, on a thread with room for deep nesting, the
+// text read on through a window as the parser comes to it.
 #include <pthread.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <rapidjson/reader.h>
 
 #include "qsxhost/sources/json/JsonReader.h"
+#include "qsxhost/sources/json/JsonText.h"
 #include "util/Files.h"
 
 namespace qsxhost::json {
@@ -36,7 +38,8 @@ public:
     explicit Events(Reader& r) : r_(r) {}
     bool Null() { return r_.OnScalar(Tok::Null, {}); }
     bool Bool(bool b) { return r_.OnScalar(b ? Tok::True : Tok::False, {}); }
-    bool RawNumber(const char* s, rapidjson::SizeType n, bool) { return r_.OnNumber({s, n}); }
+    // The number's text ends at s (see Stream).
+    bool RawNumber(const char* s, rapidjson::SizeType n, bool) { return r_.OnNumber({s - n, n}); }
     bool String(const char* s, rapidjson::SizeType n, bool) { return r_.OnScalar(Tok::String, {s, n}); }
     bool StartObject() { return r_.OnOpen(false); }
     bool Key(const char* s, rapidjson::SizeType n, bool) { return r_.OnKey({s, n}); }
@@ -47,6 +50,64 @@ public:
 private:
     Reader& r_;
 };
+
+// The text as RapidJSON's reader takes it in place, read on through the window
+// whenever the parser comes to its cut (where it is between two values).
+//
+// The parser reads this stream itself, never a copy of it: a copy of each
+// token's start, kept as the in-place stream is, costs more than the rest of
+// reading a short number. The parser then asks where a number begins only once
+// it has read it, and hears where it ends (Events::RawNumber).
+struct Stream {
+    using Ch = char;
+    char* src_;
+    char* dst_;
+    char* cut_;
+    const char* buf_;  // the window's bytes, at offset base_ - bom in the parser's text
+    size_t bias_;
+    TextWindow* window_;
+
+    Ch Peek() {
+        if (src_ >= cut_) [[unlikely]]
+            MoveOn();
+        return *src_;
+    }
+    Ch Take() { return *src_++; }
+    size_t Tell() const { return static_cast<size_t>(src_ - buf_) + bias_; }
+    Ch* PutBegin() { return dst_ = src_; }
+    void Put(Ch c) { *dst_++ = c; }
+    size_t PutEnd(Ch* begin) { return static_cast<size_t>(dst_ - begin); }
+    void Flush() {}
+
+    [[gnu::noinline]] void MoveOn() {
+        const size_t bom = window_->Offset(buf_) - bias_;
+        src_ = dst_ = window_->MoveOn(src_);
+        cut_ = window_->Cut();
+        buf_ = window_->Begin();
+        bias_ = window_->Offset(buf_) - bom;
+    }
+};
+
+}  // namespace
+}  // namespace qsxhost::json
+
+// Blanks skipped by pointer, as the parser skips them in its own in-place
+// stream: they may run on past the cut (still between two values) to the end
+// of the piece read.
+template <>
+[[gnu::always_inline]] inline void rapidjson::SkipWhitespace(qsxhost::json::Stream& is) {
+    for (;;) {
+        char* p = is.src_;
+        while (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
+        is.src_ = p;
+        if (p < is.cut_) [[likely]]
+            return;
+        is.MoveOn();  // the blanks may go on in the next piece
+    }
+}
+
+namespace qsxhost::json {
+namespace {
 
 // The length of the UTF-8 sequence at s[0, n), 0 when it is not one.
 size_t Utf8Length(const unsigned char* s, size_t n) {
@@ -66,33 +127,43 @@ size_t Utf8Length(const unsigned char* s, size_t n) {
 
 // What is wrong with the text as a whole, as a reader that checks all of it
 // before reading finds it: a string never closed, a control character in a
-// string, bytes that are not UTF-8 (in that order). Only text[from, len) is
-// looked at: before from, the parser has read it, strings included, and left it
-// changed. inString: from is inside a string.
-bool TextFault(Reader& reader, const char* text, size_t from, size_t len, bool inString) {
-    const auto* t = reinterpret_cast<const unsigned char*>(text);
-    size_t control = len, notUtf8 = len;
-    for (size_t i = from; i < len;) {
-        const unsigned char c = t[i];
-        if (c >= 0x80) {
-            const size_t n = Utf8Length(t + i, len - i);
-            if (n == 0 && notUtf8 == len) notUtf8 = i;
-            i += n ? n : 1;
-            continue;
+// string, bytes that are not UTF-8 (in that order). Only the text from offset
+// from to its end is looked at, read on through the window: before from, the
+// parser has read it, strings included, and left it changed. inString: from is
+// inside a string. *total: the length of the whole text.
+bool TextFault(Reader& reader, TextWindow& w, size_t bom, size_t from, bool inString, size_t* total) {
+    constexpr size_t kNone = std::string::npos;
+    size_t control = kNone, notUtf8 = kNone;
+    const unsigned char* t = reinterpret_cast<const unsigned char*>(w.Begin() + (from + bom - w.Offset(w.Begin())));
+    for (;;) {
+        const auto* end = reinterpret_cast<const unsigned char*>(w.End());
+        // Short of the end, a sequence or an escape that may run on is left for the next piece.
+        const auto* stop = w.AtEnd() ? end : end - t > 4 ? end - 4 : t;
+        while (t < stop) {
+            const unsigned char c = *t;
+            if (c >= 0x80) {
+                const size_t n = Utf8Length(t, static_cast<size_t>(end - t));
+                if (n == 0 && notUtf8 == kNone) notUtf8 = w.Offset(reinterpret_cast<const char*>(t)) - bom;
+                t += n ? n : 1;
+                continue;
+            }
+            if (inString && c == '\\' && t + 1 < end && t[1] < 0x80) {
+                t += 2;
+                continue;
+            }
+            if (c == '"') inString = !inString;
+            else if (inString && c < 0x20 && control == kNone) control = w.Offset(reinterpret_cast<const char*>(t)) - bom;
+            ++t;
         }
-        if (inString && c == '\\' && i + 1 < len && t[i + 1] < 0x80) {
-            i += 2;
-            continue;
-        }
-        if (c == '"') inString = !inString;
-        else if (inString && c < 0x20 && control == len) control = i;
-        ++i;
+        if (w.AtEnd() && t >= end) break;
+        t = reinterpret_cast<const unsigned char*>(w.ReadOn(reinterpret_cast<const char*>(t)));
     }
+    *total = w.Offset(w.End()) - bom;
     if (inString)
         reader.SyntaxFault(std::string::npos, SyntaxAt::Text, false, "a string is opened but never closed");
-    else if (control < len)
+    else if (control != kNone)
         reader.SyntaxFault(control, SyntaxAt::Text, false, "unescaped control character in string");
-    else if (notUtf8 < len)
+    else if (notUtf8 != kNone)
         reader.SyntaxFault(notUtf8, SyntaxAt::Text, false, "not UTF-8 text");
     else
         return false;
@@ -100,7 +171,7 @@ bool TextFault(Reader& reader, const char* text, size_t from, size_t len, bool i
 }
 
 // The parser's own fault, passed on with where it stands.
-void SyntaxFault(Reader& reader, const char* text, size_t len, const rapidjson::ParseResult& r) {
+void SyntaxFault(Reader& reader, TextWindow& w, size_t bom, const rapidjson::ParseResult& r) {
     const size_t offset = r.Offset();
     std::string what = rapidjson::GetParseError_En(r.Code());
     if (!what.empty()) what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
@@ -121,50 +192,59 @@ void SyntaxFault(Reader& reader, const char* text, size_t len, const rapidjson::
         case rapidjson::kParseErrorArrayMissCommaOrSquareBracket: at = SyntaxAt::AfterValue; break;
         default: break;
     }
-    if (TextFault(reader, text, std::min(offset, len), len, inString)) return;
+    // The bytes on either side of the fault, before the window reads on past them.
+    const char* p = w.Begin() + (offset + bom - w.Offset(w.Begin()));
+    const char here = *p;
+    const char before = offset > 0 ? p[-1] : ' ';
+    size_t len = 0;
+    if (TextFault(reader, w, bom, offset, inString, &len)) return;
     if (offset >= len && r.Code() != rapidjson::kParseErrorDocumentEmpty) {
         at = SyntaxAt::End;
         what = "the document ends early";
     }
     // A byte run on from a number or a literal ("01", "truex", "3\"") belongs to that value.
     auto separates = [](char c) { return std::strchr(" \t\r\n,:[]{}", c) != nullptr; };
-    const char before = offset > 0 ? text[offset - 1] : ' ';
-    const bool glued = offset < len && !separates(text[offset]) && !separates(before) && before != '"' && before != '\0';
+    const bool glued = offset < len && !separates(here) && !separates(before) && before != '"' && before != '\0';
     reader.SyntaxFault(offset, at, glued, what);
 }
 
-bool Parse(Reader& reader, char* text, size_t len) {
-    rapidjson::InsituStringStream in(text);
+bool Parse(Reader& reader, TextWindow& w, size_t bom) {
+    Stream in{w.Begin() + bom, w.Begin() + bom, w.Cut(), w.Begin(), w.Offset(w.Begin()) - bom, &w};
     rapidjson::Reader parser;
     Events events(reader);
     const rapidjson::ParseResult r = parser.Parse<kParseFlags>(in, events);
     if (r.IsError()) {
-        if (r.Code() != rapidjson::kParseErrorTermination) SyntaxFault(reader, text, len, r);
+        if (r.Code() != rapidjson::kParseErrorTermination) SyntaxFault(reader, w, bom, r);
         return false;
     }
     // The parser ends at a NUL byte: one before the end is more after the document.
-    if (in.Tell() < len) {
-        if (!TextFault(reader, text, in.Tell(), len, false))
-            reader.SyntaxFault(in.Tell(), SyntaxAt::AfterDocument, false, {});
-        return false;
+    if (in.src_ < w.End() || !w.AtEnd()) {
+        const size_t at = in.Tell();
+        size_t len = 0;
+        if (!TextFault(reader, w, bom, at, false, &len) && at < len)
+            reader.SyntaxFault(at, SyntaxAt::AfterDocument, false, {});
+        if (at < len) return false;
     }
     return reader.Finish();
 }
 
 struct Job {
     Reader* reader;
-    char* text;
-    size_t len;
+    TextWindow* window;
+    size_t bom;
     bool ok = false;
     bool noMemory = false;
+    int readError = 0;
 };
 
 void* RunJob(void* p) {
     Job& job = *static_cast<Job*>(p);
     try {
-        job.ok = Parse(*job.reader, job.text, job.len);
+        job.ok = Parse(*job.reader, *job.window, job.bom);
     } catch (const std::bad_alloc&) {
         job.noMemory = true;
+    } catch (const ReadFailed& e) {
+        job.readError = e.err;
     }
     return nullptr;
 }
@@ -184,7 +264,6 @@ bool ParseOnThread(Job& job, std::string* error) {
         return false;
     }
     pthread_join(thread, nullptr);
-    if (job.noMemory) throw std::bad_alloc();
     return true;
 }
 
@@ -214,14 +293,21 @@ bool Shallow(const char* text, size_t len) {
 
 }  // namespace
 
-bool ReadDocument(JsonScene& scene, char* text, size_t len, std::string* error, std::vector<std::string>* warnings) {
+bool ReadDocument(JsonScene& scene, TextWindow& window, std::string* error, std::vector<std::string>* warnings) {
+    window.Start();
+    const char* text = window.Begin();
+    const size_t len = static_cast<size_t>(window.End() - text);
     const size_t bom = len >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
-    Reader reader(scene, text, bom);
-    Job job{&reader, text + bom, len - bom};
-    if (Shallow(job.text, job.len))
-        job.ok = Parse(reader, job.text, job.len);
-    else if (!ParseOnThread(job, error))
-        return false;
+    Reader reader(scene, window, bom);
+    Job job{&reader, &window, bom};
+    // A document read whole in the first piece may be small and shallow enough to read here.
+    if (window.AtEnd() && Shallow(text + bom, len - bom)) {
+        job.ok = Parse(reader, window, bom);
+    } else {
+        if (!ParseOnThread(job, error)) return false;
+        if (job.noMemory) throw std::bad_alloc();
+        if (job.readError) throw ReadFailed{job.readError};
+    }
     if (!job.ok && error) *error = reader.Error();
     if (job.ok && warnings) *warnings = reader.Warnings();
     return job.ok;

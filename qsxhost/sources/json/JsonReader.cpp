@@ -76,12 +76,32 @@ std::string Count(int64_t n, const char* one, const char* many) {
     return std::to_string(n) + ' ' + (n == 1 ? one : many);
 }
 
-Reader::Reader(JsonScene& scene, const char* base, size_t bomBytes)
-    : scene_(scene), base_(base), bomBytes_(bomBytes) {
+Reader::Reader(JsonScene& scene, TextWindow& text, size_t bomBytes)
+    : scene_(scene), text_(text), bomBytes_(bomBytes) {
     frames_.reserve(64);
     Frame& doc = frames_.emplace_back();
     doc.part = Part::Document;
     doc.slot = Part::Document;
+    text.beforeMove = [this](const char* from, const char* to) { Keep(from, to); };
+}
+
+// The names of the members open and a recorded object's text, where they are
+// still in the window's bytes [from, to): copied out, as those bytes move.
+void Reader::Keep(const char* from, const char* to) {
+    auto keep = [&](std::string_view& v) {
+        if (v.data() < from || v.data() >= to) return;
+        const Kept& k = kept_.emplace_back(Kept{std::string(v), text_.Offset(v.data())});
+        v = k.text;
+    };
+    for (Frame& f : frames_) keep(f.key);
+    for (Event& e : events_) keep(e.text);
+}
+
+size_t Reader::OffsetOf(const char* p) const {
+    if (text_.Holds(p)) return text_.Offset(p);
+    for (const Kept& k : kept_)
+        if (p >= k.text.data() && p <= k.text.data() + k.text.size()) return k.offset + static_cast<size_t>(p - k.text.data());
+    return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -292,7 +312,7 @@ void Reader::UnwindTo(size_t k) {
 }
 
 bool Reader::JsonFault(std::string_view token, std::string_view what) {
-    return Fail(Here(), "invalid JSON at byte " + std::to_string(token.data() - base_) + ": " + std::string(what));
+    return Fail(Here(), "invalid JSON at byte " + std::to_string(OffsetOf(token.data())) + ": " + std::string(what));
 }
 
 bool Reader::Mismatch(Tok t, const char* want) {

@@ -18,6 +18,7 @@
 
 #include <charconv>
 #include <cstddef>
+#include <deque>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -30,6 +31,7 @@
 #include "qsxhost/sources/SceneParts.h"
 #include "qsxhost/sources/json/JsonNumbers.h"
 #include "qsxhost/sources/json/JsonSource.h"
+#include "qsxhost/sources/json/JsonText.h"
 
 namespace qsxhost::json {
 
@@ -118,9 +120,12 @@ struct Frame {
 
 class Reader {
 public:
-    // base: the start of the document's bytes (offsets in messages count from
-    // there); bomBytes: the byte-order mark skipped before the parser's text.
-    Reader(JsonScene& scene, const char* base, size_t bomBytes);
+    // text: the document's bytes (offsets in messages count from their start);
+    // bomBytes: the byte-order mark skipped before the parser's text. The text
+    // the reader holds on to is copied out before the window moves on.
+    Reader(JsonScene& scene, TextWindow& text, size_t bomBytes);
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
 
     // Parser events.
     bool OnScalar(Tok t, std::string_view text);
@@ -175,6 +180,8 @@ private:
     bool Stop();
     void UnwindTo(size_t frame);
     bool JsonFault(std::string_view token, std::string_view what);
+    void Keep(const char* from, const char* to);
+    size_t OffsetOf(const char* p) const;
     std::string Render(size_t from, size_t to) const;
     std::string Place(const At& at) const;
     std::string HeldMeshFault() const;
@@ -248,8 +255,15 @@ private:
     bool Resolve();
 
     JsonScene& scene_;
-    const char* base_;
+    const TextWindow& text_;
     size_t bomBytes_;
+    // Text held on to after its bytes moved on: member names and recorded
+    // values, each with its offset in the document.
+    struct Kept {
+        std::string text;
+        size_t offset;
+    };
+    std::deque<Kept> kept_;
     std::vector<Frame> frames_;
     int32_t depth_ = 0;  // containers open in the document
 
@@ -354,10 +368,10 @@ private:
 // "1 vertex", "2 vertices".
 std::string Count(int64_t n, const char* one, const char* many);
 
-// Reads the document text[0, len) into scene; text[len] must be 0, and the text
-// is changed in place. False with *error set when the document is refused;
-// otherwise *warnings (when given) gets the reader's warnings.
-bool ReadDocument(JsonScene& scene, char* text, size_t len, std::string* error,
+// Reads the document the window reads into scene. False with *error set when
+// the document is refused; otherwise *warnings (when given) gets the reader's
+// warnings. Throws std::bad_alloc, or ReadFailed when the text cannot be read.
+bool ReadDocument(JsonScene& scene, TextWindow& text, std::string* error,
                   std::vector<std::string>* warnings = nullptr);
 
 }  // namespace qsxhost::json
