@@ -75,7 +75,7 @@ constexpr uint64_t kNumber = 11;
 constexpr uint64_t kLineEnd = 2;
 constexpr uint64_t kIndent = 4;
 // A material's statements (modes, colours, texture) with their blank line.
-constexpr uint64_t kMaterialLines = 11, kMaterialText = 400;
+constexpr uint64_t kMaterialLines = 11, kMaterialText = 300;
 // The first line, the model block and the wrapper clump of a script; the
 // three opening lines of the header.
 constexpr uint64_t kModelBytes = 128, kHeaderOpening = 96;
@@ -116,8 +116,15 @@ uint64_t NodeScriptBytes(host::INode* node, host::Object* obj, int mode, uint64_
         host::Mtl* m = node->GetMtl();
         uint64_t materials = 0;
         if (m && m->ClassID() == host::STANDARD_MATERIAL_CLASS_ID) materials = 1;
-        if (m && m->ClassID() == host::MULTI_MATERIAL_CLASS_ID)
-            materials = std::min<uint64_t>(nF, static_cast<uint64_t>(std::max(m->NumSubMtls(), 0)));
+        // A multi-material writes a sub-material wherever the faces' sub-material changes.
+        if (const int subs = m ? m->NumSubMtls() : 0; subs > 0 && m->ClassID() == host::MULTI_MATERIAL_CLASS_ID) {
+            int last = -1;
+            for (const host::Face& f : mesh.faces) {
+                const int sub = f.getMatID() % subs;
+                materials += sub != last;
+                last = sub;
+            }
+        }
         lines += materials * kMaterialLines;
         text += materials * kMaterialText;
         if (static_cast<host::Object*>(tri) != obj) tri->DeleteThis();
@@ -167,7 +174,8 @@ std::vector<QsxExport::PlannedPath> QsxExport::PlanFiles(const std::string& outp
             } else {
                 script = Plus(script, bytes);
             }
-            header += 12 + v.node->GetName().size() + 1 + Digits(tags) + kLineEnd;
+            // "#define TAG_name N", room for "_N" when a name comes twice.
+            header += 12 + v.node->GetName().size() + 2 * (1 + Digits(tags)) + kLineEnd;
         }
         for (int i = v.node->NumberOfChildren(); i-- > 0;)
             stack.push_back({v.node->GetChildNode(i), v.depth + (written ? 1 : 0), written});

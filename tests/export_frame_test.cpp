@@ -2,9 +2,13 @@
 // wrapper clump, cancel, and what a failed write leaves behind.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
+#include <functional>
 #include <stdexcept>
 
 #include "tests/support/fake_scene.h"
+#include "tests/support/three_nodes.h"
 #include "util/Paths.h"
 
 using fake::Lines;
@@ -215,3 +219,115 @@ TEST(Names, ControlBytesInANameNeverBreakTheLine) {
 }
 
 }  // namespace
+
+namespace {
+
+// A chain of `levels` nodes under n, each holding a triangle; answers the deepest.
+fake::Node* Chain(fake::Node* n, int levels) {
+    for (int i = 0; i < levels; ++i) {
+        n = n->Add("n" + std::to_string(i));
+        fake::Fan(n->MakeMesh(), 3);
+    }
+    return n;
+}
+
+// Takes a chain apart from its deepest node up, so that no destructor recurses through it.
+void Unchain(fake::Node* deepest) {
+    for (fake::Node* n = deepest; n && n->parent; n = n->parent) n->children.clear();
+}
+
+}  // namespace
+
+// The sizes the gate weighs against the free space: never below what the
+// export then writes, and not far above it, however deep the nodes nest,
+// whatever they hold and however many frames there are.
+TEST(FilePlan, EveryEstimateCoversItsFileClosely) {
+    fake::Texmap wood;
+    wood.file = "C:\\maps\\wood.tga";
+    fake::Mtl plain, mapped, multi;
+    mapped.diffuseMap = {true, &wood};
+    multi.cls = host::MULTI_MATERIAL_CLASS_ID;
+    multi.subs = {&plain, &mapped, nullptr};
+    const auto textured = [&](fake::Node* n) {
+        host::Mesh& m = n->MakeMesh();
+        fake::Fan(m, 40);
+        for (size_t f = 0; f < m.faces.size(); ++f) {
+            m.faces[f].flags = static_cast<uint32_t>(f % 3) << 16;
+            m.tvFaces.push_back(fake::T(0, static_cast<uint32_t>(f + 1), static_cast<uint32_t>(f + 2)));
+        }
+        for (int t = 0; t < 40; ++t) m.tVerts.push_back({t * 0.7f, t * 1.3f, 0});
+        n->mtl = &multi;
+    };
+    struct Case {
+        const char* name;
+        std::function<void(fake::Node&)> scene;
+        int mode;
+        int frames;  // 0: no animation file
+    } cases[] = {
+        {"three nodes, preserved", [](fake::Node& r) { golden::ThreeNodes(r); }, qsx::HIER_PRESERVE, 10},
+        {"a chain of 300, preserved", [](fake::Node& r) { Chain(&r, 300); }, qsx::HIER_PRESERVE, 0},
+        {"a chain of 300, multiple clumps", [](fake::Node& r) { Chain(&r, 300); }, qsx::HIER_FLAT_MULTIPLE, 3},
+        {"a chain of 300, one clump", [](fake::Node& r) { Chain(&r, 300); }, qsx::HIER_FLAT_SINGLE, 0},
+        {"a chain of 20, separate", [](fake::Node& r) { Chain(&r, 20); }, qsx::HIER_SEPARATE, 40},
+        {"textured, multi-material nodes under a light",
+         [&](fake::Node& r) {
+             fake::Node* light = r.Add("Light");
+             for (int i = 0; i < 4; ++i) textured(r.Add("T" + std::to_string(i)));
+             textured(light->Add("Hidden"));
+         },
+         qsx::HIER_PRESERVE, 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::Host h;
+        c.scene(h.root);
+        h.preset.hierarchyType = c.mode;
+        h.preset.saveHeader = 1;
+        h.preset.saveAnimation = c.frames > 0;
+        h.range = {0, 160 * c.frames};
+        fake::Run r;
+        r.exporter.ip = &h;
+        r.exporter.options = h.preset;
+        const auto plan = r.exporter.PlanFiles("out/scene.QSX");
+        r.Export(h);
+        ASSERT_EQ(plan.size(), r.fs.files.size());
+        for (const auto& p : plan) {
+            const uint64_t written = r.File(p.path).size();
+            EXPECT_GE(p.estimatedBytes, written) << p.path;
+            EXPECT_LE(p.estimatedBytes, 2 * written + 256) << p.path;
+        }
+    }
+}
+
+// A deep tree writes every line of a node as far in as the node is deep, and
+// the animation file a line per node and frame: both are seen in the plan.
+TEST(FilePlan, DepthAndFramesShowInTheEstimate) {
+    struct Case {
+        const char* name;
+        int levels, siblings;  // a chain of levels, or siblings side by side
+        host::Interval range;
+        size_t file;  // 0 the script, 1 the animation file
+        uint64_t atLeast, below;
+    } cases[] = {
+        {"49,995 levels", 49995, 0, {}, 0, 10'000'000'000, 1'000'000'000'000},
+        {"49,995 nodes side by side", 0, 49995, {}, 0, 5'000'000, 50'000'000},
+        {"a range of 4.3e9 frames", 1, 0, {INT32_MIN, INT32_MAX}, 1, 400'000'000'000, 2'000'000'000'000},
+        {"10 frames", 1, 0, {0, 10}, 1, 1'000, 4'000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::Host h;
+        h.ticksPerFrame = 1;
+        h.range = c.range;
+        fake::Node* deepest = Chain(&h.root, c.levels);
+        for (int i = 0; i < c.siblings; ++i) Chain(&h.root, 1);
+        qsx::QsxExport e;
+        e.ip = &h;
+        e.options.saveAnimation = 1;
+        const auto plan = e.PlanFiles("out/scene.QSX");
+        Unchain(deepest);
+        ASSERT_EQ(plan.size(), 2u);
+        EXPECT_GE(plan[c.file].estimatedBytes, c.atLeast);
+        EXPECT_LT(plan[c.file].estimatedBytes, c.below);
+    }
+}
