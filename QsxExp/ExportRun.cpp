@@ -116,13 +116,13 @@ uint64_t NodeScriptBytes(host::INode* node, host::Object* obj, int mode, uint64_
         host::Mtl* m = node->GetMtl();
         uint64_t materials = 0;
         if (m && m->ClassID() == host::STANDARD_MATERIAL_CLASS_ID) materials = 1;
-        // A multi-material writes a sub-material wherever the faces' sub-material changes.
-        if (const int subs = m ? m->NumSubMtls() : 0; subs > 0 && m->ClassID() == host::MULTI_MATERIAL_CLASS_ID) {
+        // A multi-material writes a sub-material wherever the faces' sub-material
+        // changes, which it can only where their material id does.
+        if (m && m->NumSubMtls() > 0 && m->ClassID() == host::MULTI_MATERIAL_CLASS_ID) {
             int last = -1;
             for (const host::Face& f : mesh.faces) {
-                const int sub = f.getMatID() % subs;
-                materials += sub != last;
-                last = sub;
+                materials += f.getMatID() != last;
+                last = f.getMatID();
             }
         }
         lines += materials * kMaterialLines;
