@@ -106,9 +106,11 @@ uint64_t NodeScriptBytes(host::INode* node, host::Object* obj, int mode, uint64_
         const host::Mesh& mesh = tri->GetMesh();
         const uint64_t nV = mesh.verts.size(), nF = mesh.faces.size(), nT = mesh.tVerts.size();
         const bool textured = nT > 0 && mesh.tvFaces.size() == nF;
-        // A textured vertex is written once per texture vertex it meets:
-        // about one line per vertex and per texture vertex, three per face at most.
-        const uint64_t written = textured ? std::min(3 * nF, nV + nT) : nV;
+        // A textured vertex is written once per texture vertex it meets. A
+        // mapping shares its texture vertices between vertices, or splits them
+        // at seams, or gives each corner its own: the larger count is the number
+        // of lines, three a face at most.
+        const uint64_t written = textured ? std::min(3 * nF, std::max(nV, nT)) : nV;
         lines += written + 1 + nF + 1;
         text += written * (6 + 3 * kNumber + (textured ? 3 + 2 * kNumber : 0));
         text += nF * (11 + 3 * Digits(*vertexBase + written));
