@@ -397,13 +397,10 @@ TEST_F(CommandTest, EveryBadInputGetsOneMessageItsStatusAndNoFile) {
     std::printf("[ bad input ] %d bad inputs tried through the command\n", tried);
 }
 
-// A run's files are weighed together against the space free where they go,
-// per file system, before anything is written; the figures are the test's.
+// A run's files (path, estimate) are weighed together against the space free where
+// they go, per file system, before anything is written ("" approves); the figures are the test's.
 TEST(OutputGate, RefusesFilesThatTogetherWouldNotFitTheirFileSystem) {
-    const struct {
-        std::vector<std::pair<std::string, uint64_t>> files;  // path, estimate
-        const char* refusal;                                   // "" when approved
-    } cases[] = {
+    const struct { std::vector<std::pair<std::string, uint64_t>> files; const char* refusal; } cases[] = {
         {{{"a/out.QSX", 1000}}, ""},
         {{{"b/out.qsv", 412'000'000'000}},
          "the animation file b/out.qsv would take about 412 GB, but its file system has 38.2 GB free; nothing written"},
@@ -419,10 +416,7 @@ TEST(OutputGate, RefusesFilesThatTogetherWouldNotFitTheirFileSystem) {
         for (const auto& [path, bytes] : c.files)
             plan.push_back({path.c_str(), path.back() == 'v' ? "animation file" : "script", bytes});
         qsxhost::OutputGate gate;
-        gate.SetSpaceQuery([&](const std::string& path) {
-            const auto it = spaces.find(path[0]);
-            return it == spaces.end() ? qsx::util::FreeSpace{} : it->second;
-        });
+        gate.SetSpaceQuery([&](const std::string& p) { return spaces.count(p[0]) ? spaces.at(p[0]) : qsx::util::FreeSpace{}; });
         const std::string refusal = gate.Approve(plan.data(), plan.size());
         EXPECT_EQ(refusal.substr(0, std::strlen(c.refusal)), c.refusal) << c.files[0].first;
         EXPECT_EQ(gate.Destinations().size(), *c.refusal ? 0u : plan.size()) << refusal;

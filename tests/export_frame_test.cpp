@@ -224,8 +224,8 @@ static fake::Node* Chain(fake::Node* n, int levels) {
     return n;
 }
 
-// The sizes the gate weighs against the free space: never below what the
-// export then writes, and not far above it, in every hierarchy mode.
+// The sizes the gate weighs against the free space: never below what the export
+// then writes, and not far above it, in every hierarchy mode.
 TEST(FilePlan, EveryEstimateCoversItsFileClosely) {
     fake::Host h;
     fake::Mtl plain, multi;
@@ -253,22 +253,17 @@ TEST(FilePlan, EveryEstimateCoversItsFileClosely) {
         r.Export(h);
         ASSERT_EQ(plan.size(), r.fs.files.size()) << mode;
         for (const auto& p : plan) {
-            const uint64_t written = r.File(p.path).size();
-            EXPECT_TRUE(p.estimatedBytes >= written && p.estimatedBytes <= 2 * written + 256)
-                << "mode " << mode << ", " << p.path << ": " << p.estimatedBytes << " estimated, " << written;
+            const uint64_t e = p.estimatedBytes, w = r.File(p.path).size();
+            EXPECT_TRUE(e >= w && e <= 2 * w + 256) << "mode " << mode << ", " << p.path << ": " << e << " for " << w;
         }
     }
 }
 
-// A deep tree writes every line of a node as far in as the node is deep, and
-// the animation file a line per node and frame: the plan sees both.
+// A deep tree writes each line of a node as far in as the node is deep, the
+// animation file a line per node and frame: the plan sees both. A case: a chain
+// or siblings, the range, the file (0 script, 1 animation) and its bounds.
 TEST(FilePlan, DepthAndFramesShowInTheEstimate) {
-    const struct {
-        int levels, siblings;  // a chain, or nodes side by side
-        host::Interval range;
-        size_t file;  // 0 the script, 1 the animation file
-        uint64_t atLeast, below;
-    } cases[] = {
+    const struct { int levels, siblings; host::Interval range; size_t file; uint64_t atLeast, below; } cases[] = {
         {49995, 0, {}, 0, 10'000'000'000, 1'000'000'000'000},
         {0, 49995, {}, 0, 5'000'000, 50'000'000},
         {1, 0, {INT32_MIN, INT32_MAX}, 1, 400'000'000'000, 2'000'000'000'000},  // 4.3e9 frames
