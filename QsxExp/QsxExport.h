@@ -50,10 +50,16 @@ public:
     // The script of the n-th written node in the separate mode: the output
     // path without its extension, n, ".QSX" ("scene3.QSX").
     static std::string NodeFilePath(std::string_view base, int32_t n);
+    struct PlannedPath {
+        std::string path;
+        const char* kind;         // what the file is ("script", "header file", ...)
+        uint64_t estimatedBytes;  // about its size, rather more than less
+    };
     // The files an export to output writes with the options as they stand,
     // in the order of the passes: the script (or one per written node), the
-    // header and the animation file when chosen; kinds say what each is.
-    void PlanFiles(const std::string& output, std::vector<std::string>* paths, std::vector<const char*>* kinds);
+    // header and the animation file when chosen. The sizes come from the
+    // same one walk of the nodes: their counts and the nesting, nothing formatted.
+    std::vector<PlannedPath> PlanFiles(const std::string& output);
     // Asks the host whether it will have the planned files written; a
     // refusal is shown in the dialog and answers 0.
     int FilesApproved(host::DialogWindow* dialog);

@@ -13,10 +13,12 @@
 
 namespace host {
 
-// A file an export is about to write, and what it is ("script", "header file", ...).
+// A file an export is about to write, what it is ("script", "header file", ...),
+// and about how many bytes it will take (0 when the export cannot tell).
 struct PlannedFile {
     const char* path;
     const char* kind;
+    uint64_t estimatedBytes = 0;
 };
 
 class Interface {

@@ -25,11 +25,13 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 
 #include "QsxExp/Options.h"
+#include "qsxhost/app/OutputGate.h"
 #include "qsxhost/settings/posix/FileRegistry.h"
 #include "tests/support/gltf_text.h"
 
@@ -399,6 +401,32 @@ TEST_F(CommandTest, EveryBadInputGetsOneMessageItsStatusAndNoFile) {
         EXPECT_EQ(Snapshot(home_).count("config"), 0u) << "a batch run stored settings";
     }
     std::printf("[ bad input ] %d bad inputs tried through the command\n", tried);
+}
+
+// A run's files (path, estimate) are weighed together against the space free where
+// they go, per file system, before anything is written ("" approves); the figures are the test's.
+TEST(OutputGate, RefusesFilesThatTogetherWouldNotFitTheirFileSystem) {
+    const struct { std::vector<std::pair<std::string, uint64_t>> files; const char* refusal; } cases[] = {
+        {{{"a/out.QSX", 1000}}, ""},
+        {{{"b/out.qsv", 412'000'000'000}},
+         "the animation file b/out.qsv would take about 412 GB, but its file system has 38.2 GB free; nothing written"},
+        {{{"a/out.qsv", 400}, {"a/out.QSX", 700}},  // each fits alone
+         "the script a/out.QSX and the animation file a/out.qsv would take about 1.10 kB, but their file system has"},
+        {{{"a/out.qsv", 400}, {"c/out.QSX", 700}}, ""},
+        {{{"dev/out.QSX", UINT64_MAX}}, ""},  // written in place: no space known
+    };
+    const std::map<char, qsx::util::FreeSpace> spaces = {
+        {'a', {"one", 1000, true}}, {'b', {"two", 38'249'000'000, true}}, {'c', {"three", 1000, true}}};
+    for (const auto& c : cases) {
+        std::vector<host::PlannedFile> plan;
+        for (const auto& [path, bytes] : c.files)
+            plan.push_back({path.c_str(), path.back() == 'v' ? "animation file" : "script", bytes});
+        qsxhost::OutputGate gate;
+        gate.SetSpaceQuery([&](const std::string& p) { return spaces.count(p[0]) ? spaces.at(p[0]) : qsx::util::FreeSpace{}; });
+        const std::string refusal = gate.Approve(plan.data(), plan.size());
+        EXPECT_EQ(refusal.substr(0, std::strlen(c.refusal)), c.refusal) << c.files[0].first;
+        EXPECT_EQ(gate.Destinations().size(), *c.refusal ? 0u : plan.size()) << refusal;
+    }
 }
 
 // Runs the gate lets through: a texture already there unchanged, models in

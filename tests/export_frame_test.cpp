@@ -2,6 +2,8 @@
 // wrapper clump, cancel, and what a failed write leaves behind.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <functional>
 #include <stdexcept>
 
 #include "tests/support/fake_scene.h"
@@ -215,3 +217,69 @@ TEST(Names, ControlBytesInANameNeverBreakTheLine) {
 }
 
 }  // namespace
+
+// A chain of `levels` triangle nodes under n; answers the deepest.
+static fake::Node* Chain(fake::Node* n, int levels) {
+    for (int i = 0; i < levels; ++i) fake::Fan((n = n->Add("n" + std::to_string(i)))->MakeMesh(), 3);
+    return n;
+}
+
+// The sizes the gate weighs against the free space: never below what the export
+// then writes, and not far above it, in every hierarchy mode.
+TEST(FilePlan, EveryEstimateCoversItsFileClosely) {
+    fake::Host h;
+    fake::Mtl plain, multi;
+    multi.cls = host::MULTI_MATERIAL_CLASS_ID;
+    multi.subs = {&plain, nullptr, &plain};
+    for (fake::Node* n : {h.root.Add("T0"), h.root.Add("T1"), h.root.Add("Light")->Add("Hidden")}) {
+        host::Mesh& m = n->MakeMesh();  // textured, the sub-material changing every fourth face
+        fake::Fan(m, 40);
+        m.tVerts = m.verts;
+        for (host::Face& f : m.faces) {
+            f.flags = static_cast<uint32_t>(m.tvFaces.size() / 4 % 3) << 16;
+            m.tvFaces.push_back({{f.v[0], f.v[1], f.v[2]}});
+        }
+        n->mtl = &multi;
+    }
+    Chain(&h.root, 100);
+    h.range = {0, 160 * 5};
+    for (int mode : {qsx::HIER_PRESERVE, qsx::HIER_FLAT_SINGLE, qsx::HIER_FLAT_MULTIPLE, qsx::HIER_SEPARATE}) {
+        h.preset.hierarchyType = mode;
+        h.preset.saveHeader = h.preset.saveAnimation = 1;
+        fake::Run r;
+        r.exporter.ip = &h;
+        r.exporter.options = h.preset;
+        const auto plan = r.exporter.PlanFiles("out/scene.QSX");
+        r.Export(h);
+        ASSERT_EQ(plan.size(), r.fs.files.size()) << mode;
+        for (const auto& p : plan) {
+            const uint64_t e = p.estimatedBytes, w = r.File(p.path).size();
+            EXPECT_TRUE(e >= w && e <= 2 * w + 256) << "mode " << mode << ", " << p.path << ": " << e << " for " << w;
+        }
+    }
+}
+
+// A deep tree writes each line of a node as far in as the node is deep, the
+// animation file a line per node and frame: the plan sees both. A case: a chain
+// or siblings, the range, the file (0 script, 1 animation) and its bounds.
+TEST(FilePlan, DepthAndFramesShowInTheEstimate) {
+    const struct { int levels, siblings; host::Interval range; size_t file; uint64_t atLeast, below; } cases[] = {
+        {49995, 0, {}, 0, 10'000'000'000, 1'000'000'000'000},
+        {0, 49995, {}, 0, 5'000'000, 50'000'000},
+        {1, 0, {INT32_MIN, INT32_MAX}, 1, 400'000'000'000, 2'000'000'000'000},  // 4.3e9 frames
+    };
+    for (const auto& c : cases) {
+        fake::Host h;
+        h.ticksPerFrame = 1;
+        h.range = c.range;
+        fake::Node* deepest = Chain(&h.root, c.levels);
+        for (int i = 0; i < c.siblings; ++i) Chain(&h.root, 1);
+        qsx::QsxExport e;
+        e.ip = &h;
+        e.options.saveAnimation = 1;
+        const uint64_t bytes = e.PlanFiles("out/scene.QSX").at(c.file).estimatedBytes;
+        // Taken apart from the deepest node up: no destructor recurses 49,995 deep.
+        for (fake::Node* n = deepest; n->parent; n = n->parent) n->children.clear();
+        EXPECT_TRUE(bytes >= c.atLeast && bytes < c.below) << c.levels << " deep, " << c.siblings << " wide: " << bytes;
+    }
+}

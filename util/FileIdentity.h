@@ -3,6 +3,7 @@
 // symbolic links (also dangling ones) and hard links.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 
@@ -30,6 +31,18 @@ PathIdentity IdentifyPath(const std::string& path, FolderCache* cache = nullptr)
 
 inline std::string FileIdentity(const std::string& path) { return IdentifyPath(path).key; }
 inline bool SameFile(const std::string& a, const std::string& b) { return FileIdentity(a) == FileIdentity(b); }
+
+// The file system that a file written at path goes to (where its temporary
+// is made: beside the target of a link), and the bytes free to the user
+// there. Not known for a path written in place (a device, a pipe), where no
+// file takes space, nor for a folder that cannot be looked at.
+struct FreeSpace {
+    std::string fileSystem;
+    uint64_t bytes = 0;
+    bool known = false;
+};
+using SpaceCache = std::unordered_map<std::string, FreeSpace>;  // by folder
+FreeSpace SpaceFor(const std::string& path, SpaceCache* cache = nullptr);
 
 // Whether folder (which exists) is a device folder such as /dev.
 bool IsDeviceFolder(const std::string& folder);

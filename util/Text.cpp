@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <system_error>
 
 namespace qsx::util {
@@ -86,6 +87,22 @@ std::string Count(long long n, std::string_view one, std::string_view many) {
     out += ' ';
     out += n == 1 ? one : many;
     return out;
+}
+
+std::string ByteSize(uint64_t bytes) {
+    if (bytes < 1000) return Count(static_cast<long long>(bytes), "byte", "bytes");
+    static constexpr const char* kUnits[] = {"kB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes) / 1000;
+    size_t unit = 0;
+    // 999.5 kB shows as "1.00 MB", not "1000 kB".
+    while (value >= 999.5 && unit + 1 < std::size(kUnits)) {
+        value /= 1000;
+        ++unit;
+    }
+    char buf[32];
+    const int decimals = value >= 99.95 ? 0 : value >= 9.995 ? 1 : 2;
+    const auto end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals).ptr;
+    return std::string(buf, end) + " " + kUnits[unit];
 }
 
 namespace {

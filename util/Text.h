@@ -3,6 +3,7 @@
 // and decimal numbers read the same in every locale.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,10 @@ double AtofDecimal(const char* text);
 
 // "1 frame", "2 frames": a count with its noun in the number it takes.
 std::string Count(long long n, std::string_view one, std::string_view many);
+
+// A size as a person reads it: "812 bytes", "38.2 GB", "412 GB" (three
+// figures, units of 1000 as disks are sold), whatever the process locale.
+std::string ByteSize(uint64_t bytes);
 
 // Text that came from a scene, a settings file or the command line, fit to be
 // shown on a terminal: control bytes (C0, DEL and the C1 range) and bytes that

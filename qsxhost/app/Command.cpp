@@ -117,7 +117,7 @@ Outcome OpenAndExport(const Args& a, const Plugin* plugin, const CommandPlatform
     if (a.extractTextures && !json && !script)
         if (auto end = PlanTextures(p, scene, a.output, request.assimp.unnamedTexturePrefix, gate, &textures)) return *end;
 
-    const ExportRun run{scene, sceneName, opened.path, loadSeconds, interactive, progress};
+    const ExportRun run{scene, sceneName, opened.path, loadSeconds, interactive, progress, p.progressShown};
     bool ok = false;
     if (auto end = RunExport(a, run, *settings.registry, *plugin, exporting, gate, &ok)) return *end;
 

@@ -72,6 +72,7 @@ std::optional<Outcome> RunExport(const Args& a, const ExportRun& run, host::Regi
     HostApp app(run.scene, registry);
     app.SetDialog(run.interactive ? DialogMode::Terminal : DialogMode::Batch, std::move(edits));
     app.SetProgressShown(run.progress);
+    app.SetTerminal(run.terminal);
     app.SetGate(&gate);
     app.SetSceneName(run.sceneName);
 

@@ -34,6 +34,7 @@ struct ExportRun {
     std::string scenePath;  // as the collision checks find it; "" for none
     double loadSeconds = 0;
     bool interactive = false, progress = false;
+    bool terminal = false;  // standard error is one
 };
 
 // Where the platforms part ways during the export.

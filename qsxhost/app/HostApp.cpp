@@ -4,6 +4,7 @@
 
 #include "qsxhost/app/DialogFlags.h"
 #include "qsxhost/app/Messages.h"
+#include "util/Text.h"
 
 namespace qsxhost {
 
@@ -50,6 +51,11 @@ std::string_view HostApp::ApproveFiles(const host::PlannedFile* files, size_t co
         if (files[i].kind == std::string_view("animation file"))
             if (const std::string why = scene_.UseAnimation(); !why.empty())
                 refusalText_ = "the scene's animation cannot be used: " + why + "; nothing written";
+    sizeWarning_.clear();
+    // Past a gigabyte a run takes long enough, and enough of the disk, to be
+    // worth a word; a pipe (a script, a test) is spared it.
+    if (refusalText_.empty() && gate_ && terminal_ && gate_->EstimatedBytes() > 1000000000)
+        sizeWarning_ = "warning: about " + qsx::util::ByteSize(gate_->EstimatedBytes()) + " will be written";
     return refusalText_;
 }
 
@@ -60,6 +66,7 @@ intptr_t HostApp::DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc 
     } else {
         dialogResult_ = RunBatchDialog(dlg, proc, param, edits_, &dialogMessage_);
     }
+    if (dialogResult_ == 1 && !sizeWarning_.empty()) PrintMessage(gate_->Destinations().front(), sizeWarning_);
     return dialogResult_ == 1 ? 1 : 0;
 }
 

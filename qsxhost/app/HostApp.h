@@ -26,6 +26,8 @@ public:
         edits_ = std::move(edits);
     }
     void SetProgressShown(bool shown) { progressShown_ = shown; }
+    // Standard error is a terminal: a run that will write a lot says so first.
+    void SetTerminal(bool terminal) { terminal_ = terminal; }
     // The gate the exporter's files pass: it approves them when OK is
     // pressed and hears of each one put in place.
     void SetGate(OutputGate* gate) { gate_ = gate; }
@@ -80,6 +82,8 @@ private:
     std::string sceneName_;
     std::string refusalText_;  // the last refusal ApproveFiles answered
     bool progressShown_ = false;
+    bool terminal_ = false;
+    std::string sizeWarning_;  // for the files approved, said once the dialog has ended
     bool progressOnScreen_ = false;
     std::chrono::steady_clock::time_point lastProgress_{};
 };

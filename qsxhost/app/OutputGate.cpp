@@ -1,10 +1,12 @@
 #include "qsxhost/app/OutputGate.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <utility>
 
 #include "util/FileIdentity.h"
+#include "util/Text.h"
 
 namespace qsxhost {
 
@@ -55,10 +57,53 @@ std::string OutputGate::Approve(const host::PlannedFile* files, size_t count) {
         existed[o.path] = id.exists;
     }
 
+    if (std::string refusal = SpaceRefusal(outputs, files, count); !refusal.empty()) return refusal;
+
     destinations_.clear();
     for (const Entry& o : outputs) destinations_.push_back(o.path);
     existed_ = std::move(existed);
     if (onApproved_) onApproved_(destinations_);
+    return "";
+}
+
+// The files of a run share the space of their file system, so their
+// estimates are summed per file system. A file replaced gives its old bytes
+// back only when the new one is renamed over it, once all are written: until
+// then both take room, and the old size is not counted as free.
+std::string OutputGate::SpaceRefusal(const std::vector<Entry>& outputs, const host::PlannedFile* files, size_t count) {
+    struct Use {
+        std::string fileSystem;
+        uint64_t bytes = 0, free = 0;
+        std::vector<std::pair<uint64_t, const Entry*>> files;
+    };
+    const auto plus = [](uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; };
+    std::vector<Use> uses;  // few: one per file system
+    qsx::util::SpaceCache folders;
+    estimated_ = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t bytes = files[i].estimatedBytes;
+        estimated_ = plus(estimated_, bytes);
+        if (bytes == 0) continue;
+        const qsx::util::FreeSpace space =
+            spaceQuery_ ? spaceQuery_(outputs[i].path) : qsx::util::SpaceFor(outputs[i].path, &folders);
+        if (!space.known) continue;
+        auto use = std::find_if(uses.begin(), uses.end(), [&](const Use& u) { return u.fileSystem == space.fileSystem; });
+        if (use == uses.end()) use = uses.insert(uses.end(), Use{space.fileSystem, 0, space.bytes, {}});
+        use->bytes = plus(use->bytes, bytes);
+        use->files.emplace_back(bytes, &outputs[i]);
+    }
+    for (Use& u : uses) {
+        if (u.bytes <= u.free) continue;
+        // The largest first: the one to do something about.
+        std::stable_sort(u.files.begin(), u.files.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        std::string who = Shown(*u.files[0].second);
+        if (u.files.size() == 2) who += " and " + Shown(*u.files[1].second);
+        if (u.files.size() > 2)
+            who += " and " + qsx::util::Count(static_cast<long long>(u.files.size() - 1), "other file", "other files");
+        return who + " would take about " + qsx::util::ByteSize(u.bytes) + ", but " +
+               (u.files.size() > 1 ? "their" : "its") + " file system has " + qsx::util::ByteSize(u.free) +
+               " free; nothing written";
+    }
     return "";
 }
 

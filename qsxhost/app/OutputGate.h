@@ -3,9 +3,12 @@
 // extracted textures). A file that is one of the run's inputs, or another
 // file of the same run (also through "./", links or hard links), or a new
 // file in /dev, refuses the run with both files named. The gate then keeps
-// what became of each file, for the report and for an interruption.
+// what became of each file, for the report and for an interruption. Files
+// whose estimated sizes together would not fit in the space free on their
+// file system refuse the run too, before a byte is written.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "host/Interface.h"
+#include "util/FileIdentity.h"
 
 namespace qsxhost {
 
@@ -34,6 +38,10 @@ public:
     // message naming both files, or "" when the run may write them all. Once
     // approved, the paths are the run's destinations.
     std::string Approve(const host::PlannedFile* files, size_t count);
+    // The approved files' estimates together: what the run is about to write.
+    uint64_t EstimatedBytes() const { return estimated_; }
+    // Where Approve learns the space free for a file (util's SpaceFor unless told).
+    void SetSpaceQuery(std::function<qsx::util::FreeSpace(const std::string& path)> q) { spaceQuery_ = std::move(q); }
     // Told once the run's destinations are known (every file it may write).
     void OnApproved(std::function<void(const std::vector<std::string>& destinations)> f) { onApproved_ = std::move(f); }
     const std::vector<std::string>& Destinations() const { return destinations_; }
@@ -49,12 +57,16 @@ private:
         std::string path, kind;
     };
     std::string Shown(const Entry& e) const;
+    // The first file system the planned files would not fit on, as a refusal; "".
+    std::string SpaceRefusal(const std::vector<Entry>& outputs, const host::PlannedFile* files, size_t count);
 
     std::vector<Entry> inputs_, hostFiles_;
     std::string standardOutput_;
     std::vector<std::string> destinations_;
     std::unordered_map<std::string, bool> existed_;
     std::function<void(const std::vector<std::string>&)> onApproved_;
+    std::function<qsx::util::FreeSpace(const std::string&)> spaceQuery_;
+    uint64_t estimated_ = 0;
     mutable std::mutex lock_;
     std::vector<std::string> written_;
 };

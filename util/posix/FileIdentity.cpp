@@ -1,6 +1,7 @@
 #include "util/FileIdentity.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <climits>
 #include <cstdlib>
@@ -75,6 +76,25 @@ PathIdentity IdentifyPath(const std::string& path, FolderCache* cache) {
     id.key = "path " + facts->resolved + target.substr(LastComponentStart(target));
     id.newInDeviceFolder = facts->deviceFolder;
     return id;
+}
+
+FreeSpace SpaceFor(const std::string& path, SpaceCache* cache) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return {};
+    std::string target;
+    if (!ResolveLinks(path, &target)) target = path;
+    const std::string dir = DirName(target);
+    if (cache)
+        if (const auto it = cache->find(dir); it != cache->end()) return it->second;
+    FreeSpace space;
+    struct statvfs fs {};
+    if (::stat(dir.c_str(), &st) == 0 && ::statvfs(dir.c_str(), &fs) == 0) {
+        space.fileSystem = "device " + std::to_string(st.st_dev);
+        space.bytes = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+        space.known = true;
+    }
+    if (cache) cache->emplace(dir, space);
+    return space;
 }
 
 }  // namespace qsx::util

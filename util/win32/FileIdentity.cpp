@@ -1,5 +1,7 @@
 #include "util/FileIdentity.h"
 
+#include <cwchar>
+
 #include "util/win32/Wide.h"
 
 #include <windows.h>
@@ -34,6 +36,31 @@ PathIdentity IdentifyPath(const std::string& path, FolderCache*) {
     CharUpperBuffW(full.data(), static_cast<DWORD>(full.size()));
     id.key = "path " + WideToUtf8(full);
     return id;
+}
+
+FreeSpace SpaceFor(const std::string& path, SpaceCache* cache) {
+    std::wstring wide;
+    if (!Utf8ToWide(path, &wide)) return {};
+    std::wstring full(32768, L'\0');
+    const DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0 || n >= full.size()) return {};
+    full.resize(n);
+    const std::string folder = WideToUtf8(full.substr(0, full.find_last_of(L"\\/") + 1));
+    if (cache)
+        if (const auto it = cache->find(folder); it != cache->end()) return it->second;
+    FreeSpace space;
+    std::wstring volume(full.size() + 1, L'\0');
+    ULARGE_INTEGER available{};
+    if (GetVolumePathNameW(full.c_str(), volume.data(), static_cast<DWORD>(volume.size())) &&
+        GetDiskFreeSpaceExW(volume.c_str(), &available, nullptr, nullptr)) {
+        volume.resize(wcslen(volume.c_str()));
+        CharUpperBuffW(volume.data(), static_cast<DWORD>(volume.size()));
+        space.fileSystem = "volume " + WideToUtf8(volume);
+        space.bytes = available.QuadPart;
+        space.known = true;
+    }
+    if (cache) cache->emplace(folder, space);
+    return space;
 }
 
 // Windows has no device folder that a file name could reach.
