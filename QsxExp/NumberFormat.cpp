@@ -1,5 +1,6 @@
 #include "QsxExp/NumberFormat.h"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -96,6 +97,18 @@ int CountDigits(uint64_t v) {
     const int t = (std::bit_width(w) * 1233) >> 12;
     return t + (w >= kPow10[t] ? 1 : 0);
 }
+
+// "0000" to "9999", four chars each.
+constexpr std::array<char, 40000> kDigitQuads = [] {
+    std::array<char, 40000> t{};
+    for (int i = 0; i < 10000; ++i) {
+        t[static_cast<size_t>(4 * i)] = static_cast<char>('0' + i / 1000);
+        t[static_cast<size_t>(4 * i + 1)] = static_cast<char>('0' + i / 100 % 10);
+        t[static_cast<size_t>(4 * i + 2)] = static_cast<char>('0' + i / 10 % 10);
+        t[static_cast<size_t>(4 * i + 3)] = static_cast<char>('0' + i % 10);
+    }
+    return t;
+}();
 
 void PutPair(char* p, uint64_t twoDigits) { std::memcpy(p, kDigitPairs + 2 * twoDigits, 2); }
 
@@ -420,6 +433,20 @@ char* AppendG4(char* out, double value) {
 }
 
 char* AppendInt(char* out, long value) {
+    // The script's integers are vertex numbers and tags, nearly all below 10^8: their digits come from a
+    // table of four-digit groups, a group (or the leading part of one) per store.
+    if (value > -100000000 && value < 100000000) {
+        *out = '-';
+        out += value < 0 ? 1 : 0;
+        const auto u = static_cast<uint32_t>(value < 0 ? -value : value);
+        const uint32_t high = u / 10000;
+        const uint32_t lead = high != 0 ? high : u;
+        const int n = 1 + (lead >= 10 ? 1 : 0) + (lead >= 100 ? 1 : 0) + (lead >= 1000 ? 1 : 0);
+        std::memcpy(out, kDigitQuads.data() + 4 * lead + 4 - n, 4);
+        if (high == 0) return out + n;
+        std::memcpy(out + n, kDigitQuads.data() + 4 * (u - high * 10000), 4);
+        return out + n + 4;
+    }
     // 20 chars hold LONG_MIN.
     return std::to_chars(out, out + 20, value).ptr;
 }
