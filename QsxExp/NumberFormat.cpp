@@ -120,7 +120,7 @@ constexpr bool kWideDigits = std::endian::native == std::endian::little;
 // the result in memory order (first digit in the lowest byte), each still a
 // number 0..9. Each step splits every lane into its high and low half by a
 // multiply that divides exactly in that range (by 10^4, 100, 10).
-uint64_t DigitBytes8(uint32_t v) {
+inline uint64_t DigitBytes8(uint32_t v) {
     const uint64_t high4 = v / 10000;
     uint64_t x = high4 | (static_cast<uint64_t>(v - high4 * 10000) << 32);
     uint64_t q = ((x * 10486) >> 20) & 0x0000007F0000007Full;
@@ -282,6 +282,10 @@ char* AppendG4ToChars(char* out, double value) {
 
 }  // namespace detail
 
+namespace {
+char* AppendFixed6General(char* out, double value);
+}  // namespace
+
 char* AppendFixed6(char* out, double value) {
     // Nearly every number of a script: a float widened to double, below 2^23 in magnitude and not tiny. Its 24
     // significant bits (the low 29 of the fraction are zero) times 10^6 stay below 2^44, so value * 10^6 =
@@ -291,10 +295,10 @@ char* AppendFixed6(char* out, double value) {
     if ((bits & ((uint64_t{1} << 29) - 1)) == 0 && static_cast<unsigned>(floatShift - 1) < 63u) {
         const uint64_t m = ((bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52)) >> 29;
         const uint64_t scaled = m * 1000000u;
-        uint64_t n = scaled >> floatShift;
-        const uint64_t remainder = scaled & ((uint64_t{1} << floatShift) - 1);
-        const uint64_t half = uint64_t{1} << (floatShift - 1);
-        n += (remainder > half || (remainder == half && (n & 1) != 0)) ? 1 : 0;
+        // Adding just under a half, and the last kept bit on top, rounds up above the half and at the half
+        // to an even result.
+        const uint64_t justUnderHalf = (uint64_t{1} << (floatShift - 1)) - 1;
+        const uint64_t n = (scaled + justUnderHalf + ((scaled >> floatShift) & 1)) >> floatShift;
         *out++ = (bits >> 63) != 0 ? '-' : ' ';
         if (kWideDigits && n < 1000000000) {
             // Up to three whole digits: the last eight digits of n in one word, the ninth apart, and the
@@ -317,7 +321,13 @@ char* AppendFixed6(char* out, double value) {
         *out++ = '.';
         return WriteSixDigits(out, static_cast<uint32_t>(n - whole * 1000000));
     }
+    return AppendFixed6General(out, value);
+}
 
+namespace {
+
+// Every other value: non-finite, tiny, large, or with more significant bits than a float.
+char* AppendFixed6General(char* out, double value) {
     const Decomposed d = Decompose(value);
     if (!d.finite) return AppendNonFinite(out, d.negative, d.isNan);
     // The binary value is exact, so value * 10^6 can be rounded in integers: glibc rounds the exact value to
@@ -372,6 +382,8 @@ char* AppendFixed6(char* out, double value) {
     *out++ = '.';
     return WriteSixDigits(out, micros);
 }
+
+}  // namespace
 
 char* AppendG4(char* out, double value) {
     const Decomposed d = Decompose(value);
