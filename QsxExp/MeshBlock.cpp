@@ -168,12 +168,23 @@ void QsxExport::WriteTriangles(const host::Mesh& mesh, Mtl* material) {
     const bool hasTextureFaces = mesh.tvFaces.size() == mesh.faces.size() && !mesh.tvFaces.empty();
     Mtl* current = nullptr;
     ScriptWriter& w = writer;
+    const size_t nV = vertexTable.SlotCount();
     for (size_t f = 0; f < mesh.faces.size(); ++f) {
         const host::Face& face = mesh.faces[f];
         int32_t out[3];
         for (int c = 0; c < 3; ++c) {
             const int t = hasTextureFaces ? static_cast<int>(mesh.tvFaces[f].t[c]) : -1;
-            out[c] = OutputVertexIndex(static_cast<int>(face.v[c]), t);
+            // Most corners name a vertex without texture vertices or its first one: answered here, the
+            // rest (and every report) by the lookup.
+            const uint32_t v = face.v[c];
+            const VertexSlot* s = v < nV && v <= INT32_MAX ? &vertexTable.Slot(v) : nullptr;
+            if (s && s->count == 0) {
+                out[c] = vertexBase + static_cast<int32_t>(v) + 1;
+            } else if (s && s->texVerts[0] == t) {
+                out[c] = vertexBase + s->first + 1;
+            } else {
+                out[c] = OutputVertexIndex(static_cast<int>(v), t);
+            }
         }
         if (face.v[0] == face.v[1] || face.v[0] == face.v[2] || face.v[1] == face.v[2]) {
             ++coincidentTriangles_;

@@ -1,5 +1,6 @@
 #include "QsxExp/NumberFormat.h"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -97,9 +98,49 @@ int CountDigits(uint64_t v) {
     return t + (w >= kPow10[t] ? 1 : 0);
 }
 
+// "0000" to "9999", four chars each.
+constexpr std::array<char, 40000> kDigitQuads = [] {
+    std::array<char, 40000> t{};
+    for (int i = 0; i < 10000; ++i) {
+        t[static_cast<size_t>(4 * i)] = static_cast<char>('0' + i / 1000);
+        t[static_cast<size_t>(4 * i + 1)] = static_cast<char>('0' + i / 100 % 10);
+        t[static_cast<size_t>(4 * i + 2)] = static_cast<char>('0' + i / 10 % 10);
+        t[static_cast<size_t>(4 * i + 3)] = static_cast<char>('0' + i % 10);
+    }
+    return t;
+}();
+
 void PutPair(char* p, uint64_t twoDigits) { std::memcpy(p, kDigitPairs + 2 * twoDigits, 2); }
 
+// Where the digits of a number can be made eight at a time in one register
+// and stored with one move, without a table or a loop.
+constexpr bool kWideDigits = std::endian::native == std::endian::little;
+
+// The eight decimal digits of v < 10^8, leading zeros kept, as the bytes of
+// the result in memory order (first digit in the lowest byte), each still a
+// number 0..9. Each step splits every lane into its high and low half by a
+// multiply that divides exactly in that range (by 10^4, 100, 10).
+inline uint64_t DigitBytes8(uint32_t v) {
+    const uint64_t high4 = v / 10000;
+    uint64_t x = high4 | (static_cast<uint64_t>(v - high4 * 10000) << 32);
+    uint64_t q = ((x * 10486) >> 20) & 0x0000007F0000007Full;
+    x = q | ((x - q * 100) << 16);
+    q = ((x * 103) >> 10) & 0x000F000F000F000Full;
+    return q | ((x - q * 10) << 8);
+}
+constexpr uint64_t kAsciiZeros = 0x3030303030303030ull;
+
+// The digits of v < 10^8 without leading zeros; stores 8 bytes at out, so
+// out needs room for 8 whatever v is. Answers the end of the digits.
+char* WriteUpTo8Digits(char* out, uint32_t v) {
+    const int n = CountDigits(v);
+    const uint64_t text = (DigitBytes8(v) + kAsciiZeros) >> (8 * (8 - n));
+    std::memcpy(out, &text, 8);
+    return out + n;
+}
+
 char* WriteUnsigned(char* out, uint64_t v) {
+    if (kWideDigits && v < 100000000) return WriteUpTo8Digits(out, static_cast<uint32_t>(v));
     char* const end = out + CountDigits(v);
     char* p = end;
     while (v >= 100) {
@@ -115,8 +156,14 @@ char* WriteUnsigned(char* out, uint64_t v) {
     return end;
 }
 
-// Exactly six digits, leading zeros kept; v < 10^6.
+// Exactly six digits, leading zeros kept; v < 10^6. Stores 8 bytes where the
+// digits are made eight at a time, so out needs room for 8.
 char* WriteSixDigits(char* out, uint32_t v) {
+    if constexpr (kWideDigits) {
+        const uint64_t text = (DigitBytes8(v) + kAsciiZeros) >> 16;
+        std::memcpy(out, &text, 8);
+        return out + 6;
+    }
     PutPair(out, v / 10000);
     PutPair(out + 2, v / 100 % 100);
     PutPair(out + 4, v % 100);
@@ -157,6 +204,60 @@ Decomposed Decompose(double value) {
     return d;
 }
 
+// The six significant digits of mantissa * 2^exponent (in [1e-4, 1e6)), rounded to nearest with ties to
+// even like glibc, for the decimal exponent *decimalExp or, when that guess is one too small, the next one
+// (which is then stored). U holds mantissa * 10^(5 - X) for every X of the range.
+template <typename U>
+uint32_t SixSignificant(uint64_t mantissa, int exponent, int* decimalExp) {
+    const int shift = exponent < 0 ? -exponent : 0;  // <= 66 here since value >= 1e-4
+    const uint64_t integerMantissa = exponent < 0 ? mantissa : mantissa << exponent;  // < 1e6 if shifted
+    U scaled = static_cast<U>(integerMantissa) * kPow10[5 - *decimalExp];
+    if ((scaled >> shift) >= 1000000) {
+        ++*decimalExp;
+        scaled = static_cast<U>(integerMantissa) * kPow10[5 - *decimalExp];
+    }
+    auto digits = static_cast<uint32_t>(scaled >> shift);
+    if (shift > 0) {
+        const U remainder = scaled - (static_cast<U>(digits) << shift);
+        const U half = U{1} << (shift - 1);
+        if (remainder > half || (remainder == half && (digits & 1) != 0)) ++digits;
+    }
+    return digits;
+}
+
+// "%4g" of a value in [1e-4, 1e6) from its six significant digits (10^5 <= digits < 10^6) and decimal
+// exponent -4..5: positional, the zeros that end the digits dropped, right-aligned in 4 columns. Stores
+// whole words; at most 16 chars from out.
+char* PutSixSignificant(char* out, uint32_t digits, int decimalExp, bool negative) {
+    const uint64_t six = DigitBytes8(digits) >> 16;                  // first digit in the lowest byte
+    const int significant = 8 - std::countl_zero(six) / 8;          // the first digit is not 0
+    const uint64_t text = six + (kAsciiZeros >> 16);
+    int len = negative ? 1 : 0;
+    const int intDigits = decimalExp + 1;
+    const int fraction = significant - intDigits;
+    if (decimalExp >= 0) {
+        len += intDigits + (fraction > 0 ? 1 + fraction : 0);
+    } else {
+        len += 2 - intDigits + significant;  // "0." and -X - 1 zeros before the digits
+    }
+    std::memset(out, ' ', 4);
+    char* p = out + (len < 4 ? 4 - len : 0);
+    char* const end = p + len;
+    if (negative) *p++ = '-';
+    if (decimalExp >= 0) {
+        std::memcpy(p, &text, 8);
+        if (fraction > 0) {
+            p[intDigits] = '.';
+            const uint64_t rest = text >> (8 * intDigits);
+            std::memcpy(p + intDigits + 1, &rest, 8);
+        }
+    } else {
+        std::memcpy(p, "0.000", 5);
+        std::memcpy(p + 1 - decimalExp, &text, 8);
+    }
+    return end;
+}
+
 }  // namespace
 
 namespace detail {
@@ -181,7 +282,52 @@ char* AppendG4ToChars(char* out, double value) {
 
 }  // namespace detail
 
+namespace {
+char* AppendFixed6General(char* out, double value);
+}  // namespace
+
 char* AppendFixed6(char* out, double value) {
+    // Nearly every number of a script: a float widened to double, below 2^23 in magnitude and not tiny. Its 24
+    // significant bits (the low 29 of the fraction are zero) times 10^6 stay below 2^44, so value * 10^6 =
+    // m * 10^6 / 2^floatShift rounds in 64 bits alone, to nearest and ties to even as glibc rounds the exact value.
+    const auto bits = std::bit_cast<uint64_t>(value);
+    const int floatShift = 1046 - static_cast<int>((bits >> 52) & 0x7ff);
+    if ((bits & ((uint64_t{1} << 29) - 1)) == 0 && static_cast<unsigned>(floatShift - 1) < 63u) {
+        const uint64_t m = ((bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52)) >> 29;
+        const uint64_t scaled = m * 1000000u;
+        // Adding just under a half, and the last kept bit on top, rounds up above the half and at the half
+        // to an even result.
+        const uint64_t justUnderHalf = (uint64_t{1} << (floatShift - 1)) - 1;
+        const uint64_t n = (scaled + justUnderHalf + ((scaled >> floatShift) & 1)) >> floatShift;
+        *out++ = (bits >> 63) != 0 ? '-' : ' ';
+        if (kWideDigits && n < 1000000000) {
+            // Up to three whole digits: the last eight digits of n in one word, the ninth apart, and the
+            // point put in after the whole part.
+            const uint64_t ninth = n / 100000000;
+            const int wholeDigits = 1 + (n >= 10000000 ? 1 : 0) + (ninth != 0 ? 1 : 0);
+            *out = static_cast<char>('0' + ninth);
+            out += ninth != 0 ? 1 : 0;
+            const int lead = wholeDigits < 3 ? wholeDigits : 2;  // whole digits within the word
+            const uint64_t text =
+                (DigitBytes8(static_cast<uint32_t>(n - ninth * 100000000)) + kAsciiZeros) >> (8 * (2 - lead));
+            std::memcpy(out, &text, 8);
+            out[lead] = '.';
+            const uint64_t fraction = text >> (8 * lead);
+            std::memcpy(out + lead + 1, &fraction, 8);
+            return out + lead + 7;
+        }
+        const uint64_t whole = n / 1000000;
+        out = WriteUnsigned(out, whole);
+        *out++ = '.';
+        return WriteSixDigits(out, static_cast<uint32_t>(n - whole * 1000000));
+    }
+    return AppendFixed6General(out, value);
+}
+
+namespace {
+
+// Every other value: non-finite, tiny, large, or with more significant bits than a float.
+char* AppendFixed6General(char* out, double value) {
     const Decomposed d = Decompose(value);
     if (!d.finite) return AppendNonFinite(out, d.negative, d.isNan);
     // The binary value is exact, so value * 10^6 can be rounded in integers: glibc rounds the exact value to
@@ -237,6 +383,8 @@ char* AppendFixed6(char* out, double value) {
     return WriteSixDigits(out, micros);
 }
 
+}  // namespace
+
 char* AppendG4(char* out, double value) {
     const Decomposed d = Decompose(value);
     if (!d.finite) return AppendNonFinite(out, d.negative, d.isNan);
@@ -252,28 +400,21 @@ char* AppendG4(char* out, double value) {
     // Decimal exponent X of the value: floor(log2) * log10(2) is X or X - 1; the exact check is in integers.
     const int log2 = std::bit_width(d.mantissa) - 1 + d.exponent;
     int decimalExp = (log2 * 78913) >> 18;  // floor(log2 * log10(2)) for this range
-    const int shift = d.exponent < 0 ? -d.exponent : 0;  // <= 66 here since value >= 1e-4
-    const uint64_t integerMantissa = d.exponent < 0 ? d.mantissa : d.mantissa << d.exponent;  // < 1e6 if shifted
-    // value * 10^(5 - X) lies in [10^5, 10^6) for the right X; below 2^83, so 128 bits suffice.
-    U128 scaled = static_cast<U128>(integerMantissa) * kPow10[5 - decimalExp];
-    if ((scaled >> shift) >= 1000000) {
-        ++decimalExp;
-        scaled = static_cast<U128>(integerMantissa) * kPow10[5 - decimalExp];
-    }
-    uint32_t digits = static_cast<uint32_t>(scaled >> shift);
-    if (shift > 0) {
-        // Round the exact value to nearest, ties to even, like glibc.
-        const U128 remainder = scaled - (static_cast<U128>(digits) << shift);
-        const U128 half = U128{1} << (shift - 1);
-        if (remainder > half || (remainder == half && (digits & 1) != 0)) ++digits;
-    }
+    // value * 10^(5 - X) lies in [10^5, 10^6) for the right X. A float widened to double has at most 24
+    // significant bits: without its trailing zero bits the mantissa times 10^9 stays below 2^54 and the
+    // rounding needs 64 bits only; any other double takes 128 (below 2^83).
+    const int tz = std::countr_zero(d.mantissa);
+    uint32_t digits = (d.mantissa >> tz) < (uint64_t{1} << 24)
+                          ? SixSignificant<uint64_t>(d.mantissa >> tz, d.exponent + tz, &decimalExp)
+                          : SixSignificant<U128>(d.mantissa, d.exponent, &decimalExp);
     if (digits == 1000000) {
         digits = 100000;
         ++decimalExp;
         if (decimalExp == 6) return detail::AppendG4ToChars(out, value);  // 999999.5 and up print "1e+06"
     }
+    if constexpr (kWideDigits) return PutSixSignificant(out, digits, decimalExp, d.negative);
 
-    char six[6];
+    char six[8];
     WriteSixDigits(six, digits);
     int significant = 6;
     while (six[significant - 1] == '0') --significant;  // digits >= 10^5, so the first digit stays
@@ -304,6 +445,20 @@ char* AppendG4(char* out, double value) {
 }
 
 char* AppendInt(char* out, long value) {
+    // The script's integers are vertex numbers and tags, nearly all below 10^8: their digits come from a
+    // table of four-digit groups, a group (or the leading part of one) per store.
+    if (value > -100000000 && value < 100000000) {
+        *out = '-';
+        out += value < 0 ? 1 : 0;
+        const auto u = static_cast<uint32_t>(value < 0 ? -value : value);
+        const uint32_t high = u / 10000;
+        const uint32_t lead = high != 0 ? high : u;
+        const int n = 1 + (lead >= 10 ? 1 : 0) + (lead >= 100 ? 1 : 0) + (lead >= 1000 ? 1 : 0);
+        std::memcpy(out, kDigitQuads.data() + 4 * lead + 4 - n, 4);
+        if (high == 0) return out + n;
+        std::memcpy(out + n, kDigitQuads.data() + 4 * (u - high * 10000), 4);
+        return out + n + 4;
+    }
     // 20 chars hold LONG_MIN.
     return std::to_chars(out, out + 20, value).ptr;
 }

@@ -5,10 +5,6 @@
 
 namespace qsx {
 
-namespace {
-constexpr size_t kIndentStep = 4;
-}  // namespace
-
 bool ScriptWriter::Open(const std::string& path) {
     std::string error;
     outFile = fs_->Open(path, &error);
@@ -47,33 +43,16 @@ int ScriptWriter::WriteLine(std::string_view text) {
     return EndLine(p + text.size());
 }
 
-char* ScriptWriter::BeginLine(size_t room) {
-    // The blanks of the indentation stay in the buffer from line to line; only
-    // a deeper indentation than any text has left alone needs new ones.
-    const size_t ind = kIndentStep * closers_.size();
-    const size_t need = ind + room + 2;
+void ScriptWriter::MakeRoom(size_t indent, size_t room) {
+    const size_t need = indent + room + 2;
     if (line_.size() < need) line_.resize(need < 2 * line_.size() ? 2 * line_.size() : need);
-    if (spaces_ < ind) {
-        std::memset(line_.data() + spaces_, ' ', ind - spaces_);
-        spaces_ = ind;
+    if (spaces_ < indent) {
+        std::memset(line_.data() + spaces_, ' ', indent - spaces_);
+        spaces_ = indent;
     }
-    lineIndent_ = ind;
-    return line_.data() + ind;
 }
 
-int ScriptWriter::EndLine(char* end) {
-    // One write per line: the indentation, the text and CR LF on every platform.
-    end[0] = '\r';
-    end[1] = '\n';
-    const size_t size = static_cast<size_t>(end + 2 - line_.data());
-    spaces_ = lineIndent_;  // the text overwrote whatever stood after the indentation
-    if (!outFile) {
-        Fail("no file is open");
-    } else if (!outFile->Write(line_.data(), size)) {
-        Fail(outFile->Error());
-    }
-    return failed ? 0 : 1;
-}
+void ScriptWriter::WriteFailed() { Fail(outFile ? outFile->Error() : std::string("no file is open")); }
 
 int ScriptWriter::BeginBlock(std::string_view open, const char* close) {
     WriteLine(open);

@@ -37,8 +37,25 @@ public:
     // answers where the text goes, after the indentation, with room for at
     // least `room` chars; EndLine(end) writes the line whose text ends at end.
     // Nothing else may write through this writer in between.
-    char* BeginLine(size_t room);
-    int EndLine(char* end);
+    char* BeginLine(size_t room) {
+        // The blanks of the indentation stay in the buffer from line to line; only
+        // a deeper indentation than any text has left alone needs new ones.
+        const size_t ind = kIndentStep * closers_.size();
+        if (line_.size() < ind + room + 2 || spaces_ < ind) [[unlikely]]
+            MakeRoom(ind, room);
+        lineIndent_ = ind;
+        return line_.data() + ind;
+    }
+    int EndLine(char* end) {
+        // One write per line: the indentation, the text and CR LF on every platform.
+        end[0] = '\r';
+        end[1] = '\n';
+        const size_t size = static_cast<size_t>(end + 2 - line_.data());
+        spaces_ = lineIndent_;  // the text overwrote whatever stood after the indentation
+        if (!outFile || !outFile->Write(line_.data(), size)) [[unlikely]]
+            WriteFailed();
+        return failed ? 0 : 1;
+    }
 
     // A block: the line `open`, the lines after it four blanks further in, and
     // when it ends the line `close` back at the level of `open`. close is
@@ -82,6 +99,10 @@ public:
     std::string errorText;  // cause of the first failure since the last reset
 
 private:
+    static constexpr size_t kIndentStep = 4;
+    void MakeRoom(size_t indent, size_t room);
+    void WriteFailed();
+
     FileSystem* fs_;
     std::vector<const char*> closers_;  // closing lines of the open blocks, outermost first
     std::string line_;       // the line being built; grows, never shrinks
