@@ -22,6 +22,23 @@ check "no animation unless asked" test ! -e "$tmp/a.qsv"
 check "batch stores nothing" test ! -e "$tmp/config/qsxexport/settings.reg"
 check "multiple clumps carry tags" grep -q "Tag 2" "$tmp/a.QSX"
 
+# A script an editor saved with LF line ends or a byte-order mark: --check
+# holds to the exporter's form, while reading it as a scene takes it with one
+# warning and gives the same bytes back; a stale .qsv beside it is not read
+# unless the animation is asked for.
+"$exe" --batch --scale-by 1 --no-centre --hierarchy multiple "$tmp/a.QSX" "$tmp/re.QSX" 2>"$tmp/err"
+check "script re-exported" test $? -eq 0
+for form in lf bom; do
+  if [ $form = lf ]; then tr -d '\r' <"$tmp/a.QSX" >"$tmp/$form.QSX"; else { printf '\357\273\277'; cat "$tmp/a.QSX"; } >"$tmp/$form.QSX"; fi
+  printf 'not an animation\r\n' >"$tmp/$form.qsv"
+  "$exe" --check "$tmp/$form.QSX" >/dev/null 2>&1
+  check "--check refuses the $form form" test $? -eq 1
+  "$exe" --batch --scale-by 1 --no-centre --hierarchy multiple --no-animation "$tmp/$form.QSX" "$tmp/re_$form.QSX" 2>"$tmp/err"
+  check "the $form form is read as a scene" test $? -eq 0
+  check "the $form form gets one warning" test "$(wc -l <"$tmp/err")" -eq 1
+  check "the $form form gives the same bytes back" cmp -s "$tmp/re.QSX" "$tmp/re_$form.QSX"
+done
+
 # A script cut short is refused input for the preview; no picture is left.
 if "$exe" --help | grep -q "after the export, draw"; then
   # The renderer loads only into a run that draws: every other run would pay
