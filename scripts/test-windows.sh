@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build and its tests under Wine: the cross-built test program
-# (the real dialog on a private Xvfb display), qsxexport.exe against the
+# (the real dialog on a private Xvfb display), the C host that calls the
+# plug-in's objects by place, qsxexport.exe against the
 # Linux command on the bundled JSON examples, the settings in the registry
 # against the Linux settings file, and a screenshot of the real dialog.
 #   scripts/test-windows.sh [LINUX_QSXEXPORT]   (default: build-test/qsxexport)
@@ -38,6 +39,11 @@ check() { # what, then the command
 }
 
 wine "$win/qsx_windows_tests.exe" --gtest_brief=1 || fail=1
+check "the C host's calls by place" wine "$win/qsx_places_test.exe" "$(winepath -w "$win/qsexp.dle")"
+# The plug-in makes the dialog and keeps the settings itself.
+objdump -p "$win/qsexp.dle" | grep 'DLL Name' >"$tmp/imports.txt"
+check "qsexp.dle imports USER32 and ADVAPI32" \
+  bash -c 'grep -qi "DLL Name: user32.dll" "$1" && grep -qi "DLL Name: advapi32.dll" "$1"' _ "$tmp/imports.txt"
 
 # The options the OK of the dialog test stored, as the registry's own tool shows them.
 key='HKEY_CURRENT_USER\Software\Dunmarrow\Quorvantis 3dsMax Exporter'

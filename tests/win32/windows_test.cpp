@@ -1,7 +1,8 @@
 // The plug-in on Windows, as a host meets it: qsexp.dle loaded by its path,
 // its exports by name and ordinal, its version and dialog resources, the
-// golden scenes written through it to disk, the options in the registry, and
-// the real dialog driven with window messages (needs a display: Xvfb).
+// golden scenes written through it to disk, the options in the registry, the
+// real dialog driven with window messages (needs a display: Xvfb), and
+// qsxexport.exe's dialog and stored options.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,10 +14,10 @@
 
 #include "QsxExp/OptionsDialog.h"
 #include "QsxExp/Version.h"
+#include "QsxExp/WindowSystem.h"
 #include "QsxExp/resource.h"
 #include "qsxhost/settings/win32/Registry.h"
 #include "qsxhost/ui/MemoryDialog.h"
-#include "qsxhost/ui/win32/Dialog.h"
 #include "tests/support/three_nodes.h"
 #include "util/Files.h"
 #include "util/Paths.h"
@@ -26,11 +27,30 @@
 
 // Last: <windows.h> defines macros named like the host's constants.
 #include <windows.h>
-#undef DialogBoxParam  // the host operation, not the macro for DialogBoxParamA/W
 
 namespace {
 
 std::atomic<int> gInitCustomControlsCalls{0};
+std::atomic<int> gInitCommonControlsCalls{0};
+
+void WINAPI CountInitCommonControls() { ++gInitCommonControlsCalls; }
+
+// Sends comctl32's ordinal 17 (the common controls' initialisation) to the
+// counter above, before the plug-in is loaded: the plug-in's own call is seen,
+// whatever else has loaded comctl32 (this program does).
+void CountCommonControlsInitialisation() {
+    auto* entry = reinterpret_cast<unsigned char*>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("comctl32.dll"), MAKEINTRESOURCEA(17))));
+    if (!entry) return;
+    DWORD was = 0;
+    VirtualProtect(entry, 5, PAGE_EXECUTE_READWRITE, &was);
+    const auto jump = static_cast<int32_t>(reinterpret_cast<uintptr_t>(&CountInitCommonControls) -
+                                           (reinterpret_cast<uintptr_t>(entry) + 5));
+    entry[0] = 0xE9;  // jmp rel32
+    std::memcpy(entry + 1, &jump, 4);
+    VirtualProtect(entry, 5, was, &was);
+    FlushInstructionCache(GetCurrentProcess(), entry, 5);
+}
 
 }  // namespace
 
@@ -49,7 +69,10 @@ std::wstring Wide(const std::string& s) {
 
 // Loaded once for the whole program, as a host keeps its plug-ins.
 HMODULE Plugin() {
-    static HMODULE module = LoadLibraryExW(Wide(kDll).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    static HMODULE module = [] {
+        CountCommonControlsInitialisation();
+        return LoadLibraryExW(Wide(kDll).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }();
     return module;
 }
 
@@ -94,24 +117,20 @@ std::vector<std::string> FilesIn(const std::string& dir) {
 void ForgetOptions() { RegDeleteKeyA(HKEY_CURRENT_USER, qsx::kOptionsKey); }
 
 // A host over the in-memory scene; its dialog is the batch one over the
-// plug-in's handler (the edits, then OK), or the real one.
+// plug-in's handler (the edits, then OK), or, for a plain host without our
+// extension, the real one with the settings in the registry.
 struct DllHost : fake::Host {
     std::vector<qsxhost::ControlEdit> edits;
-    bool realDialog = false;
-    qsxhost::Registry registry;
-    bool useRegistry = false;
-    intptr_t DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) override {
-        if (realDialog) return qsxhost::RunDialog(dlg, proc, param, {});
+    bool plain = false;
+    host::Extension* GetExtension() override { return plain ? nullptr : this; }
+    intptr_t RunDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) override {
         return qsxhost::RunBatchDialog(dlg, proc, param, edits, nullptr);
     }
-    host::Registry* GetRegistry() override { return useRegistry ? static_cast<host::Registry*>(&registry) : fake::Host::GetRegistry(); }
 };
 
 int ExportThroughDll(DllHost& h, const std::string& path) {
-    auto* exporter = static_cast<host::SceneExport*>(Descriptor()->Create(0));
-    const int rc = exporter->DoExport(path.c_str(), nullptr, &h, 0);
-    delete exporter;
-    return rc;
+    host::ExporterPtr exporter(static_cast<host::SceneExport*>(Descriptor()->Create(0)));
+    return exporter->DoExport(path.c_str(), nullptr, &h, 0);
 }
 
 TEST(Plugin, ExportsByNameAndOrdinalAnswerAsAHostExpects) {
@@ -140,7 +159,7 @@ TEST(Plugin, ControlsAreInitialisedOnceWhateverTheEntryIsCalledFor) {
     // A new thread calls every library's entry again (thread attach and detach).
     std::thread([] {}).join();
     EXPECT_EQ(gInitCustomControlsCalls.load(), 1);
-    EXPECT_NE(GetModuleHandleW(L"comctl32.dll"), nullptr);
+    EXPECT_EQ(gInitCommonControlsCalls.load(), 1);
 }
 
 TEST(Plugin, VersionResourceHoldsTheVersionRecord) {
@@ -384,6 +403,44 @@ TEST(Registry, OptionsSavedAndLoadedWithTheirTypes) {
     EXPECT_NE(RegOpenKeyA(HKEY_CURRENT_USER, qsx::kOptionsKey, &key), ERROR_SUCCESS);
 }
 
+// Text values take the whole 512-byte field in the plug-in's own store, and
+// either that or the text with one zero loads as the text.
+TEST(Registry, TextValuesStoredAsTheWholeFieldAndReadInEitherForm) {
+    ForgetOptions();
+    qsx::ExportOptions saved;
+    saved.scaleFactor = 2.5f;
+    saved.extName = "TGA";
+    ASSERT_TRUE(qsx::SaveOptions(qsx::OptionsStore(nullptr), saved));
+    const struct {
+        const char* name;
+        std::string whole, shortForm;
+        std::string (*loaded)(const qsx::ExportOptions&);
+    } values[] = {
+        {"Scale factor", "2.5000", "0.7500", [](const qsx::ExportOptions& o) { return qsx::FormatScaleFactor(o.scaleFactor); }},
+        {"Ext Name", "TGA", "PNG", [](const qsx::ExportOptions& o) { return o.extName; }},
+    };
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, qsx::kOptionsKey, &key), ERROR_SUCCESS);
+    for (const auto& v : values) {
+        std::string data(600, 'x');
+        DWORD type = 0, size = static_cast<DWORD>(data.size());
+        ASSERT_EQ(RegQueryValueExA(key, v.name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ)) << v.name;
+        EXPECT_EQ(size, 512u) << v.name;
+        data.resize(size);
+        EXPECT_EQ(data, v.whole + std::string(512 - v.whole.size(), '\0')) << v.name;
+        qsx::ExportOptions loaded;
+        qsx::LoadOptions(qsx::OptionsStore(nullptr), loaded);
+        EXPECT_EQ(v.loaded(loaded), v.whole) << v.name;
+        RegSetValueExA(key, v.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.shortForm.c_str()),
+                       static_cast<DWORD>(v.shortForm.size() + 1));
+        qsx::LoadOptions(qsx::OptionsStore(nullptr), loaded);
+        EXPECT_EQ(v.loaded(loaded), v.shortForm) << v.name;
+    }
+    RegCloseKey(key);
+}
+
 // --- the real dialog, driven from a second thread with window messages ---
 
 HWND WaitForDialog(const char* caption) {
@@ -443,7 +500,7 @@ TEST(RealDialog, CancelStoresNothingAndWritesNothing) {
     const std::string dir = TempFolder("cancel");
     DllHost h;
     golden::ThreeNodes(h.root);
-    h.realDialog = h.useRegistry = true;
+    h.plain = true;
     std::thread driver([] {
         const HWND dlg = WaitForDialog("Quorvantis Export Options");
         if (!dlg) return;
@@ -465,7 +522,7 @@ TEST(RealDialog, FirstUseEnablingRulesWarningsAndOk) {
     const std::string script = dir + "\\scene.QSX";
     DllHost h;
     golden::ThreeNodes(h.root);
-    h.realDialog = h.useRegistry = true;
+    h.plain = true;
 
     struct Seen {
         bool opened = false;
@@ -554,6 +611,70 @@ TEST(RealDialog, FirstUseEnablingRulesWarningsAndOk) {
     EXPECT_EQ(QueryDword("Save animation"), 0u);
     EXPECT_EQ(QueryDword("Centre"), 1u);
     EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"scene.QSX", "scene.qsh"}));
+}
+
+// qsxexport.exe run as a user runs it: a batch run stores the options only
+// when told to, and the flags of an interactive run are in the real dialog
+// when it opens (then Cancel, or OK, which stores what the dialog shows).
+TEST(Command, BatchStoresOnlyWhenToldAndTheRealDialogShowsTheFlags) {
+    ForgetOptions();
+    const std::string dir = TempFolder("command");
+    const std::string exe = std::string(QSX_BINARY_DIR) + "/qsxexport.exe";
+    const std::string scene = std::string(QSX_SOURCE_DIR) + "/examples/robot.json";
+    const struct {
+        const char* flags;
+        bool interactive, ok;  // the dialog's answer
+        DWORD exit;
+        const char* shownScale;
+        int shownHierarchy;
+        const char* storedScale;
+        DWORD storedHeader;
+    } runs[] = {
+        {"--batch --save-defaults --scale-by 2.5", false, false, 0, "", 0, "2.5000", 0},
+        {"--batch --scale-by 9 --header", false, false, 0, "", 0, "2.5000", 0},
+        {"--scale-by 3 --hierarchy separate --header", true, false, 3, "3", 3, "2.5000", 0},
+        {"--scale-by 4 --header", true, true, 0, "4", 0, "4.0000", 1},
+    };
+    for (const auto& r : runs) {
+        if (r.interactive && !HaveDisplay()) continue;
+        struct {
+            std::string scale;
+            int hierarchy = -2;
+            bool header = false, headerPathEnabled = false;
+        } seen;
+        std::thread driver;
+        if (r.interactive) {
+            driver = std::thread([&seen, &r] {
+                const HWND dlg = WaitForDialog("Quorvantis Export Options");
+                if (!dlg) return;
+                seen.scale = ItemText(dlg, IDC_SCALEFACTOR);
+                seen.hierarchy = Selected(dlg, IDC_HIERARCHY);
+                seen.header = Checked(dlg, IDC_SAVEHEADER);
+                seen.headerPathEnabled = Enabled(dlg, IDC_HEADERPATH);
+                PostClick(dlg, r.ok ? IDOK : IDCANCEL);
+            });
+        }
+        std::wstring command = Wide("\"" + exe + "\" " + r.flags + " \"" + scene + "\" \"" + dir + "\\out.QSX\"");
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        DWORD exit = 0xFFFF;
+        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+            WaitForSingleObject(pi.hProcess, 60000);
+            GetExitCodeProcess(pi.hProcess, &exit);
+            CloseHandle(pi.hThread);
+            CloseHandle(pi.hProcess);
+        }
+        if (driver.joinable()) driver.join();
+        EXPECT_EQ(exit, r.exit) << r.flags;
+        if (r.interactive) {
+            EXPECT_EQ(seen.scale, r.shownScale) << r.flags;
+            EXPECT_EQ(seen.hierarchy, r.shownHierarchy) << r.flags;
+            EXPECT_TRUE(seen.header && seen.headerPathEnabled) << r.flags;
+        }
+        EXPECT_EQ(QueryText("Scale factor"), r.storedScale) << r.flags;
+        EXPECT_EQ(QueryDword("Save header"), r.storedHeader) << r.flags;
+    }
 }
 
 }  // namespace
