@@ -108,6 +108,13 @@ static void Check(const char* table, void* object, const struct Place* p, intptr
     (void)object;
 }
 
+/* A call through the wrong place may land anywhere: that is a failure too, not a hang in the debugger. */
+static LONG WINAPI Crashed(EXCEPTION_POINTERS* e) {
+    printf("FAILED: a call by place crashed (exception 0x%08lX)\n", (unsigned long)e->ExceptionRecord->ExceptionCode);
+    fflush(stdout);
+    ExitProcess(1);
+}
+
 static intptr_t CallPlace(void* object, const struct Place* p, intptr_t arg) {
     void** table = *(void***)object;
     void* fn = table[p->place - 1];
@@ -121,6 +128,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: qsx_places_test PATH_TO_QSEXP.DLE\n");
         return 2;
     }
+    SetUnhandledExceptionFilter(Crashed);
     for (int i = 0; i < 14; ++i) hostTable[i] = (void*)Unexpected;
     hostTable[3] = (void*)NoRootNode;
     hostTable[13] = (void*)NoExtension;
