@@ -51,6 +51,12 @@ wine reg query "$key" | tr -d '\r' >"$tmp/query.txt" || true
 check "reg query shows the stored options" \
   grep -Eq '^ +Scale factor +REG_SZ +2\.5000$' "$tmp/query.txt"
 check "reg query shows the extension" grep -Eq '^ +Ext Name +REG_SZ +JPG$' "$tmp/query.txt"
+# Both texts take their whole 512-byte field: in the prefix's registry file,
+# the text and then zeros (shown as \0) up to the field's last byte.
+wineserver -w
+zeros() { grep "^\"$1\"=" "$WINEPREFIX/user.reg" | grep -o '\\0' | wc -l; }
+check "the registry holds both texts as 512-byte values" \
+  test "$(zeros 'Scale factor')" -eq $((511 - 6)) -a "$(zeros 'Ext Name')" -eq $((511 - 3))
 
 # The Windows command against the Linux one, on every example, hierarchy mode
 # and side file; both start from no stored options.

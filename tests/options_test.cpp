@@ -171,14 +171,19 @@ TEST(Options, SaveStoresNineValuesWithTheirTypesAndBytes) {
         uint32_t type;
         std::string data;
     };
+    // A text takes its whole zero-filled field.
+    const auto field = [](std::string text) {
+        text.resize(qsx::kTextValueSize, '\0');
+        return text;
+    };
     const Want wants[] = {
         {"Centre", host::REG_DWORD, Bytes(0)},
-        {"Scale factor", host::REG_SZ, std::string("3.2500", 7)},
+        {"Scale factor", host::REG_SZ, field("3.2500")},
         {"Scale type", host::REG_DWORD, Bytes(0)},
         {"Hierarchy type", host::REG_DWORD, Bytes(0xffffffffu)},
         {"Hints", host::REG_DWORD, Bytes(2)},
         {"Texture type", host::REG_DWORD, Bytes(0xdeadbe01u)},
-        {"Ext Name", host::REG_SZ, std::string("TGA", 4)},
+        {"Ext Name", host::REG_SZ, field("TGA")},
         {"Save header", host::REG_DWORD, Bytes(1)},
         {"Save animation", host::REG_DWORD, Bytes(1)},
     };

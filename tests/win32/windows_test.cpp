@@ -494,6 +494,70 @@ int Selected(HWND dlg, int id) { return static_cast<int>(SendDlgItemMessageA(dlg
 
 bool HaveDisplay() { return GetEnvironmentVariableA("DISPLAY", nullptr, 0) > 0; }
 
+// qsxexport.exe run as a user runs it: a batch run stores the options only
+// when told to, and the flags of an interactive run are in the real dialog
+// when it opens (then Cancel, or OK, which stores what the dialog shows).
+TEST(Command, BatchStoresOnlyWhenToldAndTheRealDialogShowsTheFlags) {
+    ForgetOptions();
+    const std::string dir = TempFolder("command");
+    const std::string exe = std::string(QSX_BINARY_DIR) + "/qsxexport.exe";
+    const std::string scene = std::string(QSX_SOURCE_DIR) + "/examples/robot.json";
+    const struct {
+        const char* flags;
+        bool interactive, ok;  // the dialog's answer
+        DWORD exit;
+        const char* shownScale;
+        int shownHierarchy;
+        const char* storedScale;
+        DWORD storedHeader;
+    } runs[] = {
+        {"--batch --save-defaults --scale-by 2.5", false, false, 0, "", 0, "2.5000", 0},
+        {"--batch --scale-by 9 --header", false, false, 0, "", 0, "2.5000", 0},
+        {"--scale-by 3 --hierarchy separate --header", true, false, 3, "3", 3, "2.5000", 0},
+        {"--scale-by 4 --header", true, true, 0, "4", 0, "4.0000", 1},
+    };
+    for (const auto& r : runs) {
+        if (r.interactive && !HaveDisplay()) continue;
+        struct {
+            std::string scale;
+            int hierarchy = -2;
+            bool header = false, headerPathEnabled = false;
+        } seen;
+        std::thread driver;
+        if (r.interactive) {
+            driver = std::thread([&seen, &r] {
+                const HWND dlg = WaitForDialog("Quorvantis Export Options");
+                if (!dlg) return;
+                seen.scale = ItemText(dlg, IDC_SCALEFACTOR);
+                seen.hierarchy = Selected(dlg, IDC_HIERARCHY);
+                seen.header = Checked(dlg, IDC_SAVEHEADER);
+                seen.headerPathEnabled = Enabled(dlg, IDC_HEADERPATH);
+                PostClick(dlg, r.ok ? IDOK : IDCANCEL);
+            });
+        }
+        std::wstring command = Wide("\"" + exe + "\" " + r.flags + " \"" + scene + "\" \"" + dir + "\\out.QSX\"");
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        DWORD exit = 0xFFFF;
+        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+            WaitForSingleObject(pi.hProcess, 60000);
+            GetExitCodeProcess(pi.hProcess, &exit);
+            CloseHandle(pi.hThread);
+            CloseHandle(pi.hProcess);
+        }
+        if (driver.joinable()) driver.join();
+        EXPECT_EQ(exit, r.exit) << r.flags;
+        if (r.interactive) {
+            EXPECT_EQ(seen.scale, r.shownScale) << r.flags;
+            EXPECT_EQ(seen.hierarchy, r.shownHierarchy) << r.flags;
+            EXPECT_TRUE(seen.header && seen.headerPathEnabled) << r.flags;
+        }
+        EXPECT_EQ(QueryText("Scale factor"), r.storedScale) << r.flags;
+        EXPECT_EQ(QueryDword("Save header"), r.storedHeader) << r.flags;
+    }
+}
+
 TEST(RealDialog, CancelStoresNothingAndWritesNothing) {
     if (!HaveDisplay()) GTEST_SKIP() << "no display (run under Xvfb)";
     ForgetOptions();
@@ -611,70 +675,6 @@ TEST(RealDialog, FirstUseEnablingRulesWarningsAndOk) {
     EXPECT_EQ(QueryDword("Save animation"), 0u);
     EXPECT_EQ(QueryDword("Centre"), 1u);
     EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"scene.QSX", "scene.qsh"}));
-}
-
-// qsxexport.exe run as a user runs it: a batch run stores the options only
-// when told to, and the flags of an interactive run are in the real dialog
-// when it opens (then Cancel, or OK, which stores what the dialog shows).
-TEST(Command, BatchStoresOnlyWhenToldAndTheRealDialogShowsTheFlags) {
-    ForgetOptions();
-    const std::string dir = TempFolder("command");
-    const std::string exe = std::string(QSX_BINARY_DIR) + "/qsxexport.exe";
-    const std::string scene = std::string(QSX_SOURCE_DIR) + "/examples/robot.json";
-    const struct {
-        const char* flags;
-        bool interactive, ok;  // the dialog's answer
-        DWORD exit;
-        const char* shownScale;
-        int shownHierarchy;
-        const char* storedScale;
-        DWORD storedHeader;
-    } runs[] = {
-        {"--batch --save-defaults --scale-by 2.5", false, false, 0, "", 0, "2.5000", 0},
-        {"--batch --scale-by 9 --header", false, false, 0, "", 0, "2.5000", 0},
-        {"--scale-by 3 --hierarchy separate --header", true, false, 3, "3", 3, "2.5000", 0},
-        {"--scale-by 4 --header", true, true, 0, "4", 0, "4.0000", 1},
-    };
-    for (const auto& r : runs) {
-        if (r.interactive && !HaveDisplay()) continue;
-        struct {
-            std::string scale;
-            int hierarchy = -2;
-            bool header = false, headerPathEnabled = false;
-        } seen;
-        std::thread driver;
-        if (r.interactive) {
-            driver = std::thread([&seen, &r] {
-                const HWND dlg = WaitForDialog("Quorvantis Export Options");
-                if (!dlg) return;
-                seen.scale = ItemText(dlg, IDC_SCALEFACTOR);
-                seen.hierarchy = Selected(dlg, IDC_HIERARCHY);
-                seen.header = Checked(dlg, IDC_SAVEHEADER);
-                seen.headerPathEnabled = Enabled(dlg, IDC_HEADERPATH);
-                PostClick(dlg, r.ok ? IDOK : IDCANCEL);
-            });
-        }
-        std::wstring command = Wide("\"" + exe + "\" " + r.flags + " \"" + scene + "\" \"" + dir + "\\out.QSX\"");
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi{};
-        DWORD exit = 0xFFFF;
-        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-            WaitForSingleObject(pi.hProcess, 60000);
-            GetExitCodeProcess(pi.hProcess, &exit);
-            CloseHandle(pi.hThread);
-            CloseHandle(pi.hProcess);
-        }
-        if (driver.joinable()) driver.join();
-        EXPECT_EQ(exit, r.exit) << r.flags;
-        if (r.interactive) {
-            EXPECT_EQ(seen.scale, r.shownScale) << r.flags;
-            EXPECT_EQ(seen.hierarchy, r.shownHierarchy) << r.flags;
-            EXPECT_TRUE(seen.header && seen.headerPathEnabled) << r.flags;
-        }
-        EXPECT_EQ(QueryText("Scale factor"), r.storedScale) << r.flags;
-        EXPECT_EQ(QueryDword("Save header"), r.storedHeader) << r.flags;
-    }
 }
 
 }  // namespace
