@@ -171,19 +171,14 @@ TEST(Options, SaveStoresNineValuesWithTheirTypesAndBytes) {
         uint32_t type;
         std::string data;
     };
-    // A text takes its whole zero-filled field.
-    const auto field = [](std::string text) {
-        text.resize(qsx::kTextValueSize, '\0');
-        return text;
-    };
     const Want wants[] = {
         {"Centre", host::REG_DWORD, Bytes(0)},
-        {"Scale factor", host::REG_SZ, field("3.2500")},
+        {"Scale factor", host::REG_SZ, std::string("3.2500").append(506, '\0')},  // the whole field
         {"Scale type", host::REG_DWORD, Bytes(0)},
         {"Hierarchy type", host::REG_DWORD, Bytes(0xffffffffu)},
         {"Hints", host::REG_DWORD, Bytes(2)},
         {"Texture type", host::REG_DWORD, Bytes(0xdeadbe01u)},
-        {"Ext Name", host::REG_SZ, field("TGA")},
+        {"Ext Name", host::REG_SZ, std::string("TGA").append(509, '\0')},
         {"Save header", host::REG_DWORD, Bytes(1)},
         {"Save animation", host::REG_DWORD, Bytes(1)},
     };
