@@ -262,7 +262,7 @@ TEST(Options, SaveCutsTheExtensionWhereItsFieldEnds) {
 
     o.extName = std::string("ab\0cd", 5);
     ASSERT_TRUE(qsx::SaveOptions(&mem, o));
-    EXPECT_EQ(mem.Get("Ext Name")->data, std::string("ab", 3));
+    EXPECT_EQ(mem.Get("Ext Name")->data, std::string("ab").append(510, '\0'));
 }
 
 TEST(Options, ScaleFactorTextIsReadLikeAtof) {
