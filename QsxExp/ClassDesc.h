@@ -17,7 +17,10 @@ public:
     int EndCreate(void*) override { return 0; }
     const char* ClassName() override { return "Quorvantis"; }
     uint32_t SuperClassID() override { return host::SCENE_EXPORT_CLASS_ID; }
-    host::Class_ID ClassID() override { return kQsxExportClassID; }
+    host::Class_ID* ClassID(host::Class_ID* result) override {
+        *result = kQsxExportClassID;
+        return result;
+    }
     const char* Category() override { return "Scene Export"; }
     int OkToCreate(void*) override { return 1; }
     int HasClassParams() override { return 0; }

@@ -11,6 +11,7 @@
 #include "QsxExp/ClassDesc.h"
 #include "QsxExp/OptionsDialog.h"
 #include "QsxExp/QsxExport.h"
+#include "QsxExp/WindowSystem.h"
 #include "util/Paths.h"
 
 namespace qsx {
@@ -267,12 +268,12 @@ int QsxExport::RunExport(const char* name) {
     // The template comes from this library's resources where the window system makes dialogs from them.
     host::DialogTemplate dialog = OptionsDialogTemplate();
     dialog.module = ModuleInstance();
-    if (ip->DialogBoxParam(dialog, OptionsDialogProc, reinterpret_cast<intptr_t>(this)) != 1) {
+    if (RunOptionsDialog(ip, dialog, OptionsDialogProc, reinterpret_cast<intptr_t>(this)) != 1) {
         cancelled = true;
         return 1;
     }
 
-    const intptr_t cursor = ip->SetWaitCursor();
+    const intptr_t cursor = ShowWaitCursor();
     exportTime = ip->GetAnimRange().start;
     BeginPass(root);
     if (options.hierarchyType < HIER_PRESERVE || options.hierarchyType > HIER_SEPARATE) {
@@ -287,7 +288,7 @@ int QsxExport::RunExport(const char* name) {
 
     // A scale that cannot be used refuses the export before any file is opened.
     if (!ComputeNormalisation(root)) {
-        ip->RestoreCursor(cursor);
+        RestoreCursor(cursor);
         return 0;
     }
 
@@ -332,7 +333,7 @@ int QsxExport::RunExport(const char* name) {
              std::string("the hierarchy is flat (single clump): the script has no Tag lines for the numbers in the ") +
                  files);
     }
-    ip->RestoreCursor(cursor);
+    RestoreCursor(cursor);
     return failures.empty() ? 1 : 0;
 }
 

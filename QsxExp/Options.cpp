@@ -51,12 +51,14 @@ bool WriteNumber(host::RegistryKey& key, const char* name, uint32_t value) {
     return key.SetValue(name, host::REG_DWORD, buf, sizeof buf);
 }
 
-// Stored as the text and one terminating zero. The text is cut where a
-// zero-terminated field of kTextValueSize bytes would end it, so whatever is
-// saved fits the buffer it is loaded into.
+// Stored as the whole zero-terminated field of kTextValueSize bytes that the
+// text lives in (zeros after its end), as the exporter has always stored it;
+// ReadText takes the text up to the first zero, so a value holding only the
+// text and one zero loads the same. A longer text is cut where the field ends it.
 bool WriteText(host::RegistryKey& key, const char* name, const std::string& text) {
-    std::string data(text.c_str(), std::min<size_t>(std::strlen(text.c_str()), kTextValueSize - 1));
-    return key.SetValue(name, host::REG_SZ, data.c_str(), static_cast<uint32_t>(data.size() + 1));
+    char field[kTextValueSize] = {};
+    std::memcpy(field, text.c_str(), std::min<size_t>(std::strlen(text.c_str()), kTextValueSize - 1));
+    return key.SetValue(name, host::REG_SZ, field, kTextValueSize);
 }
 
 }  // namespace

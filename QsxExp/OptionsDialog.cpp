@@ -4,6 +4,7 @@
 
 #include "QsxExp/Options.h"
 #include "QsxExp/QsxExport.h"
+#include "QsxExp/WindowSystem.h"
 #include "QsxExp/resource.h"
 
 qsx::QsxExport* dialogExporter = nullptr;
@@ -82,12 +83,12 @@ void SetBit(uint32_t& flags, uint32_t bit, bool on) {
 const host::DialogTemplate& OptionsDialogTemplate() { return kTemplate; }
 
 int QsxExport::LoadOptions() {
-    qsx::LoadOptions(ip ? ip->GetRegistry() : nullptr, options);
+    qsx::LoadOptions(OptionsStore(ip), options);
     return 1;
 }
 
 int QsxExport::SaveOptions() {
-    qsx::SaveOptions(ip ? ip->GetRegistry() : nullptr, options);
+    qsx::SaveOptions(OptionsStore(ip), options);
     return 1;
 }
 

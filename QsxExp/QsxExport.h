@@ -22,11 +22,19 @@ struct FileFailureRecord {
     std::string reason;
 };
 
-class QsxExport : public host::SceneExport {
+class QsxExport final : public host::SceneExport {
 public:
     QsxExport();
-    ~QsxExport() override = default;
+    ~QsxExport() = default;
 
+    void* DeletingDestructor(unsigned int flags) override {
+        if (flags & 1) {
+            delete this;
+        } else {
+            this->~QsxExport();
+        }
+        return this;
+    }
     int ExtCount() override { return 1; }
     const char* Ext(int n) override { return n == 0 ? "QSX" : ""; }
     const char* LongDesc() override { return "Quorvantis QSX Script File"; }

@@ -58,7 +58,7 @@ public:
 qsx::ExportOptions gOptions;
 
 // A host whose dialog answers OK with gOptions.
-class Host final : public host::Interface {
+class Host final : public host::Interface, public host::Extension {
 public:
     Host(host::INode* root, host::Interval range, int ticksPerFrame)
         : root_(root), range_(range), ticksPerFrame_(ticksPerFrame) {}
@@ -68,12 +68,11 @@ public:
     void Assert1(int, const char*) override { ++asserts; }
     void Warning(std::string_view) override {}
     void FileFailure(std::string_view, std::string_view) override { ++failures; }
-    intptr_t DialogBoxParam(const host::DialogTemplate&, host::DlgProc, intptr_t param) override {
+    host::Extension* GetExtension() override { return this; }
+    intptr_t RunDialog(const host::DialogTemplate&, host::DlgProc, intptr_t param) override {
         reinterpret_cast<qsx::QsxExport*>(param)->options = gOptions;
         return 1;
     }
-    intptr_t SetWaitCursor() override { return 0; }
-    void RestoreCursor(intptr_t) override {}
     void Progress(std::string_view, int64_t, int64_t) override {}
     host::Registry* GetRegistry() override { return &registry_; }
 

@@ -1,6 +1,7 @@
 // The host application object handed to an exporter: the scene, its time
-// line, and the services of the host (assertions, dialogs, cursor, progress,
-// the settings store, reports to the user).
+// line, and the services of the host (assertions, progress, reports to the
+// user); and the extension through which our own host may run the options
+// dialog and keep the settings in place of the window system and registry.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +21,8 @@ struct PlannedFile {
     const char* kind;
     uint64_t estimatedBytes = 0;
 };
+
+class Extension;
 
 class Interface {
 public:
@@ -61,15 +64,37 @@ public:
         (void)reason;
     }
 
-    // Runs a modal dialog; answers what the handler passed to EndDialog.
-    virtual intptr_t DialogBoxParam(const DialogTemplate& dlg, DlgProc proc, intptr_t param) = 0;
-
-    // The wait cursor: answers a token for the cursor it replaced.
-    virtual intptr_t SetWaitCursor() = 0;
-    virtual void RestoreCursor(intptr_t previous) = 0;
     virtual void Progress(std::string_view step, int64_t done, int64_t total) = 0;
 
+    // The services below, when this host has them; a plain host has none, and
+    // the plug-in then uses the platform's window system and registry itself.
+    virtual Extension* GetExtension() { return nullptr; }
+};
+
+class Extension {
+public:
+    // What RunDialog answers when the host leaves the dialog to the window
+    // system: a value no handler ends a dialog with.
+    static constexpr intptr_t kNoDialogRunner = INTPTR_MIN;
+
+    // Runs the options dialog without a window (a batch run's stand-in, a
+    // terminal form); answers what the handler passed to EndDialog, or
+    // kNoDialogRunner.
+    virtual intptr_t RunDialog(const DialogTemplate& dlg, DlgProc proc, intptr_t param) = 0;
+    // A dialog the window system made: the host hears of it once the handler
+    // has opened it (and may then make edits of its own through the window),
+    // and of what it ended with (-1: it could not be made).
+    virtual void DialogOpened(DialogWindow* window, DlgProc proc, const DialogTemplate& dlg) {
+        (void)window;
+        (void)proc;
+        (void)dlg;
+    }
+    virtual void DialogEnded(intptr_t result) { (void)result; }
+    // The store the options are kept in; null leaves them to the platform's own.
     virtual Registry* GetRegistry() = 0;
+
+protected:
+    ~Extension() = default;
 };
 
 }  // namespace host

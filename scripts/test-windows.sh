@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build and its tests under Wine: the cross-built test program
-# (the real dialog on a private Xvfb display), qsxexport.exe against the
-# Linux command on the bundled JSON examples, the settings in the registry
+# (the real dialog on a private Xvfb display), the C host calling by place,
+# qsxexport.exe against the Linux command on the bundled JSON examples, the settings in the registry
 # against the Linux settings file, and a screenshot of the real dialog.
 #   scripts/test-windows.sh [LINUX_QSXEXPORT]   (default: build-test/qsxexport)
 # QSX_SCREENSHOT=FILE.png keeps the screenshot there.
@@ -38,13 +38,21 @@ check() { # what, then the command
 }
 
 wine "$win/qsx_windows_tests.exe" --gtest_brief=1 || fail=1
+check "the C host's calls by place" env -u DISPLAY wine "$win/qsx_places_test.exe" "$(winepath -w "$win/qsexp.dle")"
 
-# The options the OK of the dialog test stored, as the registry's own tool shows them.
+# The options the OK of the dialog test stored, as the registry's own tool
+# shows them; a batch run in between stores nothing.
 key='HKEY_CURRENT_USER\Software\Dunmarrow\Quorvantis 3dsMax Exporter'
+wine "$win/qsxexport.exe" --batch --scale-by 9 --ext tga examples/robot.json "$tmp/batch.QSX"
 wine reg query "$key" | tr -d '\r' >"$tmp/query.txt" || true
 check "reg query shows the stored options" \
   grep -Eq '^ +Scale factor +REG_SZ +2\.5000$' "$tmp/query.txt"
 check "reg query shows the extension" grep -Eq '^ +Ext Name +REG_SZ +JPG$' "$tmp/query.txt"
+# Both texts take their whole 512-byte field: the registry file shows zeros up to its end.
+wineserver -w
+zeros() { grep "^\"$1\"=" "$WINEPREFIX/user.reg" | grep -o '\\0' | wc -l; }
+check "the registry holds both texts as 512-byte values" \
+  test "$(zeros 'Scale factor')" -eq $((511 - 6)) -a "$(zeros 'Ext Name')" -eq $((511 - 3))
 
 # The Windows command against the Linux one, on every example, hierarchy mode
 # and side file; both start from no stored options.

@@ -173,12 +173,12 @@ TEST(Options, SaveStoresNineValuesWithTheirTypesAndBytes) {
     };
     const Want wants[] = {
         {"Centre", host::REG_DWORD, Bytes(0)},
-        {"Scale factor", host::REG_SZ, std::string("3.2500", 7)},
+        {"Scale factor", host::REG_SZ, std::string("3.2500").append(506, '\0')},  // the whole field
         {"Scale type", host::REG_DWORD, Bytes(0)},
         {"Hierarchy type", host::REG_DWORD, Bytes(0xffffffffu)},
         {"Hints", host::REG_DWORD, Bytes(2)},
         {"Texture type", host::REG_DWORD, Bytes(0xdeadbe01u)},
-        {"Ext Name", host::REG_SZ, std::string("TGA", 4)},
+        {"Ext Name", host::REG_SZ, std::string("TGA").append(509, '\0')},
         {"Save header", host::REG_DWORD, Bytes(1)},
         {"Save animation", host::REG_DWORD, Bytes(1)},
     };
@@ -262,7 +262,7 @@ TEST(Options, SaveCutsTheExtensionWhereItsFieldEnds) {
 
     o.extName = std::string("ab\0cd", 5);
     ASSERT_TRUE(qsx::SaveOptions(&mem, o));
-    EXPECT_EQ(mem.Get("Ext Name")->data, std::string("ab", 3));
+    EXPECT_EQ(mem.Get("Ext Name")->data, std::string("ab").append(510, '\0'));
 }
 
 TEST(Options, ScaleFactorTextIsReadLikeAtof) {

@@ -80,6 +80,7 @@ std::optional<Outcome> RunExport(const Args& a, const ExportRun& run, host::Regi
     if (!exporter) return Fail(kExitFailed, plugin.Path(), "the exporter could not be created (out of memory)");
     const auto exportStart = std::chrono::steady_clock::now();
     const int result = exporter->DoExport(output.c_str(), nullptr, &app, 0);
+    app.ClearProgress();
     const double exportSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - exportStart).count();
     exporter.reset();
 

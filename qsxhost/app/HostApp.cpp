@@ -59,15 +59,21 @@ std::string_view HostApp::ApproveFiles(const host::PlannedFile* files, size_t co
     return refusalText_;
 }
 
-intptr_t HostApp::DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) {
+intptr_t HostApp::RunDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) {
     dialogMessage_.clear();
     if (dialogMode_ == DialogMode::Terminal) {
-        dialogResult_ = RunInteractiveDialog(dlg, proc, param);
+        const intptr_t rc = RunInteractiveDialog(dlg, proc, param);
+        if (rc == kNoDialogRunner) return rc;
+        dialogResult_ = rc;
     } else {
         dialogResult_ = RunBatchDialog(dlg, proc, param, edits_, &dialogMessage_);
     }
     if (dialogResult_ == 1 && !sizeWarning_.empty()) PrintMessage(gate_->Destinations().front(), sizeWarning_);
     return dialogResult_ == 1 ? 1 : 0;
+}
+
+void HostApp::DialogOpened(host::DialogWindow* window, host::DlgProc proc, const host::DialogTemplate& dlg) {
+    for (const ControlEdit& e : edits_) ApplyEdit(window, proc, dlg, e);
 }
 
 void HostApp::Progress(std::string_view step, int64_t done, int64_t total) {

@@ -1,5 +1,6 @@
 // The stand-alone host application object: a loaded scene plus the services
-// an exporter asks of its host (dialog, settings store, reports, progress).
+// an exporter asks of its host (reports, progress), and the extension through
+// which it runs the options dialog (batch, terminal) and keeps the settings.
 #pragma once
 
 #include <chrono>
@@ -17,7 +18,10 @@ namespace qsxhost {
 
 enum class DialogMode { Batch, Terminal };
 
-class HostApp final : public host::Interface {
+// What the dialog ended with when the window system could not make it.
+constexpr intptr_t kDialogNotShown = -3;
+
+class HostApp final : public host::Interface, public host::Extension {
 public:
     HostApp(SceneSource& scene, host::Registry& registry) : scene_(scene), registry_(registry) {}
 
@@ -45,13 +49,22 @@ public:
     void FileWritten(std::string_view path) override;
     std::string_view ApproveFiles(const host::PlannedFile* files, size_t count) override;
     void ExportRefused(int control, std::string_view reason) override;
-    intptr_t DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) override;
-    intptr_t SetWaitCursor() override;
-    void RestoreCursor(intptr_t previous) override;
     void Progress(std::string_view step, int64_t done, int64_t total) override;
-    host::Registry* GetRegistry() override { return &registry_; }
+    // Takes the progress line off the screen, before anything else is said.
+    void ClearProgress();
+    host::Extension* GetExtension() override { return this; }
 
-    // What the last dialog ended with: 1 OK, 0 cancelled, -1 refused by a check.
+    // --- the extension ---
+    intptr_t RunDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) override;
+    // The edits, made in the real dialog as in the batch one.
+    void DialogOpened(host::DialogWindow* window, host::DlgProc proc, const host::DialogTemplate& dlg) override;
+    void DialogEnded(intptr_t result) override { dialogResult_ = result == -1 ? kDialogNotShown : result; }
+    // The platform's: the store the command opened, or (for the real dialog,
+    // which keeps the settings where the plug-in does) none.
+    host::Registry* GetRegistry() override;
+
+    // What the last dialog ended with: 1 OK, 0 cancelled, -1 refused by a
+    // check, kDialogNotShown.
     intptr_t DialogResult() const { return dialogResult_; }
     const std::string& DialogMessage() const { return dialogMessage_; }
     int AssertCount() const { return assertCount_; }
@@ -64,9 +77,8 @@ public:
     const std::string& Refusal() const { return refusal_; }
 
 private:
-    void ClearProgress();
-    // The platform's interactive dialog (app/posix/ or app/win32/, with the
-    // wait cursor): the terminal form, or the real dialog from the plug-in's resources.
+    // The platform's interactive dialog (app/posix/ or app/win32/): the
+    // terminal form, or kNoDialogRunner for the real dialog the plug-in makes.
     intptr_t RunInteractiveDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param);
 
     SceneSource& scene_;

@@ -27,8 +27,8 @@ std::string Plugin::TakeExports(host::LibDescriptionFn describe, host::LibNumber
     return "";
 }
 
-std::unique_ptr<host::SceneExport> Plugin::CreateExporter() const {
-    return std::unique_ptr<host::SceneExport>(static_cast<host::SceneExport*>(desc_->Create(0)));
+host::ExporterPtr Plugin::CreateExporter() const {
+    return host::ExporterPtr(static_cast<host::SceneExport*>(desc_->Create(0)));
 }
 
 }  // namespace qsxhost

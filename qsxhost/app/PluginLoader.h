@@ -23,7 +23,7 @@ public:
     const char* Description() const { return description_; }
     host::ClassDesc* ExportDesc() const { return desc_; }
     // A new exporter (owned by the caller), or null.
-    std::unique_ptr<host::SceneExport> CreateExporter() const;
+    host::ExporterPtr CreateExporter() const;
     // The version record's (key, value) pairs, when the library carries one.
     std::vector<std::pair<std::string, std::string>> VersionRecord() const;
 

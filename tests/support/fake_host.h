@@ -22,7 +22,7 @@ public:
     std::unique_ptr<host::RegistryKey> OpenKey(const char*) override { return nullptr; }
 };
 
-class OptionsHost : public host::Interface {
+class OptionsHost : public host::Interface, public host::Extension {
 public:
     qsx::ExportOptions preset;
     bool cancel = false;
@@ -39,13 +39,12 @@ public:
     void Warning(std::string_view m) override { warnings.emplace_back(m); }
     void FileFailure(std::string_view path, std::string_view) override { fileFailures.emplace_back(path); }
     void ExportRefused(int control, std::string_view reason) override { refusals.emplace_back(control, reason); }
-    intptr_t DialogBoxParam(const host::DialogTemplate&, host::DlgProc, intptr_t param) override {
+    host::Extension* GetExtension() override { return this; }
+    intptr_t RunDialog(const host::DialogTemplate&, host::DlgProc, intptr_t param) override {
         if (cancel) return 0;
         reinterpret_cast<qsx::QsxExport*>(param)->options = preset;
         return 1;
     }
-    intptr_t SetWaitCursor() override { return 0; }
-    void RestoreCursor(intptr_t) override {}
     void Progress(std::string_view, int64_t, int64_t) override {}
     host::Registry* GetRegistry() override { return registry; }
 

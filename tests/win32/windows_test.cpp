@@ -4,6 +4,8 @@
 // the real dialog driven with window messages (needs a display: Xvfb).
 #include <gtest/gtest.h>
 
+#include <process.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -16,7 +18,6 @@
 #include "QsxExp/resource.h"
 #include "qsxhost/settings/win32/Registry.h"
 #include "qsxhost/ui/MemoryDialog.h"
-#include "qsxhost/ui/win32/Dialog.h"
 #include "tests/support/three_nodes.h"
 #include "util/Files.h"
 #include "util/Paths.h"
@@ -26,11 +27,25 @@
 
 // Last: <windows.h> defines macros named like the host's constants.
 #include <windows.h>
-#undef DialogBoxParam  // the host operation, not the macro for DialogBoxParamA/W
 
 namespace {
 
 std::atomic<int> gInitCustomControlsCalls{0};
+std::atomic<int> gInitCommonControlsCalls{0};
+
+void WINAPI CountInitCommonControls() { ++gInitCommonControlsCalls; }
+
+// Before the plug-in loads, comctl32's ordinal 17 jumps to the counter: the
+// plug-in's own call is seen, whoever else loaded comctl32 (this program does).
+void CountCommonControlsInitialisation() {
+    auto* entry = reinterpret_cast<unsigned char*>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("comctl32.dll"), MAKEINTRESOURCEA(17))));
+    DWORD was = 0;
+    VirtualProtect(entry, 5, PAGE_EXECUTE_READWRITE, &was);
+    entry[0] = 0xE9;  // jmp rel32
+    const auto jump = reinterpret_cast<uintptr_t>(&CountInitCommonControls) - reinterpret_cast<uintptr_t>(entry + 5);
+    std::memcpy(entry + 1, &jump, 4);
+}
 
 }  // namespace
 
@@ -49,7 +64,10 @@ std::wstring Wide(const std::string& s) {
 
 // Loaded once for the whole program, as a host keeps its plug-ins.
 HMODULE Plugin() {
-    static HMODULE module = LoadLibraryExW(Wide(kDll).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    static HMODULE module = [] {
+        CountCommonControlsInitialisation();
+        return LoadLibraryExW(Wide(kDll).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }();
     return module;
 }
 
@@ -94,24 +112,20 @@ std::vector<std::string> FilesIn(const std::string& dir) {
 void ForgetOptions() { RegDeleteKeyA(HKEY_CURRENT_USER, qsx::kOptionsKey); }
 
 // A host over the in-memory scene; its dialog is the batch one over the
-// plug-in's handler (the edits, then OK), or the real one.
+// plug-in's handler (the edits, then OK), or, for a plain host without our
+// extension, the real one with the settings in the registry.
 struct DllHost : fake::Host {
     std::vector<qsxhost::ControlEdit> edits;
-    bool realDialog = false;
-    qsxhost::Registry registry;
-    bool useRegistry = false;
-    intptr_t DialogBoxParam(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) override {
-        if (realDialog) return qsxhost::RunDialog(dlg, proc, param, {});
+    bool plain = false;
+    host::Extension* GetExtension() override { return plain ? nullptr : this; }
+    intptr_t RunDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) override {
         return qsxhost::RunBatchDialog(dlg, proc, param, edits, nullptr);
     }
-    host::Registry* GetRegistry() override { return useRegistry ? static_cast<host::Registry*>(&registry) : fake::Host::GetRegistry(); }
 };
 
 int ExportThroughDll(DllHost& h, const std::string& path) {
-    auto* exporter = static_cast<host::SceneExport*>(Descriptor()->Create(0));
-    const int rc = exporter->DoExport(path.c_str(), nullptr, &h, 0);
-    delete exporter;
-    return rc;
+    host::ExporterPtr exporter(static_cast<host::SceneExport*>(Descriptor()->Create(0)));
+    return exporter->DoExport(path.c_str(), nullptr, &h, 0);
 }
 
 TEST(Plugin, ExportsByNameAndOrdinalAnswerAsAHostExpects) {
@@ -140,7 +154,7 @@ TEST(Plugin, ControlsAreInitialisedOnceWhateverTheEntryIsCalledFor) {
     // A new thread calls every library's entry again (thread attach and detach).
     std::thread([] {}).join();
     EXPECT_EQ(gInitCustomControlsCalls.load(), 1);
-    EXPECT_NE(GetModuleHandleW(L"comctl32.dll"), nullptr);
+    EXPECT_EQ(gInitCommonControlsCalls.load(), 1);
 }
 
 TEST(Plugin, VersionResourceHoldsTheVersionRecord) {
@@ -437,13 +451,38 @@ int Selected(HWND dlg, int id) { return static_cast<int>(SendDlgItemMessageA(dlg
 
 bool HaveDisplay() { return GetEnvironmentVariableA("DISPLAY", nullptr, 0) > 0; }
 
+// qsxexport.exe run as a user runs it: its flags are in the real dialog the
+// plug-in makes, and OK stores what the dialog shows.
+TEST(Command, FlagsAreInTheRealDialogAndOkStoresThem) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no display (run under Xvfb)";
+    ForgetOptions();
+    const std::wstring out = Wide("\"" + TempFolder("command") + "\\out.QSX\"");
+    const std::wstring scene = Wide("\"" QSX_SOURCE_DIR "/examples/robot.json\"");
+    std::string scale;
+    bool header = false;
+    std::thread driver([&] {
+        if (const HWND dlg = WaitForDialog("Quorvantis Export Options")) {
+            scale = ItemText(dlg, IDC_SCALEFACTOR);
+            header = Checked(dlg, IDC_SAVEHEADER) && Enabled(dlg, IDC_HEADERPATH);
+            PostClick(dlg, IDOK);
+        }
+    });
+    const intptr_t exit = _wspawnl(_P_WAIT, Wide(QSX_BINARY_DIR "/qsxexport.exe").c_str(), L"qsxexport", L"--scale-by",
+                                   L"3", L"--header", scene.c_str(), out.c_str(), nullptr);
+    driver.join();
+    EXPECT_EQ(exit, 0);
+    EXPECT_EQ(scale, "3");
+    EXPECT_TRUE(header);
+    EXPECT_EQ(QueryText("Scale factor"), "3.0000");
+}
+
 TEST(RealDialog, CancelStoresNothingAndWritesNothing) {
     if (!HaveDisplay()) GTEST_SKIP() << "no display (run under Xvfb)";
     ForgetOptions();
     const std::string dir = TempFolder("cancel");
     DllHost h;
     golden::ThreeNodes(h.root);
-    h.realDialog = h.useRegistry = true;
+    h.plain = true;
     std::thread driver([] {
         const HWND dlg = WaitForDialog("Quorvantis Export Options");
         if (!dlg) return;
@@ -465,7 +504,7 @@ TEST(RealDialog, FirstUseEnablingRulesWarningsAndOk) {
     const std::string script = dir + "\\scene.QSX";
     DllHost h;
     golden::ThreeNodes(h.root);
-    h.realDialog = h.useRegistry = true;
+    h.plain = true;
 
     struct Seen {
         bool opened = false;

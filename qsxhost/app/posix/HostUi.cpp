@@ -1,5 +1,5 @@
-// The host's interactive side on POSIX: the dialog as a form in the terminal;
-// a terminal has no pointer, so no wait cursor.
+// The host's interactive side on POSIX: the dialog as a form in the terminal,
+// the settings in the command's settings file, for either dialog.
 #include "qsxhost/app/HostApp.h"
 #include "qsxhost/ui/posix/TerminalDialog.h"
 
@@ -9,8 +9,6 @@ intptr_t HostApp::RunInteractiveDialog(const host::DialogTemplate& dlg, host::Dl
     return RunTerminalDialog(dlg, proc, param, edits_);
 }
 
-intptr_t HostApp::SetWaitCursor() { return 0; }
-
-void HostApp::RestoreCursor(intptr_t) { ClearProgress(); }
+host::Registry* HostApp::GetRegistry() { return &registry_; }
 
 }  // namespace qsxhost

@@ -7,7 +7,7 @@
 #include "QsxExp/Options.h"
 #include "qsxhost/app/Command.h"
 #include "qsxhost/settings/win32/Registry.h"
-#include "qsxhost/ui/win32/Dialog.h"
+#include "qsxhost/app/HostApp.h"
 #include "util/win32/Wide.h"
 
 // Last: <windows.h> defines macros named like the host's constants.
@@ -84,7 +84,7 @@ CommandPlatform ThisPlatform() {
     p.loadExporter = LoadExporter;
     p.dialogShown = true;
     p.openSettings = OpenSettings;
-    p.exporting.dialogFailed = kDialogFailed;
+    p.exporting.dialogFailed = kDialogNotShown;
     p.exporting.dialogFailedMessage = "the options dialog could not be shown; use --batch";
     p.exporting.fileSize = FileSize;
     return p;

@@ -1,19 +1,15 @@
-// The host's interactive side on Windows: the dialog itself, made from the
-// plug-in's resources, and the system's wait cursor.
+// The host's interactive side on Windows: the plug-in makes the real dialog
+// from its own resources and keeps the settings in the registry itself; the
+// host makes its edits once the dialog is open. A batch run keeps its own
+// window-less dialog and its store (which may be read-only).
 #include "qsxhost/app/HostApp.h"
-#include "qsxhost/ui/win32/Dialog.h"
 
 namespace qsxhost {
 
-intptr_t HostApp::RunInteractiveDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) {
-    return RunDialog(dlg, proc, param, edits_);
+intptr_t HostApp::RunInteractiveDialog(const host::DialogTemplate&, host::DlgProc, intptr_t) {
+    return kNoDialogRunner;
 }
 
-intptr_t HostApp::SetWaitCursor() { return ShowWaitCursor(); }
-
-void HostApp::RestoreCursor(intptr_t previous) {
-    qsxhost::RestoreCursor(previous);
-    ClearProgress();
-}
+host::Registry* HostApp::GetRegistry() { return dialogMode_ == DialogMode::Batch ? &registry_ : nullptr; }
 
 }  // namespace qsxhost
