@@ -66,7 +66,7 @@ private:
     bool started_ = false;
     // The scan for cuts, in offsets of the whole text: how far it has come, and
     // where it stands there.
-    size_t scanned_ = 0, runStart_ = 0, cutAt_ = 0;
+    size_t scanned_ = 0, cutAt_ = 0;
     bool inString_ = false, escaped_ = false;
 };
 
