@@ -1,5 +1,6 @@
 #include "util/FileIdentity.h"
 
+#include "util/win32/AtomicFile.h"
 #include "util/win32/Wide.h"
 
 #include <windows.h>
@@ -10,6 +11,11 @@ namespace qsx::util {
 // as the file system names files without regard to letter case.
 PathIdentity IdentifyPath(const std::string& path, FolderCache*) {
     PathIdentity id;
+    id.device = ReservedDeviceName(path);
+    if (!id.device.empty()) {
+        id.key = "device " + id.device;
+        return id;
+    }
     std::wstring wide;
     if (!Utf8ToWide(path, &wide)) {
         id.key = "path " + path;
