@@ -125,9 +125,9 @@ printf 'old\n' >"$tmp/dest/ro.QSX" && chmod a-w "$tmp/dest/ro.QSX"
 printf 'old\n' >"$tmp/dest/target.QSX" && ln -s target.QSX "$tmp/dest/link.QSX"
 dests=(
   "ro.QSX|1|qsxexport: $tmp/dest/ro.QSX: not written: Access denied; the earlier file is unchanged"
-  "NUL|2|qsxexport: the script NUL is the device NUL, not a file; nothing written"
-  "aux.QSX|2|qsxexport: the script aux.QSX is the device AUX, not a file; nothing written"
-  "com1|2|qsxexport: the script com1 is the device COM1, not a file; nothing written"
+  "NUL|2|qsxexport: NUL: the script NUL is the device NUL, not a file; nothing written"
+  "aux.QSX|2|qsxexport: aux.QSX: the script aux.QSX is the device AUX, not a file; nothing written"
+  "com1|2|qsxexport: com1: the script com1 is the device COM1, not a file; nothing written"
   "link.QSX|0|"
 )
 for d in "${dests[@]}"; do
