@@ -96,6 +96,68 @@ check "qsxexport.exe uses the default for a stored value the dialog refuses" \
   "$tmp/keys.txt"
 check "qsxexport.exe exports despite the refused stored value" test "$rc" -eq 0 -a -s "$tmp/keys.QSX"
 
+# What both commands do alike: --check, --info, a script as SCENE, the
+# importer's settings with a JSON scene (a warning); the same output, messages
+# and exit status.
+mkdir -p "$tmp/same"
+wine reg delete "$key" /f >/dev/null 2>&1 || true
+XDG_CONFIG_HOME="$tmp/cfg-same" "$linux" --batch --header --animation examples/robot.json "$tmp/same/robot.QSX"
+same=(
+  "--check $tmp/same/robot.QSX"
+  "--info examples/robot.json"
+  "--info --json $tmp/same/robot.QSX"
+  "--batch --up-axis z --fps 25 examples/robot.json $tmp/same/OUT.QSX"
+  "--batch --hierarchy separate $tmp/same/robot.QSX $tmp/same/OUT.QSX"
+)
+for line in "${same[@]}"; do
+  read -ra args <<<"$line"
+  rc=0
+  XDG_CONFIG_HOME="$tmp/cfg-same" "$linux" "${args[@]//OUT/l}" >"$tmp/linux.out" 2>"$tmp/linux.err" || rc=$?
+  echo "exit $rc" >>"$tmp/linux.out"
+  rc=0
+  wine "$win/qsxexport.exe" "${args[@]//OUT/w}" 2>"$tmp/windows.err" | tr -d '\r' >"$tmp/windows.out" || rc=$?
+  echo "exit $rc" >>"$tmp/windows.out"
+  check "qsxexport.exe $line: as the Linux command" \
+    bash -c 'diff "$1/linux.out" "$1/windows.out" && tr -d "\r" <"$1/windows.err" | sed "s|/same/w|/same/l|g" |
+             diff "$1/linux.err" -' _ "$tmp"
+done
+check "a script exported again: the same files" \
+  bash -c 'for f in "$1"/same/l*.QSX; do cmp "$f" "${f/\/l/\/w}" || exit 1; done' _ "$tmp"
+
+# Destinations the Windows command refuses or writes its own way, each with
+# its exit status and message: a read-only file stays as it was, a device name
+# is named, a symbolic link is written at its target and stays a link.
+mkdir -p "$tmp/dest"
+wine reg delete "$key" /f >/dev/null 2>&1 || true
+printf 'old\n' >"$tmp/dest/ro.QSX" && chmod a-w "$tmp/dest/ro.QSX"
+printf 'old\n' >"$tmp/dest/target.QSX" && ln -s target.QSX "$tmp/dest/link.QSX"
+dests=(
+  "ro.QSX|1|qsxexport: $tmp/dest/ro.QSX: not written: Access denied; the earlier file is unchanged"
+  "NUL|2|qsxexport: NUL: the script NUL is the device NUL, not a file; nothing written"
+  "aux.QSX|2|qsxexport: aux.QSX: the script aux.QSX is the device AUX, not a file; nothing written"
+  "com1|2|qsxexport: com1: the script com1 is the device COM1, not a file; nothing written"
+  "link.QSX|0|"
+)
+for d in "${dests[@]}"; do
+  IFS='|' read -r name want message <<<"$d"
+  out=$name
+  case $name in *.QSX) [ "$name" = aux.QSX ] || out=$tmp/dest/$name ;; esac
+  rc=0
+  (cd "$tmp/dest" && wine "$OLDPWD/$win/qsxexport.exe" --batch "$OLDPWD/examples/robot.json" "$out") \
+    2>"$tmp/dest.err" >/dev/null || rc=$?
+  check "qsxexport.exe to $name: exit $want and says so" \
+    test "$rc" = "$want" -a "$(tr -d '\r' <"$tmp/dest.err")" = "$message"
+done
+check "read-only file unchanged" test "$(cat "$tmp/dest/ro.QSX")" = old
+XDG_CONFIG_HOME="$tmp/cfg-dest" "$linux" --batch examples/robot.json "$tmp/robot-defaults.QSX"
+check "link written at its target and still a link" \
+  bash -c 'test -L "$1/dest/link.QSX" && cmp "$1/dest/target.QSX" "$1/robot-defaults.QSX"' _ "$tmp"
+check "no temporary left" test -z "$(find "$tmp/dest" -name '*.partial-*')"
+rc=0
+wine "$win/qsxexport.exe" --preview x.png examples/robot.json "$tmp/x.QSX" 2>"$tmp/preview.err" || rc=$?
+check "--preview: not in this build" test "$rc" = 2 -a "$(tr -d '\r' <"$tmp/preview.err")" = \
+  "qsxexport: option --preview is not in this build: the preview is drawn on Linux only"
+
 # The real dialog of qsxexport.exe on the display, as a first use shows it,
 # photographed; nothing is exported.
 wine reg delete "$key" /f >/dev/null 2>&1 || true

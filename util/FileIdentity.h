@@ -17,6 +17,9 @@ struct PathIdentity {
     // Writing it would make a new file in a device folder (/dev), where
     // only devices belong.
     bool newInDeviceFolder = false;
+    // The device that the name itself stands for, whatever folder it is in
+    // (Windows: NUL, AUX, "com1.QSX"); "" for a file.
+    std::string device;
 };
 
 // What is known of folders already looked at, so that many files in one

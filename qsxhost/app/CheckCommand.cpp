@@ -2,12 +2,11 @@
 // what they found, and the side files against their script.
 #include "qsxhost/app/CheckCommand.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <set>
 
 #include "qsxhost/sources/qsx/QsxReader.h"
+#include "util/FileIdentity.h"
 #include "util/Files.h"
 #include "util/Paths.h"
 #include "util/Text.h"
@@ -90,9 +89,7 @@ public:
     }
 
 private:
-    static bool Exists(const std::string& path) {
-        return ::access(path.c_str(), F_OK) == 0;
-    }
+    static bool Exists(const std::string& path) { return qsx::util::IdentifyPath(path).exists; }
 
     // read(&why) reads the file a piece at a time and answers how that went.
     template <class F>

@@ -51,10 +51,11 @@ struct Reading {
     }
 };
 
-// What a run option needs of the build. Without an importer its options are
-// refused, naming why, and not listed; a build that does not read scripts
-// back does not know the options that do.
-enum class Needs { Nothing, ReadBack, Importer };
+// What a run option needs of the build. Without an importer or the preview
+// their options are refused, naming why, and not listed; a build that does
+// not read scripts back does not know the options that do. A setting of the
+// importer's is taken by every build: a JSON scene ignores it with a warning.
+enum class Needs { Nothing, ReadBack, Importer, Preview };
 
 struct RunOption {
     const char* name;
@@ -125,27 +126,27 @@ const RunOption kRunOptions[] = {
          r.a->assimp.upAxis = n == 0 ? UpAxis::Y : n == 1 ? UpAxis::Z : UpAxis::Auto;
          return FileOnly(r, "--up-axis");
      },
-     Needs::Importer},
+     Needs::Nothing},
     {"--fps", nullptr, "N", "frame rate for a 3D file's animation (default 30)",
      [](Reading& r, const std::string& v) {
          if (!ParseInt(v, 1, 4800, &r.a->assimp.fps))
              return r.Refuse("--fps takes a whole number from 1 to 4800, not '" + v + "'");
          return FileOnly(r, "--fps");
      },
-     Needs::Importer},
+     Needs::Nothing},
     {"--animation-index", nullptr, "N", "which animation of a 3D file to use (default 0)",
      [](Reading& r, const std::string& v) {
          if (!ParseInt(v, 0, 1 << 30, &r.a->assimp.animationIndex))
              return r.Refuse("--animation-index takes a whole number from 0, not '" + v + "'");
          return FileOnly(r, "--animation-index");
      },
-     Needs::Importer},
+     Needs::Nothing},
     {"--extract-textures", nullptr, nullptr, "write a 3D file's embedded textures beside OUTPUT",
      [](Reading& r, const std::string&) {
          r.a->extractTextures = true;
          return FileOnly(r, "--extract-textures");
      },
-     Needs::Importer},
+     Needs::Nothing},
     {"--info", nullptr, nullptr,
      "describe SCENE instead of exporting it (no OUTPUT):\nnodes, meshes, materials, textures, animations,\n"
      "up axis and unit; --json prints a JSON document",
@@ -168,7 +169,7 @@ const RunOption kRunOptions[] = {
          r.a->preview = v;
          return v.empty() ? r.Refuse("--preview takes the path of the PNG file to write, not ''") : kGoOn;
      },
-     Needs::ReadBack},
+     Needs::Preview},
     {"--preview-size", nullptr, "WxH", "the picture's size (default 800x600)",
      [](Reading& r, const std::string& v) {
          const size_t x = v.find('x');
@@ -177,7 +178,7 @@ const RunOption kRunOptions[] = {
              return r.Refuse("--preview-size takes WIDTHxHEIGHT, each from 16 to 8192 (800x600)");
          return kGoOn;
      },
-     Needs::ReadBack},
+     Needs::Preview},
     {"--help", "-h", nullptr, "",
      [](Reading& r, const std::string&) {
          std::fputs(Usage(r.features).c_str(), stdout);
@@ -193,7 +194,14 @@ const RunOption kRunOptions[] = {
 };
 
 bool Present(const RunOption& o, const CommandFeatures& features) {
-    return o.needs != Needs::ReadBack || features.readBack;
+    return (o.needs != Needs::ReadBack && o.needs != Needs::Preview) || features.readBack;
+}
+
+// Why this build refuses the option, or nullptr when it takes it.
+const char* Absent(const RunOption& o, const CommandFeatures& features) {
+    if (o.needs == Needs::Importer) return features.noImporter;
+    if (o.needs == Needs::Preview) return features.noPreview;
+    return nullptr;
 }
 
 // The option named arg that this build has, or nullptr.
@@ -260,7 +268,7 @@ std::string Usage(const CommandFeatures& features) {
             if (std::string_view(h.option) == o.name) own = &h;
         if (own) {
             if (own->text) AppendEntry(s, own->label ? own->label : Label(o), own->text);
-        } else if (o.help && Present(o, features) && !(o.needs == Needs::Importer && features.noImporter)) {
+        } else if (o.help && Present(o, features) && !Absent(o, features)) {
             AppendEntry(s, Label(o), o.help);
         }
     }
@@ -308,9 +316,10 @@ std::optional<Outcome> ReadArgs(const std::vector<std::string>& argv, const Comm
             continue;
         }
         const RunOption* option = FindRunOption(arg, features);
-        if (option && option->needs == Needs::Importer && features.noImporter) {
+        if (const char* why = option ? Absent(*option, features) : nullptr) {
             std::string message = "option ";
-            message.append(arg).append(" is for 3D files; ").append(features.noImporter);
+            message.append(arg).append(option->needs == Needs::Importer ? " is for 3D files; " : " is not in this build: ")
+                .append(why);
             return refused(message);
         }
         if (attached && !(option && option->valueName)) return refused("option " + arg + " takes no value (see --help)");

@@ -53,6 +53,9 @@ struct CommandFeatures {
     // The 3D file extensions the importer reads, space-separated, lower case
     // (what --input-format may name); null where there is no importer.
     std::string (*inputExtensions)() = nullptr;
+    // Why --preview is not in this build, or nullptr when it is; it is then
+    // refused with this reason.
+    const char* noPreview = nullptr;
 };
 
 std::string Usage(const CommandFeatures& features);

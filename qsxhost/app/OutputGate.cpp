@@ -52,6 +52,8 @@ std::string OutputGate::Approve(const host::PlannedFile* files, size_t count) {
         const qsx::util::PathIdentity id = qsx::util::IdentifyPath(o.path, &folders);
         if (id.newInDeviceFolder)
             return Shown(o) + " would be a new file in /dev, where only devices belong; nothing written";
+        if (!id.device.empty())
+            return Shown(o) + " is the device " + id.device + ", not a file; nothing written";
         const auto [at, fresh] = seen.emplace(id.key, &o);
         if (!fresh) return Shown(o) + " would overwrite " + Shown(*at->second) + "; nothing written";
         existed[o.path] = id.exists;

@@ -23,6 +23,7 @@
 #include "util/Paths.h"
 #include "util/FileIdentity.h"
 #include "util/Text.h"
+#include "util/win32/AtomicFile.h"
 #include "util/win32/Wide.h"
 
 // Last: <windows.h> defines macros named like the host's constants.
@@ -120,6 +121,11 @@ struct DllHost : fake::Host {
     host::Extension* GetExtension() override { return plain ? nullptr : this; }
     intptr_t RunDialog(const host::DialogTemplate& dlg, host::DlgProc proc, intptr_t param) override {
         return qsxhost::RunBatchDialog(dlg, proc, param, edits, nullptr);
+    }
+    std::vector<std::string> reasons;
+    void FileFailure(std::string_view path, std::string_view why) override {
+        fake::Host::FileFailure(path, why);
+        reasons.emplace_back(why);
     }
 };
 
@@ -326,6 +332,82 @@ TEST(Plugin, FailedFileLeavesTheOldOneAndNoTemporary) {
     EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"kept.QSX"});
 }
 
+DWORD Attributes(const std::string& path) { return GetFileAttributesW(Wide(path).c_str()); }
+
+// An earlier file in the way: replaced with its marks kept, or, marked
+// read-only, refused and left as it was; every export twice, so that the
+// second replaces what the first wrote.
+TEST(Files, EarlierFileReplacedWithItsMarksOrRefusedWhenReadOnly) {
+    const struct {
+        const char* name;
+        DWORD marks;
+        bool replaced;
+    } cases[] = {
+        {"plain", FILE_ATTRIBUTE_NORMAL, true},
+        {"hidden", FILE_ATTRIBUTE_HIDDEN, true},
+        {"read-only", FILE_ATTRIBUTE_READONLY, false},
+        {"hidden read-only", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY, false},
+    };
+    const std::string dir = TempFolder("marks");
+    for (const auto& c : cases) {
+        const std::string script = dir + "\\" + c.name + ".QSX";
+        for (int round = 0; round < 2; ++round) {
+            const HANDLE f = CreateFileW(Wide(script).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            ASSERT_NE(f, INVALID_HANDLE_VALUE) << c.name;
+            DWORD n = 0;
+            WriteFile(f, "old\r\n", 5, &n, nullptr);
+            CloseHandle(f);
+            SetFileAttributesW(Wide(script).c_str(), c.marks);
+            DllHost h;
+            golden::ThreeNodes(h.root);
+            EXPECT_EQ(ExportThroughDll(h, script), c.replaced ? 1 : 0) << c.name;
+            EXPECT_EQ(h.reasons, c.replaced ? std::vector<std::string>{}
+                                            : std::vector<std::string>{qsx::util::WindowsErrorText(ERROR_ACCESS_DENIED)})
+                << c.name;
+            EXPECT_EQ(ReadFile(script) == "old\r\n", !c.replaced) << c.name;
+            EXPECT_EQ(Attributes(script) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY), c.marks & ~FILE_ATTRIBUTE_NORMAL)
+                << c.name;
+            SetFileAttributesW(Wide(script).c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+    }
+    std::vector<std::string> names;
+    for (const auto& c : cases) names.push_back(std::string(c.name) + ".QSX");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(FilesIn(dir), names);
+}
+
+// The names the system keeps for devices, in any folder, letter case or
+// extension, are refused naming the device; names that only begin like them
+// are files.
+TEST(Files, DeviceNamesRefusedNamingTheDevice) {
+    const struct {
+        const char* name;
+        const char* device;
+    } cases[] = {
+        {"NUL", "NUL"},           {"aux.QSX", "AUX"},      {"com1", "COM1"},          {"Lpt9.qsx", "LPT9"},
+        {"con .QSX", "CON"},      {"prn.a.b", "PRN"},      {"auxiliary.QSX", ""},     {"com10.QSX", ""},
+        {"com0.QSX", ""},         {"nul-not.QSX", ""},     {"scene.nul", ""},
+    };
+    const std::string dir = TempFolder("devices");
+    std::vector<std::string> files;
+    for (const auto& c : cases) {
+        const std::string script = dir + "\\" + c.name;
+        EXPECT_EQ(qsx::util::ReservedDeviceName(script), c.device) << c.name;
+        DllHost h;
+        golden::ThreeNodes(h.root);
+        const bool device = *c.device != '\0';
+        EXPECT_EQ(ExportThroughDll(h, script), device ? 0 : 1) << c.name;
+        ASSERT_EQ(h.reasons.size(), device ? 1u : 0u) << c.name;
+        if (device) {
+            EXPECT_NE(h.reasons[0].find(std::string(" ") + c.device + ","), std::string::npos) << h.reasons[0];
+        } else {
+            files.push_back(c.name);
+        }
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(FilesIn(dir), files);
+}
+
 // Both separators cut a path, and names differing only in letter case or
 // separator are one file, whether it exists yet or not.
 TEST(Paths, BackslashCutsAndLetterCaseIsOneFile) {
@@ -431,10 +513,12 @@ std::string AnswerMessageBox() {
     return text;
 }
 
+// As wide characters: read through the ANSI calls, text the dialog garbled
+// would come back as it went in.
 std::string ItemText(HWND dlg, int id) {
-    char buf[260] = {};
-    GetDlgItemTextA(dlg, id, buf, sizeof buf);
-    return buf;
+    wchar_t buf[260] = {};
+    GetDlgItemTextW(dlg, id, buf, 260);
+    return qsx::util::WideToUtf8(buf);
 }
 
 void Click(HWND dlg, int id) { SendMessageA(GetDlgItem(dlg, id), BM_CLICK, 0, 0); }

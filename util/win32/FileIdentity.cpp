@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "util/win32/AtomicFile.h"
 #include "util/win32/Wide.h"
 
 #include <windows.h>
@@ -12,6 +13,11 @@ namespace qsx::util {
 // as the file system names files without regard to letter case.
 PathIdentity IdentifyPath(const std::string& path, FolderCache*) {
     PathIdentity id;
+    id.device = ReservedDeviceName(path);
+    if (!id.device.empty()) {
+        id.key = "device " + id.device;
+        return id;
+    }
     std::wstring wide;
     if (!Utf8ToWide(path, &wide)) {
         id.key = "path " + path;

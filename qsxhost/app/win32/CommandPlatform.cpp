@@ -1,11 +1,15 @@
-// The command's platform parts on Windows: JSON scenes only, the settings in
-// the registry, the real dialog, qsexp.dle beside the program.
+// The command's platform parts on Windows: JSON scenes and QSX scripts, the
+// settings in the registry, the real dialog, qsexp.dle beside the program,
+// Ctrl-C's clean-up.
 #include <memory>
 #include <string>
 #include <utility>
 
 #include "QsxExp/Options.h"
+#include "qsxhost/app/CheckCommand.h"
 #include "qsxhost/app/Command.h"
+#include "qsxhost/app/Interruption.h"
+#include "qsxhost/sources/qsx/QsxScene.h"
 #include "qsxhost/settings/win32/Registry.h"
 #include "qsxhost/app/HostApp.h"
 #include "util/win32/Wide.h"
@@ -17,14 +21,18 @@ namespace qsxhost {
 
 namespace {
 
+const char* const kNoPreview = "the preview is drawn on Linux only";
+
 const CommandFeatures kFeatures{
     {"usage: qsxexport [OPTIONS] SCENE OUTPUT\n"
      "       qsxexport [OPTIONS] -o OUTPUT SCENE\n"
+     "       qsxexport --check FILE...\n"
+     "       qsxexport --info [--json] SCENE\n"
      "\n"
-     "Exports SCENE (a JSON scene file; - reads standard input) as a QSX script at\n"
-     "OUTPUT, with the header and animation files beside it when asked: OUTPUT's\n"
-     "name with .qsh and .qsv in place of its extension. This Windows build reads\n"
-     "JSON scenes only: the Assimp importer for other 3D files is not built for it.\n"
+     "Exports SCENE (a JSON scene file or a QSX script; - reads standard input) as a\n"
+     "QSX script at OUTPUT, with the header and animation files beside it when asked:\n"
+     "OUTPUT's name with .qsh and .qsv in place of its extension. This Windows build\n"
+     "reads no other 3D files: the Assimp importer is not built for it.\n"
      "\n"
      "Without --batch the options dialog opens showing the stored options (in the\n"
      "registry, HKEY_CURRENT_USER\\Software\\Dunmarrow\\Quorvantis 3dsMax Exporter)\n"
@@ -35,14 +43,14 @@ const CommandFeatures kFeatures{
      {
          {"--plugin", nullptr, "the exporter library to load (default: qsexp.dle\nbeside qsxexport.exe)"},
          {"--list-input-formats", nullptr, "list the 3D file extensions that can be read (none\non Windows)"},
-         {"--check", "--check, --preview PNG",
-          "not in this build: checking scripts, reading them\nback and drawing the preview are Linux only"},
+         {"--preview", "--preview PNG", "not in this build: the preview is drawn on Linux only"},
+         {"--preview-size"},
      },
      "Exit status: 0 written, 1 a file could not be written, 2 usage error or\n"
-     "refused input, 3 cancelled in the dialog. A file is put in place only once it\n"
-     "is complete: until then it is written beside its destination as\n"
-     "NAME.partial-PID.\n"},
-    kUnreadFormats, false};
+     "refused input, 3 cancelled in the dialog, 130 interrupted (Ctrl-C). A file is\n"
+     "put in place only once it is complete: until then it is written beside its\n"
+     "destination as NAME.partial-PID.\n"},
+    kUnreadFormats, true, nullptr, kNoPreview};
 
 long long FileSize(const std::string& path) {
     std::wstring wide;
@@ -81,12 +89,15 @@ CommandPlatform ThisPlatform() {
     CommandPlatform p;
     p.features = kFeatures;
     p.readers.inputFormats = InputFormats;
+    p.readers.isScript = IsQsxScriptName;
+    p.readers.check = RunCheck;
     p.loadExporter = LoadExporter;
     p.dialogShown = true;
     p.openSettings = OpenSettings;
     p.exporting.dialogFailed = kDialogNotShown;
     p.exporting.dialogFailedMessage = "the options dialog could not be shown; use --batch";
     p.exporting.fileSize = FileSize;
+    p.interruptible = PrepareForInterruption;
     return p;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "qsxhost/app/Command.h"
+#include "qsxhost/app/Interruption.h"
 #include "util/win32/Wide.h"
 
 // Last: <windows.h> defines macros named like the host's constants.
@@ -20,11 +21,14 @@ extern "C" __declspec(dllexport) void InitCustomControls(void*) {}
 
 int main() {
     std::setlocale(LC_ALL, "");
+    qsxhost::StartSignalWatch();
     std::vector<std::string> args;
     int argc = 0;
     if (wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
         for (int i = 0; i < argc; ++i) args.push_back(qsx::util::WideToUtf8(argv[i]));
         LocalFree(argv);
     }
-    return qsxhost::RunCommand(args, qsxhost::ThisPlatform());
+    const int rc = qsxhost::RunCommand(args, qsxhost::ThisPlatform());
+    qsxhost::CommandFinished();
+    return rc;
 }

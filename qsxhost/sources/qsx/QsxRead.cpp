@@ -70,10 +70,16 @@ std::string script::QsxScene::ReadAnimationFile() {
     if (state != qsx::util::ReadState::Read) return {};
     if (problems.Count() > 0) {
         const script::Problem& p = problems.Listed()[0];
-        return qsv + (p.line > 0 ? ":" + std::to_string(p.line) : std::string()) + ": " + p.what +
-               (problems.Count() > 1 ? " (and " + std::to_string(problems.Count() - 1) +
-                                           " more; qsxexport --check lists them)"
-                                     : std::string());
+        // Appended piece by piece: the 32-bit cross compiler's -Wrestrict
+        // misreads a literal added to a temporary string here.
+        std::string message = qsv;
+        if (p.line > 0) message.append(":").append(std::to_string(p.line));
+        message.append(": ").append(p.what);
+        if (problems.Count() > 1)
+            message.append(" (and ")
+                .append(std::to_string(problems.Count() - 1))
+                .append(" more; qsxexport --check lists them)");
+        return message;
     }
     // Numbers that run ahead of the script's nodes (below an unwritten
     // node) cannot be matched to them.
