@@ -1307,10 +1307,10 @@ TEST_F(CommandTest, StoredValuesAreJudgedAndNamed) {
     const std::string dflt = "; the default ", notValue = " is not found among the exporter's values";
     const std::string notPlain = " is not 1 to 3 ASCII letters or digits; the default BMP is used";
     // A key of many values the exporter does not know: the first few named, the rest counted.
-    const auto foreign = [&](int n) {
+    const auto foreign = [&](int n, const std::string& more = "") {
         std::string values;
         for (int i = 1; i <= n; ++i) values += "\"Extra " + std::to_string(i) + "\"=\"v\"\r\n";
-        return SettingsFile(values);
+        return SettingsFile(values + more);
     };
     const auto foreignNotes = [&](int n) {
         std::string notes;
@@ -1361,6 +1361,11 @@ TEST_F(CommandTest, StoredValuesAreJudgedAndNamed) {
         {SettingsFile("\"Scale factor\"=dword:00000002\r\n"), {},
          "stored \"Scale factor\" dword:00000002 has the wrong type (a text is expected)" + dflt + "1.0000 is used"},
         {foreign(11), {}, foreignNotes(10) + "1 more stored value not found among the exporter's values is ignored"},
+        // A name in other spellings is one name: told once, counted once.
+        {SettingsFile("\"Colour\"=\"a\"\r\n\"COLOUR\"=\"b\"\r\n\"colour\"=\"c\"\r\n"), {},
+         "stored \"Colour\" \"a\"" + notValue + "; it is ignored"},
+        {foreign(12, "\"EXTRA 12\"=\"w\"\r\n\"extra 2\"=\"w\"\r\n"), {},
+         foreignNotes(10) + "2 more stored values not found among the exporter's values are ignored"},
     };
     fs::create_directories(fs::path(SettingsPath(home_)).parent_path());
     fs::remove(SettingsPath(home_));

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
-#include <unordered_set>
 
 #include "QsxExp/Options.h"
 #include "QsxExp/resource.h"
@@ -330,20 +329,27 @@ std::vector<std::string> ReplaceRefusedStoredValues(host::Registry& registry, st
         // Each name once, whatever its spelling; a key of thousands of
         // foreign values is summed up past the first few, not listed.
         constexpr size_t kListed = 10;
-        std::unordered_set<std::string> told;
+        std::vector<bool> told;  // by the name's number
+        size_t toldCount = 0;
         int64_t unlisted = 0;
+        std::vector<std::string_view> names;  // measured once, not per line
+        for (const qsx::StoredValue& v : stored.values) names.emplace_back(v.name);
         for (const KeyContents::Line& line : contents.lines) {
             const qsx::StoredValue* value = nullptr;
             const qsx::StoredValue* meant = nullptr;
-            for (const qsx::StoredValue& v : stored.values) {
-                if (qsx::util::EqualsNoCase(v.name, line.name)) value = &v;
-                if (!v.found && Misspelt(v.name, line.name)) meant = &v;
+            for (size_t k = 0; k < names.size(); ++k) {
+                const qsx::StoredValue& v = stored.values[k];
+                if (qsx::util::EqualsNoCase(names[k], line.name)) value = &v;
+                if (!v.found && Misspelt(names[k], line.name)) meant = &v;
             }
             if (value && (value->found || line.readable)) continue;
             const qsx::StoredValue* standsFor = value ? value : meant;
             if (standsFor && set(standsFor->name)) continue;
-            if (!told.insert(qsx::util::ToAsciiLower(line.name)).second) continue;
-            if (!standsFor && told.size() > kListed) {
+            if (line.nameNumber >= told.size()) told.resize(size_t(line.nameNumber) + 1);
+            if (told[line.nameNumber]) continue;
+            told[line.nameNumber] = true;
+            ++toldCount;
+            if (!standsFor && toldCount > kListed) {
                 ++unlisted;
                 continue;
             }

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <fcntl.h>
@@ -15,6 +14,7 @@
 #include <unistd.h>
 
 #include "util/posix/AtomicFile.h"
+#include "util/FoldedNames.h"
 #include "util/Paths.h"
 #include "util/Text.h"
 
@@ -33,7 +33,7 @@ using qsx::util::WriteAll;
 
 namespace {
 struct Document;
-struct Value;
+struct KeyValues;
 }
 
 struct FileRegistry::Shared {
@@ -44,7 +44,7 @@ struct FileRegistry::Shared {
     std::string parsedText;
     std::shared_ptr<const Document> parsed;
     std::string valuesKey;  // the key whose values of `parsed` are held
-    std::shared_ptr<const std::vector<Value>> values;
+    std::shared_ptr<const KeyValues> values;
     bool readOnly = false;
     std::string lastError;
     std::string readError;  // why the stored values could not be read (the defaults stood in)
@@ -96,7 +96,7 @@ struct Value {
 
 // One value line of a key, with the continuation lines of a hex value.
 struct Entry {
-    std::vector<std::string> raw;  // as read; empty once set here
+    std::string raw;  // its lines as read, joined by CR LF; empty once set here
     bool named = false;
     bool readable = false;  // a REG_DWORD or REG_SZ in a form understood here
     bool hexForm = false;
@@ -211,23 +211,44 @@ Document Parse(std::string_view text) {
         text.remove_prefix(nl + 1);
     }
 
+    const auto header = [](std::string_view trimmed) {
+        return trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']';
+    };
+    const auto blank = [](std::string_view trimmed) { return trimmed.find_first_not_of(" \t") == std::string_view::npos; };
+    // Each key's lines counted first: a key of millions of values is then
+    // one allocation, not a series of doublings that each move them all.
+    std::vector<size_t> counts;
+    for (std::string_view line : lines) {
+        const std::string_view trimmed = TrimRight(line);
+        if (blank(trimmed)) continue;
+        if (header(trimmed))
+            counts.push_back(0);
+        else if (!counts.empty())
+            ++counts.back();
+    }
+
     Document doc;
+    doc.sections.reserve(counts.size());
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string_view line = lines[i];
         std::string_view trimmed = TrimRight(line);
-        if (trimmed.find_first_not_of(" \t") == std::string_view::npos) continue;
-        if (trimmed.front() == '[' && trimmed.back() == ']' && trimmed.size() >= 2) {
+        if (blank(trimmed)) continue;
+        if (header(trimmed)) {
             doc.sections.push_back({std::string(trimmed), std::string(trimmed.substr(1, trimmed.size() - 2)), {}});
+            doc.sections.back().entries.reserve(counts[doc.sections.size() - 1]);
             continue;
         }
         if (doc.sections.empty()) continue;
         Entry e = ParseEntry(line);
-        e.raw.emplace_back(line);
+        e.raw = line;
         // A hex value goes on over indented lines while its line ends in a backslash.
         if (e.hexForm) {
-            while (!TrimRight(e.raw.back()).empty() && TrimRight(e.raw.back()).back() == '\\' &&
-                   i + 1 < lines.size() && !lines[i + 1].empty() && (lines[i + 1][0] == ' ' || lines[i + 1][0] == '\t'))
-                e.raw.emplace_back(lines[++i]);
+            while (!TrimRight(line).empty() && TrimRight(line).back() == '\\' && i + 1 < lines.size() &&
+                   !lines[i + 1].empty() && (lines[i + 1][0] == ' ' || lines[i + 1][0] == '\t')) {
+                line = lines[++i];
+                e.raw += "\r\n";
+                e.raw += line;
+            }
         }
         doc.sections.back().entries.push_back(std::move(e));
     }
@@ -269,14 +290,8 @@ std::string Serialize(const Document& doc) {
         out += s.header;
         out += "\r\n";
         for (const Entry& e : s.entries) {
-            if (e.raw.empty()) {
-                out += FormatEntry(e.value);
-                out += "\r\n";
-            }
-            for (const std::string& line : e.raw) {
-                out += line;
-                out += "\r\n";
-            }
+            out += e.raw.empty() ? FormatEntry(e.value) : e.raw;
+            out += "\r\n";
         }
         out += "\r\n";
     }
@@ -291,27 +306,44 @@ bool KeyExists(const Document& doc, const std::string& key) {
     return false;
 }
 
-// As an import would leave them: a later line for the same name wins, and a
-// value in a form not understood here hides earlier ones.
-std::vector<Value> ValuesOf(const Document& doc, const std::string& key) {
-    // By name folded to lower case, so that a key of many values reads in
-    // linear time.
-    std::vector<std::pair<bool, Value>> found;
-    std::unordered_map<std::string, size_t> slot;
-    for (const Section& s : doc.sections) {
+// A key's values as an import would leave them: a later line for the same
+// name wins, and a value in a form not understood here hides earlier ones.
+// Found by name in constant time, so that a key of millions of values reads
+// in linear time; the values stay in the document they were read from.
+struct KeyValues {
+    std::shared_ptr<const Document> doc;
+    qsx::util::FoldedNameSet names;  // each name once, whatever its spelling
+    std::vector<const Entry*> latest;  // by the name's number: the line that wins
+    std::vector<uint32_t> numbers;     // the key's named lines in order: their names' numbers
+
+    const Value* Find(std::string_view name) const {
+        const auto number = names.Find(name);
+        if (!number) return nullptr;
+        const Entry* e = latest[*number];
+        return e->readable ? &e->value : nullptr;
+    }
+};
+
+std::shared_ptr<const KeyValues> ValuesOf(std::shared_ptr<const Document> doc, const std::string& key) {
+    size_t lines = 0;
+    for (const Section& s : doc->sections)
+        if (EqualsNoCase(s.path, key)) lines += s.entries.size();
+    auto values = std::make_shared<KeyValues>();
+    values->names = qsx::util::FoldedNameSet(lines);
+    values->numbers.reserve(lines);
+    for (const Section& s : doc->sections) {
         if (!EqualsNoCase(s.path, key)) continue;
         for (const Entry& e : s.entries) {
             if (!e.named) continue;
-            const auto [at, isNew] = slot.try_emplace(qsx::util::ToAsciiLower(e.value.name), found.size());
+            const auto [number, isNew] = values->names.Insert(e.value.name);
+            values->numbers.push_back(number);
             if (isNew)
-                found.emplace_back(e.readable, e.value);
+                values->latest.push_back(&e);
             else
-                found[at->second] = {e.readable, e.value};
+                values->latest[number] = &e;
         }
     }
-    std::vector<Value> values;
-    for (auto& f : found)
-        if (f.first) values.push_back(std::move(f.second));
+    values->doc = std::move(doc);
     return values;
 }
 
@@ -324,11 +356,11 @@ std::shared_ptr<const Document> ParsedOnce(FileRegistry::Shared& shared, std::st
     return shared.parsed;
 }
 
-std::shared_ptr<const std::vector<Value>> ValuesOnce(FileRegistry::Shared& shared, std::string text,
+std::shared_ptr<const KeyValues> ValuesOnce(FileRegistry::Shared& shared, std::string text,
                                                      const std::string& key) {
     const auto doc = ParsedOnce(shared, std::move(text));
     if (!shared.values || shared.valuesKey != key) {
-        shared.values = std::make_shared<const std::vector<Value>>(ValuesOf(*doc, key));
+        shared.values = ValuesOf(doc, key);
         shared.valuesKey = key;
     }
     return shared.values;
@@ -372,12 +404,6 @@ void Apply(Document& doc, const std::string& key, const std::vector<Value>& chan
             doc.sections[first].entries.push_back(std::move(e));
         }
     }
-}
-
-const Value* Find(const std::vector<Value>& values, std::string_view name) {
-    for (const Value& v : values)
-        if (EqualsNoCase(v.name, name)) return &v;
-    return nullptr;
 }
 
 bool Query(const Value* v, uint32_t* type, void* data, uint32_t* size) {
@@ -535,21 +561,21 @@ bool Commit(const std::string& path, const std::string& key, const std::vector<V
 
 class SnapshotKey : public host::RegistryKey {
 public:
-    explicit SnapshotKey(std::shared_ptr<const std::vector<Value>> values) : values_(std::move(values)) {}
+    explicit SnapshotKey(std::shared_ptr<const KeyValues> values) : values_(std::move(values)) {}
     bool SetValue(const char*, uint32_t, const void*, uint32_t) override { return false; }
     bool QueryValue(const char* name, uint32_t* type, void* data, uint32_t* size) const override {
-        return Query(Find(*values_, name ? name : ""), type, data, size);
+        return Query(values_->Find(name ? name : ""), type, data, size);
     }
     bool Close() override { return true; }
 
 private:
-    std::shared_ptr<const std::vector<Value>> values_;
+    std::shared_ptr<const KeyValues> values_;
 };
 
 class WriteKey : public host::RegistryKey {
 public:
     WriteKey(std::shared_ptr<FileRegistry::Shared> shared, std::string key,
-             std::shared_ptr<const std::vector<Value>> base)
+             std::shared_ptr<const KeyValues> base)
         : shared_(std::move(shared)), key_(std::move(key)), base_(std::move(base)) {}
 
     bool SetValue(const char* name, uint32_t type, const void* data, uint32_t size) override {
@@ -578,7 +604,7 @@ public:
         std::string_view n = name ? name : "";
         for (auto it = changes_.rbegin(); it != changes_.rend(); ++it)
             if (EqualsNoCase(it->name, n)) return Query(&*it, type, data, size);
-        return Query(base_ ? Find(*base_, n) : nullptr, type, data, size);
+        return Query(base_ ? base_->Find(n) : nullptr, type, data, size);
     }
 
     bool Close() override {
@@ -599,7 +625,7 @@ private:
 
     std::shared_ptr<FileRegistry::Shared> shared_;
     std::string key_;
-    std::shared_ptr<const std::vector<Value>> base_;  // none when the file could not be read
+    std::shared_ptr<const KeyValues> base_;  // none when the file could not be read
     std::vector<Value> changes_;
     bool closed_ = false;
     bool result_ = false;
@@ -637,7 +663,7 @@ std::unique_ptr<host::RegistryKey> FileRegistry::CreateKey(const char* path) {
     std::string key = NormaliseKeyPath(path ? path : "");
     std::string text;
     std::string error;
-    std::shared_ptr<const std::vector<Value>> base;
+    std::shared_ptr<const KeyValues> base;
     ReadState state = ReadSettingsFile(shared_->path, text, error);
     if (state == ReadState::Failed && !shared_->readOnly) {
         shared_->lastError = error;
@@ -666,14 +692,17 @@ KeyContents FileRegistry::Contents(const char* path) const {
     if (ReadSettingsFile(shared_->path, text, error) != ReadState::Read) return contents;
     contents.read = true;
     contents.text = text.find('\0') == std::string::npos;
-    const auto parsed = ParsedOnce(*shared_, std::move(text));
-    const Document& doc = *parsed;
+    const auto values = ValuesOnce(*shared_, std::move(text), key);
+    const Document& doc = *values->doc;
     contents.keyFound = KeyExists(doc, key);
     if (!contents.keyFound && !doc.sections.empty()) contents.otherKey = doc.sections.front().path;
+    contents.source = values;
+    contents.lines.reserve(values->numbers.size());
+    size_t k = 0;
     for (const Section& s : doc.sections) {
         if (!EqualsNoCase(s.path, key)) continue;
         for (const Entry& e : s.entries)
-            if (e.named) contents.lines.push_back({e.value.name, e.written, e.readable});
+            if (e.named) contents.lines.push_back({e.value.name, e.written, e.readable, values->numbers[k++]});
     }
     return contents;
 }
