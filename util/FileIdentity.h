@@ -20,6 +20,9 @@ struct PathIdentity {
     // The device that the name itself stands for, whatever folder it is in
     // (Windows: NUL, AUX, "com1.QSX"); "" for a file.
     std::string device;
+    // Where a file that does not exist yet would be made, links followed, as
+    // SpaceFor looks for it; "" where the lookup did not need it.
+    std::string newFileFolder;
 };
 
 // What is known of folders already looked at, so that many files in one
@@ -45,7 +48,9 @@ struct FreeSpace {
     bool known = false;
 };
 using SpaceCache = std::unordered_map<std::string, FreeSpace>;  // by folder
-FreeSpace SpaceFor(const std::string& path, SpaceCache* cache = nullptr);
+// `known`, the path's identity when the caller has it: a run of thousands
+// of new files then costs no second look at each.
+FreeSpace SpaceFor(const std::string& path, SpaceCache* cache = nullptr, const PathIdentity* known = nullptr);
 
 // Whether folder (which exists) is a device folder such as /dev.
 bool IsDeviceFolder(const std::string& folder);

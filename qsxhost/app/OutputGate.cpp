@@ -47,6 +47,8 @@ std::string OutputGate::Approve(const host::PlannedFile* files, size_t count) {
     qsx::util::FolderCache folders;
     std::unordered_map<std::string, const Entry*> seen;
     std::unordered_map<std::string, bool> existed;
+    std::vector<qsx::util::PathIdentity> ids;
+    ids.reserve(outputs.size());
     for (const Entry& in : inputs_) seen.emplace(qsx::util::IdentifyPath(in.path, &folders).key, &in);
     for (const Entry& o : outputs) {
         const qsx::util::PathIdentity id = qsx::util::IdentifyPath(o.path, &folders);
@@ -57,9 +59,10 @@ std::string OutputGate::Approve(const host::PlannedFile* files, size_t count) {
         const auto [at, fresh] = seen.emplace(id.key, &o);
         if (!fresh) return Shown(o) + " would overwrite " + Shown(*at->second) + "; nothing written";
         existed[o.path] = id.exists;
+        ids.push_back(id);
     }
 
-    if (std::string refusal = SpaceRefusal(outputs, files, count); !refusal.empty()) return refusal;
+    if (std::string refusal = SpaceRefusal(outputs, ids, files, count); !refusal.empty()) return refusal;
 
     destinations_.clear();
     for (const Entry& o : outputs) destinations_.push_back(o.path);
@@ -72,7 +75,8 @@ std::string OutputGate::Approve(const host::PlannedFile* files, size_t count) {
 // estimates are summed per file system. A file replaced gives its old bytes
 // back only when the new one is renamed over it, once all are written: until
 // then both take room, and the old size is not counted as free.
-std::string OutputGate::SpaceRefusal(const std::vector<Entry>& outputs, const host::PlannedFile* files, size_t count) {
+std::string OutputGate::SpaceRefusal(const std::vector<Entry>& outputs, const std::vector<qsx::util::PathIdentity>& ids,
+                                     const host::PlannedFile* files, size_t count) {
     struct Use {
         std::string fileSystem;
         uint64_t bytes = 0, free = 0;
@@ -87,7 +91,7 @@ std::string OutputGate::SpaceRefusal(const std::vector<Entry>& outputs, const ho
         estimated_ = plus(estimated_, bytes);
         if (bytes == 0) continue;
         const qsx::util::FreeSpace space =
-            spaceQuery_ ? spaceQuery_(outputs[i].path) : qsx::util::SpaceFor(outputs[i].path, &folders);
+            spaceQuery_ ? spaceQuery_(outputs[i].path) : qsx::util::SpaceFor(outputs[i].path, &folders, &ids[i]);
         if (!space.known) continue;
         auto use = std::find_if(uses.begin(), uses.end(), [&](const Use& u) { return u.fileSystem == space.fileSystem; });
         if (use == uses.end()) use = uses.insert(uses.end(), Use{space.fileSystem, 0, space.bytes, {}});

@@ -58,7 +58,8 @@ private:
     };
     std::string Shown(const Entry& e) const;
     // The first file system the planned files would not fit on, as a refusal; "".
-    std::string SpaceRefusal(const std::vector<Entry>& outputs, const host::PlannedFile* files, size_t count);
+    std::string SpaceRefusal(const std::vector<Entry>& outputs, const std::vector<qsx::util::PathIdentity>& ids,
+                             const host::PlannedFile* files, size_t count);
 
     std::vector<Entry> inputs_, hostFiles_;
     std::string standardOutput_;

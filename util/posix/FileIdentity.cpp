@@ -64,6 +64,7 @@ PathIdentity IdentifyPath(const std::string& path, FolderCache* cache) {
     std::string target;
     if (!ResolveLinks(path, &target)) target = path;
     const std::string dir = DirName(target);
+    id.newFileFolder = dir;
     FolderFacts local;
     const FolderFacts* facts = &local;
     if (cache) {
@@ -78,12 +79,17 @@ PathIdentity IdentifyPath(const std::string& path, FolderCache* cache) {
     return id;
 }
 
-FreeSpace SpaceFor(const std::string& path, SpaceCache* cache) {
+FreeSpace SpaceFor(const std::string& path, SpaceCache* cache, const PathIdentity* known) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return {};
-    std::string target;
-    if (!ResolveLinks(path, &target)) target = path;
-    const std::string dir = DirName(target);
+    std::string dir;
+    if (known && !known->exists && !known->newFileFolder.empty()) {
+        dir = known->newFileFolder;
+    } else {
+        if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return {};
+        std::string target;
+        if (!ResolveLinks(path, &target)) target = path;
+        dir = DirName(target);
+    }
     if (cache)
         if (const auto it = cache->find(dir); it != cache->end()) return it->second;
     FreeSpace space;

@@ -44,7 +44,7 @@ PathIdentity IdentifyPath(const std::string& path, FolderCache*) {
     return id;
 }
 
-FreeSpace SpaceFor(const std::string& path, SpaceCache* cache) {
+FreeSpace SpaceFor(const std::string& path, SpaceCache* cache, const PathIdentity*) {
     std::wstring wide;
     if (!Utf8ToWide(path, &wide)) return {};
     std::wstring full(32768, L'\0');
