@@ -181,7 +181,10 @@ bool Reader::MeshClosed(const Frame& f) {
 
 namespace {
 
+// Lists written without blanks pay one test per token.
 const char* SkipBlanks(const char* p) {
+    if (static_cast<unsigned char>(*p) > ' ') [[likely]]
+        return p;
     while (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
     return p;
 }
@@ -220,12 +223,12 @@ char* Reader::RunList(char* text) {
     Frame& f = frames_.back();
     const char* p = text;
     // Where the element after the one that ends at q starts, when it is one to take.
-    auto next = [](const char* q, char first) -> const char* {
+    auto next = [](const char* q, bool bracketed) -> const char* {
         q = SkipBlanks(q);
         if (*q == ']') return q;
         if (*q != ',') return nullptr;
         q = SkipBlanks(q + 1);
-        return *q == first || (first == '0' && IsDigit(*q)) ? q : nullptr;
+        return (bracketed ? *q == '[' : IsDigit(*q)) ? q : nullptr;
     };
     if (f.part == Part::PerFace) {
         auto& out = *static_cast<std::vector<uint32_t>*>(f.target);
@@ -233,7 +236,7 @@ char* Reader::RunList(char* text) {
         for (;;) {
             uint64_t n;
             const char* q = ScanIndex(SkipBlanks(p), n);
-            if (!q || n > most || !(q = next(q, '0'))) break;
+            if (!q || n > most || !(q = next(q, false))) break;
             out.push_back(static_cast<uint32_t>(n));
             ++f.count;
             p = q;
@@ -246,7 +249,7 @@ char* Reader::RunList(char* text) {
             float v[3] = {0, 0, 0};  // w of a texture vertex defaults to 0
             int n;
             const char* q = Element(SkipBlanks(p), v, n, scan);
-            if (!q || n < f.wantMin || f.count >= kInt32Max || !(q = next(q, '['))) break;
+            if (!q || n < f.wantMin || f.count >= kInt32Max || !(q = next(q, true))) break;
             out.push_back(host::Point3{v[0], v[1], v[2]});
             ++f.count;
             p = q;
@@ -262,7 +265,7 @@ char* Reader::RunList(char* text) {
             uint64_t v[3];
             int n;
             const char* q = Element(SkipBlanks(p), v, n, scan);
-            if (!q || n < 3 || f.count >= kInt32Max || !(q = next(q, '['))) break;
+            if (!q || n < 3 || f.count >= kInt32Max || !(q = next(q, true))) break;
             for (int c = 0; c < 3; ++c) corners_[c] = static_cast<uint32_t>(v[c]);
             EmitTriple();
             ++f.count;
