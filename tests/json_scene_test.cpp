@@ -2,11 +2,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <random>
+#include <regex>
 #include <initializer_list>
 #include <string>
 #include <thread>
@@ -365,6 +369,45 @@ TEST(JsonScene, NumbersRoundOnceToNearestFloat) {
     EXPECT_TRUE(std::signbit(At(*z, {0})->EvalWorldState(0)->ConvertToType(0, {})->GetMesh().verts[0].x));
 }
 
+// The scan of list numbers gives what std::from_chars gives, or leaves the
+// text to the parser: on cases near a float's halfway points, and on random
+// decimals of every length and exponent.
+TEST(JsonScene, ListNumbersScanAsFromChars) {
+    std::vector<std::string> texts = {
+        "0", "-0", "0.0", "1", "16777216", "16777217", "16777219", "3.781702", "0.37246513", "2.326829e-16",
+        "1.0000000596046448", "1.0000000596046447",
+        // Nearest to a double that lies halfway between two floats, on either side of it.
+        "4.014026880264282", "9.53559547662735e-01", "5.336968004703522e-1", "8.450503158569336e+01", "1.000000059604644775390625", "-1.0000000596046448e3",
+        "1.00000005960464477539062500001", "3.4028235e38", "3.4028236e38", "1e39", "1e-50", "1.4e-45",
+        "1234567890123456789", "12345678901234567890", "9007199254740993", "0.000000000000000000000001",
+        "01", "1.", ".5", "-", "+1", "1e", "1e+", "-01", "1.5x", "1.5.2", "--1", "0x1"};
+    const std::regex number(R"(-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
+    std::mt19937_64 random(27);
+    for (int i = 0; i < 20000; ++i) {
+        std::string digits = std::to_string(random() >> (random() % 64));
+        const size_t point = random() % (digits.size() + 1);
+        if (point < digits.size()) digits.insert(point, 1, '.');
+        if (digits.front() == '.') digits.insert(0, 1, '0');
+        if (random() % 2) digits += "e" + std::to_string(static_cast<int>(random() % 61) - 30);
+        texts.push_back((random() % 2 ? "-" : "") + digits);
+    }
+    for (const std::string& t : texts) {
+        SCOPED_TRACE(t);
+        const std::string listed = t + ",";  // as in a list, with the zero byte after
+        float want = 0, got = 0;
+        const auto r = std::from_chars(t.data(), t.data() + t.size(), want);
+        // Taken when JSON's grammar has it and its value is a float; otherwise left to the parser.
+        const bool valid = std::regex_match(t, number) && r.ec == std::errc();
+        const char* end = qsxhost::json::ScanFloat(listed.c_str(), got);
+        if (!valid) {
+            EXPECT_EQ(end, nullptr);
+            continue;
+        }
+        ASSERT_EQ(end, listed.c_str() + t.size());
+        EXPECT_EQ(std::bit_cast<uint32_t>(got), std::bit_cast<uint32_t>(want)) << got << " != " << want;
+    }
+}
+
 TEST(JsonScene, IntegersAcceptedAtTheirLimits) {
     auto s = Parse(R"({"qsxScene":1,"animation":{"start":-2147483648,"end":2147483647,"ticksPerFrame":1},
         "maps":[{"classId":[4294967295,0]}],
@@ -582,6 +625,14 @@ std::vector<Refusal> Refusals() {
         {MeshDoc("{" + twoFaces + R"(,"smoothing":[0.5,0]})"), "nodes[0].object.mesh.smoothing[0]",
          "expected an integer"},
         {MeshDoc(R"({"vertices":[],"vertices":[]})"), "nodes[0].object.mesh", "member \"vertices\" appears twice"},
+        // Lists read on by the parser after elements taken straight from the text.
+        {MeshDoc(R"({"vertices":[[0,0,0],[1,0,0],]})"), "nodes[0].object.mesh.vertices[2]", "invalid JSON at byte 81"},
+        {MeshDoc(R"({"vertices":[[0,0,0], [1,0,0] ,[0,0,1e39]]})"), "nodes[0].object.mesh.vertices[2][2]",
+         "out of the range of a 32-bit float"},
+        {MeshDoc("{" + three + R"(,"faces":[[0,1,2],[0,1,2],[0,01,2]]})"), "nodes[0].object.mesh.faces[2][1]",
+         "invalid JSON at byte 119: missing a comma"},
+        {MeshDoc("{" + twoFaces + R"(,"materialIds":[0,1,]})"), "nodes[0].object.mesh.materialIds[2]", "invalid JSON"},
+        {MeshDoc("{" + twoFaces + R"(,"smoothing":[0 , 1, -1]})"), "nodes[0].object.mesh.smoothing[2]", "out of range"},
         // Member names are compared unescaped.
         {R"({"qsxScene":1,"nodes":[{"name":"a","n\u0061me":"b"}]})", "nodes[0]", "member \"name\" appears twice"},
         {MeshDoc(R"({"faces":[],"fa\u0063es":[]})"), "nodes[0].object.mesh", "member \"faces\" appears twice"},

@@ -179,6 +179,103 @@ bool Reader::MeshClosed(const Frame& f) {
     return true;
 }
 
+namespace {
+
+// Lists written without blanks pay one test per token.
+const char* SkipBlanks(const char* p) {
+    if (static_cast<unsigned char>(*p) > ' ') [[likely]]
+        return p;
+    while (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
+    return p;
+}
+
+// The numbers of one bracketed element at p: at most 3, each read by scan.
+// Answers the byte after its closing bracket (nullptr: not such an element).
+template <class T, class Scan>
+const char* Element(const char* p, T (&v)[3], int& n, Scan scan) {
+    if (*p != '[') return nullptr;
+    p = SkipBlanks(p + 1);
+    for (n = 0; n < 3;) {
+        if (!(p = scan(p, v[n++]))) return nullptr;
+        p = SkipBlanks(p);
+        if (*p == ']') return p + 1;
+        if (*p != ',') return nullptr;
+        p = SkipBlanks(p + 1);
+    }
+    return nullptr;  // a fourth value
+}
+
+}  // namespace
+
+bool Reader::ListOpen() const {
+    const Part p = frames_.back().part;
+    return (p == Part::Points || p == Part::Triples || p == Part::PerFace) && frames_.back().count == 0 && !finished_;
+}
+
+// The parser is just past the list's opening bracket, and goes on at the
+// place answered as if it had only just come there: the elements taken here
+// are those it would read without a fault, each taken with the comma after it
+// only when the next element starts right after (a comma before the closing
+// bracket is for the parser to refuse), the last with the closing bracket
+// left to the parser. Whatever else comes, the parser reads from the element
+// where it stands, and every outcome is the parser's own.
+char* Reader::RunList(char* text) {
+    Frame& f = frames_.back();
+    const char* p = text;
+    // Where the element after the one that ends at q starts, when it is one to take.
+    auto next = [](const char* q, bool bracketed) -> const char* {
+        q = SkipBlanks(q);
+        if (*q == ']') return q;
+        if (*q != ',') return nullptr;
+        q = SkipBlanks(q + 1);
+        return (bracketed ? *q == '[' : IsDigit(*q)) ? q : nullptr;
+    };
+    if (f.part == Part::PerFace) {
+        auto& out = *static_cast<std::vector<uint32_t>*>(f.target);
+        const uint64_t most = static_cast<uint64_t>(perFaceMax_);
+        for (;;) {
+            uint64_t n;
+            const char* q = ScanIndex(SkipBlanks(p), n);
+            if (!q || n > most || !(q = next(q, false))) break;
+            out.push_back(static_cast<uint32_t>(n));
+            ++f.count;
+            p = q;
+            if (*q == ']') break;
+        }
+    } else if (depth_ < kHardMaxDepth && f.part == Part::Points) {
+        auto& out = scratch_.points;
+        auto scan = [](const char* q, float& v) { return ScanFloat(q, v); };
+        for (;;) {
+            float v[3] = {0, 0, 0};  // w of a texture vertex defaults to 0
+            int n;
+            const char* q = Element(SkipBlanks(p), v, n, scan);
+            if (!q || n < f.wantMin || f.count >= kInt32Max || !(q = next(q, true))) break;
+            out.push_back(host::Point3{v[0], v[1], v[2]});
+            ++f.count;
+            p = q;
+            if (*q == ']') break;
+        }
+    } else if (depth_ < kHardMaxDepth) {
+        const uint64_t bound = tripleBound_;
+        auto scan = [bound](const char* q, uint64_t& v) {
+            q = ScanIndex(q, v);
+            return q && v < bound ? q : nullptr;
+        };
+        for (;;) {
+            uint64_t v[3];
+            int n;
+            const char* q = Element(SkipBlanks(p), v, n, scan);
+            if (!q || n < 3 || f.count >= kInt32Max || !(q = next(q, true))) break;
+            for (int c = 0; c < 3; ++c) corners_[c] = static_cast<uint32_t>(v[c]);
+            EmitTriple();
+            ++f.count;
+            p = q;
+            if (*q == ']') break;
+        }
+    }
+    return text + (p - text);
+}
+
 void Reader::PointsClosed(const Frame& f) {
     auto& out = *static_cast<std::vector<host::Point3>*>(f.target);
     out.assign(scratch_.points.begin(), scratch_.points.end());

@@ -4,8 +4,11 @@
 // (to the same value).
 #pragma once
 
+#include <bit>
+#include <charconv>
 #include <cstdint>
 #include <string_view>
+#include <system_error>
 
 namespace qsxhost::json {
 
@@ -47,6 +50,95 @@ inline bool QuickFloat(std::string_view t, float& out) {
     if (k) v /= kPow10[k];
     out = negative ? -v : v;
     return true;
+}
+
+inline bool IsDigit(char c) { return static_cast<unsigned>(c - '0') <= 9; }
+
+// Bytes that may follow a number inside a list.
+inline bool EndsListNumber(char c) { return c == ',' || c == ']' || c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+// A JSON number at p, followed by a byte that may follow it in a list, read as
+// the general way reads one (QuickFloat, else std::from_chars) to the same
+// value: answers the byte after it, or nullptr when the text is no such number
+// or its value is not a float (left for the general way to refuse).
+//
+// Most of the rest are rounded once through double: a significand below 2^53
+// and a power of ten up to 22 are exact doubles, so their product or quotient
+// is the decimal rounded once to double; rounding that to float is the decimal
+// rounded to float unless the double lies exactly halfway between two floats
+// (the decimal may then lie off it either way): those go to std::from_chars.
+inline const char* ScanFloat(const char* p, float& out) {
+    static constexpr float kPow10f[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* const start = p;
+    const bool negative = *p == '-';
+    p += negative;
+    const char* const digits = p;
+    uint64_t m = 0;
+    if (*p == '0') {
+        ++p;
+    } else {
+        for (; IsDigit(*p); ++p) m = m * 10 + static_cast<unsigned>(*p - '0');
+        if (p == digits) return nullptr;
+    }
+    size_t n = static_cast<size_t>(p - digits), k = 0;
+    if (*p == '.') {
+        const char* const fraction = ++p;
+        for (; IsDigit(*p); ++p) m = m * 10 + static_cast<unsigned>(*p - '0');
+        k = static_cast<size_t>(p - fraction);
+        if (k == 0) return nullptr;
+        n += k;
+    }
+    int64_t exp = 0;
+    const bool hasExp = *p == 'e' || *p == 'E';
+    if (hasExp) {
+        ++p;
+        const bool expNegative = *p == '-';
+        p += *p == '-' || *p == '+';
+        const char* const expDigits = p;
+        for (; IsDigit(*p); ++p) exp = exp < 100'000 ? exp * 10 + (*p - '0') : exp;
+        if (p == expDigits) return nullptr;
+        if (expNegative) exp = -exp;
+    }
+    if (!EndsListNumber(*p)) return nullptr;
+    // Past 19 digits m may have wrapped.
+    if (n <= 19) {
+        if (!hasExp && k <= 10 && m <= (uint64_t{1} << 24)) {
+            const float v = static_cast<float>(m) / kPow10f[k];
+            out = negative ? -v : v;
+            return p;
+        }
+        const int64_t power = exp - static_cast<int64_t>(k);
+        if (m < (uint64_t{1} << 53) && power >= -22 && power <= 22) {
+            const double d = power < 0 ? static_cast<double>(m) / kPow10[-power] : static_cast<double>(m) * kPow10[power];
+            if ((std::bit_cast<uint64_t>(d) & 0x1FFF'FFFF) != 0x1000'0000) {
+                const float v = static_cast<float>(d);
+                out = negative ? -v : v;
+                return p;
+            }
+        }
+    }
+    float v;
+    if (std::from_chars(start, p, v).ec != std::errc()) return nullptr;
+    out = v;
+    return p;
+}
+
+// An index as QuickIndex takes one, in JSON's grammar, followed by a byte that
+// may follow it in a list: answers the byte after it, or nullptr.
+inline const char* ScanIndex(const char* p, uint64_t& out) {
+    if (*p == '0') {
+        out = 0;
+        ++p;
+    } else {
+        const char* const digits = p;
+        uint64_t v = 0;
+        for (; IsDigit(*p); ++p) v = v * 10 + static_cast<unsigned>(*p - '0');
+        if (p == digits || p - digits > 10) return nullptr;
+        out = v;
+    }
+    return EndsListNumber(*p) ? p : nullptr;
 }
 
 }  // namespace qsxhost::json

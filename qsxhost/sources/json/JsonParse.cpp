@@ -33,9 +33,11 @@ constexpr size_t kStackBytes = size_t{256} << 20;
 constexpr size_t kInlineBytes = size_t{1} << 20;
 constexpr size_t kInlineDepth = 256;
 
+struct Stream;
+
 class Events : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Events> {
 public:
-    explicit Events(Reader& r) : r_(r) {}
+    Events(Reader& r, Stream& in) : r_(r), in_(in) {}
     bool Null() { return r_.OnScalar(Tok::Null, {}); }
     bool Bool(bool b) { return r_.OnScalar(b ? Tok::True : Tok::False, {}); }
     // The number's text ends at s (see Stream).
@@ -44,11 +46,12 @@ public:
     bool StartObject() { return r_.OnOpen(false); }
     bool Key(const char* s, rapidjson::SizeType n, bool) { return r_.OnKey({s, n}); }
     bool EndObject(rapidjson::SizeType) { return r_.OnClose(); }
-    bool StartArray() { return r_.OnOpenArray(); }
+    bool StartArray();
     bool EndArray(rapidjson::SizeType) { return r_.OnCloseArray(); }
 
 private:
     Reader& r_;
+    Stream& in_;
 };
 
 // The text as RapidJSON's reader takes it in place, read on through the window
@@ -86,7 +89,30 @@ struct Stream {
         buf_ = window_->Begin();
         bias_ = window_->Offset(buf_) - bom;
     }
+
+    // Past a mesh list's opening bracket: the reader takes the elements it can
+    // straight from the text, read on whenever it stops short of the end of
+    // the piece read (an element may run on into the next). Where it stops,
+    // the parser stands between two values.
+    [[gnu::noinline]] void RunList(Reader& r) {
+        constexpr ptrdiff_t kNearEnd = 256;  // more than the elements it stops at for length
+        for (bool moved = false;;) {
+            char* const stop = r.RunList(src_);
+            const bool progressed = stop != src_;
+            src_ = stop;
+            if (window_->AtEnd() || window_->End() - stop > kNearEnd || (moved && !progressed)) return;
+            MoveOn();
+            moved = true;
+        }
+    }
 };
+
+bool Events::StartArray() {
+    if (!r_.OnOpenArray()) return false;
+    if (r_.ListOpen()) [[unlikely]]
+        in_.RunList(r_);
+    return true;
+}
 
 }  // namespace
 }  // namespace qsxhost::json
@@ -211,7 +237,7 @@ void SyntaxFault(Reader& reader, TextWindow& w, size_t bom, const rapidjson::Par
 bool Parse(Reader& reader, TextWindow& w, size_t bom) {
     Stream in{w.Begin() + bom, w.Begin() + bom, w.Cut(), w.Begin(), w.Offset(w.Begin()) - bom, &w};
     rapidjson::Reader parser;
-    Events events(reader);
+    Events events(reader, in);
     const rapidjson::ParseResult r = parser.Parse<kParseFlags>(in, events);
     if (r.IsError()) {
         if (r.Code() != rapidjson::kParseErrorTermination) SyntaxFault(reader, w, bom, r);

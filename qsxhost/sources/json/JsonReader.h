@@ -138,6 +138,11 @@ public:
     bool OnNumber(std::string_view text);
     bool OnOpenArray();
     bool OnCloseArray();
+    // A mesh list has just opened: its elements may be taken straight from the
+    // text (RunList, at the text just past its bracket), answering where the
+    // parser goes on. The text ends in a zero byte.
+    bool ListOpen() const;
+    char* RunList(char* text);
 
     // After the parser stopped at offset (in its text; npos: no one byte) with a
     // fault of its own; glued: the byte before offset ends a number or a literal.
