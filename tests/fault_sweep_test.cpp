@@ -232,25 +232,25 @@ Pass PassOf(const std::string& path) {
 // ones: every file of the clean run, equal to the clean run's, except the
 // failed one and the files its own pass would have opened after it, which
 // are still the earlier files.
-void ExpectOnlyThatFileLost(const Outcome& clean, const Outcome& run, const std::string& failedPath,
+void ExpectOnlyThatFileLost(const Outcome& clean, const Files& runFiles, const std::string& failedPath,
                             const std::string& what, const Files& earlier) {
     const auto& cleanOrder = clean.fs.opened;
     const auto failedAt = std::find(cleanOrder.begin(), cleanOrder.end(), failedPath);
     ASSERT_NE(failedAt, cleanOrder.end()) << what << ": " << failedPath << " is no file of the clean run";
     for (auto it = cleanOrder.begin(); it != cleanOrder.end(); ++it) {
         const bool lost = *it == failedPath || (PassOf(*it) == PassOf(failedPath) && it > failedAt);
-        auto found = run.fs.mem.files.find(*it);
+        auto found = runFiles.find(*it);
         if (lost) {
-            EXPECT_TRUE(found != run.fs.mem.files.end() && found->second == earlier.at(*it))
+            EXPECT_TRUE(found != runFiles.end() && found->second == earlier.at(*it))
                 << what << ": the earlier " << *it << " was changed";
-        } else if (found == run.fs.mem.files.end()) {
+        } else if (found == runFiles.end()) {
             ADD_FAILURE() << what << ": " << *it << " is missing";
         } else {
             EXPECT_TRUE(found->second == clean.fs.mem.files.at(*it))
                 << what << ": " << *it << " differs from the clean run's";
         }
     }
-    for (const auto& [path, text] : run.fs.mem.files) {
+    for (const auto& [path, text] : runFiles) {
         EXPECT_TRUE(clean.fs.mem.files.count(path)) << what << ": unexpected file " << path;
     }
 }
@@ -308,7 +308,7 @@ TEST(FaultSweep, EveryFailedWriteOrOpenLosesOnlyItsFile) {
                 EXPECT_EQ(run->failures[0].path, path) << what;
                 EXPECT_EQ(run->failures[0].reason, reason) << what;
                 EXPECT_EQ(run->reported, std::vector<std::string>{path}) << what;
-                ExpectOnlyThatFileLost(*clean, *run, path, what, earlier);
+                ExpectOnlyThatFileLost(*clean, run->fs.mem.files, path, what, earlier);
                 if (::testing::Test::HasFailure()) return;
             }
         };
@@ -350,7 +350,7 @@ TEST(FaultSweep, EveryFailedVertexTableAllocationFailsTheExportCleanly) {
             EXPECT_EQ(run->failures[0].reason.rfind("out of memory for the vertex table of node \"", 0), 0u)
                 << what << ": " << run->failures[0].reason;
             EXPECT_EQ(run->reported, std::vector<std::string>{path}) << what;
-            ExpectOnlyThatFileLost(*clean, *run, path, what, earlier);
+            ExpectOnlyThatFileLost(*clean, run->fs.mem.files, path, what, earlier);
             ASSERT_EQ(run->fs.discarded.count(path), 1u) << what;
             ExpectBalanced(run->fs.discarded.at(path), what);
             if (::testing::Test::HasFailure()) return;
@@ -358,6 +358,104 @@ TEST(FaultSweep, EveryFailedVertexTableAllocationFailsTheExportCleanly) {
         EXPECT_EQ(k, allocations + 1) << m << ": a run failed no allocation before the clean count";
     }
     std::printf("[ fault sweep ] %ld export runs with a failed vertex-table allocation\n", runs);
+}
+
+// Memory files that offer the writer a window on a small buffer of their
+// own, handed to the memory file when full as the disk file does: each such
+// write can be made to fail. Lines longer than the buffer come through Write.
+class WindowFiles final : public qsx::FileSystem {
+public:
+    qsx::MemoryFileSystem mem;
+    std::vector<std::string> opened;
+    std::vector<size_t> writtenTo;  // index into opened, per write to the memory file
+
+    std::unique_ptr<qsx::OutputFile> Open(const std::string& path, std::string* error) override {
+        opened.push_back(path);
+        std::unique_ptr<qsx::OutputFile> inner = mem.Open(path, error);
+        if (!inner) return nullptr;
+        return std::make_unique<File>(this, opened.size() - 1, std::move(inner));
+    }
+    void Publish(const Published& done) override { mem.Publish(done); }
+    void DropUnpublished() override { mem.DropUnpublished(); }
+
+private:
+    struct File final : qsx::OutputFile {
+        static constexpr size_t kSize = 4096;
+        WindowFiles* fs;
+        size_t index;
+        std::unique_ptr<qsx::OutputFile> inner;
+        char buffer[kSize];
+        size_t used = 0;
+        File(WindowFiles* f, size_t i, std::unique_ptr<qsx::OutputFile> in) : fs(f), index(i), inner(std::move(in)) {}
+        bool Pass(const char* data, size_t size) {
+            fs->writtenTo.push_back(index);
+            return inner->Write(data, size);
+        }
+        bool Flush() {
+            const size_t n = used;
+            used = 0;
+            return n == 0 || Pass(buffer, n);
+        }
+        bool Write(const char* data, size_t size) override { return Flush() && Pass(data, size); }
+        bool Room(size_t size, Window* window) override {
+            *window = {};
+            if (size > kSize - used && !Flush()) return false;
+            if (size <= kSize - used) *window = {buffer + used, buffer + kSize};
+            return true;
+        }
+        void Put(const char* end) override { used = static_cast<size_t>(end - buffer); }
+        bool Commit() override { return Flush() && inner->Commit(); }
+        void Discard() override {
+            used = 0;
+            inner->Discard();
+        }
+        std::string Error() const override { return inner->Error(); }
+    };
+};
+
+// Lines built in the file's window give the bytes they give through Write,
+// and a write of the window that fails (while the export runs or at the
+// file's end) loses that file alone, as a failed line does.
+TEST(FaultSweep, LinesBuiltInTheFilesWindowGiveTheSameFilesAndFailures) {
+    RichScene scene;
+    long runs = 0;
+    for (int mode = 0; mode <= 3; ++mode) {
+        const std::string m = "mode " + std::to_string(mode);
+        const auto plain = Export(scene, mode, 0, 0);
+        const Files earlier = EarlierFiles(*plain);
+        auto run = [&](long failWrite, WindowFiles& fs) {
+            fs.mem.files = earlier;
+            fs.mem.FailWriteAt(failWrite);
+            scene.host.preset.hierarchyType = mode;
+            scene.host.fileFailures.clear();
+            qsx::QsxExport exporter;
+            exporter.writer.SetFileSystem(&fs);
+            const int result = exporter.DoExport(kOut.c_str(), nullptr, &scene.host, 0);
+            return std::make_pair(result, exporter.Failures());
+        };
+        WindowFiles clean;
+        const auto [cleanResult, cleanFailures] = run(0, clean);
+        ASSERT_EQ(cleanResult, 1) << m;
+        ASSERT_TRUE(cleanFailures.empty()) << m;
+        EXPECT_EQ(clean.mem.files, plain->fs.mem.files) << m;
+        // Fewer writes than lines: the lines went through the window.
+        ASSERT_GT(clean.mem.writes, 1) << m;
+        ASSERT_LT(clean.mem.writes, plain->fs.mem.writes / 10) << m;
+        for (long k = 1; k <= clean.mem.writes; ++k) {
+            const std::string what = m + ", window write " + std::to_string(k);
+            WindowFiles fs;
+            const auto [result, failures] = run(k, fs);
+            const std::string& path = clean.opened[clean.writtenTo[static_cast<size_t>(k - 1)]];
+            ++runs;
+            EXPECT_EQ(result, 0) << what;
+            ASSERT_EQ(failures.size(), 1u) << what;
+            EXPECT_EQ(failures[0].path, path) << what;
+            EXPECT_EQ(failures[0].reason, "No space left on device") << what;
+            ExpectOnlyThatFileLost(*plain, fs.mem.files, path, what, earlier);
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+    std::printf("[ fault sweep ] %ld export runs with a failed window write\n", runs);
 }
 
 // A real file-size limit on the disk layer: the script outgrows it in a
