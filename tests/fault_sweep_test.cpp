@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <utility>
 
 #include "tests/support/fake_scene.h"
 
@@ -360,102 +361,71 @@ TEST(FaultSweep, EveryFailedVertexTableAllocationFailsTheExportCleanly) {
     std::printf("[ fault sweep ] %ld export runs with a failed vertex-table allocation\n", runs);
 }
 
-// Memory files that offer the writer a window on a small buffer of their
-// own, handed to the memory file when full as the disk file does: each such
-// write can be made to fail. Lines longer than the buffer come through Write.
+// Recorded memory files offering the writer a window on a small buffer,
+// handed on when full as the disk file does; longer lines come through Write.
 class WindowFiles final : public qsx::FileSystem {
 public:
-    qsx::MemoryFileSystem mem;
-    std::vector<std::string> opened;
-    std::vector<size_t> writtenTo;  // index into opened, per write to the memory file
-
+    Recorder rec;
     std::unique_ptr<qsx::OutputFile> Open(const std::string& path, std::string* error) override {
-        opened.push_back(path);
-        std::unique_ptr<qsx::OutputFile> inner = mem.Open(path, error);
-        if (!inner) return nullptr;
-        return std::make_unique<File>(this, opened.size() - 1, std::move(inner));
+        std::unique_ptr<qsx::OutputFile> inner = rec.Open(path, error);
+        return inner ? std::make_unique<File>(std::move(inner)) : nullptr;
     }
-    void Publish(const Published& done) override { mem.Publish(done); }
-    void DropUnpublished() override { mem.DropUnpublished(); }
+    void Publish(const Published& done) override { rec.Publish(done); }
+    void DropUnpublished() override { rec.DropUnpublished(); }
 
 private:
     struct File final : qsx::OutputFile {
         static constexpr size_t kSize = 4096;
-        WindowFiles* fs;
-        size_t index;
         std::unique_ptr<qsx::OutputFile> inner;
         char buffer[kSize];
         size_t used = 0;
-        File(WindowFiles* f, size_t i, std::unique_ptr<qsx::OutputFile> in) : fs(f), index(i), inner(std::move(in)) {}
-        bool Pass(const char* data, size_t size) {
-            fs->writtenTo.push_back(index);
-            return inner->Write(data, size);
-        }
-        bool Flush() {
-            const size_t n = used;
-            used = 0;
-            return n == 0 || Pass(buffer, n);
-        }
-        bool Write(const char* data, size_t size) override { return Flush() && Pass(data, size); }
+        explicit File(std::unique_ptr<qsx::OutputFile> in) : inner(std::move(in)) {}
+        bool Flush() { return used == 0 || inner->Write(buffer, std::exchange(used, 0)); }
+        bool Write(const char* data, size_t size) override { return Flush() && inner->Write(data, size); }
         bool Room(size_t size, Window* window) override {
-            *window = {};
-            if (size > kSize - used && !Flush()) return false;
-            if (size <= kSize - used) *window = {buffer + used, buffer + kSize};
-            return true;
+            const bool ok = size <= kSize - used || Flush();
+            *window = size <= kSize - used ? Window{buffer + used, buffer + kSize} : Window{};
+            return ok;
         }
         void Put(const char* end) override { used = static_cast<size_t>(end - buffer); }
         bool Commit() override { return Flush() && inner->Commit(); }
-        void Discard() override {
-            used = 0;
-            inner->Discard();
-        }
+        void Discard() override { inner->Discard(); }
         std::string Error() const override { return inner->Error(); }
     };
 };
 
 // Lines built in the file's window give the bytes they give through Write,
-// and a write of the window that fails (while the export runs or at the
-// file's end) loses that file alone, as a failed line does.
+// and a failed write of the window loses that file alone.
 TEST(FaultSweep, LinesBuiltInTheFilesWindowGiveTheSameFilesAndFailures) {
     RichScene scene;
-    long runs = 0;
     for (int mode = 0; mode <= 3; ++mode) {
-        const std::string m = "mode " + std::to_string(mode);
         const auto plain = Export(scene, mode, 0, 0);
         const Files earlier = EarlierFiles(*plain);
         auto run = [&](long failWrite, WindowFiles& fs) {
-            fs.mem.files = earlier;
-            fs.mem.FailWriteAt(failWrite);
+            fs.rec.mem.files = earlier;
+            fs.rec.mem.FailWriteAt(failWrite);
             scene.host.preset.hierarchyType = mode;
-            scene.host.fileFailures.clear();
             qsx::QsxExport exporter;
             exporter.writer.SetFileSystem(&fs);
-            const int result = exporter.DoExport(kOut.c_str(), nullptr, &scene.host, 0);
-            return std::make_pair(result, exporter.Failures());
+            return std::make_pair(exporter.DoExport(kOut.c_str(), nullptr, &scene.host, 0), exporter.Failures());
         };
         WindowFiles clean;
-        const auto [cleanResult, cleanFailures] = run(0, clean);
-        ASSERT_EQ(cleanResult, 1) << m;
-        ASSERT_TRUE(cleanFailures.empty()) << m;
-        EXPECT_EQ(clean.mem.files, plain->fs.mem.files) << m;
-        // Fewer writes than lines: the lines went through the window.
-        ASSERT_GT(clean.mem.writes, 1) << m;
-        ASSERT_LT(clean.mem.writes, plain->fs.mem.writes / 10) << m;
-        for (long k = 1; k <= clean.mem.writes; ++k) {
+        const std::string m = "mode " + std::to_string(mode);
+        ASSERT_EQ(run(0, clean).first, 1) << m;
+        EXPECT_EQ(clean.rec.mem.files, plain->fs.mem.files) << m;
+        ASSERT_LT(clean.rec.mem.writes, plain->fs.mem.writes / 10) << m << ": the lines went through Write";
+        for (long k = 1; k <= clean.rec.mem.writes; ++k) {
             const std::string what = m + ", window write " + std::to_string(k);
             WindowFiles fs;
             const auto [result, failures] = run(k, fs);
-            const std::string& path = clean.opened[clean.writtenTo[static_cast<size_t>(k - 1)]];
-            ++runs;
+            const std::string& path = clean.rec.opened[clean.rec.writtenTo[static_cast<size_t>(k - 1)]];
             EXPECT_EQ(result, 0) << what;
             ASSERT_EQ(failures.size(), 1u) << what;
-            EXPECT_EQ(failures[0].path, path) << what;
-            EXPECT_EQ(failures[0].reason, "No space left on device") << what;
-            ExpectOnlyThatFileLost(*plain, fs.mem.files, path, what, earlier);
+            EXPECT_EQ(failures[0].path + ": " + failures[0].reason, path + ": No space left on device") << what;
+            ExpectOnlyThatFileLost(*plain, fs.rec.mem.files, path, what, earlier);
             if (::testing::Test::HasFailure()) return;
         }
     }
-    std::printf("[ fault sweep ] %ld export runs with a failed window write\n", runs);
 }
 
 // A real file-size limit on the disk layer: the script outgrows it in a
