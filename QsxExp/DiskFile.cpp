@@ -16,6 +16,17 @@ bool BufferedDiskFile::Write(const char* data, size_t size) {
     return true;
 }
 
+bool BufferedDiskFile::Room(size_t size, Window* window) {
+    *window = {};
+    if (size > kDiskFileBufferSize - used_) {
+        if (!Flush()) return false;
+        if (size > kDiskFileBufferSize) return true;
+    }
+    window->begin = buffer_.get() + used_;
+    window->end = buffer_.get() + kDiskFileBufferSize;
+    return true;
+}
+
 bool BufferedDiskFile::Commit() {
     // A file with a failed write has a gap: it is never put in place.
     if (!error_.empty() || !Flush()) {

@@ -14,6 +14,8 @@ namespace qsx {
 class BufferedDiskFile : public OutputFile {
 public:
     bool Write(const char* data, size_t size) final;
+    bool Room(size_t size, Window* window) final;
+    void Put(const char* end) final { used_ = static_cast<size_t>(end - buffer_.get()); }
     bool Commit() final;
     void Discard() final;
     std::string Error() const final { return error_; }

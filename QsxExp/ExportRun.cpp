@@ -223,6 +223,7 @@ void QsxExport::BeginPass(host::INode* root) {
     topLevelCount = root->NumberOfChildren();
     writer.Reset();
     tagCounter = 0;
+    materialText_.clear();
 }
 
 int QsxExport::DoExport(const char* name, void*, host::Interface* hostIp, int) {

@@ -17,6 +17,24 @@ public:
     virtual ~OutputFile() = default;
     // False when the bytes could not be written; Error() then says why.
     virtual bool Write(const char* data, size_t size) = 0;
+    // Where a writer that builds its text in place may put the next bytes
+    // instead of handing them to Write: at least `size` bytes from
+    // window->begin up to window->end, ready to be filled. Bytes put there
+    // belong to the file once Put(end) says where they end; any other call
+    // before that drops them. The window is left empty when this file takes
+    // bytes through Write only (the default) or has no such room (a size
+    // larger than its buffer). False when making room failed (a write of
+    // what was put before); Error() then says why.
+    struct Window {
+        char* begin = nullptr;
+        char* end = nullptr;
+    };
+    virtual bool Room(size_t size, Window* window) {
+        (void)size;
+        *window = {};
+        return true;
+    }
+    virtual void Put(const char* end) { (void)end; }
     // The file is complete: flushes and closes it, to be put in place of
     // whatever is at its path by the file system's Publish. False when any
     // of that failed; the file is then dropped.

@@ -3,6 +3,7 @@
 // triangles, numbered through the vertex table.
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #include "QsxExp/LineBuilder.h"
 #include "QsxExp/QsxExport.h"
@@ -234,58 +235,93 @@ std::string QsxExport::TextureName(std::string_view path) const {
 }
 
 void QsxExport::WriteMaterial(Mtl* m) {
+    // A scene has few materials, and a mesh may change between them at every
+    // triangle: the statements of each are made once per pass and written as
+    // made from then on (a pass does not change what a material answers).
+    auto [it, made] = materialText_.try_emplace(m);
+    MaterialText& text = it->second;
+    if (made) MakeMaterialText(m, &text);
     ScriptWriter& w = writer;
+    size_t start = 0;
+    for (size_t i = 0; i < text.ends.size(); ++i) {
+        if (i == text.notFiniteLine) [[unlikely]]
+            w.Fail(kNotFiniteReason);
+        w.WriteLine(std::string_view(text.lines).substr(start, text.ends[i] - start));
+        start = text.ends[i];
+    }
+}
+
+void QsxExport::MakeMaterialText(Mtl* m, MaterialText* out) {
+    std::string& t = out->lines;
+    auto end = [&] { out->ends.push_back(t.size()); };
+    auto line = [&](std::string_view s) {
+        t.append(s);
+        end();
+    };
     if (!m) {
-        w.WriteLine("Color 0.0 0.0 0.0");
-        w.WriteLine("Surface 0.0 0.0 0.0");
-        w.WriteLine("");
+        line("Color 0.0 0.0 0.0");
+        line("Surface 0.0 0.0 0.0");
+        line("");
         return;
     }
+    // A number that is not finite fails the file at the line that holds it.
+    auto numbers = [&](std::string_view keyword, std::initializer_list<float> values) {
+        char buf[3 * kRoomG];
+        char* p = buf;
+        bool finite = true;
+        for (const float v : values) {
+            finite &= std::isfinite(v);
+            *p++ = ' ';
+            p = AppendG4(p, v);
+        }
+        if (!finite && out->notFiniteLine == MaterialText::kNone) out->notFiniteLine = out->ends.size();
+        t.append(keyword);
+        t.append(buf, static_cast<size_t>(p - buf));
+        end();
+    };
     host::Texmap* diffuse = m->MapEnabled(host::ID_DI) ? m->GetSubTexmap(host::ID_DI) : nullptr;
     host::Texmap* opacity = m->MapEnabled(host::ID_OP) ? m->GetSubTexmap(host::ID_OP) : nullptr;
-    if (m->GetTwoSided()) w.WriteLine("MaterialModes Double");
-    w.WriteLine(m->GetWire() ? "GeometrySampling WireFrame" : "GeometrySampling Solid");
-    w.WriteLine(m->GetShading() == 0 ? "LightSampling Facet" : "LightSampling Vertex");
+    if (m->GetTwoSided()) line("MaterialModes Double");
+    line(m->GetWire() ? "GeometrySampling WireFrame" : "GeometrySampling Solid");
+    line(m->GetShading() == 0 ? "LightSampling Facet" : "LightSampling Vertex");
     const float op = m->GetOpacity(exportTime);
-    if (op < 1.0f) Line(w, 7 + kRoomG).Text("Opacity").G(op).End();
+    if (op < 1.0f) numbers("Opacity", {op});
     Point3 amb = m->GetAmbient(exportTime);
     for (int k = 0; k < 3; ++k)
         if (amb[k] < 0.1f) amb[k] = 0.1f;
-    auto colourLine = [&](std::string_view keyword, const Point3& c) {
-        Line(w, keyword.size() + 3 * kRoomG).Text(keyword).G(c.x).G(c.y).G(c.z).End();
-    };
-    colourLine("Ambient", amb);
+    numbers("Ambient", {amb.x, amb.y, amb.z});
     const Point3 dif = m->GetDiffuse(exportTime);
-    colourLine("Color", dif);
-    colourLine("Diffuse", dif);
-    colourLine("Specular", m->GetSpecular(exportTime));
+    numbers("Color", {dif.x, dif.y, dif.z});
+    numbers("Diffuse", {dif.x, dif.y, dif.z});
+    const Point3 spec = m->GetSpecular(exportTime);
+    numbers("Specular", {spec.x, spec.y, spec.z});
 
-    line_.assign("TextureModes");
+    t.append("TextureModes");
     const uint32_t flags = options.textureFlags;
-    if (flags & TEX_LIT) line_.append(" Lit");
-    if (flags & TEX_FORESHORTEN) line_.append(" Foreshorten");
-    if (flags & TEX_FILTER) line_.append(" Filter");
-    if (!(flags & (TEX_LIT | TEX_FORESHORTEN | TEX_FILTER))) line_.append(" NULL");
-    w.WriteLine(line_);
+    if (flags & TEX_LIT) t.append(" Lit");
+    if (flags & TEX_FORESHORTEN) t.append(" Foreshorten");
+    if (flags & TEX_FILTER) t.append(" Filter");
+    if (!(flags & (TEX_LIT | TEX_FORESHORTEN | TEX_FILTER))) t.append(" NULL");
+    end();
 
     const bool show = flags & TEX_SHOW;
     if (!diffuse || !(diffuse->ClassID() == host::BITMAP_TEXTURE_CLASS_ID)) {
-        w.WriteLine("Texture NULL");
+        line("Texture NULL");
     } else {
         const std::string d = TextureName(diffuse->GetMapName());
         if (opacity && opacity->ClassID() == host::BITMAP_TEXTURE_CLASS_ID) {
             const std::string mask = TextureName(opacity->GetMapName());
-            line_.assign(show ? "TextureExt " : "TextureExt NULL Mask NULL # ");
-            line_.append(d);
-            line_.append(show ? " Mask " : " ");
-            line_.append(mask);
+            t.append(show ? "TextureExt " : "TextureExt NULL Mask NULL # ");
+            t.append(d);
+            t.append(show ? " Mask " : " ");
+            t.append(mask);
         } else {
-            line_.assign(show ? "Texture " : "Texture NULL # ");
-            line_.append(d);
+            t.append(show ? "Texture " : "Texture NULL # ");
+            t.append(d);
         }
-        w.WriteLine(line_);
+        end();
     }
-    w.WriteLine("");
+    line("");
 }
 
 }  // namespace qsx

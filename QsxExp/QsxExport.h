@@ -1,9 +1,11 @@
 // The exporter: one object per export call, holding all state of that run.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -99,6 +101,14 @@ public:
     void FreeVertexTable();
     void WriteTriangles(const host::Mesh& mesh, host::Mtl* material);
     void WriteMaterial(host::Mtl* material);
+    // The statements of a material, as its lines without indentation.
+    struct MaterialText {
+        static constexpr size_t kNone = SIZE_MAX;
+        std::string lines;          // the lines one after the other
+        std::vector<size_t> ends;   // where each ends in `lines`
+        size_t notFiniteLine = kNone;  // the first line with a number that is not finite
+    };
+    void MakeMaterialText(host::Mtl* material, MaterialText* out);
     std::string TextureName(std::string_view path) const;
 
     // --- side files (SideFiles.cpp) ---
@@ -163,7 +173,7 @@ private:
     // The node's mesh, its material statements and triangles, when it has one.
     void WriteMeshBlock(host::INode* node, host::Object* obj);
 
-    std::string line_;      // formatting scratch, reused for every line
+    std::unordered_map<const host::Mtl*, MaterialText> materialText_;  // the pass's materials, as written
     std::unordered_set<const host::INode*> identityWarned_;
     std::unordered_set<std::string> headerNames_;  // macro names the open header defines  // nodes told of a parent without inverse
     bool textured_ = false;  // the mesh being written has texture vertices and faces

@@ -7,6 +7,7 @@ namespace qsx {
 
 bool ScriptWriter::Open(const std::string& path) {
     std::string error;
+    pos_ = limit_ = nullptr;
     outFile = fs_->Open(path, &error);
     if (!outFile) {
         errorText = error;
@@ -18,6 +19,7 @@ bool ScriptWriter::Open(const std::string& path) {
 void ScriptWriter::Close() {
     closers_.clear();
     if (!outFile) return;
+    PutWindow();
     if (failed) {
         outFile->Discard();
     } else if (!outFile->Commit()) {
@@ -43,13 +45,36 @@ int ScriptWriter::WriteLine(std::string_view text) {
     return EndLine(p + text.size());
 }
 
-void ScriptWriter::MakeRoom(size_t indent, size_t room) {
-    const size_t need = indent + room + 2;
-    if (line_.size() < need) line_.resize(need < 2 * line_.size() ? 2 * line_.size() : need);
-    if (spaces_ < indent) {
-        std::memset(line_.data() + spaces_, ' ', indent - spaces_);
-        spaces_ = indent;
+char* ScriptWriter::MakeRoom(size_t need) {
+    lineTo_ = LineTo::kWrite;
+    if (outFile) {
+        PutWindow();
+        OutputFile::Window window;
+        if (!outFile->Room(need, &window)) {
+            // The bytes put before did not reach the file: this line fails as
+            // its write would have, and goes nowhere.
+            WriteFailed();
+            lineTo_ = LineTo::kNowhere;
+        } else if (window.begin && static_cast<size_t>(window.end - window.begin) >= need) {
+            pos_ = window.begin;
+            limit_ = window.end;
+            lineTo_ = LineTo::kFile;
+            return pos_;
+        }
     }
+    if (line_.size() < need) line_.resize(need < 2 * line_.size() ? 2 * line_.size() : need);
+    return line_.data();
+}
+
+void ScriptWriter::PutWindow() {
+    if (limit_ && outFile) outFile->Put(pos_);
+    pos_ = limit_ = nullptr;
+}
+
+int ScriptWriter::EndOwnLine(char* end) {
+    const auto size = static_cast<size_t>(end - line_.data());
+    if (lineTo_ == LineTo::kWrite && (!outFile || !outFile->Write(line_.data(), size))) WriteFailed();
+    return failed ? 0 : 1;
 }
 
 void ScriptWriter::WriteFailed() { Fail(outFile ? outFile->Error() : std::string("no file is open")); }

@@ -3,6 +3,7 @@
 // failure flag that the first failed write sets.
 #pragma once
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -36,25 +37,30 @@ public:
     // The same line built in place, without a copy of its text: BeginLine
     // answers where the text goes, after the indentation, with room for at
     // least `room` chars; EndLine(end) writes the line whose text ends at end.
-    // Nothing else may write through this writer in between.
+    // Nothing else may write through this writer in between. The line is
+    // built where it goes in the file's own buffer when the file offers one,
+    // else here and handed to the file's Write.
     char* BeginLine(size_t room) {
-        // The blanks of the indentation stay in the buffer from line to line; only
-        // a deeper indentation than any text has left alone needs new ones.
         const size_t ind = kIndentStep * closers_.size();
-        if (line_.size() < ind + room + 2 || spaces_ < ind) [[unlikely]]
-            MakeRoom(ind, room);
-        lineIndent_ = ind;
-        return line_.data() + ind;
+        // The blanks go in as one fixed-size store where they fit it: the slack asked for covers it.
+        const size_t need = ind + room + 2 + kBlankRun;
+        char* p = static_cast<size_t>(limit_ - pos_) >= need ? pos_ : MakeRoom(need);
+        if (ind <= kBlankRun) [[likely]] {
+            std::memcpy(p, kBlanks, kBlankRun);
+        } else {
+            std::memset(p, ' ', ind);
+        }
+        return p + ind;
     }
     int EndLine(char* end) {
-        // One write per line: the indentation, the text and CR LF on every platform.
+        // The indentation, the text and CR LF on every platform.
         end[0] = '\r';
         end[1] = '\n';
-        const size_t size = static_cast<size_t>(end + 2 - line_.data());
-        spaces_ = lineIndent_;  // the text overwrote whatever stood after the indentation
-        if (!outFile || !outFile->Write(line_.data(), size)) [[unlikely]]
-            WriteFailed();
-        return failed ? 0 : 1;
+        if (lineTo_ == LineTo::kFile) [[likely]] {
+            pos_ = end + 2;
+            return failed ? 0 : 1;
+        }
+        return EndOwnLine(end + 2);
     }
 
     // A block: the line `open`, the lines after it four blanks further in, and
@@ -100,14 +106,24 @@ public:
 
 private:
     static constexpr size_t kIndentStep = 4;
-    void MakeRoom(size_t indent, size_t room);
+    static constexpr size_t kBlankRun = 32;
+    static constexpr char kBlanks[kBlankRun + 1] = "                                ";
+    // Where the line being built goes: into the file's window, into line_
+    // for the file's Write, or nowhere (making room in the file failed).
+    enum class LineTo : unsigned char { kFile, kWrite, kNowhere };
+    // A place for a line of `need` chars: a window of the file, else line_.
+    char* MakeRoom(size_t need);
+    int EndOwnLine(char* end);
+    // Hands the file what has been put in its window.
+    void PutWindow();
     void WriteFailed();
 
     FileSystem* fs_;
     std::vector<const char*> closers_;  // closing lines of the open blocks, outermost first
-    std::string line_;       // the line being built; grows, never shrinks
-    size_t spaces_ = 0;      // leading chars of line_ known to be blanks
-    size_t lineIndent_ = 0;  // indentation of the line being built
+    std::string line_;                  // a line for Write; grows, never shrinks
+    char* pos_ = nullptr;               // the file's window: where the next line goes
+    char* limit_ = nullptr;             // and where the window ends
+    LineTo lineTo_ = LineTo::kWrite;
 };
 
 }  // namespace qsx

@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
@@ -26,6 +27,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "QsxExp/FileSink.h"
@@ -86,13 +88,16 @@ private:
     NullRegistry registry_;
 };
 
-// One growing buffer, kept between runs so that its capacity is paid once.
+// One growing buffer, kept between runs so that its capacity (and its pages)
+// is paid once. It offers the writer a window, as the disk file does.
 class BufferFileSystem final : public qsx::FileSystem {
 public:
-    std::string data;
+    std::string data;  // the script in its first `size` bytes
+    size_t size = 0;
+    std::string_view Text() const { return std::string_view(data).substr(0, size); }
     std::unique_ptr<qsx::OutputFile> Open(const std::string&, std::string*) override {
-        data.clear();
-        return std::make_unique<File>(&data);
+        size = 0;
+        return std::make_unique<File>(this);
     }
     void Publish(const Published&) override {}
     void DropUnpublished() override {}
@@ -100,17 +105,30 @@ public:
 private:
     class File final : public qsx::OutputFile {
     public:
-        explicit File(std::string* d) : d_(d) {}
+        explicit File(BufferFileSystem* fs) : fs_(fs) {}
         bool Write(const char* p, size_t n) override {
-            d_->append(p, n);
+            Grow(n);
+            std::memcpy(fs_->data.data() + fs_->size, p, n);
+            fs_->size += n;
             return true;
         }
+        bool Room(size_t n, Window* window) override {
+            Grow(n);
+            window->begin = fs_->data.data() + fs_->size;
+            window->end = fs_->data.data() + fs_->data.size();
+            return true;
+        }
+        void Put(const char* end) override { fs_->size = static_cast<size_t>(end - fs_->data.data()); }
         bool Commit() override { return true; }
         void Discard() override {}
         std::string Error() const override { return {}; }
 
     private:
-        std::string* d_;
+        void Grow(size_t n) {
+            std::string& d = fs_->data;
+            if (d.size() - fs_->size < n) d.resize(std::max(2 * d.size(), fs_->size + n));
+        }
+        BufferFileSystem* fs_;
     };
 };
 
@@ -123,7 +141,7 @@ int Export(host::INode* root, qsx::FileSystem* fs, const std::string& path, int*
     return r == 1 && h.failures == 0 ? 1 : 0;
 }
 
-uint64_t Fnv1a(const std::string& s) {
+uint64_t Fnv1a(std::string_view s) {
     uint64_t h = 1469598103934665603ull;
     for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
     return h;
@@ -257,16 +275,20 @@ void BM_ExportToFile(benchmark::State& state, Prepared* p) {
 
 void BM_ExportToMemory(benchmark::State& state, Prepared* p) {
     BufferFileSystem fs;
-    fs.data.reserve(p->script.size());
+    fs.data.resize(p->script.size() + (size_t{1} << 16));
     for (auto _ : state) {
         if (!Export(&p->scene->root, &fs, "scene.QSX")) {
             state.SkipWithError("the export failed");
             break;
         }
         benchmark::DoNotOptimize(fs.data.data());
+        if (fs.size != p->script.size()) {
+            state.SkipWithError("the script in memory has another size");
+            break;
+        }
     }
     char label[40];
-    std::snprintf(label, sizeof label, "fnv1a=%016" PRIx64, Fnv1a(fs.data));
+    std::snprintf(label, sizeof label, "fnv1a=%016" PRIx64, Fnv1a(fs.Text()));
     state.SetLabel(label);
     SetCounters(state, *p);
 }
@@ -569,7 +591,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "the %s scene does not export cleanly (%d consistency reports)\n", n.c_str(), asserts);
             return 1;
         }
-        p->script = std::move(fs.data);
+        p->script = std::string(fs.Text());
         if (!write.empty()) {
             std::ofstream f(write, std::ios::binary);
             f.write(p->script.data(), static_cast<std::streamsize>(p->script.size()));

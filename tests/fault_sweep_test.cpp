@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <utility>
 
 #include "tests/support/fake_scene.h"
 
@@ -232,25 +233,25 @@ Pass PassOf(const std::string& path) {
 // ones: every file of the clean run, equal to the clean run's, except the
 // failed one and the files its own pass would have opened after it, which
 // are still the earlier files.
-void ExpectOnlyThatFileLost(const Outcome& clean, const Outcome& run, const std::string& failedPath,
+void ExpectOnlyThatFileLost(const Outcome& clean, const Files& runFiles, const std::string& failedPath,
                             const std::string& what, const Files& earlier) {
     const auto& cleanOrder = clean.fs.opened;
     const auto failedAt = std::find(cleanOrder.begin(), cleanOrder.end(), failedPath);
     ASSERT_NE(failedAt, cleanOrder.end()) << what << ": " << failedPath << " is no file of the clean run";
     for (auto it = cleanOrder.begin(); it != cleanOrder.end(); ++it) {
         const bool lost = *it == failedPath || (PassOf(*it) == PassOf(failedPath) && it > failedAt);
-        auto found = run.fs.mem.files.find(*it);
+        auto found = runFiles.find(*it);
         if (lost) {
-            EXPECT_TRUE(found != run.fs.mem.files.end() && found->second == earlier.at(*it))
+            EXPECT_TRUE(found != runFiles.end() && found->second == earlier.at(*it))
                 << what << ": the earlier " << *it << " was changed";
-        } else if (found == run.fs.mem.files.end()) {
+        } else if (found == runFiles.end()) {
             ADD_FAILURE() << what << ": " << *it << " is missing";
         } else {
             EXPECT_TRUE(found->second == clean.fs.mem.files.at(*it))
                 << what << ": " << *it << " differs from the clean run's";
         }
     }
-    for (const auto& [path, text] : run.fs.mem.files) {
+    for (const auto& [path, text] : runFiles) {
         EXPECT_TRUE(clean.fs.mem.files.count(path)) << what << ": unexpected file " << path;
     }
 }
@@ -308,7 +309,7 @@ TEST(FaultSweep, EveryFailedWriteOrOpenLosesOnlyItsFile) {
                 EXPECT_EQ(run->failures[0].path, path) << what;
                 EXPECT_EQ(run->failures[0].reason, reason) << what;
                 EXPECT_EQ(run->reported, std::vector<std::string>{path}) << what;
-                ExpectOnlyThatFileLost(*clean, *run, path, what, earlier);
+                ExpectOnlyThatFileLost(*clean, run->fs.mem.files, path, what, earlier);
                 if (::testing::Test::HasFailure()) return;
             }
         };
@@ -350,7 +351,7 @@ TEST(FaultSweep, EveryFailedVertexTableAllocationFailsTheExportCleanly) {
             EXPECT_EQ(run->failures[0].reason.rfind("out of memory for the vertex table of node \"", 0), 0u)
                 << what << ": " << run->failures[0].reason;
             EXPECT_EQ(run->reported, std::vector<std::string>{path}) << what;
-            ExpectOnlyThatFileLost(*clean, *run, path, what, earlier);
+            ExpectOnlyThatFileLost(*clean, run->fs.mem.files, path, what, earlier);
             ASSERT_EQ(run->fs.discarded.count(path), 1u) << what;
             ExpectBalanced(run->fs.discarded.at(path), what);
             if (::testing::Test::HasFailure()) return;
@@ -358,6 +359,73 @@ TEST(FaultSweep, EveryFailedVertexTableAllocationFailsTheExportCleanly) {
         EXPECT_EQ(k, allocations + 1) << m << ": a run failed no allocation before the clean count";
     }
     std::printf("[ fault sweep ] %ld export runs with a failed vertex-table allocation\n", runs);
+}
+
+// Recorded memory files offering the writer a window on a small buffer,
+// handed on when full as the disk file does; longer lines come through Write.
+class WindowFiles final : public qsx::FileSystem {
+public:
+    Recorder rec;
+    std::unique_ptr<qsx::OutputFile> Open(const std::string& path, std::string* error) override {
+        std::unique_ptr<qsx::OutputFile> inner = rec.Open(path, error);
+        return inner ? std::make_unique<File>(std::move(inner)) : nullptr;
+    }
+    void Publish(const Published& done) override { rec.Publish(done); }
+    void DropUnpublished() override { rec.DropUnpublished(); }
+
+private:
+    struct File final : qsx::OutputFile {
+        static constexpr size_t kSize = 4096;
+        std::unique_ptr<qsx::OutputFile> inner;
+        char buffer[kSize];
+        size_t used = 0;
+        explicit File(std::unique_ptr<qsx::OutputFile> in) : inner(std::move(in)) {}
+        bool Flush() { return used == 0 || inner->Write(buffer, std::exchange(used, 0)); }
+        bool Write(const char* data, size_t size) override { return Flush() && inner->Write(data, size); }
+        bool Room(size_t size, Window* window) override {
+            const bool ok = size <= kSize - used || Flush();
+            *window = size <= kSize - used ? Window{buffer + used, buffer + kSize} : Window{};
+            return ok;
+        }
+        void Put(const char* end) override { used = static_cast<size_t>(end - buffer); }
+        bool Commit() override { return Flush() && inner->Commit(); }
+        void Discard() override { inner->Discard(); }
+        std::string Error() const override { return inner->Error(); }
+    };
+};
+
+// Lines built in the file's window give the bytes they give through Write,
+// and a failed write of the window loses that file alone.
+TEST(FaultSweep, LinesBuiltInTheFilesWindowGiveTheSameFilesAndFailures) {
+    RichScene scene;
+    for (int mode = 0; mode <= 3; ++mode) {
+        const auto plain = Export(scene, mode, 0, 0);
+        const Files earlier = EarlierFiles(*plain);
+        auto run = [&](long failWrite, WindowFiles& fs) {
+            fs.rec.mem.files = earlier;
+            fs.rec.mem.FailWriteAt(failWrite);
+            scene.host.preset.hierarchyType = mode;
+            qsx::QsxExport exporter;
+            exporter.writer.SetFileSystem(&fs);
+            return std::make_pair(exporter.DoExport(kOut.c_str(), nullptr, &scene.host, 0), exporter.Failures());
+        };
+        WindowFiles clean;
+        const std::string m = "mode " + std::to_string(mode);
+        ASSERT_EQ(run(0, clean).first, 1) << m;
+        EXPECT_EQ(clean.rec.mem.files, plain->fs.mem.files) << m;
+        ASSERT_LT(clean.rec.mem.writes, plain->fs.mem.writes / 10) << m << ": the lines went through Write";
+        for (long k = 1; k <= clean.rec.mem.writes; ++k) {
+            const std::string what = m + ", window write " + std::to_string(k);
+            WindowFiles fs;
+            const auto [result, failures] = run(k, fs);
+            const std::string& path = clean.rec.opened[clean.rec.writtenTo[static_cast<size_t>(k - 1)]];
+            EXPECT_EQ(result, 0) << what;
+            ASSERT_EQ(failures.size(), 1u) << what;
+            EXPECT_EQ(failures[0].path + ": " + failures[0].reason, path + ": No space left on device") << what;
+            ExpectOnlyThatFileLost(*plain, fs.rec.mem.files, path, what, earlier);
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
 }
 
 // A real file-size limit on the disk layer: the script outgrows it in a
