@@ -234,7 +234,8 @@ qsx::util::ReadState WalkFile(const std::string& path, Problems* problems, std::
 
 // A number as "% 4.6f" prints it after one separating blank: " " then a blank
 // or '-', the integer digits (no leading zero), '.', six decimals. On success p
-// moves past it.
+// moves past it. Without `out` the number's form alone is read: the value is
+// not worked out, though a number too large for a float is still refused.
 bool ReadFixed(const char*& p, const char* end, float* out);
 // A number as " %4g" prints it: a blank, then the %g text right-aligned in
 // four columns.

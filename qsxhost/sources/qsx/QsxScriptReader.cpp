@@ -518,8 +518,10 @@ private:
     bool ReadVertex(std::string_view rest, Vertex* v, bool* uv) {
         const char* p = rest.data();
         const char* end = p + rest.size();
+        // Counted only, a position is read for its form: nothing asks its value.
+        const bool values = keep_ || sink_;
         for (int i = 0; i < 3; ++i) {
-            if (!ReadFixed(p, end, &v->p[i])) {
+            if (!ReadFixed(p, end, values ? &v->p[i] : nullptr)) {
                 Problem("Vertex: coordinate " + std::to_string(i + 1) + " is " + WordAt(p, end) +
                         ", not a finite number in the form ' 1.000000'");
                 return false;
