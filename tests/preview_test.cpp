@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "tests/support/fake_scene.h"
+#include "qsxhost/preview/Blocks.h"
 #include "qsxhost/preview/Preview.h"
 
 namespace {
@@ -128,6 +129,29 @@ TEST(Preview, SaysWhatItCouldNotDraw) {
         EXPECT_NE(notes[0].what.find(c.says), std::string::npos) << label << ": " << notes[0].what;
     }
     std::filesystem::remove_all(dir);
+}
+
+// The geometry's blocks hold what a vector would, across a block's edge and
+// after values are dropped there (a node's texture coordinates let go).
+TEST(Preview, BlocksHoldWhatWasPutAcrossTheirEdges) {
+    constexpr size_t kEdge = size_t{1} << 16;
+    struct Case {
+        size_t put, keep, putAfter;
+    } cases[] = {{kEdge - 1, kEdge - 2, 3}, {kEdge, kEdge, 1}, {kEdge + 1, kEdge, 2}, {2 * kEdge + 5, kEdge - 1, kEdge + 3},
+                 {kEdge + 1, 0, kEdge + 1}};
+    for (const Case& c : cases) {
+        qsxhost::preview::Blocks<uint32_t> blocks;
+        std::vector<uint32_t> want;
+        uint32_t next = 7;
+        for (size_t i = 0; i < c.put; ++i, next += 3) blocks.push_back(next), want.push_back(next);
+        blocks.truncate(c.keep);
+        want.resize(c.keep);
+        for (size_t i = 0; i < c.putAfter; ++i, next += 3) blocks.push_back(next), want.push_back(next);
+        ASSERT_EQ(blocks.size(), want.size()) << c.put << " " << c.keep;
+        size_t differ = 0;
+        for (size_t i = 0; i < want.size(); ++i) differ += blocks[i] != want[i];
+        EXPECT_EQ(differ, 0u) << c.put << " " << c.keep;
+    }
 }
 
 }  // namespace

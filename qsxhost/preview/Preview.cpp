@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 
+#include "qsxhost/preview/Blocks.h"
 #include "qsxhost/sources/qsx/QsxReader.h"
 #include "util/posix/AtomicFile.h"
 #include "util/Paths.h"
@@ -32,32 +33,6 @@ using host::Point3;
 constexpr float kNeutral[3] = {0.72f, 0.72f, 0.72f};
 constexpr float kBackground[3] = {0.87f, 0.89f, 0.92f};
 
-// Values kept in blocks of a fixed size: growing never copies what is held
-// nor asks for twice the room, which for millions of vertices and triangles
-// is the difference between holding the geometry once and up to three times.
-template <class T>
-class Blocks {
-public:
-    void push_back(const T& v) {
-        if (size_ == blocks_.size() * kBlock) blocks_.push_back(std::make_unique_for_overwrite<T[]>(kBlock));
-        blocks_[size_ / kBlock][size_ % kBlock] = v;
-        ++size_;
-    }
-    // Drops the values from n on, and the blocks left empty.
-    void truncate(size_t n) {
-        if (n >= size_) return;
-        size_ = n;
-        blocks_.resize((n + kBlock - 1) / kBlock);
-    }
-    const T& operator[](size_t i) const { return blocks_[i / kBlock][i % kBlock]; }
-    size_t size() const { return size_; }
-
-private:
-    static constexpr size_t kBlock = size_t{1} << 16;
-    std::vector<std::unique_ptr<T[]>> blocks_;
-    size_t size_ = 0;
-};
-
 // Triangles drawn the same way: one texture ("" none), solid or wire. They
 // are held as vertex numbers into the scene's positions, in runs of one
 // colour; the per-corner arrays the renderer takes are made a slice at a
@@ -71,17 +46,17 @@ struct Corners {
     uint32_t v[3];
 };
 struct Batch {
-    Blocks<Corners> corners;
+    preview::Blocks<Corners> corners;
     std::vector<Run> runs;
 };
 using BatchKey = std::pair<std::string, bool>;  // texture file, wire
 
 struct Scene {
-    Blocks<Point3> pos;  // every vertex in world space
+    preview::Blocks<Point3> pos;  // every vertex in world space
     struct UV {
         float u, v;
     };
-    Blocks<UV> uv;  // of the vertices of textured nodes
+    preview::Blocks<UV> uv;  // of the vertices of textured nodes
     std::map<BatchKey, Batch> batches;
     Point3 lo{1e30f, 1e30f, 1e30f}, hi{-1e30f, -1e30f, -1e30f};
     int64_t triangles = 0, visible = 0;  // visible: not fully transparent
