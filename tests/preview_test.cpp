@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "tests/support/fake_scene.h"
 #include "qsxhost/preview/Blocks.h"
@@ -131,26 +132,19 @@ TEST(Preview, SaysWhatItCouldNotDraw) {
     std::filesystem::remove_all(dir);
 }
 
-// The geometry's blocks hold what a vector would, across a block's edge and
-// after values are dropped there (a node's texture coordinates let go).
+// The geometry's blocks hold what a vector would across a block's edge and after values are dropped there.
 TEST(Preview, BlocksHoldWhatWasPutAcrossTheirEdges) {
-    constexpr size_t kEdge = size_t{1} << 16;
-    struct Case {
-        size_t put, keep, putAfter;
-    } cases[] = {{kEdge - 1, kEdge - 2, 3}, {kEdge, kEdge, 1}, {kEdge + 1, kEdge, 2}, {2 * kEdge + 5, kEdge - 1, kEdge + 3},
-                 {kEdge + 1, 0, kEdge + 1}};
-    for (const Case& c : cases) {
+    constexpr size_t k = size_t{1} << 16;
+    for (const auto& [put, keep, more] :
+         {std::tuple{k - 1, k - 2, size_t{3}}, {k, k, 1}, {k + 1, k, 2}, {2 * k + 5, k - 1, k + 3}, {k + 1, 0, k}}) {
         qsxhost::preview::Blocks<uint32_t> blocks;
-        std::vector<uint32_t> want;
-        uint32_t next = 7;
-        for (size_t i = 0; i < c.put; ++i, next += 3) blocks.push_back(next), want.push_back(next);
-        blocks.truncate(c.keep);
-        want.resize(c.keep);
-        for (size_t i = 0; i < c.putAfter; ++i, next += 3) blocks.push_back(next), want.push_back(next);
-        ASSERT_EQ(blocks.size(), want.size()) << c.put << " " << c.keep;
-        size_t differ = 0;
-        for (size_t i = 0; i < want.size(); ++i) differ += blocks[i] != want[i];
-        EXPECT_EQ(differ, 0u) << c.put << " " << c.keep;
+        std::vector<uint32_t> want, got;
+        for (uint32_t i = 0; i < put + more; ++i) {
+            if (i == put) blocks.truncate(keep), want.resize(keep);
+            blocks.push_back(i * 3 + 7), want.push_back(i * 3 + 7);
+        }
+        for (size_t i = 0; i < blocks.size(); ++i) got.push_back(blocks[i]);
+        EXPECT_EQ(got, want) << put << " " << keep;
     }
 }
 
