@@ -5,12 +5,12 @@
 # sizes show how each grows: time should double with the script, memory stay
 # flat (--check, --info) or double (--preview, which holds the geometry).
 #
-#   bench/readback.sh                 heavy x4 and x8 (x8: 16M triangles, a 1.26 GB script)
+#   bench/readback.sh                 heavy x4 and x8 (x8: 16.8M triangles, a 1.5 GB script)
 #   BENCH_QUICK=1 bench/readback.sh   heavy x0.5 and x1
 #
 # Environment: BENCH_BUILD (build directory, default build-bench), BENCH_DATA
 # (generated scenes, default bench/data), TMPDIR (the scripts written, about
-# 2 GB at full size), BENCH_BEFORE (another qsxexport, with its qsxpreview.so
+# 3 GB at full size), BENCH_BEFORE (another qsxexport, with its qsxpreview.so
 # beside it, measured on the same scripts).
 set -euo pipefail
 
@@ -90,7 +90,7 @@ awk -v load="$LOAD" -v cores="$(nproc)" '
                 k = order[i] SUBSEP scales[j]
                 if (!(k in cpu)) continue
                 printf "%-16s %6s %9.2f %9.2f %10.1f %10.0f\n", order[i], "x" scales[j], wall[k], cpu[k],
-                       peak[k] / 1024, cpu[k] > 0 ? mb[scales[j]] / cpu[k] : 0
+                       peak[k] / 1024, (cpu[k] > 0 ? mb[scales[j]] / cpu[k] : 0)
             }
         if (m == 2) {
             printf "growth from x%s to x%s (the script x%.2f):\n", scales[1], scales[2], mb[scales[2]] / mb[scales[1]]

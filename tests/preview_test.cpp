@@ -8,8 +8,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "tests/support/fake_scene.h"
+#include "qsxhost/preview/Blocks.h"
 #include "qsxhost/preview/Preview.h"
 
 namespace {
@@ -128,6 +130,22 @@ TEST(Preview, SaysWhatItCouldNotDraw) {
         EXPECT_NE(notes[0].what.find(c.says), std::string::npos) << label << ": " << notes[0].what;
     }
     std::filesystem::remove_all(dir);
+}
+
+// The geometry's blocks hold what a vector would across a block's edge and after values are dropped there.
+TEST(Preview, BlocksHoldWhatWasPutAcrossTheirEdges) {
+    constexpr size_t k = size_t{1} << 16;
+    for (const auto& [put, keep, more] :
+         {std::tuple{k - 1, k - 2, size_t{3}}, {k, k, 1}, {k + 1, k, 2}, {2 * k + 5, k - 1, k + 3}, {k + 1, 0, k}}) {
+        qsxhost::preview::Blocks<uint32_t> blocks;
+        std::vector<uint32_t> want, got;
+        for (uint32_t i = 0; i < put + more; ++i) {
+            if (i == put) blocks.truncate(keep), want.resize(keep);
+            blocks.push_back(i * 3 + 7), want.push_back(i * 3 + 7);
+        }
+        for (size_t i = 0; i < blocks.size(); ++i) got.push_back(blocks[i]);
+        EXPECT_EQ(got, want) << put << " " << keep;
+    }
 }
 
 }  // namespace

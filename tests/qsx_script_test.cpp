@@ -7,11 +7,14 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <limits>
 #include <random>
 #include <tuple>
 
 #include "tests/support/fake_scene.h"
 #include "qsxhost/sources/json/JsonScene.h"
+#include "qsxhost/sources/qsx/QsxLines.h"
 #include "qsxhost/sources/qsx/QsxReader.h"
 #include "qsxhost/sources/qsx/QsxScene.h"
 #include "util/Paths.h"
@@ -521,6 +524,56 @@ TEST(QsxScene, ReadBackDescribesTheSceneWritten) {
     EXPECT_EQ(got.animations[0].frames, want.animations[0].frames);
     EXPECT_EQ(got.animations[0].nodes, want.animations[0].nodes);
     EXPECT_EQ(got.animations[0].fps, want.animations[0].fps);
+}
+
+// A line end, control byte or lone CR at the edge of the file's first 1 MB piece reads as it does anywhere.
+// The node's name is padded so that tail[mark], ending vertex line `at`, lands at the edge + shift.
+TEST(QsxCheck, LinesAtThePieceEdgeReadAsAnywhere) {
+    constexpr size_t kPiece = size_t{1} << 20;
+    const std::tuple<const char*, size_t, int, const char*> cases[] = {  // tail, mark, shift, problem
+        {"\r\n", 0, -1, ""}, {"\r\n", 0, 0, ""}, {"\n", 0, -1, "ends in LF alone, not CR LF"},
+        {"\x1b\r\n", 0, -1, "holds control byte 0x1B at column 45"}, {"\x1b\r\n", 0, 0, "holds control byte 0x1B at column 45"},
+        {"\r \r\n", 0, -1, "holds control byte 0x0D at column 45"}, {"\r\r\n", 1, 0, "holds control byte 0x0D at column 45"}};
+    const std::string vertex = "        Vertex  1.000000  2.000000  3.000000", path = ::testing::TempDir() + "qsx_piece.QSX";
+    const size_t at = kPiece / (vertex.size() + 2) - 10;
+    const auto head = [](size_t pad) {
+        std::string t = "ModelBegin\r\n    # n" + std::string(pad, 'x') + "\r\n    \r\n    TransformBegin\r\n        Transform";
+        for (int i = 0; i < 16; ++i) t += i % 5 == 0 ? "  1.000000" : "  0.000000";
+        return t + "\r\n        \r\n        Hints NULL\r\n";
+    };
+    for (const auto& [tail, mark, shift, problem] : cases) {
+        std::string t = head(kPiece + shift - head(0).size() - at * (vertex.size() + 2) - vertex.size() - mark);
+        for (size_t i = 0; i < at + 20; ++i) t += vertex + (i == at ? tail : "\r\n");
+        std::ofstream(path, std::ios::binary) << t + "        \r\n        Triangle 1 2 3\r\n    TransformEnd\r\nModelEnd\r\n";
+        ASSERT_EQ(t[kPiece + shift], tail[mark]);
+        Script s;
+        Problems p;
+        ASSERT_EQ(ReadScriptFile(path, Detail::Counts, &s, &p, nullptr), qsx::util::ReadState::Read);
+        const std::string got = p.Count() == 0 ? "" : std::to_string(p.Listed()[0].line) + ": " + p.Listed()[0].what;
+        EXPECT_EQ(std::to_string(p.Count()) + " " + got, *problem ? "1 " + std::to_string(at + 8) + ": the line " + problem : "0 ");
+    }
+    std::remove(path.c_str());
+}
+
+// The number forms at their edges; a fixed number read for its form alone is accepted or refused alike.
+TEST(QsxCheck, NumbersAtTheEdgesOfTheirForms) {
+    const std::pair<const char*, float> fixed[] = {  // NAN: refused
+        {"  0.000000", 0.0f}, {" -0.000000", -0.0f}, {" -123.456789", -123.456789f}, {"  999999999.999999", 1e9f},
+        {"  340282346638528859811704183484516925440.000000", std::numeric_limits<float>::max()},  // and halfway past it:
+        {"  340282356779733661637539395458142568448.000000", NAN}, {"  1.00000:", NAN}, {"  1.00000/", NAN}, {"  1.0000009", NAN}};
+    for (const auto& [text, want] : fixed) {
+        for (float got = NAN; const bool value : {true, false}) {
+            const char* p = text;
+            EXPECT_EQ(ReadFixed(p, text + std::strlen(text), value ? &got : nullptr) && !*p, !std::isnan(want)) << text;
+            EXPECT_TRUE(std::isnan(want) || (got == want && std::signbit(got) == std::signbit(want))) << text;
+        }
+    }
+    const std::pair<const char*, int64_t> ints[] = {{"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}, {"12345678 9", 12345678},
+        {"2147483648", -1}, {"9999999999", -1}, {"12345678901", -1}, {"18446744073709551617", -1}};  // -1: refused; 2^64+1
+    for (auto [text, want] : ints) {
+        int32_t got = -1;
+        EXPECT_EQ(ReadInt(text, text + std::strlen(text), &got) ? got : -1, want) << want;
+    }
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 
+#include "qsxhost/preview/Blocks.h"
 #include "qsxhost/sources/qsx/QsxReader.h"
 #include "util/posix/AtomicFile.h"
 #include "util/Paths.h"
@@ -39,17 +40,23 @@ constexpr float kBackground[3] = {0.87f, 0.89f, 0.92f};
 struct Run {
     float rgba[4];
     int64_t triangles;
-    int64_t uvShift;  // a vertex's U, V pair is uv[2 * (number + uvShift)]
+    int64_t uvShift;  // a vertex's U, V pair is uv[number + uvShift]
+};
+struct Corners {
+    uint32_t v[3];
 };
 struct Batch {
-    std::vector<uint32_t> corners;
+    preview::Blocks<Corners> corners;
     std::vector<Run> runs;
 };
 using BatchKey = std::pair<std::string, bool>;  // texture file, wire
 
 struct Scene {
-    std::vector<Point3> pos;  // every vertex in world space
-    std::vector<float> uv;    // U, V of the vertices of textured nodes
+    preview::Blocks<Point3> pos;  // every vertex in world space
+    struct UV {
+        float u, v;
+    };
+    preview::Blocks<UV> uv;  // of the vertices of textured nodes
     std::map<BatchKey, Batch> batches;
     Point3 lo{1e30f, 1e30f, 1e30f}, hi{-1e30f, -1e30f, -1e30f};
     int64_t triangles = 0, visible = 0;  // visible: not fully transparent
@@ -91,7 +98,7 @@ public:
             scene_.hi[k] = std::max(scene_.hi[k], p[k]);
         }
         scene_.pos.push_back(p);
-        if (uv_) scene_.uv.insert(scene_.uv.end(), {v.u, v.v});
+        if (uv_) scene_.uv.push_back({v.u, v.v});
     }
 
     void OnTriangle(const script::Script& s, int32_t n, const script::Triangle& t) override {
@@ -116,7 +123,9 @@ public:
             if (m && !m->none) slot.rgba[3] = m->opacity;
         }
         Batch& b = *slot.batch;
-        for (int k = 0; k < 3; ++k) b.corners.push_back(static_cast<uint32_t>(posBase_ + t.v[k] - node.vertexBase - 1));
+        Corners c;
+        for (int k = 0; k < 3; ++k) c.v[k] = static_cast<uint32_t>(posBase_ + t.v[k] - node.vertexBase - 1);
+        b.corners.push_back(c);
         const int64_t shift = slot.textured ? uvBase_ - posBase_ : 0;
         if (b.runs.empty() || b.runs.back().uvShift != shift ||
             !std::equal(slot.rgba, slot.rgba + 4, b.runs.back().rgba))
@@ -153,14 +162,14 @@ private:
             world_.push_back(x.parent < 0 ? x.transform : x.transform * world_[static_cast<size_t>(x.parent)]);
         }
         posBase_ = static_cast<int64_t>(scene_.pos.size());
-        uvBase_ = static_cast<int64_t>(scene_.uv.size() / 2);
+        uvBase_ = static_cast<int64_t>(scene_.uv.size());
         uv_ = uv;
         textured_ = false;
         slots_.clear();
     }
 
     void End() {
-        if (node_ >= 0 && !textured_) scene_.uv.resize(static_cast<size_t>(uvBase_) * 2);
+        if (node_ >= 0 && !textured_) scene_.uv.truncate(static_cast<size_t>(uvBase_));
         node_ = -1;
     }
 
@@ -240,7 +249,8 @@ void Draw(Scene& scene, int w, int h, std::vector<PreviewNote>* notes) {
     glEnableClientState(GL_COLOR_ARRAY);
     // The renderer reads client arrays when it is called, so one slice's arrays serve every draw.
     constexpr int64_t kSlice = 65536;  // triangles
-    std::vector<float> pos, normal, colour, uv;
+    // Made once at a slice's size and written in place for each slice.
+    std::vector<float> pos(kSlice * 9), normal(kSlice * 9), colour(kSlice * 12), uv(kSlice * 6);
     for (const auto& [key, b] : scene.batches) {
         GLuint tex = 0;
         int tw = 0, th = 0, channels = 0;
@@ -273,24 +283,27 @@ void Draw(Scene& scene, int w, int h, std::vector<PreviewNote>* notes) {
         glPolygonMode(GL_FRONT_AND_BACK, key.second ? GL_LINE : GL_FILL);
         size_t run = 0;
         int64_t leftInRun = b.runs.empty() ? 0 : b.runs[0].triangles;
-        const int64_t total = static_cast<int64_t>(b.corners.size() / 3);
+        const int64_t total = static_cast<int64_t>(b.corners.size());
         for (int64_t first = 0; first < total; first += kSlice) {
             const int64_t count = std::min(kSlice, total - first);
-            pos.clear(), normal.clear(), colour.clear(), uv.clear();
+            float* po = pos.data();
+            float* no = normal.data();
+            float* co = colour.data();
+            float* uo = uv.data();
             for (int64_t t = first; t < first + count; ++t) {
                 while (leftInRun == 0) leftInRun = b.runs[++run].triangles;
                 --leftInRun;
                 const Run& in = b.runs[run];
-                const uint32_t* c = &b.corners[static_cast<size_t>(t) * 3];
+                const uint32_t* c = b.corners[static_cast<size_t>(t)].v;
                 const Point3 p[3] = {scene.pos[c[0]], scene.pos[c[1]], scene.pos[c[2]]};
                 const Point3 n = Cross(p[1] - p[0], p[2] - p[0]);
                 for (int k = 0; k < 3; ++k) {
-                    pos.insert(pos.end(), {p[k].x, p[k].y, p[k].z});
-                    normal.insert(normal.end(), {n.x, n.y, n.z});
-                    colour.insert(colour.end(), in.rgba, in.rgba + 4);
+                    *po++ = p[k].x, *po++ = p[k].y, *po++ = p[k].z;
+                    *no++ = n.x, *no++ = n.y, *no++ = n.z;
+                    co = std::copy(in.rgba, in.rgba + 4, co);
                     if (tex) {
-                        const size_t at = static_cast<size_t>(static_cast<int64_t>(c[k]) + in.uvShift) * 2;
-                        uv.insert(uv.end(), {scene.uv[at], scene.uv[at + 1]});
+                        const Scene::UV& at = scene.uv[static_cast<size_t>(static_cast<int64_t>(c[k]) + in.uvShift)];
+                        *uo++ = at.u, *uo++ = at.v;
                     }
                 }
             }

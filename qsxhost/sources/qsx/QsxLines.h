@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +63,28 @@ public:
     bool Next(std::string_view* line) {
         if (pos_ >= text_.size() && !Refill()) return false;
         ++number_;
+        // Nearly every line holds no control byte before its CR LF: one scan
+        // finds both its end and that it is clean. Anything else (a control
+        // byte, an end past the text read so far) takes the careful walk.
+        for (;;) {
+            const char* start = text_.data() + pos_;
+            const size_t rest = text_.size() - pos_;
+            const size_t at = FirstControl(start, rest);
+            if (at + 1 < rest && start[at] == '\r' && start[at + 1] == '\n') {
+                *line = std::string_view(start, at);
+                pos_ += at + 2;
+                control_ = false;
+                return true;
+            }
+            if (at < rest && start[at] == '\n') {
+                *line = std::string_view(start, at);
+                pos_ += at + 1;
+                if (lfOnly_++ == 0) firstLfOnly_ = number_;
+                control_ = false;
+                return true;
+            }
+            if (at + 1 < rest || !Refill()) break;
+        }
         const void* nl;
         while (!(nl = std::memchr(text_.data() + pos_, '\n', text_.size() - pos_)) && Refill()) {
         }
@@ -130,6 +155,24 @@ private:
         return true;
     }
 
+    // Where the first byte below 0x20 or equal to 0x7F is, or n.
+    static size_t FirstControl(const char* s, size_t n) {
+        size_t i = 0;
+#if defined(__SSE2__)
+        const __m128i high = _mm_set1_epi8(0x1F), del = _mm_set1_epi8(0x7F);
+        for (; i + 16 <= n; i += 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(x, high), x), _mm_cmpeq_epi8(x, del));
+            if (const int mask = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        }
+#endif
+        for (; i + 8 <= n && !MayHoldControl(std::string_view(s + i, 8)); i += 8) {
+        }
+        for (; i < n; ++i)
+            if (IsControl(s[i])) return i;
+        return n;
+    }
+
     static bool IsControl(char c) {
         const auto u = static_cast<unsigned char>(c);
         return u < 0x20 || u == 0x7F;
@@ -191,7 +234,8 @@ qsx::util::ReadState WalkFile(const std::string& path, Problems* problems, std::
 
 // A number as "% 4.6f" prints it after one separating blank: " " then a blank
 // or '-', the integer digits (no leading zero), '.', six decimals. On success p
-// moves past it.
+// moves past it. Without `out` the number's form alone is read: the value is
+// not worked out, though a number too large for a float is still refused.
 bool ReadFixed(const char*& p, const char* end, float* out);
 // A number as " %4g" prints it: a blank, then the %g text right-aligned in
 // four columns.

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 
 #include "qsxhost/sources/qsx/QsxSource.h"
 
@@ -53,9 +52,13 @@ std::string Printed(float x) {
     return std::string(buf, r.ptr);
 }
 
-bool RowPrintsAs(const host::Matrix3& m, int row, const host::Matrix3& want) {
-    for (int c = 0; c < 3; ++c)
-        if (Printed(m[row][c]) != Printed(want[row][c])) return false;
+bool PrintsAs(const host::Point3& row, const host::Point3& want) {
+    for (int c = 0; c < 3; ++c) {
+        // Six decimals in common put two values within 1e-6 of each other:
+        // farther apart, they print differently without printing them.
+        if (std::fabs(static_cast<double>(row[c]) - static_cast<double>(want[c])) > 2e-6) return false;
+        if (Printed(row[c]) != Printed(want[c])) return false;
+    }
     return true;
 }
 
@@ -73,22 +76,33 @@ host::Matrix3 NestedWorld(const host::Matrix3& own, const host::Matrix3& parentW
     constexpr int kReach = 8;  // units in the last place tried each way
     host::Matrix3 world = SignedMatrix(own * parentWorld);
     const host::Matrix3 inverse = host::Inverse(parentWorld);
+    // Row r of world times inverse, as the whole product gives it, without
+    // the other rows: a direction row through the 3x3 part alone (a
+    // translation of -0 adds nothing to any sum, -0 included), the
+    // translation row through all of it.
+    host::Matrix3 linear = inverse;
+    linear.SetRow(3, {-0.0f, -0.0f, -0.0f});
+    const auto relative = [&](int r, const host::Point3& p) { return p * (r < 3 ? linear : inverse); };
     for (int r = 0; r < 4; ++r) {
-        if (RowPrintsAs(world * inverse, r, own)) continue;
+        if (PrintsAs(relative(r, world[r]), own[r])) continue;
         const host::Point3 base = world[r];
+        // Each value's steps either way, taken once: moved[k][kReach + s] is s steps from base[k].
+        float moved[3][2 * kReach + 1];
+        for (int k = 0; k < 3; ++k) {
+            moved[k][kReach] = base[k];
+            for (int n = 1; n <= kReach; ++n) {
+                moved[k][kReach + n] = Signed(std::nextafter(moved[k][kReach + n - 1], 1e38f));
+                moved[k][kReach - n] = Signed(std::nextafter(moved[k][kReach - n + 1], -1e38f));
+            }
+        }
         bool found = false;
-        for (int a = -kReach; a <= kReach && !found; ++a)
-            for (int b = -kReach; b <= kReach && !found; ++b)
-                for (int c = -kReach; c <= kReach && !found; ++c) {
-                    const int steps[3] = {a, b, c};
-                    host::Point3 p = base;
-                    for (int k = 0; k < 3; ++k)
-                        for (int n = 0; n < std::abs(steps[k]); ++n)
-                            p[k] = Signed(std::nextafter(p[k], steps[k] > 0 ? 1e38f : -1e38f));
-                    world.SetRow(r, p);
-                    found = RowPrintsAs(world * inverse, r, own);
+        for (int a = 0; a <= 2 * kReach && !found; ++a)
+            for (int b = 0; b <= 2 * kReach && !found; ++b)
+                for (int c = 0; c <= 2 * kReach && !found; ++c) {
+                    const host::Point3 p = {moved[0][a], moved[1][b], moved[2][c]};
+                    found = PrintsAs(relative(r, p), own[r]);
+                    if (found) world.SetRow(r, p);
                 }
-        if (!found) world.SetRow(r, base);
     }
     return world;
 }

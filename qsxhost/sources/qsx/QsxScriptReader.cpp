@@ -6,6 +6,7 @@
 // Triangle lines, and (in a nested script) its children's blocks.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <unordered_set>
 
 #include "qsxhost/sources/qsx/QsxLines.h"
@@ -134,10 +135,26 @@ private:
         return top.kind == Kind::Model ? -1 : top.node;
     }
 
+    // The blanks opening a line, eight at a time: a vertex line has 16 or more.
+    static size_t Blanks(std::string_view line) {
+        constexpr uint64_t kBlanks = 0x2020202020202020ULL;
+        size_t i = 0;
+        for (; i + 8 <= line.size(); i += 8) {
+            uint64_t x;
+            std::memcpy(&x, line.data() + i, 8);
+            if (x != kBlanks) break;
+        }
+        while (i < line.size() && line[i] == ' ') ++i;
+        return i;
+    }
+
+    static bool Starts(std::string_view body, std::string_view with) {
+        return body.size() >= with.size() && std::memcmp(body.data(), with.data(), with.size()) == 0;
+    }
+
     void Line(std::string_view line) {
-        size_t indent = 0;
-        while (indent < line.size() && line[indent] == ' ') ++indent;
-        const std::string_view body = line.substr(indent);
+        const size_t indent = Blanks(line);
+        const std::string_view body(line.data() + indent, line.size() - indent);
         const int nameStep = nameStep_;
         nameStep_ = 0;
         if (body.empty()) {
@@ -159,11 +176,13 @@ private:
             Problem("'" + std::string(body.substr(0, 40)) + "' before ModelBegin");
             return;
         }
+        if (awaitEmpty_) EndMaterialGap();
+        // The two statements of nearly every line first.
+        if (Starts(body, "Vertex ")) return VertexLine(indent, body.substr(6));
+        if (Starts(body, "Triangle ")) return TriangleLine(indent, body.substr(8));
         const size_t space = body.find(' ');
         const std::string_view word = body.substr(0, space);
         const std::string_view rest = space == std::string_view::npos ? std::string_view() : body.substr(space);
-        if (awaitEmpty_) EndMaterialGap();
-        // The two statements of nearly every line first.
         if (word == "Vertex") return VertexLine(indent, rest);
         if (word == "Triangle") return TriangleLine(indent, rest);
         if (word == "ModelBegin") return ModelBegin(indent, rest);
@@ -499,8 +518,10 @@ private:
     bool ReadVertex(std::string_view rest, Vertex* v, bool* uv) {
         const char* p = rest.data();
         const char* end = p + rest.size();
+        // Counted only, a position is read for its form: nothing asks its value.
+        const bool values = keep_ || sink_;
         for (int i = 0; i < 3; ++i) {
-            if (!ReadFixed(p, end, &v->p[i])) {
+            if (!ReadFixed(p, end, values ? &v->p[i] : nullptr)) {
                 Problem("Vertex: coordinate " + std::to_string(i + 1) + " is " + WordAt(p, end) +
                         ", not a finite number in the form ' 1.000000'");
                 return false;
