@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <vector>
@@ -37,7 +38,7 @@ public:
     std::string Args() {
         static const char* const kHierarchy[] = {"preserve", "single", "multiple", "separate"};
         static const char* const kHints[] = {"none", "hidden-surface", "editable"};
-        std::string a = "--batch\n--hierarchy\n" + std::string(kHierarchy[Below(4)]) + "\n--hints\n" + kHints[Below(3)] + "\n";
+        std::string a = Cat({"--batch\n--hierarchy\n", kHierarchy[Below(4)], "\n--hints\n", kHints[Below(3)], "\n"});
         for (const char* flag : {"centre", "textures", "lit", "foreshorten", "filter", "header", "animation"})
             a += Below(2) ? std::string("--") + flag + "\n" : std::string("--no-") + flag + "\n";
         static const char* const kExt[] = {"png", "TGA", "j2", "7", "bmp"};
@@ -52,6 +53,13 @@ public:
     }
 
 private:
+    // Parts joined in the order written: a braced list is evaluated in order, unlike the operands of +, so the
+    // random numbers are drawn alike by every compiler.
+    static std::string Cat(std::initializer_list<std::string> parts) {
+        std::string s;
+        for (const std::string& p : parts) s += p;
+        return s;
+    }
     int Below(int n) { return static_cast<int>(rng_() % static_cast<uint32_t>(n)); }
     bool OneIn(int n) { return Below(n) == 0; }
 
@@ -64,8 +72,8 @@ private:
         if (wild_ && OneIn(4) && !positive) return kEdges[Below(16)];
         std::string s = !positive && OneIn(3) ? "-" : "";
         s += std::to_string(positive + Below(1000));
-        if (Below(3)) s += "." + std::to_string(Below(1000000));
-        if (OneIn(5)) s += std::string(Below(2) ? "e" : "E") + (Below(2) ? "-" : "") + std::to_string(Below(5));
+        if (Below(3)) (s += ".") += std::to_string(Below(1000000));
+        if (OneIn(5)) s += Cat({Below(2) ? "e" : "E", Below(2) ? "-" : "", std::to_string(Below(5))});
         return s;
     }
     std::string Numbers(int n) {
@@ -113,12 +121,12 @@ private:
     }
     void Map(int i) {
         out_ += i ? ",\n" : "\n";
-        out_ += OneIn(5) ? "{\"classId\": [" + std::to_string(rng_()) + ", " + std::to_string(Below(3)) + "]}"
+        out_ += OneIn(5) ? Cat({"{\"classId\": [", std::to_string(rng_()), ", ", std::to_string(Below(3)), "]}"})
                          : "{\"class\": \"bitmap\", \"file\": \"" + File() + "\"}";
     }
     std::string Channel(int maps) {
-        return "{\"enabled\": " + std::string(Below(4) ? "true" : "false") +
-               ", \"map\": " + (maps && Below(5) ? std::to_string(Below(maps)) : "null") + "}";
+        return Cat({"{\"enabled\": ", Below(4) ? "true" : "false", ", \"map\": ",
+                    maps && Below(5) ? std::to_string(Below(maps)) : "null", "}"});
     }
     void Material(int i, int maps) {
         out_ += i ? ",\n" : "\n";
@@ -127,12 +135,12 @@ private:
             for (int n = Below(5), k = 0; k < n; ++k) out_ += (k ? ", " : "") + (OneIn(4) ? "null" : std::to_string(Below(i)));
             out_ += "]}";
         } else if (OneIn(6)) {
-            out_ += "{\"classId\": [" + std::to_string(rng_()) + ", " + std::to_string(rng_()) + "]}";
+            out_ += Cat({"{\"classId\": [", std::to_string(rng_()), ", ", std::to_string(rng_()), "]}"});
         } else {
-            out_ += "{\"class\": \"standard\", \"twoSided\": " + std::string(Below(2) ? "true" : "false") +
-                    ", \"wire\": " + (Below(2) ? "true" : "false") + ", \"shading\": " + std::to_string(Below(4)) +
-                    ", \"opacity\": " + Number() + ", \"ambient\": " + Numbers(3) + ", \"diffuse\": " + Numbers(3) +
-                    ", \"specular\": " + Numbers(3);
+            out_ += Cat({"{\"class\": \"standard\", \"twoSided\": ", Below(2) ? "true" : "false",
+                         ", \"wire\": ", Below(2) ? "true" : "false", ", \"shading\": ", std::to_string(Below(4)),
+                         ", \"opacity\": ", Number(), ", \"ambient\": ", Numbers(3), ", \"diffuse\": ", Numbers(3),
+                         ", \"specular\": ", Numbers(3)});
             if (Below(3)) out_ += ", \"diffuseMap\": " + Channel(maps);
             if (OneIn(2)) out_ += ", \"opacityMap\": " + Channel(maps);
             out_ += "}";
@@ -148,12 +156,12 @@ private:
             const char* sep = i ? ", " : "";
             const int a = Below(vertices), b = (a + 1 + Below(vertices)) % vertices;  // a few faces degenerate
             const int c = OneIn(8) ? b : (b + 1 + Below(vertices)) % vertices;
-            face += sep + ("[" + std::to_string(a) + ", " + std::to_string(b) + ", " + std::to_string(c) + "]");
-            ids += sep + std::to_string(OneIn(10) ? 65535 : Below(5));
-            smoothing += sep + std::to_string(OneIn(10) ? 4294967295u : rng_() % 9);
+            (face += sep) += Cat({"[", std::to_string(a), ", ", std::to_string(b), ", ", std::to_string(c), "]"});
+            (ids += sep) += std::to_string(OneIn(10) ? 65535 : Below(5));
+            (smoothing += sep) += std::to_string(OneIn(10) ? 4294967295u : rng_() % 9);
             if (tverts)
-                tfaces += sep + ("[" + std::to_string(Below(tverts)) + ", " + std::to_string(Below(tverts)) + ", " +
-                                 std::to_string(Below(tverts)) + "]");
+                (tfaces += sep) += Cat({"[", std::to_string(Below(tverts)), ", ", std::to_string(Below(tverts)), ", ",
+                                        std::to_string(Below(tverts)), "]"});
         }
         out_ += "], \"faces\": [" + face + "]";
         if (Below(2)) out_ += ", \"materialIds\": [" + ids + "]";
@@ -177,7 +185,7 @@ private:
             out_ += ", \"transform\": " + Matrix();
         }
         if (OneIn(3)) out_ += ", \"offsetPosition\": " + Numbers(3);
-        if (OneIn(3)) out_ += ", \"offsetRotation\": [" + Number() + ", " + Number() + ", " + Number() + ", 1]";
+        if (OneIn(3)) out_ += Cat({", \"offsetRotation\": [", Number(), ", ", Number(), ", ", Number(), ", 1]"});
         switch (Below(12)) {  // a node without a renderable object hides its descendants
             case 0: break;
             case 1: out_ += ", \"object\": null"; break;

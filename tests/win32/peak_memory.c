@@ -22,7 +22,9 @@ static double Seconds(FILETIME t) { return (double)(((ULONGLONG)t.dwHighDateTime
 int main(void) {
     wchar_t* command = AfterFirstWord(GetCommandLineW());
     if (!*command) return fprintf(stderr, "usage: qsx_peak_memory.exe PROGRAM [ARGUMENTS...]\n"), 2;
-    STARTUPINFOW start = {sizeof start};
+    STARTUPINFOW start;
+    ZeroMemory(&start, sizeof start);
+    start.cb = sizeof start;
     PROCESS_INFORMATION child;
     const ULONGLONG began = GetTickCount64();
     if (!CreateProcessW(NULL, command, NULL, NULL, TRUE, 0, NULL, NULL, &start, &child))
@@ -30,7 +32,8 @@ int main(void) {
     WaitForSingleObject(child.hProcess, INFINITE);
     const double wall = (double)(GetTickCount64() - began) / 1e3;
     DWORD status = 2;
-    PROCESS_MEMORY_COUNTERS memory = {sizeof memory};
+    PROCESS_MEMORY_COUNTERS memory;
+    ZeroMemory(&memory, sizeof memory);
     FILETIME created, ended, kernel, user;
     if (!GetExitCodeProcess(child.hProcess, &status) ||
         !GetProcessMemoryInfo(child.hProcess, &memory, sizeof memory) ||
