@@ -20,7 +20,7 @@ wineserver -w
 
 scene=$work/heavy-x$scale.json
 [ -s "$scene" ] || "$linux/bench/qsx_gen_scene" heavy --scale "$scale" --json "$scene"
-echo "scene: $(stat -c %s "$scene") bytes"
+echo "scene: $(stat -L -c %s "$scene") bytes"
 flags=(--batch --header --animation --hierarchy preserve)
 
 echo "Linux:"
@@ -28,7 +28,8 @@ XDG_CONFIG_HOME="$work/cfg" /usr/bin/time -f "  user %U s, system %S s, wall %e 
   "$linux/qsxexport" "${flags[@]}" "$scene" "$work/l/big.QSX"
 echo "Windows (Wine):"
 rc=0
-wine "$win/qsx_peak_memory.exe" "$(winepath -w "$win/qsxexport.exe")" "${flags[@]}" \
+/usr/bin/time -f "  (wine as Linux counts it: user %U s, system %S s, peak resident %M KB)" \
+  wine "$win/qsx_peak_memory.exe" "$(winepath -w "$win/qsxexport.exe")" "${flags[@]}" \
   "$(winepath -w "$scene")" "$(winepath -w "$work/w/big.QSX")" 2>&1 | tr -d '\r' | sed 's/^/  /' || rc=$?
 [ "$rc" -eq 0 ] || { echo "qsxexport.exe failed (exit $rc)"; exit 1; }
 for f in "$work"/l/*; do

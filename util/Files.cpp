@@ -3,9 +3,36 @@
 #include "util/Files.h"
 
 #include <cerrno>
-#include <cstdint>
+#include <new>
 
 namespace qsx::util {
+namespace {
+
+// Said, naming the file, where a 32-bit program would otherwise end on a
+// file larger than its memory.
+constexpr const char* kNoRoom = "the file does not fit in the memory this program can address";
+
+bool Append(std::string& text, const char* data, size_t size) {
+    if (size > text.max_size() - text.size()) return false;
+    try {
+        text.append(data, size);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool Reserve(std::string& text, unsigned long long size) {
+    if (size >= text.max_size()) return false;
+    try {
+        text.reserve(static_cast<size_t>(size) + 1);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+}  // namespace
 
 bool WriteAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -32,12 +59,15 @@ bool ReadAll(int fd, std::string& out, size_t maxSize, std::string* error) {
             if (error) *error = "the file is too large";
             return false;
         }
-        out.append(buf, static_cast<size_t>(n));
+        if (!Append(out, buf, static_cast<size_t>(n))) {
+            std::string().swap(out);
+            if (error) *error = kNoRoom;
+            return false;
+        }
     }
 }
 
-ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSize, std::string* error,
-                        unsigned* mode) {
+ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSize, std::string* error, unsigned* mode) {
     out.clear();
     Fd fd;
     const ReadState state = OpenRegularFile(path, &fd, error, mode);
@@ -45,8 +75,11 @@ ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSiz
     // Room for the whole file at once: grown by doubling, a large file would
     // need half as much again beside it, more than 32 bits can address.
     const long long size = FileSize(fd.Get());
-    if (size > 0 && static_cast<unsigned long long>(size) < maxSize && static_cast<unsigned long long>(size) < SIZE_MAX - 1)
-        out.reserve(static_cast<size_t>(size) + 1);
+    if (size > 0 && static_cast<unsigned long long>(size) < maxSize &&
+        !Reserve(out, static_cast<unsigned long long>(size))) {
+        if (error) *error = kNoRoom;
+        return ReadState::Failed;
+    }
     return ReadAll(fd.Get(), out, maxSize, error) ? ReadState::Read : ReadState::Failed;
 }
 

@@ -1,7 +1,7 @@
 /* Runs a command and says what its Windows process used at the most, as the system counts it (Wine's
  * process wrappers would count the wrong process):
  *   qsx_peak_memory.exe PROGRAM [ARGUMENTS...]
- * prints to standard error "peak working set N KB, peak commit N KB, user S s, kernel S s, wall S s"
+ * prints to standard error "peak working set N KB, peak commit N KB, wall S s"
  * and exits with the command's exit status. */
 #include <stdio.h>
 #include <wchar.h>
@@ -17,8 +17,6 @@ static wchar_t* AfterFirstWord(wchar_t* line) {
     return line;
 }
 
-static double Seconds(FILETIME t) { return (double)(((ULONGLONG)t.dwHighDateTime << 32) | t.dwLowDateTime) / 1e7; }
-
 int main(void) {
     wchar_t* command = AfterFirstWord(GetCommandLineW());
     if (!*command) return fprintf(stderr, "usage: qsx_peak_memory.exe PROGRAM [ARGUMENTS...]\n"), 2;
@@ -29,18 +27,23 @@ int main(void) {
     const ULONGLONG began = GetTickCount64();
     if (!CreateProcessW(NULL, command, NULL, NULL, TRUE, 0, NULL, NULL, &start, &child))
         return fprintf(stderr, "qsx_peak_memory: cannot start the command (error %lu)\n", GetLastError()), 2;
-    WaitForSingleObject(child.hProcess, INFINITE);
+    /* Read while it runs, as well as at its end: Wine forgets an ended process's counters. */
+    PROCESS_MEMORY_COUNTERS memory, now;
+    ZeroMemory(&memory, sizeof memory);
+    DWORD wait;
+    do {
+        wait = WaitForSingleObject(child.hProcess, 20);
+        ZeroMemory(&now, sizeof now);
+        if (GetProcessMemoryInfo(child.hProcess, &now, sizeof now)) {
+            if (now.PeakWorkingSetSize > memory.PeakWorkingSetSize) memory.PeakWorkingSetSize = now.PeakWorkingSetSize;
+            if (now.PeakPagefileUsage > memory.PeakPagefileUsage) memory.PeakPagefileUsage = now.PeakPagefileUsage;
+        }
+    } while (wait == WAIT_TIMEOUT);
     const double wall = (double)(GetTickCount64() - began) / 1e3;
     DWORD status = 2;
-    PROCESS_MEMORY_COUNTERS memory;
-    ZeroMemory(&memory, sizeof memory);
-    FILETIME created, ended, kernel, user;
-    if (!GetExitCodeProcess(child.hProcess, &status) ||
-        !GetProcessMemoryInfo(child.hProcess, &memory, sizeof memory) ||
-        !GetProcessTimes(child.hProcess, &created, &ended, &kernel, &user))
-        return fprintf(stderr, "qsx_peak_memory: cannot read the command's counters (error %lu)\n", GetLastError()), 2;
-    fprintf(stderr, "peak working set %lu KB, peak commit %lu KB, user %.2f s, kernel %.2f s, wall %.2f s\n",
-            (unsigned long)(memory.PeakWorkingSetSize / 1024), (unsigned long)(memory.PeakPagefileUsage / 1024),
-            Seconds(user), Seconds(kernel), wall);
+    if (!GetExitCodeProcess(child.hProcess, &status))
+        return fprintf(stderr, "qsx_peak_memory: cannot read the command's exit status (error %lu)\n", GetLastError()), 2;
+    fprintf(stderr, "peak working set %lu KB, peak commit %lu KB, wall %.2f s\n",
+            (unsigned long)(memory.PeakWorkingSetSize / 1024), (unsigned long)(memory.PeakPagefileUsage / 1024), wall);
     return (int)status;
 }
