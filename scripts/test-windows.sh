@@ -92,6 +92,14 @@ done
 check "qsxexport.exe on $count random scenes (seed $seed): $(find "$tmp/rw" -mindepth 2 -type f | wc -l) files, \
 status and messages as the Linux command's${random_failed[*]:+; differ: ${random_failed[*]}}" test ${#random_failed[@]} -eq 0
 
+# A scene larger than 32 bits can hold (2.5 GB, sparse: no disk taken) is refused naming the file, not a crash.
+printf '{"qsxScene": 1}' >"$tmp/huge.json" && truncate -s 2500M "$tmp/huge.json"
+rc=0
+wine "$win/qsxexport.exe" --batch "$tmp/huge.json" "$tmp/huge.QSX" 2>"$tmp/huge.err" || rc=$?
+check "a scene too large for 32 bits: exit 2 and says so" test "$rc" = 2 -a "$(tr -d '\r' <"$tmp/huge.err")" = \
+  "qsxexport: $tmp/huge.json: the file does not fit in the memory this program can address"
+rm "$tmp/huge.json"
+
 # The same options stored by both: the registry key, exported, against the Linux settings file.
 store=(--batch --save-defaults --scale-by 0.12345 --no-centre --hierarchy separate --hints hidden-surface
        --foreshorten --filter --ext tga --header)
