@@ -71,7 +71,7 @@ check "qsxexport.exe writes what the Linux command writes ($(find "$tmp"/w-* -ty
 
 # Random scenes, each with its own random flags: the same files to the byte, the same exit status and
 # messages. QSX_RANDOM_SCENES=300 (and QSX_RANDOM_SEED) for a long run by hand.
-count=${QSX_RANDOM_SCENES:-25}
+count=${QSX_RANDOM_SCENES:-40}
 seed=${QSX_RANDOM_SEED:-1}
 mkdir -p "$tmp/random"
 wine "$win/qsx_random_scenes.exe" "$seed" "$count" "$(winepath -w "$tmp/random")"
