@@ -2,7 +2,8 @@
 # By hand, not in CI (minutes and gigabytes): a JSON scene of about 516 MB
 # exported by the Linux command and by the 32-bit qsxexport.exe under Wine,
 # the files compared byte for byte, with each run's time and peak memory (the
-# Windows process's own figures, read by qsx_peak_memory.exe).
+# Windows process's own figures, read by qsx_peak_memory.exe: time -v on wine
+# would count only Wine's launcher).
 #   scripts/big-scene-windows.sh LINUX_BUILD WINDOWS_BUILD [SCALE] [WORK_DIR]
 # LINUX_BUILD has qsxexport and bench/qsx_gen_scene (-DQSX_BENCH=ON);
 # WINDOWS_BUILD has qsxexport.exe and qsx_peak_memory.exe (-DQSX_TESTS=ON).
@@ -28,8 +29,7 @@ XDG_CONFIG_HOME="$work/cfg" /usr/bin/time -f "  user %U s, system %S s, wall %e 
   "$linux/qsxexport" "${flags[@]}" "$scene" "$work/l/big.QSX"
 echo "Windows (Wine):"
 rc=0
-/usr/bin/time -f "  (wine as Linux counts it: user %U s, system %S s, peak resident %M KB)" \
-  wine "$win/qsx_peak_memory.exe" "$(winepath -w "$win/qsxexport.exe")" "${flags[@]}" \
+wine "$win/qsx_peak_memory.exe" "$(winepath -w "$win/qsxexport.exe")" "${flags[@]}" \
   "$(winepath -w "$scene")" "$(winepath -w "$work/w/big.QSX")" 2>&1 | tr -d '\r' | sed 's/^/  /' || rc=$?
 [ "$rc" -eq 0 ] || { echo "qsxexport.exe failed (exit $rc)"; exit 1; }
 for f in "$work"/l/*; do
