@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build and its tests under Wine: the cross-built test program
 # (the real dialog on a private Xvfb display), the C host calling by place,
-# qsxexport.exe against the Linux command on the bundled JSON examples, the settings in the registry
-# against the Linux settings file, and a screenshot of the real dialog.
+# qsxexport.exe against the Linux command on the bundled JSON examples and on random scenes, the settings
+# in the registry against the Linux settings file, and a screenshot of the real dialog.
 #   scripts/test-windows.sh [LINUX_QSXEXPORT]   (default: build-test/qsxexport)
 # QSX_SCREENSHOT=FILE.png keeps the screenshot there.
 set -euo pipefail
@@ -68,6 +68,37 @@ for scene in examples/*.json; do
 done
 check "qsxexport.exe writes what the Linux command writes ($(find "$tmp"/w-* -type f | wc -l) files)" \
   bash -c 'for d in "$1"/l-*; do diff -r "$d" "${d/\/l-/\/w-}" || exit 1; done' _ "$tmp"
+
+# Random scenes, each with its own random flags: the same files to the byte, the same exit status and
+# messages. QSX_RANDOM_SCENES=300 (and QSX_RANDOM_SEED) for a long run by hand.
+count=${QSX_RANDOM_SCENES:-40}
+seed=${QSX_RANDOM_SEED:-1}
+mkdir -p "$tmp/random"
+wine "$win/qsx_random_scenes.exe" "$seed" "$count" "$(winepath -w "$tmp/random")"
+random_failed=()
+for ((n = seed; n < seed + count; ++n)); do
+  mapfile -t args <"$tmp/random/scene$n.args"
+  mkdir -p "$tmp/rl/$n" "$tmp/rw/$n"
+  rc=0
+  XDG_CONFIG_HOME="$tmp/cfg-random" "$linux" "${args[@]}" "$tmp/random/scene$n.json" "$tmp/rl/$n/s.QSX" \
+    2>"$tmp/rl/$n.err" || rc=$?
+  echo "exit $rc" >>"$tmp/rl/$n.err"
+  rc=0
+  wine "$win/qsxexport.exe" "${args[@]}" "$tmp/random/scene$n.json" "$tmp/rw/$n/s.QSX" 2>"$tmp/rw/$n.raw" || rc=$?
+  { tr -d '\r' <"$tmp/rw/$n.raw" | sed "s|$tmp/rw/|$tmp/rl/|g"; echo "exit $rc"; } >"$tmp/rw/$n.err"
+  rm "$tmp/rw/$n.raw"
+  diff -r "$tmp/rl/$n" "$tmp/rw/$n" >/dev/null && cmp -s "$tmp/rl/$n.err" "$tmp/rw/$n.err" || random_failed+=("$n")
+done
+check "qsxexport.exe on $count random scenes (seed $seed): $(find "$tmp/rw" -mindepth 2 -type f | wc -l) files, \
+status and messages as the Linux command's${random_failed[*]:+; differ: ${random_failed[*]}}" test ${#random_failed[@]} -eq 0
+
+# A scene larger than 32 bits can hold (2.5 GB, sparse: no disk taken) is refused naming the file, not a crash.
+printf '{"qsxScene": 1}' >"$tmp/huge.json" && truncate -s 2500M "$tmp/huge.json"
+rc=0
+wine "$win/qsxexport.exe" --batch "$tmp/huge.json" "$tmp/huge.QSX" 2>"$tmp/huge.err" || rc=$?
+check "a scene too large for 32 bits: exit 2 and says so" test "$rc" = 2 -a "$(tr -d '\r' <"$tmp/huge.err")" = \
+  "qsxexport: $tmp/huge.json: the file does not fit in the memory this program can address"
+rm "$tmp/huge.json"
 
 # The same options stored by both: the registry key, exported, against the Linux settings file.
 store=(--batch --save-defaults --scale-by 0.12345 --no-centre --hierarchy separate --hints hidden-surface

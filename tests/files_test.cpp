@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "util/FileIdentity.h"
+#include "util/Files.h"
 #include "util/posix/AtomicFile.h"
 
 namespace fs = std::filesystem;
@@ -112,6 +116,47 @@ TEST(PublishTogether, SyncsBeforeItRenamesAndKeepsEveryEarlierFileOnFailure) {
             EXPECT_EQ(aText, "new a.QSX");
         }
         fs::remove(dir + "/b.qsh");
+    }
+    fs::remove_all(dir);
+}
+
+// A file larger than the memory the program may use is refused with a reason, whole or as a stream, instead of
+// ending the program (a 32-bit build meets this with scenes that a 64-bit one reads).
+TEST(ReadWholeFile, AFileLargerThanMemoryIsRefusedNotFatal) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit an address space limit";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit an address space limit";
+#endif
+#endif
+    std::string dir = (fs::temp_directory_path() / "qsx-big-XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    const std::string path = dir + "/big.json";
+    std::ofstream(path) << "{}";
+    fs::resize_file(path, std::uintmax_t{1} << 30);  // sparse: no disk taken
+    for (const bool whole : {true, false}) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const rlimit lim{std::uintmax_t{384} << 20, std::uintmax_t{384} << 20};
+            ::setrlimit(RLIMIT_AS, &lim);
+            std::string text, error;
+            bool refused;
+            if (whole) {
+                refused = qsx::util::ReadWholeFile(path, text, SIZE_MAX, &error) == qsx::util::ReadState::Failed;
+            } else {
+                qsx::util::Fd fd;
+                qsx::util::OpenRegularFile(path, &fd, &error);
+                refused = !qsx::util::ReadAll(fd.Get(), text, SIZE_MAX, &error);
+            }
+            const bool said = error == "the file does not fit in the memory this program can address";
+            ::_exit(refused && said && text.empty() ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << (whole ? "whole" : "as a stream") << ": status "
+                                                                   << status;
     }
     fs::remove_all(dir);
 }

@@ -60,4 +60,18 @@ ReadState OpenRegularFile(const std::string& path, Fd* fd, std::string* error, u
 // Reads up to size bytes of fd: the count read, 0 at the end, -1 with *error on failure.
 long long ReadSome(int fd, char* into, size_t size, std::string* error);
 
+// Writes up to size bytes to fd: the count written (0 when the system wrote
+// nothing), -1 with errno set on failure.
+long long WriteSome(int fd, const char* data, size_t size);
+
+// The size in bytes of the open regular file fd, or -1 when it is unknown.
+long long FileSize(int fd);
+
+// What an AtomicFile's temporary adds to its destination's name, before the
+// process id: "NAME.partial-PID", or "NAME.partial-PID-N".
+inline constexpr std::string_view kTemporaryMark = ".partial-";
+
+// Whether name (no folder) is a temporary that process pid made for an AtomicFile.
+bool IsTemporaryOf(std::string_view name, unsigned long pid);
+
 }  // namespace qsx::util

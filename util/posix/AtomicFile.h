@@ -46,6 +46,8 @@ public:
     bool Open(const std::string& path, std::string* error, mode_t newMode = 0666,
               Protected protectedFile = Protected::Refuse);
     int Descriptor() const { return fd_.Get(); }
+    // All of data, or false with *error set.
+    bool Write(const char* data, size_t size, std::string* error);
     // Syncs and closes the temporary and renames it over the destination.
     // False with *error set; the temporary is gone and the destination as it was.
     bool Commit(std::string* error);
@@ -91,10 +93,7 @@ bool PublishFile(const std::string& path, const char* data, size_t size, std::st
 // the last link dangles). False with errno set when the chain does not end.
 bool ResolveLinks(const std::string& path, std::string* target);
 
-// Whether name (no folder) is a temporary that process pid made for an AtomicFile.
-bool IsTemporaryOf(std::string_view name, pid_t pid);
-
 // Removes from folder every temporary of process pid; answers how many.
-size_t RemoveTemporariesOf(const std::string& folder, pid_t pid);
+size_t RemoveTemporariesOf(const std::string& folder, unsigned long pid);
 
 }  // namespace qsx::util

@@ -30,42 +30,6 @@ void Fd::Reset(int fd) {
     fd_ = fd;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, std::string& out, size_t maxSize, std::string* error) {
-    out.clear();
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (error) *error = ErrnoText(errno);
-            return false;
-        }
-        if (n == 0) return true;
-        if (out.size() + static_cast<size_t>(n) > maxSize) {
-            if (error) *error = "the file is too large";
-            return false;
-        }
-        out.append(buf, static_cast<size_t>(n));
-    }
-}
-
 ReadState OpenRegularFile(const std::string& path, Fd* fd, std::string* error, unsigned* mode) {
     // Never blocking: a named pipe at path is refused below, not waited on.
     fd->Reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -87,6 +51,18 @@ ReadState OpenRegularFile(const std::string& path, Fd* fd, std::string* error, u
     return ReadState::Read;
 }
 
+long long WriteSome(int fd, const char* data, size_t size) {
+    for (;;) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n >= 0 || errno != EINTR) return n;
+    }
+}
+
+long long FileSize(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
 long long ReadSome(int fd, char* into, size_t size, std::string* error) {
     for (;;) {
         const ssize_t n = ::read(fd, into, size);
@@ -97,18 +73,7 @@ long long ReadSome(int fd, char* into, size_t size, std::string* error) {
     }
 }
 
-ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSize, std::string* error,
-                        unsigned* mode) {
-    out.clear();
-    Fd fd;
-    const ReadState state = OpenRegularFile(path, &fd, error, mode);
-    if (state != ReadState::Read) return state;
-    return ReadAll(fd.Get(), out, maxSize, error) ? ReadState::Read : ReadState::Failed;
-}
-
 namespace {
-
-constexpr std::string_view kTemporaryMark = ".partial-";
 
 // "NAME.partial-PID", or with "-N" after it when that name is taken; NAME
 // shortened where the whole would be longer than a file name may be.
@@ -305,6 +270,12 @@ void AtomicFile::Discard() {
     target_.clear();
 }
 
+bool AtomicFile::Write(const char* data, size_t size, std::string* error) {
+    if (WriteAll(fd_.Get(), data, size)) return true;
+    if (error) *error = ErrnoText(errno);
+    return false;
+}
+
 bool PublishFile(const std::string& path, const char* data, size_t size, std::string* error) {
     AtomicFile file;
     if (!file.Open(path, error)) return false;
@@ -315,19 +286,7 @@ bool PublishFile(const std::string& path, const char* data, size_t size, std::st
     return file.Commit(error);
 }
 
-bool IsTemporaryOf(std::string_view name, pid_t pid) {
-    const std::string mark = std::string(kTemporaryMark) + std::to_string(static_cast<long>(pid));
-    const size_t at = name.rfind(mark);
-    if (at == std::string_view::npos || at == 0) return false;
-    std::string_view rest = name.substr(at + mark.size());
-    if (rest.empty()) return true;
-    if (rest[0] != '-' || rest.size() < 2) return false;
-    for (char c : rest.substr(1))
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
-size_t RemoveTemporariesOf(const std::string& folder, pid_t pid) {
+size_t RemoveTemporariesOf(const std::string& folder, unsigned long pid) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) return 0;
     size_t removed = 0;

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/Files.h"
+
 namespace qsx::util {
 
 // A complete, closed temporary and the destination it is to replace, as the
@@ -61,9 +63,6 @@ std::string ReservedDeviceName(std::string_view path);
 // from it end, or path itself when it does not exist. False when the name is
 // not usable.
 bool ResolveLinks(const std::string& path, std::string* target);
-
-// Whether name (no folder) is a temporary that process pid made for an AtomicFile.
-bool IsTemporaryOf(std::string_view name, unsigned long pid);
 
 // Removes from folder every temporary of process pid; answers how many. The
 // temporaries are opened so that this works while they are still open.

@@ -32,39 +32,6 @@ void Fd::Reset(int fd) {
     fd_ = fd;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
-        const int n = ::_write(fd, data, chunk);
-        if (n < 0) return false;
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, std::string& out, size_t maxSize, std::string* error) {
-    out.clear();
-    char buf[65536];
-    for (;;) {
-        const int n = ::_read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (error) *error = ErrnoText(errno);
-            return false;
-        }
-        if (n == 0) return true;
-        if (out.size() + static_cast<size_t>(n) > maxSize) {
-            if (error) *error = "the file is too large";
-            return false;
-        }
-        out.append(buf, static_cast<size_t>(n));
-    }
-}
-
 ReadState OpenRegularFile(const std::string& path, Fd* fd, std::string* error, unsigned* mode) {
     std::wstring wide;
     if (!Utf8ToWide(path, &wide)) {
@@ -90,6 +57,15 @@ ReadState OpenRegularFile(const std::string& path, Fd* fd, std::string* error, u
     return ReadState::Read;
 }
 
+long long WriteSome(int fd, const char* data, size_t size) {
+    return ::_write(fd, data, size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size));
+}
+
+long long FileSize(int fd) {
+    struct _stat64 st {};
+    return ::_fstat64(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
 long long ReadSome(int fd, char* into, size_t size, std::string* error) {
     const unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
     const int n = ::_read(fd, into, chunk);
@@ -97,24 +73,10 @@ long long ReadSome(int fd, char* into, size_t size, std::string* error) {
     return n;
 }
 
-ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSize, std::string* error,
-                        unsigned* mode) {
-    out.clear();
-    Fd fd;
-    const ReadState state = OpenRegularFile(path, &fd, error, mode);
-    if (state != ReadState::Read) return state;
-    // Room for the whole file at once: grown by doubling, a large scene would
-    // need half as much again beside it, more than 32 bits can address.
-    struct _stat64 st {};
-    if (::_fstat64(fd.Get(), &st) == 0 && st.st_size > 0 && static_cast<unsigned long long>(st.st_size) < maxSize &&
-        static_cast<unsigned long long>(st.st_size) < SIZE_MAX - 1)
-        out.reserve(static_cast<size_t>(st.st_size) + 1);
-    return ReadAll(fd.Get(), out, maxSize, error) ? ReadState::Read : ReadState::Failed;
-}
-
 namespace {
 
-constexpr std::wstring_view kTemporaryMark = L".partial-";
+// The temporaries' mark is ASCII: widened character by character.
+std::wstring WideMark() { return std::wstring(kTemporaryMark.begin(), kTemporaryMark.end()); }
 
 bool Fail(std::string* error, unsigned long code) {
     if (error) *error = WindowsErrorText(code);
@@ -196,7 +158,7 @@ bool AtomicFile::Open(const std::string& path, std::string* error) {
             keptAttributes_ = at & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     }
-    const std::wstring stem = target_ + std::wstring(kTemporaryMark) + std::to_wstring(GetCurrentProcessId());
+    const std::wstring stem = target_ + WideMark() + std::to_wstring(GetCurrentProcessId());
     for (unsigned n = 0;; ++n) {
         temporary_ = n == 0 ? stem : stem + L"-" + std::to_wstring(n);
         // Shared for deletion: an interruption removes it while it is still open.
@@ -269,24 +231,12 @@ void DropFinished(const std::vector<FinishedFile>& files) {
     for (const FinishedFile& f : files) DeleteFileW(f.temporary.c_str());
 }
 
-bool IsTemporaryOf(std::string_view name, unsigned long pid) {
-    const std::string mark = WideToUtf8(kTemporaryMark) + std::to_string(pid);
-    const size_t at = name.rfind(mark);
-    if (at == std::string_view::npos || at == 0) return false;
-    std::string_view rest = name.substr(at + mark.size());
-    if (rest.empty()) return true;
-    if (rest[0] != '-' || rest.size() < 2) return false;
-    for (char c : rest.substr(1))
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
 size_t RemoveTemporariesOf(const std::string& folder, unsigned long pid) {
     std::wstring dir;
     if (!Utf8ToWide(folder.empty() ? std::string(".") : folder, &dir)) return 0;
     if (dir.back() != L'\\' && dir.back() != L'/') dir += L'\\';
     WIN32_FIND_DATAW data;
-    const HANDLE h = FindFirstFileW((dir + L"*" + std::wstring(kTemporaryMark) + L"*").c_str(), &data);
+    const HANDLE h = FindFirstFileW((dir + L"*" + WideMark() + L"*").c_str(), &data);
     if (h == INVALID_HANDLE_VALUE) return 0;
     size_t removed = 0;
     do {

@@ -1,10 +1,15 @@
-#include <cerrno>
+// Files on disk: each is written beside its destination as "NAME.partial-PID"
+// (UTF-8 names on every system, bytes as given), and put in place over the
+// destination with the others of the run only when every write and its
+// finishing succeeded; otherwise the temporary is deleted and the destination
+// is as it was. The platform's util::AtomicFile does the system's part.
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "QsxExp/DiskFile.h"
-#include "util/posix/AtomicFile.h"
+// The platform's AtomicFile.h (util/posix/ or util/win32/, on qsx_util's include path).
+#include "AtomicFile.h"
 
 namespace qsx {
 
@@ -17,8 +22,6 @@ struct DiskFiles::Pending {
 
 namespace {
 
-// Written beside its destination (util::AtomicFile) and, once finished,
-// renamed over it with the others of the run (util::PublishTogether).
 class DiskFile final : public BufferedDiskFile {
 public:
     DiskFile(std::string path, DiskFiles::Pending& pending) : path_(std::move(path)), pending_(pending) {}
@@ -26,13 +29,18 @@ public:
 
 private:
     bool WriteThrough(const char* data, size_t size) override {
-        if (util::WriteAll(file_.Descriptor(), data, size)) return true;
-        error_ = util::ErrnoText(errno);
+        std::string why;
+        if (file_.Write(data, size, &why)) return true;
+        if (error_.empty()) error_ = why;
         return false;
     }
     bool Finish() override {
         util::FinishedFile finished;
-        if (!file_.Finish(&finished, &error_)) return false;
+        std::string why;
+        if (!file_.Finish(&finished, &why)) {
+            if (error_.empty()) error_ = why;
+            return false;
+        }
         pending_.paths.push_back(path_);
         pending_.files.push_back(std::move(finished));
         return true;
