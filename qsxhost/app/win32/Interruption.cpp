@@ -14,9 +14,9 @@
 #include <utility>
 
 #include "qsxhost/app/Messages.h"
+#include "qsxhost/app/win32/Console.h"
 #include "util/Paths.h"
 #include "util/win32/AtomicFile.h"
-#include "util/win32/Wide.h"
 
 #include <windows.h>
 #undef FormatMessage  // the command's own, not the macro for FormatMessageA/W
@@ -36,19 +36,6 @@ struct Interruption {
 // Never destroyed: the handler may still look at it while the process exits.
 Interruption& gInterruption = *new Interruption;
 
-// To the console as wide characters (any name shows right whatever its code
-// page); to a file or pipe as UTF-8.
-void WriteError(const std::string& text) {
-    const HANDLE out = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0, n = 0;
-    std::wstring wide;
-    if (GetConsoleMode(out, &mode) && qsx::util::Utf8ToWide(text, &wide)) {
-        WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &n, nullptr);
-    } else {
-        WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
-    }
-}
-
 DWORD WINAPI CleanUp(void*) {
     Interruption& in = gInterruption;
     std::string complete;
@@ -56,7 +43,8 @@ DWORD WINAPI CleanUp(void*) {
         for (const std::string& folder : in.folders) qsx::util::RemoveTemporariesOf(folder, GetCurrentProcessId());
         for (const std::string& p : in.gate->WrittenFiles()) complete += (complete.empty() ? "" : ", ") + p;
     }
-    WriteError(qsxhost::FormatMessage("", complete.empty() ? "interrupted; nothing written"
+    // Not through the C library: the stopped thread may hold its lock.
+    WriteWhole(GetStdHandle(STD_ERROR_HANDLE), qsxhost::FormatMessage("", complete.empty() ? "interrupted; nothing written"
                                                   : "interrupted; complete: " + complete) +
                "\n");
     return 0;
