@@ -86,7 +86,10 @@ std::optional<Outcome> RunExport(const Args& a, const ExportRun& run, host::Regi
 
     if (const std::string e = platform.settingsReadError ? platform.settingsReadError() : ""; !e.empty())
         PrintMessage("", "warning: " + e + "; the default options are used");
-    const std::string settingsError = platform.settingsError();
+    std::string settingsError = platform.settingsError();
+    // The plug-in's own store (the real dialog on Windows): the plug-in tells.
+    if (const auto why = app.OptionsNotSavedReason(); settingsError.empty() && why)
+        settingsError = why->empty() ? platform.settingsName : *why;
     if (!settingsError.empty()) platform.sayNotSaved(settingsError);
     if (app.DialogResult() == -1) return Fail(kExitUsage, a.output, app.DialogMessage());
     if (app.DialogResult() == platform.dialogFailed) return Fail(kExitUsage, "", platform.dialogFailedMessage);

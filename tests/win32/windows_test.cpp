@@ -560,6 +560,66 @@ TEST(Command, FlagsAreInTheRealDialogAndOkStoresThem) {
     EXPECT_EQ(QueryText("Scale factor"), "3.0000");
 }
 
+// qsxexport.exe with its standard error in a file: its exit status and what it said.
+std::pair<DWORD, std::string> RunCommand(std::wstring line, const std::string& errFile) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE err = CreateFileW(Wide(errFile).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
+                                   nullptr);
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdError = err;
+    PROCESS_INFORMATION process{};
+    DWORD exit = 0xDEAD;
+    line = L"\"" + Wide(QSX_BINARY_DIR "/qsxexport.exe") + L"\" " + line;
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &exit);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(err);
+    return {exit, ReadFile(errFile)};
+}
+
+// The plug-in stores what OK chose in the registry itself; when the registry
+// refuses it (a key under a volatile one cannot last), the command says so
+// and fails, the export written all the same.
+TEST(Command, OptionsTheRegistryRefusesAreTold) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no display (run under Xvfb)";
+    const std::string dir = TempFolder("unsaved");
+    const std::string scene = "\"" QSX_SOURCE_DIR "/examples/robot.json\"";
+    const std::string refused = std::string("qsxexport: HKEY_CURRENT_USER\\") + qsx::kOptionsKey + ": ";
+    for (const bool volatileParent : {false, true}) {
+        SCOPED_TRACE(volatileParent ? "volatile parent" : "plain registry");
+        ForgetOptions();
+        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Dunmarrow");
+        HKEY parent = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Dunmarrow", 0, nullptr,
+                                  volatileParent ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                  nullptr, &parent, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(parent);
+        DeleteFileW(Wide(dir + "\\out.QSX").c_str());
+        std::thread driver([] {
+            if (const HWND dlg = WaitForDialog("Quorvantis Export Options")) PostClick(dlg, IDOK);
+        });
+        const auto [exit, said] = RunCommand(Wide(scene + " \"" + dir + "\\out.QSX\""), dir + "\\..\\unsaved.err");
+        driver.join();
+        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Dunmarrow");
+        EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"out.QSX"});
+        if (volatileParent) {
+            EXPECT_EQ(exit, 1u);
+            EXPECT_EQ(said.rfind(refused, 0), 0u) << said;
+            EXPECT_TRUE(said.ends_with(": settings not saved\r\n")) << said;
+            EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        } else {
+            EXPECT_EQ(exit, 0u);
+            EXPECT_EQ(said, "");
+        }
+    }
+}
+
 TEST(RealDialog, CancelStoresNothingAndWritesNothing) {
     if (!HaveDisplay()) GTEST_SKIP() << "no display (run under Xvfb)";
     ForgetOptions();
