@@ -8,14 +8,12 @@
 // gets its own code page back however the run ends.
 #include "qsxhost/app/Interruption.h"
 
-#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <utility>
 
 #include "qsxhost/app/Messages.h"
 #include "qsxhost/app/win32/Console.h"
-#include "util/Paths.h"
 #include "util/win32/AtomicFile.h"
 
 #include <windows.h>
@@ -86,19 +84,7 @@ void PrepareForInterruption(const OutputGate& gate, const std::vector<std::strin
     std::lock_guard<std::mutex> hold(in.lock);
     in.prepared.store(false);
     in.gate = &gate;
-    in.folders.clear();
-    auto add = [&in](std::string folder) {
-        if (std::find(in.folders.begin(), in.folders.end(), folder) == in.folders.end())
-            in.folders.push_back(std::move(folder));
-    };
-    std::vector<std::string> paths = destinations;
-    paths.push_back(settingsPath);
-    for (const std::string& p : paths) {
-        if (p.empty()) continue;
-        add(qsx::util::DirName(p));
-        std::string target;
-        if (qsx::util::ResolveLinks(p, &target) && target != p) add(qsx::util::DirName(target));
-    }
+    in.folders = TemporaryFolders(destinations, settingsPath);
     in.prepared.store(true);
 }
 
