@@ -32,9 +32,9 @@ void Print(const std::string& file, const Problems& problems) {
     }
     if (problems.Count() > static_cast<int64_t>(problems.Listed().size()))
         PrintTo(stdout, "%s: %s not listed\n", file.c_str(),
-                    Count(problems.Count() - static_cast<int64_t>(problems.Listed().size()), "more problem",
-                          "more problems")
-                        .c_str());
+                Count(problems.Count() - static_cast<int64_t>(problems.Listed().size()), "more problem",
+                      "more problems")
+                    .c_str());
 }
 
 void Summary(const std::string& file, const Problems& problems, const std::string& counts) {
@@ -99,7 +99,7 @@ private:
         const qsx::util::ReadState state = read(&why);
         if (state != qsx::util::ReadState::Read) {
             PrintTo(stdout, "%s: not readable: %s\n", path.c_str(),
-                        state == qsx::util::ReadState::Absent ? "no such file" : why.c_str());
+                    state == qsx::util::ReadState::Absent ? "no such file" : why.c_str());
             status = 2;
             return false;
         }

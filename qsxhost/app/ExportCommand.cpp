@@ -20,7 +20,7 @@ Outcome DescribeExporter(const Plugin& plugin, bool version) {
     if (!exporter) return Fail(kExitFailed, plugin.Path(), "the exporter could not be created");
     if (version) {
         PrintTo(stdout, "exporter %s: %s, version %u\n", plugin.Path().c_str(), plugin.Description(),
-                    exporter->Version());
+                exporter->Version());
         for (const auto& [k, v] : plugin.VersionRecord()) PrintTo(stdout, "  %s: %s\n", k.c_str(), v.c_str());
         return {};
     }
@@ -109,15 +109,15 @@ std::optional<Outcome> RunExport(const Args& a, const ExportRun& run, host::Regi
     if (a.verbose) {
         const SceneStats s = run.scene.Stats();
         PrintTo(stderr,
-                     "qsxexport: read %s in %.3f s: %lld nodes, %lld meshes, %lld vertices, %lld triangles, "
-                     "%lld materials\n",
-                     run.sceneName.c_str(), run.loadSeconds, static_cast<long long>(s.nodes),
-                     static_cast<long long>(s.meshes), static_cast<long long>(s.vertices),
-                     static_cast<long long>(s.faces), static_cast<long long>(s.materials));
+                "qsxexport: read %s in %.3f s: %lld nodes, %lld meshes, %lld vertices, %lld triangles, "
+                "%lld materials\n",
+                run.sceneName.c_str(), run.loadSeconds, static_cast<long long>(s.nodes),
+                static_cast<long long>(s.meshes), static_cast<long long>(s.vertices),
+                static_cast<long long>(s.faces), static_cast<long long>(s.materials));
         PrintTo(stderr, "qsxexport: exported in %.3f s\n", exportSeconds);
         // Which stored options this run started from, and whether it changed them.
         PrintTo(stderr, "qsxexport: settings: %s (%s)\n", platform.settingsName.c_str(),
-                     run.interactive || a.saveDefaults ? "read and saved" : "read only");
+                run.interactive || a.saveDefaults ? "read and saved" : "read only");
         for (const std::string& p : written) PrintWritten(p, platform.fileSize);
     }
     // Settings that were to be stored and were not make the run fail as well.
