@@ -1,11 +1,8 @@
-/* Runs a command on a console of its own, as a user at a console window would, and tells what the console
- * showed and its output code page before and after: pipes and files pass bytes through, only a console
- * shows whether the command's UTF-8 text comes out right and whether its code page is set back.
- *   qsx_console_test.exe CODEPAGE COMMAND-LINE...
- * Prints (UTF-8, to the standard output it was given) "before N", "after N", "exit N" and every non-blank
- * line of the screen. */
+/* Runs a command on a console of its own, as a console window gives one, and prints (UTF-8, to the standard
+ * output it was given) "before N" and "after N", the console's output code page around the run, then every
+ * non-blank line of the screen: pipes pass bytes through, only a console shows whether text comes out right.
+ *   qsx_console_test.exe CODEPAGE COMMAND-LINE... */
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
@@ -19,53 +16,39 @@ static void Say(const wchar_t* text, int length) {
     WriteFile(out, utf8, (DWORD)n + 1, &written, 0);
 }
 
-static void SayNumber(const wchar_t* what, unsigned long n) {
-    wchar_t line[64];
-    const int length = swprintf(line, 64, L"%ls %lu", what, n);
-    Say(line, length);
+static void SayCodePage(const wchar_t* when) {
+    wchar_t text[32];
+    Say(text, swprintf(text, 32, L"%ls %u", when, GetConsoleOutputCP()));
 }
 
 int wmain(int argc, wchar_t** argv) {
-    /* What this program was given (a pipe): the console about to be made would take its place. */
-    out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (argc < 3) return fprintf(stderr, "usage: qsx_console_test CODEPAGE COMMAND-LINE...\n"), 2;
+    out = GetStdHandle(STD_OUTPUT_HANDLE); /* before the console takes its place */
     FreeConsole();
-    if (!AllocConsole()) return fprintf(stderr, "no console: %lu\n", GetLastError()), 2;
-    if (!SetConsoleOutputCP((UINT)_wtoi(argv[1]))) return fprintf(stderr, "no code page: %lu\n", GetLastError()), 2;
+    if (argc < 3 || !AllocConsole() || !SetConsoleOutputCP((UINT)_wtoi(argv[1]))) return printf("no console\n"), 2;
     const HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       0, OPEN_EXISTING, 0, 0);
-    /* Wide enough that no message wraps. */
-    const COORD size = {1000, 200};
+    const COORD size = {1000, 200}; /* wide enough that no message wraps */
     SetConsoleScreenBufferSize(screen, size);
-    SayNumber(L"before", GetConsoleOutputCP());
+    SayCodePage(L"before");
 
-    /* The command line as given, its words quoted. */
     wchar_t line[8192] = L"";
-    for (int i = 2; i < argc; ++i) {
-        wcscat(line, i > 2 ? L" \"" : L"\"");
-        wcscat(line, argv[i]);
-        wcscat(line, L"\"");
-    }
+    for (int i = 2; i < argc; ++i)
+        swprintf(line + wcslen(line), 8192 - wcslen(line), L"%ls\"%ls\"", i > 2 ? L" " : L"", argv[i]);
     STARTUPINFOW start;
+    PROCESS_INFORMATION process;
     memset(&start, 0, sizeof start);
     start.cb = sizeof start;
-    PROCESS_INFORMATION process;
-    DWORD exitCode = 0;
-    if (!CreateProcessW(0, line, 0, 0, FALSE, 0, 0, 0, &start, &process))
-        return fprintf(stderr, "not started: %lu\n", GetLastError()), 2;
+    if (!CreateProcessW(0, line, 0, 0, FALSE, 0, 0, 0, &start, &process)) return printf("not started\n"), 2;
     WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    SayNumber(L"after", GetConsoleOutputCP());
-    SayNumber(L"exit", exitCode);
+    SayCodePage(L"after");
 
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!GetConsoleScreenBufferInfo(screen, &info)) return fprintf(stderr, "no screen buffer\n"), 2;
+    GetConsoleScreenBufferInfo(screen, &info);
     for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
-        wchar_t row[1024];
+        wchar_t row[1000];
         DWORD n = 0;
         const COORD at = {0, y};
-        const DWORD width = info.dwSize.X < 1024 ? (DWORD)info.dwSize.X : 1024;
-        ReadConsoleOutputCharacterW(screen, row, width, at, &n);
+        ReadConsoleOutputCharacterW(screen, row, info.dwSize.X < 1000 ? (DWORD)info.dwSize.X : 1000, at, &n);
         while (n > 0 && row[n - 1] == L' ') --n;
         if (n > 0) Say(row, (int)n);
     }

@@ -4,6 +4,7 @@
 // the real dialog driven with window messages (needs a display: Xvfb).
 #include <gtest/gtest.h>
 
+#include <io.h>
 #include <process.h>
 
 #include <algorithm>
@@ -561,24 +562,15 @@ TEST(Command, FlagsAreInTheRealDialogAndOkStoresThem) {
 }
 
 // qsxexport.exe with its standard error in a file: its exit status and what it said.
-std::pair<DWORD, std::string> RunCommand(std::wstring line, const std::string& errFile) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const HANDLE err = CreateFileW(Wide(errFile).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
-                                   nullptr);
-    STARTUPINFOW start{};
-    start.cb = sizeof start;
-    start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdError = err;
-    PROCESS_INFORMATION process{};
-    DWORD exit = 0xDEAD;
-    line = L"\"" + Wide(QSX_BINARY_DIR "/qsxexport.exe") + L"\" " + line;
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
-        WaitForSingleObject(process.hProcess, INFINITE);
-        GetExitCodeProcess(process.hProcess, &exit);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(err);
+std::pair<intptr_t, std::string> RunCommand(const std::string& scene, const std::string& out, const std::string& errFile) {
+    FILE* err = _wfopen(Wide(errFile).c_str(), L"w");
+    const int saved = _dup(2);
+    _dup2(_fileno(err), 2);
+    const intptr_t exit = _wspawnl(_P_WAIT, Wide(QSX_BINARY_DIR "/qsxexport.exe").c_str(), L"qsxexport",
+                                   Wide("\"" + scene + "\"").c_str(), Wide("\"" + out + "\"").c_str(), nullptr);
+    _dup2(saved, 2);
+    _close(saved);
+    std::fclose(err);
     return {exit, ReadFile(errFile)};
 }
 
@@ -588,7 +580,6 @@ std::pair<DWORD, std::string> RunCommand(std::wstring line, const std::string& e
 TEST(Command, OptionsTheRegistryRefusesAreTold) {
     if (!HaveDisplay()) GTEST_SKIP() << "no display (run under Xvfb)";
     const std::string dir = TempFolder("unsaved");
-    const std::string scene = "\"" QSX_SOURCE_DIR "/examples/robot.json\"";
     const std::string refused = std::string("qsxexport: HKEY_CURRENT_USER\\") + qsx::kOptionsKey + ": ";
     for (const bool volatileParent : {false, true}) {
         SCOPED_TRACE(volatileParent ? "volatile parent" : "plain registry");
@@ -604,17 +595,17 @@ TEST(Command, OptionsTheRegistryRefusesAreTold) {
         std::thread driver([] {
             if (const HWND dlg = WaitForDialog("Quorvantis Export Options")) PostClick(dlg, IDOK);
         });
-        const auto [exit, said] = RunCommand(Wide(scene + " \"" + dir + "\\out.QSX\""), dir + "\\..\\unsaved.err");
+        const auto [exit, said] = RunCommand(QSX_SOURCE_DIR "/examples/robot.json", dir + "\\out.QSX", dir + ".err");
         driver.join();
         RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Dunmarrow");
         EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"out.QSX"});
         if (volatileParent) {
-            EXPECT_EQ(exit, 1u);
+            EXPECT_EQ(exit, 1);
             EXPECT_EQ(said.rfind(refused, 0), 0u) << said;
             EXPECT_TRUE(said.ends_with(": settings not saved\r\n")) << said;
             EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
         } else {
-            EXPECT_EQ(exit, 0u);
+            EXPECT_EQ(exit, 0);
             EXPECT_EQ(said, "");
         }
     }
