@@ -88,7 +88,11 @@ int QsxExport::LoadOptions() {
 }
 
 int QsxExport::SaveOptions() {
-    qsx::SaveOptions(OptionsStore(ip), options);
+    // A host without our extension learns nothing: the dialog goes on as if stored.
+    host::Registry* store = OptionsStore(ip);
+    if (!qsx::SaveOptions(store, options)) {
+        if (host::Extension* ext = ip ? ip->GetExtension() : nullptr) ext->OptionsNotSaved(OwnStoreError(store));
+    }
     return 1;
 }
 

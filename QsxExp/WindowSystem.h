@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "host/Dialog.h"
 #include "host/Interface.h"
@@ -20,6 +21,9 @@ intptr_t RunOptionsDialog(host::Interface* ip, const host::DialogTemplate& dlg, 
 // The host's store when it offers one, else the platform's; may be null
 // where the platform has none (every read then fails, every write too).
 host::Registry* OptionsStore(host::Interface* ip);
+// Why the latest write to store failed when it is the platform's own; ""
+// for the host's.
+std::string OwnStoreError(const host::Registry* store);
 
 // The system's wait cursor; answers the cursor it replaced, for RestoreCursor.
 intptr_t ShowWaitCursor();

@@ -92,6 +92,10 @@ public:
     virtual void DialogEnded(intptr_t result) { (void)result; }
     // The store the options are kept in; null leaves them to the platform's own.
     virtual Registry* GetRegistry() = 0;
+    // The options chosen in the dialog could not be stored. `reason` names
+    // the value and says why when the store was the platform's own; it is
+    // empty when the store was the host's, which knows why itself.
+    virtual void OptionsNotSaved(std::string_view reason) { (void)reason; }
 
 protected:
     ~Extension() = default;

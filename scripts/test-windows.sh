@@ -209,4 +209,76 @@ else
   check "screenshot of the real dialog" false
 fi
 
+
+# --- Ctrl-C and the console ---
+# Wine turns a SIGINT to the process running qsxexport.exe into the console's
+# CTRL_C_EVENT, as a Ctrl-C at a console window is.
+mkdir -p "$tmp/int"
+wine reg delete "$key" /f >/dev/null 2>&1 || true
+# Interrupted while the script is being written: nothing of the run is left,
+# the earlier files are as they were.
+awk -v n=300000 'BEGIN {
+  printf "{\"qsxScene\":1,\"nodes\":[{\"name\":\"Big\",\"object\":{\"mesh\":{\"vertices\":["
+  for (i = 0; i < n; i++) printf "%s[%d,%d.5,%d.25]", (i ? "," : ""), i % 1000, int(i / 1000), i % 7
+  printf "],\"faces\":["
+  for (i = 0; i + 2 < n; i++) printf "%s[%d,%d,%d]", (i ? "," : ""), i, i + 1, i + 2
+  printf "]}}}]}\n" }' >"$tmp/int/big.json"
+# A node a file (the separate hierarchy): the run puts hundreds of files in place one by one at its end.
+awk -v n=600 'BEGIN {
+  printf "{\"qsxScene\":1,\"nodes\":["
+  for (i = 0; i < n; i++)
+    printf "%s{\"name\":\"N%d\",\"object\":{\"mesh\":{\"vertices\":[[0,0,0],[1,0,0],[0,1,0]],\"faces\":[[0,1,2]]}}}", (i ? "," : ""), i
+  printf "]}\n" }' >"$tmp/int/many.json"
+interrupt() { # folder, the name of a file in it to wait for (a pattern), then the command's arguments
+  local dir=$1 until=$2 rc=0 pid; shift 2
+  wine "$win/qsxexport.exe" "$@" >/dev/null 2>"$tmp/int/err" &
+  pid=$!
+  for _ in $(seq 6000); do [ -n "$(find "$dir" -name "$until" -print -quit)" ] && break; sleep 0.01; done
+  kill -INT "$pid"
+  wait "$pid" || rc=$?
+  tr -d '\r' <"$tmp/int/err" >"$tmp/int/said"
+  echo "$rc"
+}
+mkdir -p "$tmp/int/a"
+printf 'earlier script\n' >"$tmp/int/a/big.QSX"
+printf 'earlier header\n' >"$tmp/int/a/big.qsh"
+rc=$(interrupt "$tmp/int/a" "big.QSX.partial-*" --batch --header "$tmp/int/big.json" "$tmp/int/a/big.QSX")
+check "Ctrl-C while writing: exit 130, says nothing was written" \
+  test "$rc" = 130 -a "$(cat "$tmp/int/said")" = "qsxexport: interrupted; nothing written"
+check "Ctrl-C while writing: no temporary left" test -z "$(find "$tmp/int/a" -name '*.partial-*')"
+check "Ctrl-C while writing: the earlier files unchanged" \
+  test "$(cat "$tmp/int/a/big.QSX")" = "earlier script" -a "$(cat "$tmp/int/a/big.qsh")" = "earlier header"
+# Interrupted once the first file is in place: the message names the files in
+# place, each whole; the one being moved at that instant may be in place unnamed.
+mkdir -p "$tmp/int/b" "$tmp/int/whole"
+XDG_CONFIG_HOME="$tmp/cfg-int" "$linux" --batch --hierarchy separate "$tmp/int/many.json" "$tmp/int/whole/m.QSX"
+rc=$(interrupt "$tmp/int/b" "m*.QSX" --batch --hierarchy separate "$tmp/int/many.json" "$tmp/int/b/m.QSX")
+sed -n 's/^qsxexport: interrupted; complete: //p' "$tmp/int/said" | sed 's/, /\n/g' | xargs -rn1 basename | sort \
+  >"$tmp/int/named"
+find "$tmp/int/b" -name '*.QSX' -printf '%f\n' | sort >"$tmp/int/present"
+check "Ctrl-C while files are put in place: exit 130, names $(wc -l <"$tmp/int/named") complete files" \
+  test "$rc" = 130 -a -s "$tmp/int/named" -a "$(wc -l <"$tmp/int/said")" = 1
+check "Ctrl-C while files are put in place: no temporary left" test -z "$(find "$tmp/int/b" -name '*.partial-*')"
+check "Ctrl-C while files are put in place: the files named are in place and whole, no other but one" \
+  bash -c 'cd "$1/int" && test -z "$(comm -23 named present)" -a "$(comm -13 named present | wc -l)" -le 1 &&
+           for f in $(cat present); do cmp -s "b/$f" "whole/$f" || exit 1; done' _ "$tmp"
+
+# A console of its own, as a console window gives one: names in any script
+# show right, and the console's code page is its own again after the run.
+mkdir -p "$tmp/ünïcødé"
+printf '{"qsxScene":1,"nodes":[{"name":"ünïcødé","object":{"mesh":{"vertices":[[0,0,0],[1,0,0],[0,1,0]],"faces":[[0,1,2]]}}}]}' \
+  >"$tmp/ünïcødé/u.json"
+folder=$(winepath -w "$tmp/ünïcødé")
+on_console() { wine "$win/qsx_console_test.exe" 437 "$(winepath -w "$win/qsxexport.exe")" "$@" | tr -d '\r'; }
+on_console --info "$folder\\u.json" >"$tmp/console-info"
+on_console --batch "$folder\\missing.json" "$folder\\out.QSX" >"$tmp/console-error"
+check "on a console: a node's name and a scene's path in --info show right" \
+  bash -c 'grep -qxF "node \"ünïcødé\": meshes 1, positions 3, triangles 1, no material" "$1" &&
+           grep -qxF "scene: \"${2//\\/\\\\}\\\\u.json\"" "$1"' _ "$tmp/console-info" "$folder"
+check "on a console: a message naming a path shows right" \
+  grep -qxF "qsxexport: $folder\\missing.json: No such file or directory" "$tmp/console-error"
+check "on a console: its code page is set back after the run" \
+  bash -c 'for f; do grep -qx "before 437" "$f" && grep -qx "after 437" "$f" || exit 1; done' _ \
+  "$tmp/console-info" "$tmp/console-error"
+
 exit $fail

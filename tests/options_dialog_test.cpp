@@ -115,6 +115,25 @@ protected:
     MemoryDialog dialog{qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc};
 };
 
+// Each press that stores the options tells the host when its store refused
+// them (with no reason of the plug-in's: the store is the host's); the dialog
+// goes on as if they were stored.
+TEST_F(OptionsDialogTest, HostIsToldOfEveryRefusedSave) {
+    fake::NullRegistry refusing;
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "refusing store" : "store");
+        ip.registry = refused ? static_cast<host::Registry*>(&refusing) : &registry;
+        ip.notSaved.clear();
+        MemoryDialog d{qsx::OptionsDialogTemplate(), qsx::OptionsDialogProc};
+        ASSERT_EQ(d.Open(reinterpret_cast<intptr_t>(&exporter)), 1);
+        d.Click(IDC_SAVEDEFAULTS);
+        d.Click(host::IDOK);
+        EXPECT_TRUE(d.Ended());
+        const std::vector<std::string> told = refused ? std::vector<std::string>{"", ""} : std::vector<std::string>{};
+        EXPECT_EQ(ip.notSaved, told);
+    }
+}
+
 TEST_F(OptionsDialogTest, FirstUseShowsTheDefaultsAndStoresThemOnlyOnOk) {
     Open();
     EXPECT_TRUE(dialog.Centred());

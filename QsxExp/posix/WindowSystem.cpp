@@ -19,6 +19,8 @@ host::Registry* OptionsStore(host::Interface* ip) {
     return ext ? ext->GetRegistry() : nullptr;
 }
 
+std::string OwnStoreError(const host::Registry*) { return {}; }
+
 intptr_t ShowWaitCursor() { return 0; }
 
 void RestoreCursor(intptr_t) {}

@@ -5,6 +5,7 @@
 #include "QsxExp/WindowSystem.h"
 
 #include "QsxExp/ClassDesc.h"
+#include "QsxExp/win32/Registry.h"
 
 #include <cstring>
 #include <string>
@@ -16,8 +17,6 @@
 #undef MessageBox  // the DialogWindow operation, not the macro for MessageBoxA/W
 
 namespace qsx {
-
-host::Registry* OwnRegistry();
 
 namespace {
 
@@ -130,7 +129,11 @@ intptr_t RunOptionsDialog(host::Interface* ip, const host::DialogTemplate& dlg, 
 host::Registry* OptionsStore(host::Interface* ip) {
     host::Extension* ext = ip ? ip->GetExtension() : nullptr;
     if (host::Registry* offered = ext ? ext->GetRegistry() : nullptr) return offered;
-    return OwnRegistry();
+    return &OwnRegistry();
+}
+
+std::string OwnStoreError(const host::Registry* store) {
+    return store == &OwnRegistry() ? OwnRegistry().LastError() : std::string();
 }
 
 intptr_t ShowWaitCursor() { return reinterpret_cast<intptr_t>(SetCursor(LoadCursorA(nullptr, IDC_WAIT))); }

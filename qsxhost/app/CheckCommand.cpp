@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 
+#include "qsxhost/app/Messages.h"
 #include "qsxhost/sources/qsx/QsxReader.h"
 #include "util/FileIdentity.h"
 #include "util/Files.h"
@@ -24,21 +25,21 @@ std::string Count(int64_t n, const char* one, const char* many) {
 void Print(const std::string& file, const Problems& problems) {
     for (const Problem& p : problems.Listed()) {
         if (p.line > 0) {
-            std::printf("%s:%lld: %s\n", file.c_str(), static_cast<long long>(p.line), p.what.c_str());
+            PrintTo(stdout, "%s:%lld: %s\n", file.c_str(), static_cast<long long>(p.line), p.what.c_str());
         } else {
-            std::printf("%s: %s\n", file.c_str(), p.what.c_str());
+            PrintTo(stdout, "%s: %s\n", file.c_str(), p.what.c_str());
         }
     }
     if (problems.Count() > static_cast<int64_t>(problems.Listed().size()))
-        std::printf("%s: %s not listed\n", file.c_str(),
-                    Count(problems.Count() - static_cast<int64_t>(problems.Listed().size()), "more problem",
-                          "more problems")
-                        .c_str());
+        PrintTo(stdout, "%s: %s not listed\n", file.c_str(),
+                Count(problems.Count() - static_cast<int64_t>(problems.Listed().size()), "more problem",
+                      "more problems")
+                    .c_str());
 }
 
 void Summary(const std::string& file, const Problems& problems, const std::string& counts) {
     const std::string verdict = problems.Count() == 0 ? "ok" : Count(problems.Count(), "problem", "problems");
-    std::printf("%s: %s: %s\n", file.c_str(), verdict.c_str(), counts.c_str());
+    PrintTo(stdout, "%s: %s: %s\n", file.c_str(), verdict.c_str(), counts.c_str());
 }
 
 class Checker {
@@ -97,8 +98,8 @@ private:
         std::string why;
         const qsx::util::ReadState state = read(&why);
         if (state != qsx::util::ReadState::Read) {
-            std::printf("%s: not readable: %s\n", path.c_str(),
-                        state == qsx::util::ReadState::Absent ? "no such file" : why.c_str());
+            PrintTo(stdout, "%s: not readable: %s\n", path.c_str(),
+                    state == qsx::util::ReadState::Absent ? "no such file" : why.c_str());
             status = 2;
             return false;
         }

@@ -38,7 +38,7 @@ Outcome PreviewAlone(const Args& a, const CommandPlatform& p) {
 Outcome Describe(SceneSource& scene, const std::string& sceneName, bool json) {
     const SceneInfo info = scene.Describe();
     const std::string text = json ? InfoJson(info, sceneName) : InfoText(info, sceneName);
-    if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0) return {};
+    if (WriteText(stdout, text) && std::fflush(stdout) == 0) return {};
     const int err = errno;
     return Fail(kExitFailed, "standard output", qsx::util::ErrnoText(err));
 }

@@ -19,20 +19,20 @@ Outcome DescribeExporter(const Plugin& plugin, bool version) {
     auto exporter = plugin.CreateExporter();
     if (!exporter) return Fail(kExitFailed, plugin.Path(), "the exporter could not be created");
     if (version) {
-        std::printf("exporter %s: %s, version %u\n", plugin.Path().c_str(), plugin.Description(),
-                    exporter->Version());
-        for (const auto& [k, v] : plugin.VersionRecord()) std::printf("  %s: %s\n", k.c_str(), v.c_str());
+        PrintTo(stdout, "exporter %s: %s, version %u\n", plugin.Path().c_str(), plugin.Description(),
+                exporter->Version());
+        for (const auto& [k, v] : plugin.VersionRecord()) PrintTo(stdout, "  %s: %s\n", k.c_str(), v.c_str());
         return {};
     }
     for (int i = 0; i < exporter->ExtCount(); ++i)
-        std::printf("%s (%s)\t%s\n", exporter->LongDesc(), exporter->ShortDesc(), exporter->Ext(i));
+        PrintTo(stdout, "%s (%s)\t%s\n", exporter->LongDesc(), exporter->ShortDesc(), exporter->Ext(i));
     return {};
 }
 
 void PrintWritten(const std::string& path, long long (*fileSize)(const std::string& path)) {
     const long long size = fileSize(path);
     if (size < 0) return;
-    std::fprintf(stderr, "qsxexport: wrote %s (%lld bytes)\n", path.c_str(), size);
+    PrintTo(stderr, "qsxexport: wrote %s (%lld bytes)\n", path.c_str(), size);
 }
 
 bool IsStreamOutput(const std::string& output) {
@@ -86,7 +86,10 @@ std::optional<Outcome> RunExport(const Args& a, const ExportRun& run, host::Regi
 
     if (const std::string e = platform.settingsReadError ? platform.settingsReadError() : ""; !e.empty())
         PrintMessage("", "warning: " + e + "; the default options are used");
-    const std::string settingsError = platform.settingsError();
+    std::string settingsError = platform.settingsError();
+    // The plug-in's own store (the real dialog on Windows): the plug-in tells.
+    if (const auto why = app.OptionsNotSavedReason(); settingsError.empty() && why)
+        settingsError = why->empty() ? platform.settingsName : *why;
     if (!settingsError.empty()) platform.sayNotSaved(settingsError);
     if (app.DialogResult() == -1) return Fail(kExitUsage, a.output, app.DialogMessage());
     if (app.DialogResult() == platform.dialogFailed) return Fail(kExitUsage, "", platform.dialogFailedMessage);
@@ -105,16 +108,16 @@ std::optional<Outcome> RunExport(const Args& a, const ExportRun& run, host::Regi
 
     if (a.verbose) {
         const SceneStats s = run.scene.Stats();
-        std::fprintf(stderr,
-                     "qsxexport: read %s in %.3f s: %lld nodes, %lld meshes, %lld vertices, %lld triangles, "
-                     "%lld materials\n",
-                     run.sceneName.c_str(), run.loadSeconds, static_cast<long long>(s.nodes),
-                     static_cast<long long>(s.meshes), static_cast<long long>(s.vertices),
-                     static_cast<long long>(s.faces), static_cast<long long>(s.materials));
-        std::fprintf(stderr, "qsxexport: exported in %.3f s\n", exportSeconds);
+        PrintTo(stderr,
+                "qsxexport: read %s in %.3f s: %lld nodes, %lld meshes, %lld vertices, %lld triangles, "
+                "%lld materials\n",
+                run.sceneName.c_str(), run.loadSeconds, static_cast<long long>(s.nodes),
+                static_cast<long long>(s.meshes), static_cast<long long>(s.vertices),
+                static_cast<long long>(s.faces), static_cast<long long>(s.materials));
+        PrintTo(stderr, "qsxexport: exported in %.3f s\n", exportSeconds);
         // Which stored options this run started from, and whether it changed them.
-        std::fprintf(stderr, "qsxexport: settings: %s (%s)\n", platform.settingsName.c_str(),
-                     run.interactive || a.saveDefaults ? "read and saved" : "read only");
+        PrintTo(stderr, "qsxexport: settings: %s (%s)\n", platform.settingsName.c_str(),
+                run.interactive || a.saveDefaults ? "read and saved" : "read only");
         for (const std::string& p : written) PrintWritten(p, platform.fileSize);
     }
     // Settings that were to be stored and were not make the run fail as well.

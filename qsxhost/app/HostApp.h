@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,10 @@ public:
     // The platform's: the store the command opened, or (for the real dialog,
     // which keeps the settings where the plug-in does) none.
     host::Registry* GetRegistry() override;
+    void OptionsNotSaved(std::string_view reason) override {
+        optionsNotSaved_ = true;
+        if (!reason.empty()) notSavedReason_ = reason;
+    }
 
     // What the last dialog ended with: 1 OK, 0 cancelled, -1 refused by a
     // check, kDialogNotShown.
@@ -75,6 +80,11 @@ public:
     // Why the exporter refused the export, naming where the refused setting
     // came from (the flag that set it, the stored options or the dialog); "" when it did not.
     const std::string& Refusal() const { return refusal_; }
+    // The plug-in could not store the options: why, as its own store told it
+    // ("" when it did not say); nothing when every save succeeded.
+    std::optional<std::string> OptionsNotSavedReason() const {
+        return optionsNotSaved_ ? std::optional<std::string>(notSavedReason_) : std::nullopt;
+    }
 
 private:
     // The platform's interactive dialog (app/posix/ or app/win32/): the
@@ -90,6 +100,8 @@ private:
     int assertCount_ = 0;
     std::vector<Failure> failures_;
     std::string refusal_;
+    bool optionsNotSaved_ = false;
+    std::string notSavedReason_;
     OutputGate* gate_ = nullptr;
     std::string sceneName_;
     std::string refusalText_;  // the last refusal ApproveFiles answered

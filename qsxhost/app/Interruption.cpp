@@ -5,7 +5,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <ctime>
@@ -16,12 +15,9 @@
 #include "qsxhost/app/ImportGuard.h"
 #include "qsxhost/app/Messages.h"
 #include "util/posix/AtomicFile.h"
-#include "util/Paths.h"
 
 namespace qsxhost {
 namespace {
-
-using qsx::util::DirName;
 
 // SIGINT, SIGTERM and SIGHUP are blocked in every thread and taken by a
 // watcher thread. The exporter writes each file under a temporary name that
@@ -139,19 +135,7 @@ void PrepareForInterruption(const OutputGate& gate, const std::vector<std::strin
     Interruption& in = gInterruption;
     in.prepared.store(false);
     in.gate = &gate;
-    in.folders.clear();
-    auto add = [&in](std::string folder) {
-        if (std::find(in.folders.begin(), in.folders.end(), folder) == in.folders.end())
-            in.folders.push_back(std::move(folder));
-    };
-    std::vector<std::string> paths = destinations;
-    paths.push_back(settingsPath);
-    for (const std::string& p : paths) {
-        if (p.empty()) continue;
-        add(DirName(p));
-        std::string target;
-        if (qsx::util::ResolveLinks(p, &target) && target != p) add(DirName(target));
-    }
+    in.folders = TemporaryFolders(destinations, settingsPath);
     in.prepared.store(true);
 }
 

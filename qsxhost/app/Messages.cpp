@@ -1,5 +1,6 @@
 #include "qsxhost/app/Messages.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 #include "util/Text.h"
@@ -21,7 +22,22 @@ std::string FormatMessage(std::string_view file, std::string_view what) {
 void PrintMessage(std::string_view file, std::string_view what) {
     std::string s = FormatMessage(file, what);
     s += '\n';
-    std::fwrite(s.data(), 1, s.size(), stderr);
+    WriteText(stderr, s);
+}
+
+void PrintTo(std::FILE* stream, const char* format, ...) {
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (n > 0) {
+        std::string text(static_cast<size_t>(n) + 1, '\0');
+        std::vsnprintf(text.data(), text.size(), format, again);
+        text.pop_back();
+        WriteText(stream, text);
+    }
+    va_end(again);
 }
 
 int Conclude(const Outcome& outcome) {

@@ -2,6 +2,7 @@
 // "qsxexport: FILE: what is wrong".
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,6 +14,18 @@ inline constexpr const char* kProgramName = "qsxexport";
 std::string FormatMessage(std::string_view file, std::string_view what);
 // Writes FormatMessage(file, what) and a newline to standard error.
 void PrintMessage(std::string_view file, std::string_view what);
+
+// Text for the user on standard output or error, as one piece: a console is
+// given it whole by the platform's layer (posix/ or win32/Console.cpp).
+bool WriteText(std::FILE* stream, std::string_view text);
+
+#ifdef __MINGW_PRINTF_FORMAT
+#define QSX_PRINTF_FORMAT __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)))
+#else
+#define QSX_PRINTF_FORMAT __attribute__((format(printf, 2, 3)))
+#endif
+// printf's formatting, written with WriteText.
+void PrintTo(std::FILE* stream, const char* format, ...) QSX_PRINTF_FORMAT;
 
 // How the command ends: its exit status and, when told, what it says then.
 // Steps answer it up to the top, which says it once; an ending that is not

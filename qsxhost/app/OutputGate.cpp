@@ -6,7 +6,10 @@
 #include <utility>
 
 #include "util/FileIdentity.h"
+#include "util/Paths.h"
 #include "util/Text.h"
+// The platform's (util/posix/ or util/win32/), for ResolveLinks.
+#include "AtomicFile.h"
 
 namespace qsxhost {
 
@@ -135,6 +138,22 @@ std::vector<std::string> OutputGate::WrittenFiles() const {
 bool OutputGate::ExistedBefore(const std::string& path) const {
     const auto it = existed_.find(path);
     return it != existed_.end() && it->second;
+}
+
+std::vector<std::string> TemporaryFolders(const std::vector<std::string>& destinations, const std::string& settingsPath) {
+    std::vector<std::string> folders;
+    auto add = [&folders](std::string folder) {
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(std::move(folder));
+    };
+    std::vector<std::string> paths = destinations;
+    paths.push_back(settingsPath);
+    for (const std::string& p : paths) {
+        if (p.empty()) continue;
+        add(qsx::util::DirName(p));
+        std::string target;
+        if (qsx::util::ResolveLinks(p, &target) && target != p) add(qsx::util::DirName(target));
+    }
+    return folders;
 }
 
 }  // namespace qsxhost

@@ -72,4 +72,9 @@ private:
     std::vector<std::string> written_;
 };
 
+// The folders a run's temporaries may be in: beside each destination, beside
+// the target of a destination that is a link, and beside the settings file
+// ("" when there is none), each once.
+std::vector<std::string> TemporaryFolders(const std::vector<std::string>& destinations, const std::string& settingsPath);
+
 }  // namespace qsxhost

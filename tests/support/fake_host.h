@@ -31,6 +31,7 @@ public:
     std::vector<std::string> warnings;
     std::vector<std::string> fileFailures;
     std::vector<std::pair<int, std::string>> refusals;  // control, reason
+    std::vector<std::string> notSaved;                  // the reasons, one per failed save
 
     host::Interval GetAnimRange() override { return {}; }
     host::INode* GetRootNode() override { return nullptr; }
@@ -47,6 +48,7 @@ public:
     }
     void Progress(std::string_view, int64_t, int64_t) override {}
     host::Registry* GetRegistry() override { return registry; }
+    void OptionsNotSaved(std::string_view reason) override { notSaved.emplace_back(reason); }
 
 private:
     NullRegistry nullRegistry_;

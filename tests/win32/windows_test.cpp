@@ -4,6 +4,7 @@
 // the real dialog driven with window messages (needs a display: Xvfb).
 #include <gtest/gtest.h>
 
+#include <io.h>
 #include <process.h>
 
 #include <algorithm>
@@ -558,6 +559,56 @@ TEST(Command, FlagsAreInTheRealDialogAndOkStoresThem) {
     EXPECT_EQ(scale, "3");
     EXPECT_TRUE(header);
     EXPECT_EQ(QueryText("Scale factor"), "3.0000");
+}
+
+// qsxexport.exe with its standard error in a file: its exit status and what it said.
+std::pair<intptr_t, std::string> RunCommand(const std::string& scene, const std::string& out, const std::string& errFile) {
+    FILE* err = _wfopen(Wide(errFile).c_str(), L"w");
+    const int saved = _dup(2);
+    _dup2(_fileno(err), 2);
+    const intptr_t exit = _wspawnl(_P_WAIT, Wide(QSX_BINARY_DIR "/qsxexport.exe").c_str(), L"qsxexport",
+                                   Wide("\"" + scene + "\"").c_str(), Wide("\"" + out + "\"").c_str(), nullptr);
+    _dup2(saved, 2);
+    _close(saved);
+    std::fclose(err);
+    return {exit, ReadFile(errFile)};
+}
+
+// The plug-in stores what OK chose in the registry itself; when the registry
+// refuses it (a key under a volatile one cannot last), the command says so
+// and fails, the export written all the same.
+TEST(Command, OptionsTheRegistryRefusesAreTold) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no display (run under Xvfb)";
+    const std::string dir = TempFolder("unsaved");
+    const std::string refused = std::string("qsxexport: HKEY_CURRENT_USER\\") + qsx::kOptionsKey + ": ";
+    for (const bool volatileParent : {false, true}) {
+        SCOPED_TRACE(volatileParent ? "volatile parent" : "plain registry");
+        ForgetOptions();
+        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Dunmarrow");
+        HKEY parent = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Dunmarrow", 0, nullptr,
+                                  volatileParent ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                  nullptr, &parent, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(parent);
+        DeleteFileW(Wide(dir + "\\out.QSX").c_str());
+        std::thread driver([] {
+            if (const HWND dlg = WaitForDialog("Quorvantis Export Options")) PostClick(dlg, IDOK);
+        });
+        const auto [exit, said] = RunCommand(QSX_SOURCE_DIR "/examples/robot.json", dir + "\\out.QSX", dir + ".err");
+        driver.join();
+        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Dunmarrow");
+        EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"out.QSX"});
+        if (volatileParent) {
+            EXPECT_EQ(exit, 1);
+            EXPECT_EQ(said.rfind(refused, 0), 0u) << said;
+            EXPECT_TRUE(said.ends_with(": settings not saved\r\n")) << said;
+            EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        } else {
+            EXPECT_EQ(exit, 0);
+            EXPECT_EQ(said, "");
+        }
+    }
 }
 
 TEST(RealDialog, CancelStoresNothingAndWritesNothing) {

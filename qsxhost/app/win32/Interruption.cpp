@@ -8,15 +8,13 @@
 // gets its own code page back however the run ends.
 #include "qsxhost/app/Interruption.h"
 
-#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <utility>
 
 #include "qsxhost/app/Messages.h"
-#include "util/Paths.h"
+#include "qsxhost/app/win32/Console.h"
 #include "util/win32/AtomicFile.h"
-#include "util/win32/Wide.h"
 
 #include <windows.h>
 #undef FormatMessage  // the command's own, not the macro for FormatMessageA/W
@@ -36,19 +34,6 @@ struct Interruption {
 // Never destroyed: the handler may still look at it while the process exits.
 Interruption& gInterruption = *new Interruption;
 
-// To the console as wide characters (any name shows right whatever its code
-// page); to a file or pipe as UTF-8.
-void WriteError(const std::string& text) {
-    const HANDLE out = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0, n = 0;
-    std::wstring wide;
-    if (GetConsoleMode(out, &mode) && qsx::util::Utf8ToWide(text, &wide)) {
-        WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &n, nullptr);
-    } else {
-        WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
-    }
-}
-
 DWORD WINAPI CleanUp(void*) {
     Interruption& in = gInterruption;
     std::string complete;
@@ -56,7 +41,8 @@ DWORD WINAPI CleanUp(void*) {
         for (const std::string& folder : in.folders) qsx::util::RemoveTemporariesOf(folder, GetCurrentProcessId());
         for (const std::string& p : in.gate->WrittenFiles()) complete += (complete.empty() ? "" : ", ") + p;
     }
-    WriteError(qsxhost::FormatMessage("", complete.empty() ? "interrupted; nothing written"
+    // Not through the C library: the stopped thread may hold its lock.
+    WriteWhole(GetStdHandle(STD_ERROR_HANDLE), qsxhost::FormatMessage("", complete.empty() ? "interrupted; nothing written"
                                                   : "interrupted; complete: " + complete) +
                "\n");
     return 0;
@@ -98,19 +84,7 @@ void PrepareForInterruption(const OutputGate& gate, const std::vector<std::strin
     std::lock_guard<std::mutex> hold(in.lock);
     in.prepared.store(false);
     in.gate = &gate;
-    in.folders.clear();
-    auto add = [&in](std::string folder) {
-        if (std::find(in.folders.begin(), in.folders.end(), folder) == in.folders.end())
-            in.folders.push_back(std::move(folder));
-    };
-    std::vector<std::string> paths = destinations;
-    paths.push_back(settingsPath);
-    for (const std::string& p : paths) {
-        if (p.empty()) continue;
-        add(qsx::util::DirName(p));
-        std::string target;
-        if (qsx::util::ResolveLinks(p, &target) && target != p) add(qsx::util::DirName(target));
-    }
+    in.folders = TemporaryFolders(destinations, settingsPath);
     in.prepared.store(true);
 }
 

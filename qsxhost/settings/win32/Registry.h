@@ -1,29 +1,11 @@
 // The per-user settings store on Windows: the registry itself, under
-// HKEY_CURRENT_USER, through its ANSI functions (key and value names are ASCII).
+// HKEY_CURRENT_USER, written by the plug-in's own code for it.
 #pragma once
 
-#include <memory>
-#include <string>
-
-#include "host/Registry.h"
+#include "QsxExp/win32/Registry.h"
 
 namespace qsxhost {
 
-class Registry : public host::Registry {
-public:
-    std::unique_ptr<host::RegistryKey> CreateKey(const char* path) override;
-    std::unique_ptr<host::RegistryKey> OpenKey(const char* path) override;
-    // When set, keys made by CreateKey accept values and store nothing: the
-    // key is not even created.
-    void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
-    // What the latest failed write could not do and why; empty when none failed.
-    const std::string& LastError() const { return lastError_; }
-    // How messages name the store.
-    static const char* Name() { return "HKEY_CURRENT_USER"; }
-
-private:
-    bool readOnly_ = false;
-    std::string lastError_;
-};
+using Registry = qsx::SystemRegistry;
 
 }  // namespace qsxhost
