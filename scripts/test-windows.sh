@@ -92,12 +92,13 @@ done
 check "qsxexport.exe on $count random scenes (seed $seed): $(find "$tmp/rw" -mindepth 2 -type f | wc -l) files, \
 status and messages as the Linux command's${random_failed[*]:+; differ: ${random_failed[*]}}" test ${#random_failed[@]} -eq 0
 
-# A scene larger than 32 bits can hold (2.5 GB, sparse: no disk taken) is refused naming the file, not a crash.
+# A scene larger than 32 bits can hold (2.5 GB, sparse: no disk taken) is read a piece at a time, and
+# refused naming the file, not a crash: its run of zero bytes has nowhere to be cut, so it would be held whole.
 printf '{"qsxScene": 1}' >"$tmp/huge.json" && truncate -s 2500M "$tmp/huge.json"
 rc=0
 wine "$win/qsxexport.exe" --batch "$tmp/huge.json" "$tmp/huge.QSX" 2>"$tmp/huge.err" || rc=$?
-check "a scene too large for 32 bits: exit 2 and says so" test "$rc" = 2 -a "$(tr -d '\r' <"$tmp/huge.err")" = \
-  "qsxexport: $tmp/huge.json: the file does not fit in the memory this program can address"
+check "a scene too large for 32 bits: exit 1 and says so" test "$rc" = 1 -a "$(tr -d '\r' <"$tmp/huge.err")" = \
+  "qsxexport: $tmp/huge.json: out of memory: the scene does not fit in the memory a 32-bit program can address"
 rm "$tmp/huge.json"
 
 # The same options stored by both: the registry key, exported, against the Linux settings file.
@@ -277,6 +278,15 @@ check "on a console: a node's name and a scene's path in --info show right" \
            grep -qxF "scene: \"${2//\\/\\\\}\\\\u.json\"" "$1"' _ "$tmp/console-info" "$folder"
 check "on a console: a message naming a path shows right" \
   grep -qxF "qsxexport: $folder\\missing.json: No such file or directory" "$tmp/console-error"
+# A scene and a script under a name that is not ASCII, streamed from their files: the same bytes as Linux's.
+mkdir -p "$tmp/ünïcødé/l" "$tmp/ünïcødé/w"
+XDG_CONFIG_HOME="$tmp/cfg-u" "$linux" --batch "$tmp/ünïcødé/u.json" "$tmp/ünïcødé/l/ü.QSX"
+XDG_CONFIG_HOME="$tmp/cfg-u" "$linux" --batch "$tmp/ünïcødé/l/ü.QSX" "$tmp/ünïcødé/l/ü2.QSX"
+rc=0
+wine "$win/qsxexport.exe" --batch "$folder\\u.json" "$folder\\w\\ü.QSX" || rc=$?
+wine "$win/qsxexport.exe" --batch "$folder\\l\\ü.QSX" "$folder\\w\\ü2.QSX" || rc=$?
+check "a scene and a script under a name not in ASCII: exported as on Linux" \
+  bash -c 'test "$2" = 0 && diff -r "$1/l" "$1/w"' _ "$tmp/ünïcødé" "$rc"
 check "on a console: its code page is set back after the run" \
   bash -c 'for f; do grep -qx "before 437" "$f" && grep -qx "after 437" "$f" || exit 1; done' _ \
   "$tmp/console-info" "$tmp/console-error"

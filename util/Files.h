@@ -57,6 +57,10 @@ ReadState ReadWholeFile(const std::string& path, std::string& out, size_t maxSiz
 // ReadWholeFile refuses it; *fd is then the caller's.
 ReadState OpenRegularFile(const std::string& path, Fd* fd, std::string* error, unsigned* mode = nullptr);
 
+// Opens path for reading whatever it is there (a named pipe waits for its
+// writer): the descriptor, or -1 with errno set.
+int OpenToRead(const std::string& path);
+
 // Reads up to size bytes of fd: the count read, 0 at the end, -1 with *error on failure.
 long long ReadSome(int fd, char* into, size_t size, std::string* error);
 

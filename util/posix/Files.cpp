@@ -51,6 +51,8 @@ ReadState OpenRegularFile(const std::string& path, Fd* fd, std::string* error, u
     return ReadState::Read;
 }
 
+int OpenToRead(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+
 long long WriteSome(int fd, const char* data, size_t size) {
     for (;;) {
         const ssize_t n = ::write(fd, data, size);

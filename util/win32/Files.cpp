@@ -57,6 +57,15 @@ ReadState OpenRegularFile(const std::string& path, Fd* fd, std::string* error, u
     return ReadState::Read;
 }
 
+int OpenToRead(const std::string& path) {
+    std::wstring wide;
+    if (!Utf8ToWide(path, &wide)) {
+        errno = EILSEQ;
+        return -1;
+    }
+    return ::_wopen(wide.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
 long long WriteSome(int fd, const char* data, size_t size) {
     return ::_write(fd, data, size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size));
 }

@@ -3,7 +3,6 @@
 // in place.
 #include "qsxhost/sources/json/JsonScene.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,7 +51,7 @@ std::unique_ptr<SceneSource> FromFile(const std::string& path, std::string* erro
         if (error) *error = what;
         return nullptr;
     };
-    const qsx::util::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const qsx::util::Fd fd(qsx::util::OpenToRead(path));
     if (fd.Get() < 0) return fail(qsx::util::ErrnoText(errno));
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0) return fail(qsx::util::ErrnoText(errno));

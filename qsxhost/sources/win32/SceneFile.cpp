@@ -1,6 +1,7 @@
-// SCENE on Windows: read whole at once, through its wide-character name or
-// from standard input in binary mode (no line-end translation, no end at a
-// Ctrl-Z); the readers take it from memory.
+// SCENE on Windows: a file, through its wide-character name, is left for its
+// reader, which takes it a piece at a time (a scene larger than this 32-bit
+// program could hold at once is still read); standard input is read whole, in
+// binary mode (no line-end translation, no end at a Ctrl-Z).
 #include "qsxhost/sources/SceneFile.h"
 
 #include <fcntl.h>
@@ -25,16 +26,22 @@ bool FindSceneFile(const SceneRequest& request, SceneFile* file, SceneProblem* p
             *problem = {file->name, error};
             return false;
         }
-    } else if (const auto state = qsx::util::ReadWholeFile(request.scene, file->bytes, SIZE_MAX, &error);
-               state != qsx::util::ReadState::Read) {
+        if (file->bytes.empty()) {
+            *problem = {file->name, "is empty"};
+            return false;
+        }
+        file->inMemory = true;
+        return true;
+    }
+    qsx::util::Fd fd;
+    if (const auto state = qsx::util::OpenRegularFile(request.scene, &fd, &error); state != qsx::util::ReadState::Read) {
         *problem = {file->name, state == qsx::util::ReadState::Absent ? "No such file or directory" : error};
         return false;
     }
-    if (file->bytes.empty()) {
+    if (qsx::util::FileSize(fd.Get()) == 0) {
         *problem = {file->name, "is empty"};
         return false;
     }
-    file->inMemory = true;
     return true;
 }
 
