@@ -4,6 +4,8 @@
 #include "qsxhost/sources/json/JsonReader.h"
 
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <system_error>
 
 namespace qsxhost::json {
@@ -311,15 +313,30 @@ const char* Follows(const char* p) {
     return *p == '"' ? p : nullptr;
 }
 
-// Whether the list at p is worth reading here: far from end (a list that
-// runs on past it after all would be read twice, which the lists of scenes
-// made of many small meshes never do), or closed before it ("]", or "]]" when
-// its elements are bracketed).
-bool ListInWindow(const char* p, const char* end, bool flat) {
-    constexpr ptrdiff_t kFar = ptrdiff_t{1} << 16;
+// Whether the list at p is to be read here: one that ran on past end would
+// be read twice, so near end only a short list closed before it ("]", or
+// "]]" when its elements are bracketed; looked for 8 bytes at a time), and
+// a long one is as quick the general way. Far from end, any list: one as
+// long as that is longer than the lists of any scene in practice.
+bool ListHere(const char* p, const char* end, bool flat) {
+    constexpr ptrdiff_t kFar = ptrdiff_t{1} << 19, kShort = 4096;
+    constexpr uint64_t kOnes = 0x0101010101010101, kHigh = 0x8080808080808080;
     if (end - p > kFar) return true;
-    for (; p < end - 1; ++p)
-        if (*p == ']' && (flat || p[1] == ']')) return true;
+    const char* const stop = end - p > kShort ? p + kShort : end;
+    auto closes = [flat](const char* q) { return *q == ']' && (flat || q[1] == ']'); };
+    for (; stop - p >= 8; p += 7) {
+        uint64_t x;
+        std::memcpy(&x, p, 8);
+        x ^= kOnes * ']';
+        // High bits at the bytes that are ']' (and maybe at some after one):
+        // a window of 8 overlapping the next by one holds any pair there is.
+        const uint64_t z = (x - kOnes) & ~x & kHigh;
+        if (z && (flat || (z & (z >> 8))))
+            for (int k = 0; k < 7; ++k)
+                if (closes(p + k)) return true;
+    }
+    for (; p < stop - 1; ++p)
+        if (closes(p)) return true;
     return false;
 }
 
@@ -361,7 +378,7 @@ char* Reader::RunMembers(char* text, const char* end) {
         if (bit < 0 || (f.seen & (1u << bit))) break;
         const char* next = nullptr;
         if (part == Part::Transform || part == Part::Points || part == Part::Triples || part == Part::PerFace) {
-            if (*v != '[' || depth_ + 1 >= kHardMaxDepth || !ListInWindow(v, end, part == Part::PerFace)) break;
+            if (*v != '[' || depth_ + 1 >= kHardMaxDepth || !ListHere(v, end, part == Part::PerFace)) break;
             const Frame saved = f;
             const int32_t depth = depth_;
             OnKey(key);
