@@ -75,12 +75,13 @@ function section(title) { printf "\n%s\n", title }
 # A whole command's peak against its own footprint (a one-triangle scene), the
 # scene it loaded (measured in process) and what the export may add to it: the
 # largest table and the file buffer.
-function command_peak(figure, peak_kb, line,    scene, allowed, ok) {
+# limit: the ratio allowed, and how the target says it.
+function command_peak(figure, peak_kb, line, limit, target,    scene, allowed, ok) {
     scene = mem(line, "loaded_kB") - mem(line, "before_kB")
     allowed = rss_qsx_base + scene + mem(line, "largest_table_kB") + mem(line, "file_buffer_kB")
-    ok = peak_kb <= allowed
+    ok = peak_kb <= limit * allowed
     row(figure, sprintf("%.0f MB", peak_kb / 1024), "", sprintf("footprint %.0f + scene %.0f + table, buffer", rss_qsx_base / 1024, scene / 1024),
-        sprintf("%.2fx", peak_kb / allowed), "<= 1x", yesno(ok))
+        sprintf("%.2fx", peak_kb / allowed), target, yesno(ok))
     all_ok = all_ok && ok
 }
 
@@ -147,10 +148,11 @@ BEGIN {
     for (k = 1; k <= 2; k++) {
         sc = k == 1 ? "heavy" : "wide"
         j = "json_load/" sc
-        if (!(j in B)) { row("  " sc, "not built", "", "", "", ">= 300 MB/s", "NO"); all_ok = 0; continue }
-        ok = B[j, "input"] / B[j, "cpu"] >= 300
+        want = k == 1 ? 500 : 400
+        if (!(j in B)) { row("  " sc, "not built", "", "", "", ">= " want " MB/s", "NO"); all_ok = 0; continue }
+        ok = B[j, "input"] / B[j, "cpu"] >= want
         row(sprintf("  %s x%s (%.0f MB)", sc, base, B[j, "input"]), fmt_mbs(B[j, "input"] / B[j, "cpu"]),
-            fmt_mbs(B[j, "input"] / B[j, "real"]), "", "", ">= 300 MB/s", yesno(ok))
+            fmt_mbs(B[j, "input"] / B[j, "real"]), "", "", ">= " want " MB/s", yesno(ok))
         all_ok = all_ok && ok
     }
 
@@ -214,9 +216,9 @@ BEGIN {
     }
 
     section("Peak resident memory (whole commands; then, in process, what the export adds to the loaded scene)")
-    command_peak("  qsxexport --batch heavy.glb", rss_qsx_glb, mem_glb)
+    command_peak("  qsxexport --batch heavy.glb", rss_qsx_glb, mem_glb, 1, "<= 1x")
     row("  assimp export heavy.glb", sprintf("%.0f MB", rss_assimp / 1024), "", "qsxexport glb peak / assimp peak", sprintf("%.2fx", rss_qsx_glb / rss_assimp), "", "")
-    command_peak("  qsxexport --batch heavy.json", rss_qsx_json, mem_json)
+    command_peak("  qsxexport --batch heavy.json", rss_qsx_json, mem_json, 1.1, "within 1.1x")
     nm = split("heavy, generated|wide, generated|heavy.json|heavy.glb", names, "|")
     lines[1] = mem_gen_heavy; lines[2] = mem_gen_wide; lines[3] = mem_json; lines[4] = mem_glb
     for (k = 1; k <= nm; k++) {

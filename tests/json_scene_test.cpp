@@ -706,14 +706,52 @@ TEST(JsonScene, ReadingInPiecesChangesNothing) {
             "nodes":[{"name":"n","material":0,"fa\u0063e":1,"object":{"mesh":{"vertices":[[0,0,0],[1,0,0],[0,1,0]],
             "faces":[[0,1,2]],"uvs":[[0,0],[1,0],[0,1,0.5]],"uvFaces":[[0,1,2]]}}}]})",
     };
+    // Members read straight from the text where they are plain, and given back
+    // to the parser wherever they are not: every way a member can stop short.
+    const std::string node = R"({"name":"a","transform":[[1,0,0],[0,1,0],[0,0,1],[4,5,6.5]],"material":0,
+        "object":{"renderable":true,"mesh":{"vertices":[[0,0,0],[1,0,0],[0,1,0]],"faces":[[0,1,2],[2,1,0]],
+        "materialIds":[1,2],"smoothing":[3,4],"tverts":[[0,0],[1,0],[1,1,0.5]],"tfaces":[[0,1,2],[0,0,0]]}}})";
+    for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+             {"", ""}, {R"("a")", R"("a\u0062")"}, {R"("a")", "\"\xC3\xA9\""}, {R"("name")", R"("na\u006de")"},
+             {R"(6.5]])", "6.5],[7,8,9]]"}, {R"(6.5]])", "6.5]]]"}, {R"([4,5,6.5])", "[4,5]"}, {"6.5", "1e99"},
+             {R"(:0,)", R"(:01,)"}, {R"(:0,)", R"(:-1,)"}, {R"(:0,)", R"(:null,)"}, {R"(:0,)", R"(:0,"material":0,)"},
+             {R"(:0,)", R"(:0,})"}, {"true", "truex"}, {"true", "false"}, {"true", "1"}, {R"([[0,1,2],[2)", R"([[0,1,3],[2)"},
+             {R"([1,2])", R"([1,99999])"}, {R"([3,4])", R"([3,4,5])"}, {R"([3,4])", "[3 4]"}, {"[1,1,0.5]", "[1,1,0.5,1]"},
+             {R"([0,0,0]]}})", R"([0,0,0]],}})"}, {R"([0,0,0]]}})", R"([0,0,0]] }})"}, {R"("faces")", R"("tfaces")"},
+             {R"([[0,0,0],)", R"([[0,0,0] , )"}, {"[[0,1,2],[0,0,0]]", "[[0,1,2],[0,0,0]"}, {R"("tverts")", R"("uvs")"}}) {
+        std::string doc = R"({"qsxScene":1,"materials":[{"class":"standard"}],"nodes":[)" + node + "," + node + "]}";
+        if (!from.empty()) doc.replace(doc.rfind(from), from.size(), to);  // in the second node
+        docs.push_back(doc);
+    }
     for (const Refusal& r : Refusals()) docs.push_back(r.doc);
-    auto read = [](const std::string& doc, size_t chunk) {
+    // The values read, all but the floats' bits spelled out.
+    auto digest = [](const qsxhost::json::JsonScene& scene) {
+        std::string d;
+        auto bits = [&](const Point3& p) {
+            for (float f : {p.x, p.y, p.z}) d += std::to_string(std::bit_cast<uint32_t>(f)) + ' ';
+        };
+        for (const qsxhost::json::JsonNode& n : scene.nodes) {
+            d += n.name + (n.mtl ? " m " : " - ");
+            for (int r = 0; r < 4; ++r) bits(n.tm[r]);
+            if (!n.object) continue;
+            const host::Mesh& m = n.object->mesh;
+            for (const Point3& p : m.verts) bits(p);
+            for (const Point3& p : m.tVerts) bits(p);
+            for (const host::Face& f : m.faces)
+                for (uint32_t x : {f.v[0], f.v[1], f.v[2], f.smGroup, f.flags}) d += std::to_string(x) + ' ';
+            for (const host::TVFace& f : m.tvFaces)
+                for (uint32_t x : f.t) d += std::to_string(x) + ' ';
+            d += n.object->renderable ? "r\n" : "-\n";
+        }
+        return d;
+    };
+    auto read = [&](const std::string& doc, size_t chunk) {
         qsxhost::json::TextWindow text(-1, doc, chunk);
         qsxhost::json::JsonScene scene;
         std::string error;
         std::vector<std::string> warnings;
         const bool ok = qsxhost::json::ReadDocument(scene, text, &error, &warnings);
-        return std::make_tuple(ok, error, warnings, ok ? scene.Stats().vertices : -1);
+        return std::make_tuple(ok, error, warnings, ok ? digest(scene) : std::string());
     };
     for (const std::string& doc : docs) {
         SCOPED_TRACE(doc);

@@ -32,6 +32,12 @@ constexpr Known kKeyMembers[] = {{"time", Part::KeyTime}, {"transform", Part::Tr
 // ---------------------------------------------------------------------------
 // Member names
 
+int NodeMember(std::string_view key, Part& part) {
+    const int i = IndexOf(kNodeMembers, key);
+    if (i >= 0) part = kNodeMembers[i].part;
+    return i;
+}
+
 // Member `bit` of f met, and refused when met before; it is the current member.
 bool Reader::Meet(Frame& f, std::string_view key, unsigned bit, Part part) {
     if (f.seen & (1u << bit)) return Duplicate(key);

@@ -4,6 +4,8 @@
 #include "qsxhost/sources/json/JsonReader.h"
 
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <system_error>
 
 namespace qsxhost::json {
@@ -13,6 +15,7 @@ constexpr Known kMeshMembers[] = {{"vertices", Part::Points},     {"faces", Part
                                   {"materialIds", Part::PerFace}, {"smoothing", Part::PerFace},
                                   {"tverts", Part::Points},       {"tfaces", Part::Triples}};
 enum MeshBit : unsigned { kVertices, kFaces, kMaterialIds, kSmoothing, kTVerts, kTFaces };
+constexpr unsigned kRenderableBit = 0;
 
 // Empties a list kept for the next mesh, or gives its memory back when large.
 template <class T>
@@ -27,7 +30,7 @@ void KeepOrFree(std::vector<T>& list) {
 // mesh met before it is read as if renderable (the default); a fault in it is
 // held until `renderable` says whether the mesh counts.
 bool Reader::MemberOfObject(Frame& f, std::string_view key) {
-    if (key == "renderable") return Meet(f, key, 0, Part::Renderable);
+    if (key == "renderable") return Meet(f, key, kRenderableBit, Part::Renderable);
     if (key != "mesh") return Unknown(key);
     // Ignored when not renderable; while a fault of an earlier mesh is held,
     // that fault comes first whatever this one holds.
@@ -209,7 +212,8 @@ const char* Element(const char* p, T (&v)[3], int& n, Scan scan) {
 
 bool Reader::ListOpen() const {
     const Part p = frames_.back().part;
-    return (p == Part::Points || p == Part::Triples || p == Part::PerFace) && frames_.back().count == 0 && !finished_;
+    return (p == Part::Points || p == Part::Triples || p == Part::PerFace || p == Part::Transform) &&
+           frames_.back().count == 0 && !finished_;
 }
 
 // The parser is just past the list's opening bracket, and goes on at the
@@ -239,6 +243,18 @@ char* Reader::RunList(char* text) {
             if (!q || n > most || !(q = next(q, false))) break;
             out.push_back(static_cast<uint32_t>(n));
             ++f.count;
+            p = q;
+            if (*q == ']') break;
+        }
+    } else if (depth_ < kHardMaxDepth && f.part == Part::Transform) {
+        // Rows past the fourth are the general way's to skip.
+        auto scan = [](const char* q, float& v) { return ScanFloat(q, v); };
+        while (f.count < 4) {
+            float v[3];
+            int n;
+            const char* q = Element(SkipBlanks(p), v, n, scan);
+            if (!q || n < 3 || !(q = next(q, true))) break;
+            rows_[f.count++] = host::Point3{v[0], v[1], v[2]};
             p = q;
             if (*q == ']') break;
         }
@@ -274,6 +290,140 @@ char* Reader::RunList(char* text) {
         }
     }
     return text + (p - text);
+}
+
+bool Reader::MembersOpen() const {
+    const Frame& f = frames_.back();
+    return (f.part == Part::Node || f.part == Part::EvalObject || f.part == Part::Mesh) && f.seen == 0 &&
+           f.slot == Part::None && !finished_;
+}
+
+namespace {
+
+// A byte that may stand in a string as itself, needing no check of its encoding.
+bool Plain(char c) { return c >= 0x20 && c <= 0x7E && c != '"' && c != '\\'; }
+
+// Where the next member starts (its name's quote) or the object ends, when the
+// member ending at p is followed by either; nullptr for anything else.
+const char* Follows(const char* p) {
+    p = SkipBlanks(p);
+    if (*p == '}') return p;
+    if (*p != ',') return nullptr;
+    p = SkipBlanks(p + 1);
+    return *p == '"' ? p : nullptr;
+}
+
+// Whether the list at p is to be read here: one that ran on past end would
+// be read twice, so near end only a short list closed before it ("]", or
+// "]]" when its elements are bracketed; looked for 8 bytes at a time), and
+// a long one is as quick the general way. Far from end, any list: one as
+// long as that is longer than the lists of any scene in practice.
+bool ListHere(const char* p, const char* end, bool flat) {
+    constexpr ptrdiff_t kFar = ptrdiff_t{1} << 19, kShort = 4096;
+    constexpr uint64_t kOnes = 0x0101010101010101, kHigh = 0x8080808080808080;
+    if (end - p > kFar) return true;
+    const char* const stop = end - p > kShort ? p + kShort : end;
+    auto closes = [flat](const char* q) { return *q == ']' && (flat || q[1] == ']'); };
+    for (; stop - p >= 8; p += 7) {
+        uint64_t x;
+        std::memcpy(&x, p, 8);
+        x ^= kOnes * ']';
+        // High bits at the bytes that are ']' (and maybe at some after one):
+        // a window of 8 overlapping the next by one holds any pair there is.
+        const uint64_t z = (x - kOnes) & ~x & kHigh;
+        if (z && (flat || (z & (z >> 8))))
+            for (int k = 0; k < 7; ++k)
+                if (closes(p + k)) return true;
+    }
+    for (; p < stop - 1; ++p)
+        if (closes(p)) return true;
+    return false;
+}
+
+}  // namespace
+
+// The parser is just past the object's opening brace, and goes on at the place
+// answered as if it had only just come there, as after RunList. The members
+// taken here are given to the reader as the parser's events would give them,
+// one whole member at a time: a plain name, then a value the parser would read
+// without a fault and that is followed by the next member or the object's end.
+// A list is read as RunList reads it; one it does not read to its end is given
+// back (the reader's state as before the member), to be read the general way.
+char* Reader::RunMembers(char* text, const char* end) {
+    const size_t level = frames_.size();
+    const char* p = text;
+    auto writable = [text](const char* q) { return text + (q - text); };
+    for (;;) {
+        const char* const k = SkipBlanks(p);
+        if (*k != '"') break;
+        const char* q = k + 1;
+        while (Plain(*q)) ++q;
+        if (*q != '"') break;
+        const std::string_view key(k + 1, static_cast<size_t>(q - k - 1));
+        const char* const nameEnd = q;
+        const char* v = SkipBlanks(q + 1);
+        if (*v != ':') break;
+        v = SkipBlanks(v + 1);
+        Frame& f = frames_.back();
+        int bit = -1;
+        Part part = Part::None;
+        if (f.part == Part::Node) {
+            bit = NodeMember(key, part);
+        } else if (f.part == Part::Mesh) {
+            bit = IndexOf(kMeshMembers, key);
+            if (bit >= 0) part = kMeshMembers[bit].part;
+        } else if (key == "renderable") {
+            bit = kRenderableBit, part = Part::Renderable;
+        }
+        if (bit < 0 || (f.seen & (1u << bit))) break;
+        const char* next = nullptr;
+        if (part == Part::Transform || part == Part::Points || part == Part::Triples || part == Part::PerFace) {
+            if (*v != '[' || depth_ + 1 >= kHardMaxDepth || !ListHere(v, end, part == Part::PerFace)) break;
+            const Frame saved = f;
+            const int32_t depth = depth_;
+            OnKey(key);
+            OnOpenArray();
+            const char* r = frames_.size() == level + 1 && ListOpen() ? SkipBlanks(RunList(writable(v + 1))) : v;
+            if (*r != ']' || !(next = Follows(r + 1))) {
+                frames_.resize(level);
+                frames_.back() = saved;
+                depth_ = depth;
+                break;
+            }
+            *writable(nameEnd) = '\0';  // as the parser leaves a string it read in place
+            OnCloseArray();
+        } else if (part == Part::NodeName) {
+            const char* e = v + 1;
+            if (*v != '"') break;
+            while (Plain(*e)) ++e;
+            if (*e != '"' || !(next = Follows(e + 1))) break;
+            OnKey(key);
+            OnScalar(Tok::String, std::string_view(v + 1, static_cast<size_t>(e - v - 1)));
+            *writable(nameEnd) = *writable(e) = '\0';
+        } else if (part == Part::NodeMaterial) {
+            const char* e = v;
+            while (IsDigit(*e)) ++e;
+            if (e == v || e - v > 10 || (*v == '0' && e - v > 1) || !(next = Follows(e))) break;
+            OnKey(key);
+            OnNumber(std::string_view(v, static_cast<size_t>(e - v)));
+            *writable(nameEnd) = '\0';
+        } else if (part == Part::Renderable) {
+            if (*v != 't' && *v != 'f') break;  // then the padding after the text holds the rest
+            const bool yes = std::string_view(v, 4) == "true";
+            const char* const e = v + (yes ? 4 : 5);
+            if (!yes && std::string_view(v, 5) != "false") break;
+            if (!(next = Follows(e))) break;
+            OnKey(key);
+            OnScalar(yes ? Tok::True : Tok::False, {});
+            *writable(nameEnd) = '\0';
+        } else {
+            break;
+        }
+        p = next;
+        // A fault met, or anything else the general way would go on from: the parser's.
+        if (*p == '}' || finished_ || frames_.size() != level || frames_.back().slot != Part::None) break;
+    }
+    return writable(p);
 }
 
 void Reader::PointsClosed(const Frame& f) {

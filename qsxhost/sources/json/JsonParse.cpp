@@ -43,7 +43,7 @@ public:
     // The number's text ends at s (see Stream).
     bool RawNumber(const char* s, rapidjson::SizeType n, bool) { return r_.OnNumber({s - n, n}); }
     bool String(const char* s, rapidjson::SizeType n, bool) { return r_.OnScalar(Tok::String, {s, n}); }
-    bool StartObject() { return r_.OnOpen(false); }
+    bool StartObject();
     bool Key(const char* s, rapidjson::SizeType n, bool) { return r_.OnKey({s, n}); }
     bool EndObject(rapidjson::SizeType) { return r_.OnClose(); }
     bool StartArray();
@@ -106,6 +106,12 @@ struct Stream {
         }
     }
 };
+
+bool Events::StartObject() {
+    if (!r_.OnOpen(false)) return false;
+    if (r_.MembersOpen()) in_.src_ = r_.RunMembers(in_.src_, in_.window_->End());
+    return true;
+}
 
 bool Events::StartArray() {
     if (!r_.OnOpenArray()) return false;

@@ -92,6 +92,9 @@ int IndexOf(const Known (&table)[N], std::string_view key) {
     return -1;
 }
 
+// A node's member: its bit (-1: not one the format defines) and its part.
+int NodeMember(std::string_view key, Part& part);
+
 // Where the parser found a fault of its own: in the text as a whole (bytes that
 // are not UTF-8 text, found before anything else), at the end of the document
 // or of the text, in a value, right after a value, between an object's members,
@@ -143,6 +146,11 @@ public:
     // parser goes on. The text ends in a zero byte.
     bool ListOpen() const;
     char* RunList(char* text);
+    // The same for the members of a node, an evaluated object or a mesh just
+    // opened (MembersOpen), at the text just past its brace; the window's
+    // bytes end at end.
+    bool MembersOpen() const;
+    char* RunMembers(char* text, const char* end);
 
     // After the parser stopped at offset (in its text; npos: no one byte) with a
     // fault of its own; glued: the byte before offset ends a number or a literal.
