@@ -120,7 +120,7 @@ void QsxExport::WriteVertices(const host::Mesh& mesh, Point3 offset) {
         const Point3 p{v.x + offset.x, v.y + offset.y, v.z + offset.z};
         const Point3 q = p * normaliseTM;
         if (!textured_) {
-            Line(w, kRoomVertex).Text("Vertex").Fixed(q.x).Fixed(q.y).Fixed(q.z).End();
+            Line(w, kRoomVertex).Text("Vertex").Fixed({q.x, q.y, q.z}).End();
             continue;
         }
         const VertexSlot& s = vertexTable.Slot(i);
@@ -132,13 +132,13 @@ void QsxExport::WriteVertices(const host::Mesh& mesh, Point3 offset) {
             Line line(w, kRoomVertex);
             if (k == 0) {
                 char* const start = line.Pos();
-                line.Text("Vertex").Fixed(q.x).Fixed(q.y).Fixed(q.z);
+                line.Text("Vertex").Fixed({q.x, q.y, q.z});
                 positionSize = static_cast<size_t>(line.Pos() - start);
                 if (s.count > 1) std::memcpy(position, start, positionSize);
             } else {
                 line.Text(std::string_view(position, positionSize));
             }
-            line.Text(" UV").Fixed(U).Fixed(V).End();
+            line.Text(" UV").Fixed({U, V}).End();
         }
     }
     w.WriteLine("");
@@ -172,7 +172,7 @@ void QsxExport::WriteTriangles(const host::Mesh& mesh, Mtl* material) {
     const size_t nV = vertexTable.SlotCount();
     for (size_t f = 0; f < mesh.faces.size(); ++f) {
         const host::Face& face = mesh.faces[f];
-        int32_t out[3];
+        long out[3];
         for (int c = 0; c < 3; ++c) {
             const int t = hasTextureFaces ? static_cast<int>(mesh.tvFaces[f].t[c]) : -1;
             // Most corners name a vertex without texture vertices or its first one: answered here, the
@@ -200,7 +200,7 @@ void QsxExport::WriteTriangles(const host::Mesh& mesh, Mtl* material) {
                 current = sub;
             }
         }
-        Line(w, 9 + 3 * kRoomInt).Text("Triangle ").Int(out[0]).Char(' ').Int(out[1]).Char(' ').Int(out[2]).End();
+        Line(w, 9 + 3 * kRoomInt).Text("Triangle").Ints(out).End();
     }
     if (options.hierarchyType == HIER_FLAT_SINGLE) {
         if (!textured_) {

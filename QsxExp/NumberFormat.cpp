@@ -283,10 +283,19 @@ char* AppendG4ToChars(char* out, double value) {
 }  // namespace detail
 
 namespace {
-char* AppendFixed6General(char* out, double value);
-}  // namespace
 
-char* AppendFixed6(char* out, double value) {
+#if defined(__GNUC__)
+#define QSX_INLINE inline __attribute__((always_inline))
+#define QSX_NOINLINE __attribute__((noinline))
+#else
+#define QSX_INLINE inline
+#define QSX_NOINLINE
+#endif
+
+QSX_NOINLINE char* AppendFixed6General(char* out, double value);
+
+// AppendFixed6 made where it is called: every number of a run then takes its own registers.
+QSX_INLINE char* Fixed6(char* out, double value) {
     // Nearly every number of a script: a float widened to double, below 2^23 in magnitude and not tiny. Its 24
     // significant bits (the low 29 of the fraction are zero) times 10^6 stay below 2^44, so value * 10^6 =
     // m * 10^6 / 2^floatShift rounds in 64 bits alone, to nearest and ties to even as glibc rounds the exact value.
@@ -322,6 +331,18 @@ char* AppendFixed6(char* out, double value) {
         return WriteSixDigits(out, static_cast<uint32_t>(n - whole * 1000000));
     }
     return AppendFixed6General(out, value);
+}
+
+}  // namespace
+
+char* AppendFixed6(char* out, double value) { return Fixed6(out, value); }
+
+char* AppendFixed6List(char* out, const float* values, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        *out++ = ' ';
+        out = Fixed6(out, values[i]);
+    }
+    return out;
 }
 
 namespace {
@@ -444,7 +465,8 @@ char* AppendG4(char* out, double value) {
     return out + len;
 }
 
-char* AppendInt(char* out, long value) {
+namespace {
+QSX_INLINE char* Int(char* out, long value) {
     // The script's integers are vertex numbers and tags, nearly all below 10^8: their digits come from a
     // table of four-digit groups, a group (or the leading part of one) per store.
     if (value > -100000000 && value < 100000000) {
@@ -461,6 +483,17 @@ char* AppendInt(char* out, long value) {
     }
     // 20 chars hold LONG_MIN.
     return std::to_chars(out, out + 20, value).ptr;
+}
+}  // namespace
+
+char* AppendInt(char* out, long value) { return Int(out, value); }
+
+char* AppendIntList(char* out, const long* values, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        *out++ = ' ';
+        out = Int(out, values[i]);
+    }
+    return out;
 }
 
 }  // namespace qsx
