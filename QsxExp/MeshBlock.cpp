@@ -168,6 +168,11 @@ void QsxExport::WriteTriangles(const host::Mesh& mesh, Mtl* material) {
     const bool multi = IsClass(material, host::MULTI_MATERIAL_CLASS_ID);
     const bool hasTextureFaces = mesh.tvFaces.size() == mesh.faces.size() && !mesh.tvFaces.empty();
     Mtl* current = nullptr;
+    // Faces come in runs of one material id: the sub-material of the run is looked up once
+    // (a pass does not change what a material answers).
+    const int subCount = multi ? material->NumSubMtls() : 0;
+    int runId = -1;
+    Mtl* runSub = nullptr;
     ScriptWriter& w = writer;
     const size_t nV = vertexTable.SlotCount();
     for (size_t f = 0; f < mesh.faces.size(); ++f) {
@@ -192,12 +197,14 @@ void QsxExport::WriteTriangles(const host::Mesh& mesh, Mtl* material) {
             continue;
         }
         if (multi) {
-            const int n = material->NumSubMtls();
-            Mtl* sub = n > 0 ? material->GetSubMtl(face.getMatID() % n) : nullptr;
-            if (!IsClass(sub, host::STANDARD_MATERIAL_CLASS_ID)) sub = nullptr;
-            if (sub != current) {
-                WriteMaterial(sub);
-                current = sub;
+            if (face.getMatID() != runId) {
+                runId = face.getMatID();
+                runSub = subCount > 0 ? material->GetSubMtl(runId % subCount) : nullptr;
+                if (!IsClass(runSub, host::STANDARD_MATERIAL_CLASS_ID)) runSub = nullptr;
+            }
+            if (runSub != current) {
+                WriteMaterial(runSub);
+                current = runSub;
             }
         }
         Line(w, 9 + 3 * kRoomInt).Text("Triangle").Ints(out).End();
