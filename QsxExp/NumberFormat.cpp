@@ -312,13 +312,16 @@ QSX_INLINE char* Fixed6(char* out, double value) {
         if (kWideDigits && n < 1000000000) {
             // Up to three whole digits: the last eight digits of n in one word, the ninth apart, and the
             // point put in after the whole part.
+            // Whole digits within the word: 2 from 10^7 up (the ninth, when there is one, goes before
+            // it), else 1. All in flags rather than branches: the digit counts of neighbouring numbers
+            // follow no pattern.
             const uint64_t ninth = n / 100000000;
-            const int wholeDigits = 1 + (n >= 10000000 ? 1 : 0) + (ninth != 0 ? 1 : 0);
+            const uint64_t twoInWord = (uint64_t{9999999} - n) >> 63;
             *out = static_cast<char>('0' + ninth);
-            out += ninth != 0 ? 1 : 0;
-            const int lead = wholeDigits < 3 ? wholeDigits : 2;  // whole digits within the word
-            const uint64_t text =
-                (DigitBytes8(static_cast<uint32_t>(n - ninth * 100000000)) + kAsciiZeros) >> (8 * (2 - lead));
+            out += (uint64_t{99999999} - n) >> 63;
+            const int lead = 1 + static_cast<int>(twoInWord);
+            const uint64_t text = (DigitBytes8(static_cast<uint32_t>(n - ninth * 100000000)) + kAsciiZeros) >>
+                                  (8 - 8 * twoInWord);
             std::memcpy(out, &text, 8);
             out[lead] = '.';
             const uint64_t fraction = text >> (8 * lead);
