@@ -50,12 +50,12 @@ public:
         std::snprintf(ref, sizeof ref, "% 4.6f", v);
         CheckOne("% 4.6f", v, ref, FormatFixed(qsx::AppendFixed6, v));
         CheckOne("% 4.6f via to_chars", v, ref, FormatFixed(qsx::detail::AppendFixed6ToChars, v));
-        // A float in a run of three on a line: each after a blank.
+        // A float in a run of three on a line, each after a blank, beside a number of other digits.
         if (const float f = static_cast<float>(v); std::bit_cast<uint64_t>(double{f}) == std::bit_cast<uint64_t>(v)) {
             const std::string one = std::string(" ") + ref;
             std::array<char, 3 * (1 + qsx::kMaxFixed6)> run;
-            const float three[3] = {f, f, f};
-            CheckOne("% 4.6f in a run", v, (one + one + one).c_str(),
+            const float three[3] = {f, -12.5f, f};
+            CheckOne("% 4.6f in a run", v, (one + " -12.500000" + one).c_str(),
                      std::string(run.data(), qsx::AppendFixed6List(run.data(), three, 3)));
         }
         std::snprintf(ref, sizeof ref, "%4g", v);
