@@ -249,6 +249,25 @@ void QsxExport::WriteMaterial(Mtl* m) {
     MaterialText& text = it->second;
     if (made) MakeMaterialText(m, &text);
     ScriptWriter& w = writer;
+    // At the usual depths the lines go in as one block, indented and ended as the writer would. A
+    // number that is not finite fails the file at its own line, after the lines before it.
+    constexpr size_t kBlockDepths = 16;
+    const size_t depth = w.Depth();
+    if (depth < kBlockDepths && text.notFiniteLine == MaterialText::kNone) {
+        if (text.indented.size() <= depth) text.indented.resize(depth + 1);
+        std::string& block = text.indented[depth];
+        if (block.empty()) {
+            size_t from = 0;
+            for (const size_t to : text.ends) {
+                block.append(w.Indent(), ' ');
+                block.append(text.lines, from, to - from);
+                block.append("\r\n");
+                from = to;
+            }
+        }
+        w.WriteLines(block);
+        return;
+    }
     size_t start = 0;
     for (size_t i = 0; i < text.ends.size(); ++i) {
         if (i == text.notFiniteLine) [[unlikely]]

@@ -304,6 +304,10 @@ QSX_NOINLINE char* AppendFixed6General(char* out, double value);
 // value. Answers that rounded |value| * 10^6 in *n, below 10^9; false for every other value.
 QSX_INLINE bool SmallMicros(double value, uint64_t* n) {
     const auto bits = std::bit_cast<uint64_t>(value);
+    if ((bits << 1) == 0) {  // either zero: frequent in transforms and texture coordinates
+        *n = 0;
+        return kWideDigits;
+    }
     const int floatShift = 1046 - static_cast<int>((bits >> 52) & 0x7ff);
     if (!kWideDigits || (bits & ((uint64_t{1} << 29) - 1)) != 0 || static_cast<unsigned>(floatShift - 1) >= 63u)
         return false;
