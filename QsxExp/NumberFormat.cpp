@@ -298,10 +298,10 @@ namespace {
 
 QSX_NOINLINE char* AppendFixed6General(char* out, double value);
 
-// Nearly every number of a script: a float widened to double, below 1000 in magnitude and not tiny. Its 24
-// significant bits (the low 29 of the fraction are zero) times 10^6 stay below 2^44, so value * 10^6 =
-// m * 10^6 / 2^floatShift rounds in 64 bits alone, to nearest and ties to even as glibc rounds the exact
-// value. Answers that rounded |value| * 10^6 in *n, below 10^9; false for every other value.
+// Nearly every number of a script: zero, or a float widened to double, below 1000 in magnitude and not
+// tiny. Its 24 significant bits (the low 29 of the fraction are zero) times 10^6 stay below 2^44, so
+// value * 10^6 = m * 10^6 / 2^floatShift rounds in 64 bits alone, to nearest and ties to even as glibc
+// rounds the exact value. Answers that rounded |value| * 10^6 in *n, below 10^9; false for every other value.
 QSX_INLINE bool SmallMicros(double value, uint64_t* n) {
     const auto bits = std::bit_cast<uint64_t>(value);
     if ((bits << 1) == 0) {  // either zero: frequent in transforms and texture coordinates
