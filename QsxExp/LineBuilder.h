@@ -54,6 +54,19 @@ public:
         p_ = AppendG4(p_, v);
         return *this;
     }
+    // Fixed of each of a run of numbers, in one call.
+    template <size_t N>
+    Line& Fixed(const float (&v)[N]) {
+        for (const float x : v) finite_ &= std::isfinite(x);
+        p_ = AppendFixed6List(p_, v, N);
+        return *this;
+    }
+    // " " and Int of each.
+    template <size_t N>
+    Line& Ints(const long (&v)[N]) {
+        p_ = AppendIntList(p_, v, N);
+        return *this;
+    }
     Line& Int(long v) {
         p_ = AppendInt(p_, v);
         return *this;

@@ -120,7 +120,7 @@ void QsxExport::WriteVertices(const host::Mesh& mesh, Point3 offset) {
         const Point3 p{v.x + offset.x, v.y + offset.y, v.z + offset.z};
         const Point3 q = p * normaliseTM;
         if (!textured_) {
-            Line(w, kRoomVertex).Text("Vertex").Fixed(q.x).Fixed(q.y).Fixed(q.z).End();
+            Line(w, kRoomVertex).Text("Vertex").Fixed({q.x, q.y, q.z}).End();
             continue;
         }
         const VertexSlot& s = vertexTable.Slot(i);
@@ -132,13 +132,13 @@ void QsxExport::WriteVertices(const host::Mesh& mesh, Point3 offset) {
             Line line(w, kRoomVertex);
             if (k == 0) {
                 char* const start = line.Pos();
-                line.Text("Vertex").Fixed(q.x).Fixed(q.y).Fixed(q.z);
+                line.Text("Vertex").Fixed({q.x, q.y, q.z});
                 positionSize = static_cast<size_t>(line.Pos() - start);
                 if (s.count > 1) std::memcpy(position, start, positionSize);
             } else {
                 line.Text(std::string_view(position, positionSize));
             }
-            line.Text(" UV").Fixed(U).Fixed(V).End();
+            line.Text(" UV").Fixed({U, V}).End();
         }
     }
     w.WriteLine("");
@@ -168,11 +168,16 @@ void QsxExport::WriteTriangles(const host::Mesh& mesh, Mtl* material) {
     const bool multi = IsClass(material, host::MULTI_MATERIAL_CLASS_ID);
     const bool hasTextureFaces = mesh.tvFaces.size() == mesh.faces.size() && !mesh.tvFaces.empty();
     Mtl* current = nullptr;
+    // Faces come in runs of one material id: the sub-material of the run is looked up once
+    // (a pass does not change what a material answers).
+    const int subCount = multi ? material->NumSubMtls() : 0;
+    int runId = -1;
+    Mtl* runSub = nullptr;
     ScriptWriter& w = writer;
     const size_t nV = vertexTable.SlotCount();
     for (size_t f = 0; f < mesh.faces.size(); ++f) {
         const host::Face& face = mesh.faces[f];
-        int32_t out[3];
+        long out[3];
         for (int c = 0; c < 3; ++c) {
             const int t = hasTextureFaces ? static_cast<int>(mesh.tvFaces[f].t[c]) : -1;
             // Most corners name a vertex without texture vertices or its first one: answered here, the
@@ -192,15 +197,17 @@ void QsxExport::WriteTriangles(const host::Mesh& mesh, Mtl* material) {
             continue;
         }
         if (multi) {
-            const int n = material->NumSubMtls();
-            Mtl* sub = n > 0 ? material->GetSubMtl(face.getMatID() % n) : nullptr;
-            if (!IsClass(sub, host::STANDARD_MATERIAL_CLASS_ID)) sub = nullptr;
-            if (sub != current) {
-                WriteMaterial(sub);
-                current = sub;
+            if (face.getMatID() != runId) {
+                runId = face.getMatID();
+                runSub = subCount > 0 ? material->GetSubMtl(runId % subCount) : nullptr;
+                if (!IsClass(runSub, host::STANDARD_MATERIAL_CLASS_ID)) runSub = nullptr;
+            }
+            if (runSub != current) {
+                WriteMaterial(runSub);
+                current = runSub;
             }
         }
-        Line(w, 9 + 3 * kRoomInt).Text("Triangle ").Int(out[0]).Char(' ').Int(out[1]).Char(' ').Int(out[2]).End();
+        Line(w, 9 + 3 * kRoomInt).Text("Triangle").Ints(out).End();
     }
     if (options.hierarchyType == HIER_FLAT_SINGLE) {
         if (!textured_) {
@@ -242,6 +249,25 @@ void QsxExport::WriteMaterial(Mtl* m) {
     MaterialText& text = it->second;
     if (made) MakeMaterialText(m, &text);
     ScriptWriter& w = writer;
+    // At the usual depths the lines go in as one block, indented and ended as the writer would. A
+    // number that is not finite fails the file at its own line, after the lines before it.
+    constexpr size_t kBlockDepths = 16;
+    const size_t depth = w.Depth();
+    if (depth < kBlockDepths && text.notFiniteLine == MaterialText::kNone) {
+        if (text.indented.size() <= depth) text.indented.resize(depth + 1);
+        std::string& block = text.indented[depth];
+        if (block.empty()) {
+            size_t from = 0;
+            for (const size_t to : text.ends) {
+                block.append(w.Indent(), ' ');
+                block.append(text.lines, from, to - from);
+                block.append("\r\n");
+                from = to;
+            }
+        }
+        w.WriteLines(block);
+        return;
+    }
     size_t start = 0;
     for (size_t i = 0; i < text.ends.size(); ++i) {
         if (i == text.notFiniteLine) [[unlikely]]

@@ -116,9 +116,11 @@ bool QsxExport::ComputeNormalisation(INode* root) {
     } else {
         centreOffset = {0, 0, 0};
     }
-    if (ScaledNumbersFinite(root)) return true;
     // Numbers that leave the float range unscaled as well are not the
     // factor's doing: the file they would be written to fails, as any does.
+    // At the factor 1 every such number is the scene's own, so the walk
+    // over every vertex would decide nothing.
+    if (s == 1.0f || ScaledNumbersFinite(root)) return true;
     SetNormalisation(1.0f);
     if (!ScaledNumbersFinite(root)) {
         SetNormalisation(s);
@@ -281,8 +283,14 @@ void QsxExport::BeginNode(INode* node, Object* obj) {
     w.BeginBlock("TransformBegin", "TransformEnd");
     Line transform(w, 9 + 16 * kRoomFixed);
     transform.Text("Transform");
-    for (int row = 0; row < 4; ++row)
-        transform.Fixed(W[row].x).Fixed(W[row].y).Fixed(W[row].z).Fixed(row == 3 ? 1.0 : 0.0);
+    float numbers[16];
+    for (int row = 0; row < 4; ++row) {
+        numbers[4 * row] = W[row].x;
+        numbers[4 * row + 1] = W[row].y;
+        numbers[4 * row + 2] = W[row].z;
+        numbers[4 * row + 3] = row == 3 ? 1.0f : 0.0f;
+    }
+    transform.Fixed(numbers);
     transform.End();
     w.WriteLine("");
 

@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace qsx {
 namespace {
 
@@ -283,45 +287,116 @@ char* AppendG4ToChars(char* out, double value) {
 }  // namespace detail
 
 namespace {
-char* AppendFixed6General(char* out, double value);
+
+#if defined(__GNUC__)
+#define QSX_INLINE inline __attribute__((always_inline))
+#define QSX_NOINLINE __attribute__((noinline))
+#else
+#define QSX_INLINE inline
+#define QSX_NOINLINE
+#endif
+
+QSX_NOINLINE char* AppendFixed6General(char* out, double value);
+
+// Nearly every number of a script: zero, or a float widened to double, below 1000 in magnitude and not
+// tiny. Its 24 significant bits (the low 29 of the fraction are zero) times 10^6 stay below 2^44, so
+// value * 10^6 = m * 10^6 / 2^floatShift rounds in 64 bits alone, to nearest and ties to even as glibc
+// rounds the exact value. Answers that rounded |value| * 10^6 in *n, below 10^9; false for every other value.
+QSX_INLINE bool SmallMicros(double value, uint64_t* n) {
+    const auto bits = std::bit_cast<uint64_t>(value);
+    if ((bits << 1) == 0) {  // either zero: frequent in transforms and texture coordinates
+        *n = 0;
+        return kWideDigits;
+    }
+    const int floatShift = 1046 - static_cast<int>((bits >> 52) & 0x7ff);
+    if (!kWideDigits || (bits & ((uint64_t{1} << 29) - 1)) != 0 || static_cast<unsigned>(floatShift - 1) >= 63u)
+        return false;
+    const uint64_t m = ((bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52)) >> 29;
+    const uint64_t scaled = m * 1000000u;
+    // Adding just under a half, and the last kept bit on top, rounds up above the half and at the half
+    // to an even result.
+    const uint64_t justUnderHalf = (uint64_t{1} << (floatShift - 1)) - 1;
+    *n = (scaled + justUnderHalf + ((scaled >> floatShift) & 1)) >> floatShift;
+    return *n < 1000000000;
+}
+
+// The text of a SmallMicros value: the sign column, up to three whole digits, the point and six decimals.
+// digits8 holds the last eight digits of n as text (the ninth is made here). The digit counts of
+// neighbouring numbers follow no pattern, so they are taken from flags rather than branches: 2 whole
+// digits within the word from 10^7 up (the ninth, when there is one, goes before it), else 1.
+QSX_INLINE char* PutMicros(char* out, bool negative, uint64_t n, uint64_t digits8) {
+    *out++ = negative ? '-' : ' ';
+    const uint64_t twoInWord = (uint64_t{9999999} - n) >> 63;
+    *out = static_cast<char>('0' + n / 100000000);
+    out += (uint64_t{99999999} - n) >> 63;
+    const int lead = 1 + static_cast<int>(twoInWord);
+    const uint64_t text = digits8 >> (8 - 8 * twoInWord);
+    std::memcpy(out, &text, 8);
+    out[lead] = '.';
+    const uint64_t fraction = text >> (8 * lead);
+    std::memcpy(out + lead + 1, &fraction, 8);
+    return out + lead + 7;
+}
+
+uint64_t Last8Digits(uint64_t n) { return DigitBytes8(static_cast<uint32_t>(n % 100000000)) + kAsciiZeros; }
+
+// AppendFixed6 made where it is called: every number of a run then takes its own registers.
+QSX_INLINE char* Fixed6(char* out, double value) {
+    uint64_t n;
+    if (SmallMicros(value, &n)) return PutMicros(out, std::signbit(value), n, Last8Digits(n));
+    return AppendFixed6General(out, value);
+}
+
+#if defined(__SSE2__) || defined(_M_X64)
+#define QSX_PAIRED_DIGITS 1
+// The last eight digits of a and of b as text, a's in the low half: both numbers go through the same
+// steps of splitting a number into halves (by 10^4, 100, 10) side by side in one register.
+inline __m128i Last8DigitsPair(uint64_t a, uint64_t b) {
+    const auto a8 = static_cast<uint32_t>(a % 100000000), b8 = static_cast<uint32_t>(b % 100000000);
+    const uint32_t ah = a8 / 10000, bh = b8 / 10000;
+    // Four numbers below 10^4, one in the low 16 bits of each 32-bit lane, in the order of the text.
+    const __m128i v = _mm_set_epi32(static_cast<int>(b8 - bh * 10000), static_cast<int>(bh),
+                                    static_cast<int>(a8 - ah * 10000), static_cast<int>(ah));
+    // x / 100 = x * 5243 >> 19 for x < 10^4; then x / 10 = x * 6554 >> 16 for x < 100.
+    const __m128i hundreds = _mm_srli_epi16(_mm_mulhi_epu16(v, _mm_set1_epi16(5243)), 3);
+    const __m128i pairs =
+        _mm_or_si128(hundreds, _mm_slli_epi32(_mm_sub_epi16(v, _mm_mullo_epi16(hundreds, _mm_set1_epi16(100))), 16));
+    const __m128i tens = _mm_mulhi_epu16(pairs, _mm_set1_epi16(6554));
+    const __m128i ones = _mm_sub_epi16(pairs, _mm_mullo_epi16(tens, _mm_set1_epi16(10)));
+    return _mm_add_epi8(_mm_or_si128(tens, _mm_slli_epi16(ones, 8)), _mm_set1_epi8('0'));
+}
+#endif
+
 }  // namespace
 
-char* AppendFixed6(char* out, double value) {
-    // Nearly every number of a script: a float widened to double, below 2^23 in magnitude and not tiny. Its 24
-    // significant bits (the low 29 of the fraction are zero) times 10^6 stay below 2^44, so value * 10^6 =
-    // m * 10^6 / 2^floatShift rounds in 64 bits alone, to nearest and ties to even as glibc rounds the exact value.
-    const auto bits = std::bit_cast<uint64_t>(value);
-    const int floatShift = 1046 - static_cast<int>((bits >> 52) & 0x7ff);
-    if ((bits & ((uint64_t{1} << 29) - 1)) == 0 && static_cast<unsigned>(floatShift - 1) < 63u) {
-        const uint64_t m = ((bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52)) >> 29;
-        const uint64_t scaled = m * 1000000u;
-        // Adding just under a half, and the last kept bit on top, rounds up above the half and at the half
-        // to an even result.
-        const uint64_t justUnderHalf = (uint64_t{1} << (floatShift - 1)) - 1;
-        const uint64_t n = (scaled + justUnderHalf + ((scaled >> floatShift) & 1)) >> floatShift;
-        *out++ = (bits >> 63) != 0 ? '-' : ' ';
-        if (kWideDigits && n < 1000000000) {
-            // Up to three whole digits: the last eight digits of n in one word, the ninth apart, and the
-            // point put in after the whole part.
-            const uint64_t ninth = n / 100000000;
-            const int wholeDigits = 1 + (n >= 10000000 ? 1 : 0) + (ninth != 0 ? 1 : 0);
-            *out = static_cast<char>('0' + ninth);
-            out += ninth != 0 ? 1 : 0;
-            const int lead = wholeDigits < 3 ? wholeDigits : 2;  // whole digits within the word
-            const uint64_t text =
-                (DigitBytes8(static_cast<uint32_t>(n - ninth * 100000000)) + kAsciiZeros) >> (8 * (2 - lead));
-            std::memcpy(out, &text, 8);
-            out[lead] = '.';
-            const uint64_t fraction = text >> (8 * lead);
-            std::memcpy(out + lead + 1, &fraction, 8);
-            return out + lead + 7;
+char* AppendFixed6(char* out, double value) { return Fixed6(out, value); }
+
+char* AppendFixed6List(char* out, const float* values, size_t count) {
+    size_t i = 0;
+#ifdef QSX_PAIRED_DIGITS
+    // Two numbers at a time where both take the short route: their digits are made together.
+    for (; i + 2 <= count; i += 2) {
+        uint64_t a, b;
+        if (SmallMicros(values[i], &a) && SmallMicros(values[i + 1], &b)) {
+            alignas(16) uint64_t digits[2];
+            _mm_store_si128(reinterpret_cast<__m128i*>(digits), Last8DigitsPair(a, b));
+            *out++ = ' ';
+            out = PutMicros(out, std::signbit(values[i]), a, digits[0]);
+            *out++ = ' ';
+            out = PutMicros(out, std::signbit(values[i + 1]), b, digits[1]);
+        } else {
+            *out++ = ' ';
+            out = Fixed6(out, values[i]);
+            *out++ = ' ';
+            out = Fixed6(out, values[i + 1]);
         }
-        const uint64_t whole = n / 1000000;
-        out = WriteUnsigned(out, whole);
-        *out++ = '.';
-        return WriteSixDigits(out, static_cast<uint32_t>(n - whole * 1000000));
     }
-    return AppendFixed6General(out, value);
+#endif
+    for (; i < count; ++i) {
+        *out++ = ' ';
+        out = Fixed6(out, values[i]);
+    }
+    return out;
 }
 
 namespace {
@@ -444,7 +519,8 @@ char* AppendG4(char* out, double value) {
     return out + len;
 }
 
-char* AppendInt(char* out, long value) {
+namespace {
+QSX_INLINE char* Int(char* out, long value) {
     // The script's integers are vertex numbers and tags, nearly all below 10^8: their digits come from a
     // table of four-digit groups, a group (or the leading part of one) per store.
     if (value > -100000000 && value < 100000000) {
@@ -461,6 +537,17 @@ char* AppendInt(char* out, long value) {
     }
     // 20 chars hold LONG_MIN.
     return std::to_chars(out, out + 20, value).ptr;
+}
+}  // namespace
+
+char* AppendInt(char* out, long value) { return Int(out, value); }
+
+char* AppendIntList(char* out, const long* values, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        *out++ = ' ';
+        out = Int(out, values[i]);
+    }
+    return out;
 }
 
 }  // namespace qsx

@@ -2,6 +2,8 @@
 // independent of the process locale and much faster than snprintf.
 #pragma once
 
+#include <cstddef>
+
 namespace qsx {
 
 // Appends exactly what printf("% 4.6f", value) prints (blank in place of '+' for non-negative, 6 decimals,
@@ -13,6 +15,10 @@ char* AppendFixed6(char* out, double value);
 char* AppendG4(char* out, double value);
 // Appends printf("%d") / ("%ld") of an integer.
 char* AppendInt(char* out, long value);
+// A run of numbers on one line, each after a blank: " " and AppendFixed6 of each value, or " " and
+// AppendInt of each. One call for the run lets the numbers of a line be made side by side.
+char* AppendFixed6List(char* out, const float* values, size_t count);
+char* AppendIntList(char* out, const long* values, size_t count);
 inline constexpr int kMaxFixed6 = 330;   // enough for % 4.6f of DBL_MAX
 inline constexpr int kMaxG4 = 16;
 

@@ -107,6 +107,8 @@ public:
         std::string lines;          // the lines one after the other
         std::vector<size_t> ends;   // where each ends in `lines`
         size_t notFiniteLine = kNone;  // the first line with a number that is not finite
+        // The lines as they go into the file at indentation 4 * k, made when first written there.
+        std::vector<std::string> indented;
     };
     void MakeMaterialText(host::Mtl* material, MaterialText* out);
     std::string TextureName(std::string_view path) const;

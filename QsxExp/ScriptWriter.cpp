@@ -45,6 +45,16 @@ int ScriptWriter::WriteLine(std::string_view text) {
     return EndLine(p + text.size());
 }
 
+int ScriptWriter::WriteLines(std::string_view lines) {
+    char* p = static_cast<size_t>(limit_ - pos_) >= lines.size() ? pos_ : MakeRoom(lines.size());
+    if (!lines.empty()) std::memcpy(p, lines.data(), lines.size());
+    if (lineTo_ == LineTo::kFile) {
+        pos_ = p + lines.size();
+        return failed ? 0 : 1;
+    }
+    return EndOwnLine(p + lines.size());
+}
+
 char* ScriptWriter::MakeRoom(size_t need) {
     lineTo_ = LineTo::kWrite;
     if (outFile) {

@@ -33,6 +33,11 @@ public:
 
     // The indentation, the text, CR LF. Answers 1 while failed is clear.
     int WriteLine(std::string_view text);
+    // Whole lines as they go into the file, each with its indentation and
+    // CR LF already in it. Answers 1 while failed is clear.
+    int WriteLines(std::string_view lines);
+    // The indentation of a line written now.
+    size_t Indent() const { return kIndentStep * closers_.size(); }
 
     // The same line built in place, without a copy of its text: BeginLine
     // answers where the text goes, after the indentation, with room for at

@@ -51,12 +51,7 @@ int32_t VertexTable::FindInPool(const VertexSlot& s, int32_t t) const {
     return -1;
 }
 
-bool VertexTable::Append(size_t v, int32_t t) {
-    VertexSlot& s = slots_[v];
-    if (s.count < 2) {
-        s.texVerts[s.count++] = t;
-        return true;
-    }
+bool VertexTable::AppendToPool(VertexSlot& s, int32_t t) {
     if (poolSize_ == poolCap_) {
         if (poolCap_ > (INT32_MAX / 2)) return false;
         const int32_t cap = poolCap_ ? poolCap_ * 2 : 256;

@@ -47,8 +47,14 @@ public:
         if (s.count > 1 && s.texVerts[1] == t) return 1;
         return s.count > 2 ? FindInPool(s, t) : -1;
     }
-    // Appends t to slot v; false on lack of memory.
-    bool Append(size_t v, int32_t t);
+    // Appends t to slot v; false on lack of memory. The inline entries are
+    // filled here, at the call; the chain out of line.
+    bool Append(size_t v, int32_t t) {
+        VertexSlot& s = slots_[v];
+        if (s.count >= 2) return AppendToPool(s, t);
+        s.texVerts[s.count++] = t;
+        return true;
+    }
     // Entry k of slot v, k < count.
     int32_t Entry(size_t v, int32_t k) const {
         const VertexSlot& s = slots_[v];
@@ -70,6 +76,7 @@ public:
 
 private:
     int32_t FindInPool(const VertexSlot& s, int32_t t) const;
+    bool AppendToPool(VertexSlot& s, int32_t t);
     int32_t PoolEntry(const VertexSlot& s, int32_t k) const;
     // Every block of the table comes through here, so that any one of them can be made to fail.
     void* Realloc(void* old, size_t bytes);

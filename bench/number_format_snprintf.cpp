@@ -22,6 +22,14 @@ const bool kCLocale = [] {
 char* AppendFixed6(char* out, double value) { return out + std::snprintf(out, kMaxFixed6, "% 4.6f", value); }
 char* AppendG4(char* out, double value) { return out + std::snprintf(out, kMaxG4, "%4g", value); }
 char* AppendInt(char* out, long value) { return out + std::snprintf(out, 24, "%ld", value); }
+char* AppendFixed6List(char* out, const float* values, size_t count) {
+    for (size_t i = 0; i < count; ++i) out += std::snprintf(out, 1 + kMaxFixed6, " % 4.6f", double{values[i]});
+    return out;
+}
+char* AppendIntList(char* out, const long* values, size_t count) {
+    for (size_t i = 0; i < count; ++i) out += std::snprintf(out, 25, " %ld", values[i]);
+    return out;
+}
 
 namespace detail {
 char* AppendFixed6ToChars(char* out, double value) { return AppendFixed6(out, value); }

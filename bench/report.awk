@@ -103,7 +103,9 @@ function core_block(scene, check, sum,    f, m, one, sn, fast, ref, cpu_mbs, ok)
     row("  scene -> file", fmt_mbs(cpu_mbs), fmt_mbs(mbs(f, "real")), "", "", ">= 300 MB/s", yesno(ok))
     all_ok = all_ok && ok
     row("    per output vertex", sprintf("%.0f ns", B[f, "cpu"] * 1e9 / B[f, "vertices"]), sprintf("%.0f ns", B[f, "real"] * 1e9 / B[f, "vertices"]), "", "", "", "")
-    row("  scene -> memory", fmt_mbs(mbs(m, "cpu")), fmt_mbs(mbs(m, "real")), "", "", "", "")
+    ok = mbs(m, "cpu") >= 1500
+    row("  scene -> memory", fmt_mbs(mbs(m, "cpu")), fmt_mbs(mbs(m, "real")), "", "", ">= 1500 MB/s", yesno(ok))
+    all_ok = all_ok && ok
     row("  floor: one write of the same bytes", fmt_mbs(mbs(one, "cpu")), fmt_mbs(mbs(one, "real")),
         "export time / one-write time (wall)", sprintf("%.2fx", B[f, "real"] / B[one, "real"]), "", "")
     ok = B[sn, "cpu"] / B[f, "cpu"] >= 3

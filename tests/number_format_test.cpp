@@ -50,6 +50,14 @@ public:
         std::snprintf(ref, sizeof ref, "% 4.6f", v);
         CheckOne("% 4.6f", v, ref, FormatFixed(qsx::AppendFixed6, v));
         CheckOne("% 4.6f via to_chars", v, ref, FormatFixed(qsx::detail::AppendFixed6ToChars, v));
+        // A float in a run of three on a line, each after a blank, beside a number of other digits.
+        if (const float f = static_cast<float>(v); std::bit_cast<uint64_t>(double{f}) == std::bit_cast<uint64_t>(v)) {
+            const std::string one = std::string(" ") + ref;
+            std::array<char, 3 * (1 + qsx::kMaxFixed6)> run;
+            const float three[3] = {f, -12.5f, f};
+            CheckOne("% 4.6f in a run", v, (one + " -12.500000" + one).c_str(),
+                     std::string(run.data(), qsx::AppendFixed6List(run.data(), three, 3)));
+        }
         std::snprintf(ref, sizeof ref, "%4g", v);
         CheckOne("%4g", v, ref, FormatG(qsx::AppendG4, v));
         CheckOne("%4g via to_chars", v, ref, FormatG(qsx::detail::AppendG4ToChars, v));
@@ -219,6 +227,11 @@ TEST(NumberFormat, IntegersMatchSnprintf) {
         std::array<char, 20> buf;  // LONG_MIN needs all 20
         const std::string got(buf.data(), qsx::AppendInt(buf.data(), v));
         if (got != ref && ++failures <= 20) ADD_FAILURE() << v << ": got \"" << got << "\", snprintf \"" << ref << "\"";
+        const std::string one = std::string(" ") + ref;
+        std::array<char, 3 * 21> run;
+        const long three[3] = {v, v, v};
+        const std::string gotRun(run.data(), qsx::AppendIntList(run.data(), three, 3));
+        if (gotRun != one + one + one && ++failures <= 20) ADD_FAILURE() << v << " in a run: got \"" << gotRun << "\"";
     }
     std::printf("[ integers ] compared %zu values against snprintf\n", values.size());
     EXPECT_EQ(failures, 0);
