@@ -735,6 +735,51 @@ TEST_F(CommandTest, InterruptedRunLeavesEveryEarlierFile) {
     EXPECT_EQ(ReadFile(out), "earlier script\r\n");
 }
 
+// A signal while the files of one script per node are put in place: the
+// message names exactly the files in place, each whole, and no temporary is
+// left. A run that ends before the signal lands is tried again.
+TEST_F(CommandTest, SignalWhileFilesArePutInPlaceNamesEachFileInPlace) {
+    std::string nodes;
+    for (int i = 0; i < 3000; ++i) nodes += (i ? "," : "") + NodeJson("\"N" + std::to_string(i) + "\"");
+    const std::string scenePath = Scene("many.json", SceneJson(nodes));
+    const std::string whole = dir_ + "/whole";
+    fs::create_directories(whole);
+    const std::vector<std::string> args = {"--batch", "--hierarchy", "separate", scenePath};
+    auto withOutput = [&](const std::string& out) {
+        std::vector<std::string> a = args;
+        a.push_back(out);
+        return a;
+    };
+    ASSERT_EQ(Command(withOutput(whole + "/m.QSX"), home_).Wait().status, 0);
+    const std::string said = "qsxexport: interrupted; complete: ";
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        Command run(withOutput(out_ + "/m.QSX"), home_);
+        bool placed = false;
+        for (int i = 0; i < 600'000 && !placed; ++i) {
+            for (const auto& e : fs::directory_iterator(out_))
+                placed = placed || e.path().extension() == ".QSX";
+            if (!placed) ::usleep(200);
+        }
+        ASSERT_TRUE(placed);
+        ASSERT_EQ(::kill(run.Pid(), SIGINT), 0);
+        const Outcome o = run.Wait();
+        if (o.status == 0) continue;
+        EXPECT_EQ(o.status, 130);
+        ASSERT_TRUE(o.err.starts_with(said) && o.err.ends_with("\n")) << o.err;
+        std::set<std::string> named, present;
+        std::istringstream list(o.err.substr(said.size(), o.err.size() - said.size() - 1));
+        for (std::string p; std::getline(list, p, ',');)
+            named.insert(fs::path(p.substr(p.find_first_not_of(' '))).filename().string());
+        for (const auto& e : fs::directory_iterator(out_)) present.insert(e.path().filename().string());
+        EXPECT_EQ(named, present);
+        for (const std::string& name : present) EXPECT_EQ(ReadFile(out_ + "/" + name), ReadFile(whole + "/" + name)) << name;
+        return;
+    }
+    GTEST_SKIP() << "each run ended before the signal came";
+}
+
 // Two runs writing the same OUTPUT at once: each file is whole, and is the
 // one or the other run's (the last to be put in place).
 TEST_F(CommandTest, ConcurrentRunsOnOneOutputLeaveWholeFiles) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "qsxhost/app/DialogFlags.h"
+#include "qsxhost/app/Interruption.h"
 #include "qsxhost/app/Messages.h"
 #include "util/Text.h"
 
@@ -27,6 +28,7 @@ void HostApp::FileWarning(std::string_view path, std::string_view message) {
 
 void HostApp::FileFailure(std::string_view path, std::string_view reason) {
     failures_.push_back({std::string(path), std::string(reason)});
+    InterruptionPoint();
 }
 
 void HostApp::ExportRefused(int control, std::string_view reason) {
@@ -42,6 +44,7 @@ void HostApp::ExportRefused(int control, std::string_view reason) {
 
 void HostApp::FileWritten(std::string_view path) {
     if (gate_) gate_->Written(std::string(path));
+    InterruptionPoint();
 }
 
 std::string_view HostApp::ApproveFiles(const host::PlannedFile* files, size_t count) {
@@ -77,6 +80,7 @@ void HostApp::DialogOpened(host::DialogWindow* window, host::DlgProc proc, const
 }
 
 void HostApp::Progress(std::string_view step, int64_t done, int64_t total) {
+    InterruptionPoint();
     if (!progressShown_) return;
     const auto now = std::chrono::steady_clock::now();
     if (done < total && now - lastProgress_ < std::chrono::milliseconds(100)) return;

@@ -22,11 +22,11 @@ namespace {
 // SIGINT, SIGTERM and SIGHUP are blocked in every thread and taken by a
 // watcher thread. The exporter writes each file under a temporary name that
 // carries this process's id and renames it into place when it is complete.
-// On a signal the watcher stops the thread that runs the command where it
-// stands (so that it makes no new temporary and renames nothing more), then
-// removes this process's temporaries from every folder the run may write to,
-// says which files were already in place (as the exporter told the gate) and
-// ends the process with 128 + the signal.
+// On a signal the run ends on one thread while the other stands still (so
+// that no new temporary is made and nothing more renamed): this process's
+// temporaries go from every folder the run may write to, the user learns
+// which files were already in place (as the exporter told the gate), and the
+// process ends with 128 + the signal.
 
 // The interrupting signals that this run handles: those the process was not
 // started with ignored (as nohup or a shell's background job start it).
@@ -58,16 +58,24 @@ Interruption& gInterruption = *new Interruption;
 
 void WriteText(int fd, const std::string& text) { (void)qsx::util::WriteAll(fd, text); }
 
-[[noreturn]] void EndInterrupted(int sig) {
-    Interruption& in = gInterruption;
-    // The command's thread stops where it stands; one stuck in the kernel
-    // (a slow disk) is waited for a while, not for ever.
-    if (pthread_kill(in.worker, FreezeSignal()) == 0) {
+// Holds the command's thread where it stands; one stuck in the kernel (a slow
+// disk) is waited for a while, not for ever.
+void FreezeWorker() {
+    if (pthread_kill(gInterruption.worker, FreezeSignal()) == 0) {
         for (int i = 0; i < 10000 && !gFrozen.load(); ++i) {
             const timespec ms = {0, 1000000};
             nanosleep(&ms, nullptr);
         }
     }
+}
+
+// The signal the command's thread is to end the run for at its next
+// interruption point; 0 while none has come.
+std::atomic<int> gRequested{0};
+std::atomic<bool> gEnding{false};  // one thread has begun to end the run
+
+[[noreturn]] void EndRun(int sig) {
+    Interruption& in = gInterruption;
     if (in.terminal) {
         // The options dialog was up: its terminal modes and screen go.
         termios now{};
@@ -90,14 +98,38 @@ void WriteText(int fd, const std::string& text) { (void)qsx::util::WriteAll(fd, 
     _exit(128 + sig);
 }
 
+// Before the run's files are approved nothing of it is on disk: the command's
+// thread is stopped at once. After, it is asked to end the run at its next
+// interruption point, where no file is half moved and the gate's list of
+// files in place is whole; one that does not come to one soon (inside one
+// large mesh) is stopped where it stands.
+void Interrupt(int sig) {
+    Interruption& in = gInterruption;
+    {
+        std::lock_guard<std::mutex> hold(in.lock);
+        if (in.finished) return;  // the files are in place; the process ends as it would have
+        if (!in.prepared.load()) {
+            gEnding.store(true);
+            FreezeWorker();
+            EndRun(sig);
+        }
+        gRequested.store(sig);
+    }
+    for (int i = 0; i < 50; ++i) {
+        const timespec ms = {0, 10000000};
+        nanosleep(&ms, nullptr);
+    }
+    std::lock_guard<std::mutex> hold(in.lock);
+    if (in.finished) return;
+    if (gEnding.exchange(true)) return;  // the command's thread is ending the run
+    FreezeWorker();
+    EndRun(sig);
+}
+
 void* WatchSignals(void*) {
     for (;;) {
         int sig = 0;
-        if (sigwait(&gInterrupts, &sig) != 0) continue;
-        gInterruption.lock.lock();
-        if (!gInterruption.finished) EndInterrupted(sig);
-        // The command has ended and its files are in place; the process ends as it would have.
-        gInterruption.lock.unlock();
+        if (sigwait(&gInterrupts, &sig) == 0) Interrupt(sig);
     }
 }
 
@@ -142,6 +174,10 @@ void PrepareForInterruption(const OutputGate& gate, const std::vector<std::strin
 void CommandFinished() {
     std::lock_guard<std::mutex> hold(gInterruption.lock);
     gInterruption.finished = true;
+}
+
+void InterruptionPoint() {
+    if (const int sig = gRequested.load(); sig != 0 && !gEnding.exchange(true)) EndRun(sig);
 }
 
 }  // namespace qsxhost

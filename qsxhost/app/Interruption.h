@@ -31,4 +31,9 @@ void PrepareForInterruption(const OutputGate& gate, const std::vector<std::strin
 // ends the process as it would have.
 void CommandFinished();
 
+// Called on the command's thread where ending the run leaves nothing half
+// done and the thread holds no lock (as the exporter reports a file in
+// place, or its progress): an interruption that has come ends the run here.
+void InterruptionPoint();
+
 }  // namespace qsxhost

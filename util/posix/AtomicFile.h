@@ -76,9 +76,9 @@ const PublishCalls& SystemPublishCalls();
 // per file: one sync of each file system the temporaries are on, then every
 // rename, then one sync of each folder that received one. A power cut at any
 // point leaves each destination with its earlier file or the whole new one.
-// done(i, error) is called for every file in order, error "" when it is in
-// place; a file whose sync or rename failed is removed and its destination
-// left as it was.
+// done(i, error) is called for every file in order as it goes in place (before
+// the folders' sync), error "" when it is in place; a file whose sync or rename
+// failed is removed and its destination left as it was.
 void PublishTogether(const std::vector<FinishedFile>& files,
                      const std::function<void(size_t index, const std::string& error)>& done,
                      const PublishCalls& calls = SystemPublishCalls());

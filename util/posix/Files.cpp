@@ -238,26 +238,30 @@ void PublishTogether(const std::vector<FinishedFile>& files,
         for (const auto& [dev, e] : syncErrors)
             if (dev == st.st_dev) errors[i] = ErrnoText(e);
     }
+    // Each file is reported as it goes in place, so that a run interrupted
+    // in between names exactly the files that are in place.
     std::vector<std::string> folders;
     for (size_t i = 0; i < files.size(); ++i) {
         const FinishedFile& f = files[i];
-        if (f.temporary.empty()) continue;
-        if (errors[i].empty() && calls.rename(f.temporary.c_str(), f.target.c_str()) != 0) errors[i] = ErrnoText(errno);
-        if (!errors[i].empty()) {
-            ::unlink(f.temporary.c_str());
-            continue;
+        if (!f.temporary.empty()) {
+            if (errors[i].empty() && calls.rename(f.temporary.c_str(), f.target.c_str()) != 0)
+                errors[i] = ErrnoText(errno);
+            if (!errors[i].empty()) {
+                ::unlink(f.temporary.c_str());
+            } else {
+                std::string folder = DirName(f.target);
+                bool seen = false;
+                for (const std::string& d : folders) seen = seen || d == folder;
+                if (!seen) folders.push_back(std::move(folder));
+            }
         }
-        std::string folder = DirName(f.target);
-        bool seen = false;
-        for (const std::string& d : folders) seen = seen || d == folder;
-        if (!seen) folders.push_back(std::move(folder));
+        done(i, errors[i]);
     }
     // The renames themselves, once per folder.
     for (const std::string& folder : folders) {
         Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir.Get() >= 0) (void)calls.fsync(dir.Get());
     }
-    for (size_t i = 0; i < files.size(); ++i) done(i, errors[i]);
 }
 
 void DropFinished(const std::vector<FinishedFile>& files) {
