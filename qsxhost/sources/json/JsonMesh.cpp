@@ -279,8 +279,20 @@ char* Reader::RunList(char* text) {
         };
         for (;;) {
             uint64_t v[3];
-            int n;
-            const char* q = Element(SkipBlanks(p), v, n, scan);
+            int n = 3;
+            const char* q = SkipBlanks(p);
+            // The faces of small meshes are mostly "[d,d,d]": matched byte by byte
+            // (each byte looked at only when those before it matched, so never
+            // past the zero byte that ends the text), with no scan per corner.
+            if (q[0] == '[' && IsDigit(q[1]) && q[2] == ',' && IsDigit(q[3]) && q[4] == ',' && IsDigit(q[5]) &&
+                q[6] == ']' && static_cast<uint64_t>(q[1] - '0') < bound && static_cast<uint64_t>(q[3] - '0') < bound &&
+                static_cast<uint64_t>(q[5] - '0') < bound) {
+                v[0] = static_cast<uint64_t>(q[1] - '0'), v[1] = static_cast<uint64_t>(q[3] - '0');
+                v[2] = static_cast<uint64_t>(q[5] - '0');
+                q += 7;
+            } else {
+                q = Element(q, v, n, scan);
+            }
             if (!q || n < 3 || f.count >= kInt32Max || !(q = next(q, true))) break;
             for (int c = 0; c < 3; ++c) corners_[c] = static_cast<uint32_t>(v[c]);
             EmitTriple();
