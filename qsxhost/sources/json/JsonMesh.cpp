@@ -226,6 +226,7 @@ bool Reader::ListOpen() const {
 char* Reader::RunList(char* text) {
     Frame& f = frames_.back();
     const char* p = text;
+    const char* const limit = text_.Readable();
     // Where the element after the one that ends at q starts, when it is one to take.
     auto next = [](const char* q, bool bracketed) -> const char* {
         q = SkipBlanks(q);
@@ -248,7 +249,7 @@ char* Reader::RunList(char* text) {
         }
     } else if (depth_ < kHardMaxDepth && f.part == Part::Transform) {
         // Rows past the fourth are the general way's to skip.
-        auto scan = [](const char* q, float& v) { return ScanFloat(q, v); };
+        auto scan = [limit](const char* q, float& v) { return ScanFloat(q, v, limit); };
         while (f.count < 4) {
             float v[3];
             int n;
@@ -260,7 +261,7 @@ char* Reader::RunList(char* text) {
         }
     } else if (depth_ < kHardMaxDepth && f.part == Part::Points) {
         auto& out = scratch_.points;
-        auto scan = [](const char* q, float& v) { return ScanFloat(q, v); };
+        auto scan = [limit](const char* q, float& v) { return ScanFloat(q, v, limit); };
         for (;;) {
             float v[3] = {0, 0, 0};  // w of a texture vertex defaults to 0
             int n;
