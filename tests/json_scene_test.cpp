@@ -379,7 +379,9 @@ TEST(JsonScene, ListNumbersScanAsFromChars) {
         "4.014026880264282", "9.53559547662735e-01", "5.336968004703522e-1", "8.450503158569336e+01", "1.000000059604644775390625", "-1.0000000596046448e3",
         "1.00000005960464477539062500001", "3.4028235e38", "3.4028236e38", "1e39", "1e-50", "1.4e-45",
         "1234567890123456789", "12345678901234567890", "9007199254740993", "0.000000000000000000000001",
-        "01", "1.", ".5", "-", "+1", "1e", "1e+", "-01", "1.5x", "1.5.2", "--1", "0x1"};
+        "01", "1.", ".5", "-", "+1", "1e", "1e+", "-01", "1.5x", "1.5.2", "--1", "0x1",
+        // Bytes just either side of the digits', after digits read 8 at a time or fewer.
+        "12:", "1.25/", "123456789:", "0.123456789/", "\x80" "1", "7\xB9"};
     // JSON's number grammar: -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
     const auto isJsonNumber = [](std::string_view t) {
         size_t i = 0;
@@ -416,12 +418,19 @@ TEST(JsonScene, ListNumbersScanAsFromChars) {
         // Taken when JSON's grammar has it and its value is a float; otherwise left to the parser.
         const bool valid = isJsonNumber(t) && r.ec == std::errc();
         const char* end = qsxhost::json::ScanFloat(listed.c_str(), got);
+        // The same with room to read 8 bytes at a time, as in a window's text.
+        const std::string padded = listed + std::string(8, '\0');
+        float gotWide = 0;
+        const char* endWide = qsxhost::json::ScanFloat(padded.c_str(), gotWide, padded.c_str() + padded.size());
         if (!valid) {
             EXPECT_EQ(end, nullptr);
+            EXPECT_EQ(endWide, nullptr);
             continue;
         }
         ASSERT_EQ(end, listed.c_str() + t.size());
+        ASSERT_EQ(endWide, padded.c_str() + t.size());
         EXPECT_EQ(std::bit_cast<uint32_t>(got), std::bit_cast<uint32_t>(want)) << got << " != " << want;
+        EXPECT_EQ(std::bit_cast<uint32_t>(gotWide), std::bit_cast<uint32_t>(want)) << gotWide << " != " << want;
     }
 }
 

@@ -226,6 +226,7 @@ bool Reader::ListOpen() const {
 char* Reader::RunList(char* text) {
     Frame& f = frames_.back();
     const char* p = text;
+    const char* const limit = text_.Readable();
     // Where the element after the one that ends at q starts, when it is one to take.
     auto next = [](const char* q, bool bracketed) -> const char* {
         q = SkipBlanks(q);
@@ -248,7 +249,7 @@ char* Reader::RunList(char* text) {
         }
     } else if (depth_ < kHardMaxDepth && f.part == Part::Transform) {
         // Rows past the fourth are the general way's to skip.
-        auto scan = [](const char* q, float& v) { return ScanFloat(q, v); };
+        auto scan = [limit](const char* q, float& v) { return ScanFloat(q, v, limit); };
         while (f.count < 4) {
             float v[3];
             int n;
@@ -260,7 +261,7 @@ char* Reader::RunList(char* text) {
         }
     } else if (depth_ < kHardMaxDepth && f.part == Part::Points) {
         auto& out = scratch_.points;
-        auto scan = [](const char* q, float& v) { return ScanFloat(q, v); };
+        auto scan = [limit](const char* q, float& v) { return ScanFloat(q, v, limit); };
         for (;;) {
             float v[3] = {0, 0, 0};  // w of a texture vertex defaults to 0
             int n;
@@ -279,8 +280,20 @@ char* Reader::RunList(char* text) {
         };
         for (;;) {
             uint64_t v[3];
-            int n;
-            const char* q = Element(SkipBlanks(p), v, n, scan);
+            int n = 3;
+            const char* q = SkipBlanks(p);
+            // The faces of small meshes are mostly "[d,d,d]": matched byte by byte
+            // (each byte looked at only when those before it matched, so never
+            // past the zero byte that ends the text), with no scan per corner.
+            if (q[0] == '[' && IsDigit(q[1]) && q[2] == ',' && IsDigit(q[3]) && q[4] == ',' && IsDigit(q[5]) &&
+                q[6] == ']' && static_cast<uint64_t>(q[1] - '0') < bound && static_cast<uint64_t>(q[3] - '0') < bound &&
+                static_cast<uint64_t>(q[5] - '0') < bound) {
+                v[0] = static_cast<uint64_t>(q[1] - '0'), v[1] = static_cast<uint64_t>(q[3] - '0');
+                v[2] = static_cast<uint64_t>(q[5] - '0');
+                q += 7;
+            } else {
+                q = Element(q, v, n, scan);
+            }
             if (!q || n < 3 || f.count >= kInt32Max || !(q = next(q, true))) break;
             for (int c = 0; c < 3; ++c) corners_[c] = static_cast<uint32_t>(v[c]);
             EmitTriple();

@@ -7,6 +7,7 @@
 #include <bit>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <system_error>
 
@@ -54,6 +55,41 @@ inline bool QuickFloat(std::string_view t, float& out) {
 
 inline bool IsDigit(char c) { return static_cast<unsigned>(c - '0') <= 9; }
 
+// The run of digits at p taken into m as m = m * 10 + digit each, answering
+// the byte after it. When bytes up to limit may be read (limit: null when
+// none past the text's zero byte may), 8 are looked at at once: the length of
+// a run costs no branch per digit, which is what short decimals of varying
+// length cost most.
+inline const char* DigitRun(const char* p, uint64_t& m, const char* limit) {
+    static constexpr uint64_t kPow10[] = {1, 10, 100, 1'000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000};
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr uint64_t kOnes = 0x0101010101010101;
+        while (limit && limit - p >= 8) {
+            uint64_t x;
+            std::memcpy(&x, p, 8);
+            // Byte values less '0', each 0 to 9 up to the first byte that is no
+            // digit, which has its high bit set here or once 0x76 is added (the
+            // bytes after it may take a borrow or a carry from it: unused).
+            const uint64_t t = x - kOnes * '0';
+            const uint64_t other = (t | (t + kOnes * 0x76)) & (kOnes * 0x80);
+            const int len = other ? std::countr_zero(other) / 8 : 8;
+            if (len == 0) return p;
+            // The digits moved to the top bytes, zeros before them; pairs, then
+            // fours, then all eight combined.
+            uint64_t v = t << (64 - 8 * len);
+            v = v * 10 + (v >> 8);
+            v = (((v & 0x000000FF000000FF) * (100 + (1'000'000ULL << 32))) +
+                 (((v >> 16) & 0x000000FF000000FF) * (1 + (10'000ULL << 32)))) >>
+                32;
+            m = m * kPow10[len] + (v & 0xFFFFFFFF);
+            p += len;
+            if (len < 8) return p;
+        }
+    }
+    for (; IsDigit(*p); ++p) m = m * 10 + static_cast<unsigned>(*p - '0');
+    return p;
+}
+
 // Bytes that may follow a number inside a list.
 inline bool EndsListNumber(char c) { return c == ',' || c == ']' || c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
@@ -67,7 +103,7 @@ inline bool EndsListNumber(char c) { return c == ',' || c == ']' || c == ' ' || 
 // is the decimal rounded once to double; rounding that to float is the decimal
 // rounded to float unless the double lies exactly halfway between two floats
 // (the decimal may then lie off it either way): those go to std::from_chars.
-inline const char* ScanFloat(const char* p, float& out) {
+inline const char* ScanFloat(const char* p, float& out, const char* limit = nullptr) {
     static constexpr float kPow10f[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
     static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -79,13 +115,13 @@ inline const char* ScanFloat(const char* p, float& out) {
     if (*p == '0') {
         ++p;
     } else {
-        for (; IsDigit(*p); ++p) m = m * 10 + static_cast<unsigned>(*p - '0');
+        p = DigitRun(p, m, limit);
         if (p == digits) return nullptr;
     }
     size_t n = static_cast<size_t>(p - digits), k = 0;
     if (*p == '.') {
         const char* const fraction = ++p;
-        for (; IsDigit(*p); ++p) m = m * 10 + static_cast<unsigned>(*p - '0');
+        p = DigitRun(p, m, limit);
         k = static_cast<size_t>(p - fraction);
         if (k == 0) return nullptr;
         n += k;

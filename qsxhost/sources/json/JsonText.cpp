@@ -13,8 +13,9 @@ namespace {
 
 // Zero bytes after the text: the NUL the parser stops at, and a few more for
 // its check of UTF-8, which takes the whole of a sequence before it looks at
-// the bytes (a lead byte at the end reads up to 3 past it).
-constexpr size_t kPadding = 4;
+// the bytes (a lead byte at the end reads up to 3 past it), and for the mesh
+// lists' numbers, read 8 bytes at a time (TextWindow::Readable).
+constexpr size_t kPadding = TextWindow::kWord;
 // Most a system read is asked for at once (a 32-bit count on some systems).
 constexpr size_t kMostRead = size_t{1} << 30;
 

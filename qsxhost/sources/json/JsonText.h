@@ -39,6 +39,11 @@ public:
     // The same without looking for a cut: for reading the rest as plain bytes.
     char* ReadOn(const char* pos);
 
+    // Zero bytes after the text, at least a word of them: a word may be read
+    // wherever a byte of the text may, up to Readable().
+    static constexpr size_t kWord = 8;
+    const char* Readable() const { return buf_ + len_ + kWord; }
+
     char* Begin() const { return buf_; }
     char* End() const { return buf_ + len_; }  // followed by zero bytes
     char* Cut() const { return buf_ + cut_; }
