@@ -55,14 +55,18 @@ bool IsDeviceFolder(const std::string& folder) {
 PathIdentity IdentifyPath(const std::string& path, FolderCache* cache) {
     PathIdentity id;
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
+    // lstat alone answers for a path that is no link or names nothing: one
+    // look at each of a run's many new files.
+    const bool seen = ::lstat(path.c_str(), &st) == 0;
+    const bool direct = seen ? !S_ISLNK(st.st_mode) : errno == ENOENT;
+    if (direct ? seen : ::stat(path.c_str(), &st) == 0) {
         id.exists = true;
         id.key = "file " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
         return id;
     }
     // Not there: the file that writing it would create, where links lead.
-    std::string target;
-    if (!ResolveLinks(path, &target)) target = path;
+    std::string target = path;
+    if (!direct && !ResolveLinks(path, &target)) target = path;
     const std::string dir = DirName(target);
     id.newFileFolder = dir;
     FolderFacts local;

@@ -131,15 +131,25 @@ bool AtomicFile::Open(const std::string& path, std::string* error, mode_t newMod
         fd_.Reset(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
         return fd_.Get() >= 0 || fail(errno);
     }
+    // One lstat answers for a path that is no link, or names nothing at all:
+    // a run of many new files then looks at each once. Links, and paths the
+    // lstat cannot see, take the long way.
     struct stat st {};
-    const bool exists = ::stat(path.c_str(), &st) == 0;
-    if (!exists && errno != ENOENT) return fail(errno);
+    bool exists = ::lstat(path.c_str(), &st) == 0;
+    const bool direct = exists ? !S_ISLNK(st.st_mode) : errno == ENOENT;
+    if (!direct) {
+        exists = ::stat(path.c_str(), &st) == 0;
+        if (!exists && errno != ENOENT) return fail(errno);
+    }
     if (exists && S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (exists && !S_ISREG(st.st_mode)) {
         fd_.Reset(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
         return fd_.Get() >= 0 || fail(errno);
     }
-    if (!ResolveLinks(path, &target_)) return fail(errno);
+    if (direct)
+        target_ = path;
+    else if (!ResolveLinks(path, &target_))
+        return fail(errno);
     if (!exists && IsDeviceFolder(DirName(target_))) return fail(ENXIO);
     if (exists && protectedFile == Protected::Refuse && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
         return fail(errno);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <list>
 #include <string_view>
 #include <vector>
 
@@ -41,7 +42,6 @@ struct FileRegistry::Shared {
     // The last text read and what it parsed to: one run reads the file for
     // the options, their verdicts and the notes, and a file of millions of
     // values is parsed once.
-    std::string parsedText;
     std::shared_ptr<const Document> parsed;
     std::string valuesKey;  // the key whose values of `parsed` are held
     std::shared_ptr<const KeyValues> values;
@@ -95,13 +95,15 @@ struct Value {
 };
 
 // One value line of a key, with the continuation lines of a hex value.
+// Its texts are views into its document's: a key of millions of values is
+// not millions of small copies.
 struct Entry {
-    std::string raw;  // its lines as read, joined by CR LF; empty once set here
+    std::string_view raw;  // its lines as read, joined by CR LF; empty once set here
     bool named = false;
     bool readable = false;  // a REG_DWORD or REG_SZ in a form understood here
     bool hexForm = false;
     Value value;
-    std::string written;  // the data as written after '='
+    std::string_view written;  // the data as written after '='
 
 };
 
@@ -112,6 +114,10 @@ struct Section {
 };
 
 struct Document {
+    // The text read, and the lines of hex values joined; moving the document
+    // moves neither.
+    std::unique_ptr<const std::string> text;
+    std::list<std::string> joined;
     std::vector<Section> sections;
 };
 
@@ -197,7 +203,10 @@ Entry ParseEntry(std::string_view line) {
 
 // Lines that cannot be read are kept as they are (and skipped when looking
 // values up); blank lines and anything before the first key are not kept.
-Document Parse(std::string_view text) {
+Document Parse(std::string read) {
+    Document doc;
+    doc.text = std::make_unique<const std::string>(std::move(read));
+    std::string_view text = *doc.text;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     // Lines end in LF or CR LF; a file without any LF is one whose lines end in CR alone.
     const char end = text.find('\n') == std::string_view::npos ? '\r' : '\n';
@@ -227,7 +236,6 @@ Document Parse(std::string_view text) {
             ++counts.back();
     }
 
-    Document doc;
     doc.sections.reserve(counts.size());
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string_view line = lines[i];
@@ -243,12 +251,14 @@ Document Parse(std::string_view text) {
         e.raw = line;
         // A hex value goes on over indented lines while its line ends in a backslash.
         if (e.hexForm) {
+            std::string raw(line);
             while (!TrimRight(line).empty() && TrimRight(line).back() == '\\' && i + 1 < lines.size() &&
                    !lines[i + 1].empty() && (lines[i + 1][0] == ' ' || lines[i + 1][0] == '\t')) {
                 line = lines[++i];
-                e.raw += "\r\n";
-                e.raw += line;
+                raw += "\r\n";
+                raw += line;
             }
+            if (raw.size() != e.raw.size()) e.raw = doc.joined.emplace_back(std::move(raw));
         }
         doc.sections.back().entries.push_back(std::move(e));
     }
@@ -290,7 +300,10 @@ std::string Serialize(const Document& doc) {
         out += s.header;
         out += "\r\n";
         for (const Entry& e : s.entries) {
-            out += e.raw.empty() ? FormatEntry(e.value) : e.raw;
+            if (e.raw.empty())
+                out += FormatEntry(e.value);
+            else
+                out += e.raw;
             out += "\r\n";
         }
         out += "\r\n";
@@ -331,11 +344,23 @@ std::shared_ptr<const KeyValues> ValuesOf(std::shared_ptr<const Document> doc, c
     auto values = std::make_shared<KeyValues>();
     values->names = qsx::util::FoldedNameSet(lines);
     values->numbers.reserve(lines);
+    // Names hashed some lines ahead, their slots asked for before they are needed.
+    constexpr size_t kAhead = 16;
+    uint64_t hashes[kAhead] = {};
+    const auto ahead = [&](const std::vector<Entry>& entries, size_t i) {
+        if (i >= entries.size() || !entries[i].named) return;
+        hashes[i % kAhead] = qsx::util::FoldedNameSet::Hash(entries[i].value.name);
+        values->names.Prefetch(hashes[i % kAhead]);
+    };
     for (const Section& s : doc->sections) {
         if (!EqualsNoCase(s.path, key)) continue;
-        for (const Entry& e : s.entries) {
+        for (size_t i = 0; i < kAhead; ++i) ahead(s.entries, i);
+        for (size_t i = 0; i < s.entries.size(); ++i) {
+            const Entry& e = s.entries[i];
+            const uint64_t hash = hashes[i % kAhead];
+            ahead(s.entries, i + kAhead);
             if (!e.named) continue;
-            const auto [number, isNew] = values->names.Insert(e.value.name);
+            const auto [number, isNew] = values->names.Insert(e.value.name, hash);
             values->numbers.push_back(number);
             if (isNew)
                 values->latest.push_back(&e);
@@ -348,9 +373,8 @@ std::shared_ptr<const KeyValues> ValuesOf(std::shared_ptr<const Document> doc, c
 }
 
 std::shared_ptr<const Document> ParsedOnce(FileRegistry::Shared& shared, std::string text) {
-    if (!shared.parsed || shared.parsedText != text) {
-        shared.parsed = std::make_shared<const Document>(Parse(text));
-        shared.parsedText = std::move(text);
+    if (!shared.parsed || *shared.parsed->text != text) {
+        shared.parsed = std::make_shared<const Document>(Parse(std::move(text)));
         shared.values.reset();
     }
     return shared.parsed;
@@ -552,10 +576,10 @@ bool Commit(const std::string& path, const std::string& key, const std::vector<V
     std::string old;
     ReadState state = ReadSettingsFile(target, old, error);
     if (state == ReadState::Failed) return false;
-    Document doc = Parse(old);
+    Document doc = Parse(std::move(old));
     Apply(doc, key, changes);
     std::string text = Serialize(doc);
-    if (state == ReadState::Read && text == old) return true;
+    if (state == ReadState::Read && text == *doc.text) return true;
     return ReplaceFile(target, text, error);
 }
 
