@@ -98,11 +98,4 @@ void Box3::Init() {
 
 bool Box3::IsEmpty() const { return pmin.x > pmax.x || pmin.y > pmax.y || pmin.z > pmax.z; }
 
-void Box3::operator+=(const Point3& p) {
-    for (int k = 0; k < 3; ++k) {
-        if (p[k] < pmin[k]) pmin[k] = p[k];
-        if (p[k] > pmax[k]) pmax[k] = p[k];
-    }
-}
-
 }  // namespace host

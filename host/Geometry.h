@@ -72,7 +72,13 @@ struct Box3 {
     Box3() { Init(); }
     void Init();
     bool IsEmpty() const;
-    void operator+=(const Point3& p);  // extend to hold p
+    // Extends the box to hold p. Inline: bounds are taken over every vertex of a scene.
+    void operator+=(const Point3& p) {
+        for (int k = 0; k < 3; ++k) {
+            if (p[k] < pmin[k]) pmin[k] = p[k];
+            if (p[k] > pmax[k]) pmax[k] = p[k];
+        }
+    }
 };
 
 }  // namespace host
