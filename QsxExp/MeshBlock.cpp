@@ -59,9 +59,11 @@ int QsxExport::BuildVertexTable(const host::Mesh& mesh) {
     if (!vertexTable.Allocate(nV, nT)) return 0;
     if (nT > 0) {
         uint8_t* used = vertexTable.texVertUsed();
+        const host::Face* const faces = mesh.faces.data();
+        const host::TVFace* const tvFaces = mesh.tvFaces.data();
         for (size_t f = 0; f < nF; ++f) {
-            const host::Face& face = mesh.faces[f];
-            const host::TVFace& tface = mesh.tvFaces[f];
+            const host::Face& face = faces[f];
+            const host::TVFace& tface = tvFaces[f];
             for (int c = 0; c < 3; ++c) {
                 const uint32_t v = face.v[c];
                 const uint32_t t = tface.t[c];
@@ -71,11 +73,14 @@ int QsxExport::BuildVertexTable(const host::Mesh& mesh) {
                     continue;
                 }
                 if (vertexTable.Slot(v).count >= 50) Assert1(800);
-                used[t] = 1;
-                if (vertexTable.Find(v, static_cast<int32_t>(t)) < 0 &&
-                    !vertexTable.Append(v, static_cast<int32_t>(t))) {
-                    vertexTable.Free();
-                    return 0;
+                // A texture vertex is marked used where it first joins a slot: every later corner with it
+                // finds it there.
+                if (vertexTable.Find(v, static_cast<int32_t>(t)) < 0) {
+                    used[t] = 1;
+                    if (!vertexTable.Append(v, static_cast<int32_t>(t))) {
+                        vertexTable.Free();
+                        return 0;
+                    }
                 }
             }
         }
@@ -111,22 +116,27 @@ void QsxExport::WriteVertices(const host::Mesh& mesh, Point3 offset) {
 
     ScriptWriter& w = writer;
     const size_t nV = mesh.verts.size();
+    // Copies in locals, as in WriteTriangles: the text stores may alias members, not these.
+    const host::Matrix3 tm = normaliseTM;
+    const Point3* const verts = mesh.verts.data();
+    const Point3* const tVerts = mesh.tVerts.data();
+    const bool textured = textured_;
     constexpr size_t kRoomVertex = 6 + 3 * kRoomFixed + 3 + 2 * kRoomFixed;
     // The position part of a vertex that has several texture vertices is
     // formatted once and copied into each of its lines.
     char position[6 + 3 * kRoomFixed];
     for (size_t i = 0; i < nV; ++i) {
-        const Point3& v = mesh.verts[i];
+        const Point3& v = verts[i];
         const Point3 p{v.x + offset.x, v.y + offset.y, v.z + offset.z};
-        const Point3 q = p * normaliseTM;
-        if (!textured_) {
+        const Point3 q = p * tm;
+        if (!textured) {
             Line(w, kRoomVertex).Text("Vertex").Fixed({q.x, q.y, q.z}).End();
             continue;
         }
         const VertexSlot& s = vertexTable.Slot(i);
         size_t positionSize = 0;
         for (int32_t k = 0; k < s.count; ++k) {
-            const Point3& tv = mesh.tVerts[static_cast<size_t>(vertexTable.Entry(i, k))];
+            const Point3& tv = tVerts[static_cast<size_t>(vertexTable.Entry(i, k))];
             const float U = ReduceTo32(uShift + tv.x);
             const float V = ReduceTo32(vShift - tv.y);
             Line line(w, kRoomVertex);
@@ -175,19 +185,26 @@ void QsxExport::WriteTriangles(const host::Mesh& mesh, Mtl* material) {
     Mtl* runSub = nullptr;
     ScriptWriter& w = writer;
     const size_t nV = vertexTable.SlotCount();
-    for (size_t f = 0; f < mesh.faces.size(); ++f) {
-        const host::Face& face = mesh.faces[f];
+    // Held in locals: the lines are written through char pointers, which may alias any member, and
+    // every corner would read these again from memory.
+    const host::Face* const faces = mesh.faces.data();
+    const host::TVFace* const tvFaces = hasTextureFaces ? mesh.tvFaces.data() : nullptr;
+    const size_t nF = mesh.faces.size();
+    const int32_t base = vertexBase;
+    const VertexSlot* const slots = nV > 0 ? &vertexTable.Slot(0) : nullptr;
+    for (size_t f = 0; f < nF; ++f) {
+        const host::Face& face = faces[f];
         long out[3];
         for (int c = 0; c < 3; ++c) {
-            const int t = hasTextureFaces ? static_cast<int>(mesh.tvFaces[f].t[c]) : -1;
+            const int t = tvFaces ? static_cast<int>(tvFaces[f].t[c]) : -1;
             // Most corners name a vertex without texture vertices or its first one: answered here, the
             // rest (and every report) by the lookup.
             const uint32_t v = face.v[c];
-            const VertexSlot* s = v < nV && v <= INT32_MAX ? &vertexTable.Slot(v) : nullptr;
+            const VertexSlot* s = v < nV && v <= INT32_MAX ? &slots[v] : nullptr;
             if (s && s->count == 0) {
-                out[c] = vertexBase + static_cast<int32_t>(v) + 1;
+                out[c] = base + static_cast<int32_t>(v) + 1;
             } else if (s && s->texVerts[0] == t) {
-                out[c] = vertexBase + s->first + 1;
+                out[c] = base + s->first + 1;
             } else {
                 out[c] = OutputVertexIndex(static_cast<int>(v), t);
             }

@@ -349,14 +349,18 @@ QSX_INLINE char* Fixed6(char* out, double value) {
 
 #if defined(__SSE2__) || defined(_M_X64)
 #define QSX_PAIRED_DIGITS 1
-// The last eight digits of a and of b as text, a's in the low half: both numbers go through the same
-// steps of splitting a number into halves (by 10^4, 100, 10) side by side in one register.
-inline __m128i Last8DigitsPair(uint64_t a, uint64_t b) {
-    const auto a8 = static_cast<uint32_t>(a % 100000000), b8 = static_cast<uint32_t>(b % 100000000);
-    const uint32_t ah = a8 / 10000, bh = b8 / 10000;
+// The last eight digits of two numbers as text, the first's in the low half: both numbers go through the
+// same steps of splitting a number into halves (by 10^4, 100, 10) side by side in one register. The
+// numbers are below 2^32, in the low 32 bits of the two 64-bit lanes: x / 10^4 = x * 3518437209 >> 45
+// for every such x.
+inline __m128i Last8DigitsPair(__m128i n) {
+    const __m128i magic = _mm_set1_epi32(static_cast<int>(3518437209u)), tenThousand = _mm_set1_epi32(10000);
+    const __m128i high = _mm_srli_epi64(_mm_mul_epu32(n, magic), 45);
+    const __m128i low = _mm_sub_epi32(n, _mm_mul_epu32(high, tenThousand));
+    const __m128i top = _mm_srli_epi64(_mm_mul_epu32(high, magic), 45);
+    const __m128i middle = _mm_sub_epi32(high, _mm_mul_epu32(top, tenThousand));
     // Four numbers below 10^4, one in the low 16 bits of each 32-bit lane, in the order of the text.
-    const __m128i v = _mm_set_epi32(static_cast<int>(b8 - bh * 10000), static_cast<int>(bh),
-                                    static_cast<int>(a8 - ah * 10000), static_cast<int>(ah));
+    const __m128i v = _mm_or_si128(middle, _mm_slli_epi64(low, 32));
     // x / 100 = x * 5243 >> 19 for x < 10^4; then x / 10 = x * 6554 >> 16 for x < 100.
     const __m128i hundreds = _mm_srli_epi16(_mm_mulhi_epu16(v, _mm_set1_epi16(5243)), 3);
     const __m128i pairs =
@@ -364,6 +368,29 @@ inline __m128i Last8DigitsPair(uint64_t a, uint64_t b) {
     const __m128i tens = _mm_mulhi_epu16(pairs, _mm_set1_epi16(6554));
     const __m128i ones = _mm_sub_epi16(pairs, _mm_mullo_epi16(tens, _mm_set1_epi16(10)));
     return _mm_add_epi8(_mm_or_si128(tens, _mm_slli_epi16(ones, 8)), _mm_set1_epi8('0'));
+}
+
+// SmallMicros of two floats side by side, in double lanes. A float's 24 bits times 10^6 (an odd part of 14
+// bits) fit a double's 53, so |v| * 10^6 is exact there; truncating it and comparing the exact remainder
+// with a half rounds to nearest, ties to even, whatever rounding mode the caller has set. False unless
+// both results are below 10^9 (a NaN or an infinity fails the comparison too). *lanes holds them as
+// Last8DigitsPair takes them.
+inline bool SmallMicrosPair(float v0, float v1, uint64_t* a, uint64_t* b, __m128i* lanes) {
+    const __m128d magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), _mm_cvtps_pd(_mm_setr_ps(v0, v1, 0.0f, 0.0f)));
+    const __m128d x = _mm_mul_pd(magnitude, _mm_set1_pd(1e6));
+    if (_mm_movemask_pd(_mm_cmplt_pd(x, _mm_set1_pd(999999999.5))) != 3) return false;
+    const __m128i whole = _mm_cvttpd_epi32(x);
+    const __m128d rest = _mm_sub_pd(x, _mm_cvtepi32_pd(whole));
+    const __m128d half = _mm_set1_pd(0.5);
+    // The double lanes' masks moved to the two low 32-bit lanes, beside the integers they round.
+    const __m128i above = _mm_shuffle_epi32(_mm_castpd_si128(_mm_cmpgt_pd(rest, half)), _MM_SHUFFLE(3, 3, 2, 0));
+    const __m128i atHalf = _mm_shuffle_epi32(_mm_castpd_si128(_mm_cmpeq_pd(rest, half)), _MM_SHUFFLE(3, 3, 2, 0));
+    const __m128i odd = _mm_srai_epi32(_mm_slli_epi32(whole, 31), 31);
+    const __m128i n = _mm_sub_epi32(whole, _mm_or_si128(above, _mm_and_si128(atHalf, odd)));
+    *a = static_cast<uint32_t>(_mm_cvtsi128_si32(n));
+    *b = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(n, 4)));
+    *lanes = _mm_unpacklo_epi32(n, _mm_setzero_si128());
+    return true;
 }
 #endif
 
@@ -377,9 +404,10 @@ char* AppendFixed6List(char* out, const float* values, size_t count) {
     // Two numbers at a time where both take the short route: their digits are made together.
     for (; i + 2 <= count; i += 2) {
         uint64_t a, b;
-        if (SmallMicros(values[i], &a) && SmallMicros(values[i + 1], &b)) {
+        __m128i lanes;
+        if (SmallMicrosPair(values[i], values[i + 1], &a, &b, &lanes)) {
             alignas(16) uint64_t digits[2];
-            _mm_store_si128(reinterpret_cast<__m128i*>(digits), Last8DigitsPair(a, b));
+            _mm_store_si128(reinterpret_cast<__m128i*>(digits), Last8DigitsPair(lanes));
             *out++ = ' ';
             out = PutMicros(out, std::signbit(values[i]), a, digits[0]);
             *out++ = ' ';
@@ -542,10 +570,34 @@ QSX_INLINE char* Int(char* out, long value) {
 
 char* AppendInt(char* out, long value) { return Int(out, value); }
 
+namespace {
+// " 0" to " 9999" in the low bytes of each word, the length of that text in
+// the top byte: the vertex numbers of a triangle line, one load and one store
+// each (meshes are numbered from 1 on their own, so most numbers are here).
+constexpr size_t kSmallInts = 10000;
+constexpr std::array<uint64_t, kSmallInts> kBlankAndInt = [] {
+    std::array<uint64_t, kSmallInts> t{};
+    for (size_t i = 0; i < kSmallInts; ++i) {
+        const size_t digits = 1 + (i >= 10) + (i >= 100) + (i >= 1000);
+        uint64_t w = ' ';
+        for (size_t k = 0, v = i; k < digits; ++k, v /= 10) w |= uint64_t{'0' + v % 10} << (8 * (digits - k));
+        t[i] = w | uint64_t{1 + digits} << 56;
+    }
+    return t;
+}();
+}  // namespace
+
 char* AppendIntList(char* out, const long* values, size_t count) {
     for (size_t i = 0; i < count; ++i) {
+        const long v = values[i];
+        if (kWideDigits && static_cast<unsigned long>(v) < kSmallInts) {
+            const uint64_t w = kBlankAndInt[static_cast<size_t>(v)];
+            std::memcpy(out, &w, 8);
+            out += w >> 56;
+            continue;
+        }
         *out++ = ' ';
-        out = Int(out, values[i]);
+        out = Int(out, v);
     }
     return out;
 }

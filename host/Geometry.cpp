@@ -43,14 +43,6 @@ bool Matrix3::operator==(const Matrix3& o) const {
     return true;
 }
 
-Point3 operator*(const Point3& p, const Matrix3& m) {
-    return {p.x * m[0].x + p.y * m[1].x + p.z * m[2].x + m[3].x,
-            p.x * m[0].y + p.y * m[1].y + p.z * m[2].y + m[3].y,
-            p.x * m[0].z + p.y * m[1].z + p.z * m[2].z + m[3].z};
-}
-
-Point3 operator*(const Matrix3& m, const Point3& p) { return p * m; }
-
 Matrix3 Inverse(const Matrix3& m) {
     // Cofactor inverse of the 3x3 part; the translation row is carried back
     // through it. A singular matrix gives non-finite entries, as the host's does.
@@ -105,12 +97,5 @@ void Box3::Init() {
 }
 
 bool Box3::IsEmpty() const { return pmin.x > pmax.x || pmin.y > pmax.y || pmin.z > pmax.z; }
-
-void Box3::operator+=(const Point3& p) {
-    for (int k = 0; k < 3; ++k) {
-        if (p[k] < pmin[k]) pmin[k] = p[k];
-        if (p[k] > pmax[k]) pmax[k] = p[k];
-    }
-}
 
 }  // namespace host

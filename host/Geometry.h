@@ -50,10 +50,15 @@ private:
     uint32_t flags_ = 0;
 };
 
-// p as a row vector times m (including m's translation row).
-Point3 operator*(const Point3& p, const Matrix3& m);
+// p as a row vector times m (including m's translation row). Inline: an
+// exporter transforms every vertex through it.
+inline Point3 operator*(const Point3& p, const Matrix3& m) {
+    return {p.x * m[0].x + p.y * m[1].x + p.z * m[2].x + m[3].x,
+            p.x * m[0].y + p.y * m[1].y + p.z * m[2].y + m[3].y,
+            p.x * m[0].z + p.y * m[1].z + p.z * m[2].z + m[3].z};
+}
 // The host's form with the matrix on the left: transforms p as a row vector too.
-Point3 operator*(const Matrix3& m, const Point3& p);
+inline Point3 operator*(const Matrix3& m, const Point3& p) { return p * m; }
 
 Matrix3 Inverse(const Matrix3& m);
 
@@ -67,7 +72,13 @@ struct Box3 {
     Box3() { Init(); }
     void Init();
     bool IsEmpty() const;
-    void operator+=(const Point3& p);  // extend to hold p
+    // Extends the box to hold p. Inline: bounds are taken over every vertex of a scene.
+    void operator+=(const Point3& p) {
+        for (int k = 0; k < 3; ++k) {
+            if (p[k] < pmin[k]) pmin[k] = p[k];
+            if (p[k] > pmax[k]) pmax[k] = p[k];
+        }
+    }
 };
 
 }  // namespace host

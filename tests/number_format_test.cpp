@@ -57,6 +57,8 @@ public:
             const float three[3] = {f, -12.5f, f};
             CheckOne("% 4.6f in a run", v, (one + " -12.500000" + one).c_str(),
                      std::string(run.data(), qsx::AppendFixed6List(run.data(), three, 3)));
+            CheckOne("% 4.6f second in a run", v, (" -12.500000" + one).c_str(),
+                     std::string(run.data(), qsx::AppendFixed6List(run.data(), three + 1, 2)));
         }
         std::snprintf(ref, sizeof ref, "%4g", v);
         CheckOne("%4g", v, ref, FormatG(qsx::AppendG4, v));
@@ -212,6 +214,7 @@ TEST(NumberFormat, FloatsBetweenMinusAndPlusThousandMatchSnprintf) {
 
 TEST(NumberFormat, IntegersMatchSnprintf) {
     std::vector<long> values = {0, 1, -1, 9, 10, 99, 100, -100, 123456789, LONG_MAX, LONG_MIN, INT_MAX, INT_MIN};
+    for (long v = 0; v <= 10000; ++v) values.push_back(v);
     for (long p = 1; p <= LONG_MAX / 10; p *= 10) {
         for (long v : {p - 1, p, p + 1}) {
             values.push_back(v);
