@@ -744,18 +744,15 @@ TEST_F(CommandTest, SignalWhileFilesArePutInPlaceNamesEachFileInPlace) {
     const std::string scenePath = Scene("many.json", SceneJson(nodes));
     const std::string whole = dir_ + "/whole";
     fs::create_directories(whole);
-    const std::vector<std::string> args = {"--batch", "--hierarchy", "separate", scenePath};
-    auto withOutput = [&](const std::string& out) {
-        std::vector<std::string> a = args;
-        a.push_back(out);
-        return a;
+    auto args = [&](const std::string& out) {
+        return std::vector<std::string>{"--batch", "--hierarchy", "separate", scenePath, out};
     };
-    ASSERT_EQ(Command(withOutput(whole + "/m.QSX"), home_).Wait().status, 0);
+    ASSERT_EQ(Command(args(whole + "/m.QSX"), home_).Wait().status, 0);
     const std::string said = "qsxexport: interrupted; complete: ";
     for (int attempt = 0; attempt < 5; ++attempt) {
         fs::remove_all(out_);
         fs::create_directories(out_);
-        Command run(withOutput(out_ + "/m.QSX"), home_);
+        Command run(args(out_ + "/m.QSX"), home_);
         bool placed = false;
         for (int i = 0; i < 600'000 && !placed; ++i) {
             for (const auto& e : fs::directory_iterator(out_))

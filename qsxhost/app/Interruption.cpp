@@ -115,10 +115,8 @@ void Interrupt(int sig) {
         }
         gRequested.store(sig);
     }
-    for (int i = 0; i < 50; ++i) {
-        const timespec ms = {0, 10000000};
-        nanosleep(&ms, nullptr);
-    }
+    const timespec grace = {0, 500000000};
+    nanosleep(&grace, nullptr);
     std::lock_guard<std::mutex> hold(in.lock);
     if (in.finished) return;
     if (gEnding.exchange(true)) return;  // the command's thread is ending the run

@@ -16,7 +16,6 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <utility>
 
 #include "qsxhost/app/Messages.h"
 #include "qsxhost/app/win32/Console.h"
